@@ -1,0 +1,125 @@
+#include "platform/dispatch.h"
+
+#include <atomic>
+#include <future>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using quillo::Queue;
+
+class DispatchTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    quillo::mainPlainLoop().clear();
+    quillo::setDelayScale(1.0);
+  }
+  bool runMainUntil(const std::function<bool()>& done) {
+    return quillo::mainPlainLoop().runUntil(done, 5s);
+  }
+};
+
+TEST_F(DispatchTest, MainQueueRunsPostedBlocksInOrderOnTheLoopThread) {
+  std::vector<int> order;
+  std::thread([&] {
+    for (int i = 0; i < 3; ++i) Queue::main()->async([&order, i] { order.push_back(i); });
+  }).join();
+  EXPECT_TRUE(order.empty());
+  ASSERT_TRUE(runMainUntil([&] { return order.size() == 3; }));
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+}
+
+TEST_F(DispatchTest, MainQueueLabelIsCurrentOnTheMainThread) {
+  ASSERT_TRUE(quillo::isMainThread());
+  ASSERT_NE(Queue::currentLabel(), nullptr);
+  EXPECT_EQ(std::string(Queue::currentLabel()), Queue::main()->label());
+  std::thread([] { EXPECT_EQ(Queue::currentLabel(), nullptr); }).join();
+}
+
+TEST_F(DispatchTest, SerialQueueRunsOneBlockAtATimeUnderItsLabel) {
+  auto queue = Queue::makeSerial("test.serial");
+  std::atomic<int> running{0};
+  std::atomic<int> maxRunning{0};
+  std::atomic<int> done{0};
+  std::string seenLabel;
+  for (int i = 0; i < 20; ++i) {
+    queue->async([&] {
+      maxRunning = std::max(maxRunning.load(), ++running);
+      std::this_thread::sleep_for(1ms);
+      if (done == 0) seenLabel = Queue::currentLabel();
+      --running;
+      ++done;
+    });
+  }
+  while (done < 20) std::this_thread::sleep_for(1ms);
+  EXPECT_EQ(maxRunning, 1);
+  EXPECT_EQ(seenLabel, "test.serial");
+}
+
+TEST_F(DispatchTest, GlobalQueuesRunConcurrently) {
+  std::promise<void> bothIn;
+  std::atomic<int> in{0};
+  auto enter = [&] {
+    if (++in == 2) bothIn.set_value();
+  };
+  auto queue = Queue::global(quillo::Qos::Utility);
+  std::promise<void> release;
+  auto gate = release.get_future().share();
+  for (int i = 0; i < 2; ++i) queue->async([&, gate] { enter(); gate.wait(); });
+  EXPECT_EQ(bothIn.get_future().wait_for(5s), std::future_status::ready);
+  release.set_value();
+}
+
+TEST_F(DispatchTest, AsyncAfterOnMainWaitsForTheScaledDelay) {
+  quillo::setDelayScale(0.01);
+  bool fired = false;
+  const auto start = quillo::Clock::now();
+  Queue::main()->asyncAfter(1.0, [&] { fired = true; });
+  quillo::mainPlainLoop().runPending();
+  EXPECT_FALSE(fired);
+  ASSERT_TRUE(runMainUntil([&] { return fired; }));
+  EXPECT_GE(quillo::Clock::now() - start, 10ms);
+}
+
+TEST_F(DispatchTest, AsyncAfterOnAReleasedSerialQueueIsDropped) {
+  std::atomic<bool> fired{false};
+  {
+    auto queue = Queue::makeSerial("test.released");
+    queue->asyncAfter(0.02, [&] { fired = true; });
+  }
+  std::this_thread::sleep_for(60ms);
+  EXPECT_FALSE(fired);
+}
+
+TEST_F(DispatchTest, RepeatingTimerFiresUntilInvalidated) {
+  quillo::setDelayScale(0.01);
+  int ticks = 0;
+  auto timer = quillo::Timer::scheduled(0.05, /*repeats=*/true, [&] { ++ticks; });
+  ASSERT_TRUE(runMainUntil([&] { return ticks >= 3; }));
+  timer->invalidate();
+  const int seen = ticks;
+  quillo::mainPlainLoop().runFor(20ms);
+  EXPECT_EQ(ticks, seen);
+  EXPECT_FALSE(timer->isValid());
+}
+
+TEST_F(DispatchTest, DroppingATimerCancelsIt) {
+  int ticks = 0;
+  quillo::Timer::scheduled(0.001, false, [&] { ++ticks; }).reset();
+  quillo::mainPlainLoop().runFor(20ms);
+  EXPECT_EQ(ticks, 0);
+}
+
+TEST_F(DispatchTest, OneShotTimerFiresOnce) {
+  int ticks = 0;
+  auto timer = quillo::Timer::scheduled(0.001, false, [&] { ++ticks; });
+  ASSERT_TRUE(runMainUntil([&] { return ticks == 1; }));
+  quillo::mainPlainLoop().runFor(20ms);
+  EXPECT_EQ(ticks, 1);
+  EXPECT_FALSE(timer->isValid());
+}
+
+}  // namespace
