@@ -26,14 +26,16 @@ function(quillo_library name)
   quillo_target_settings(${name})
 endfunction()
 
-# quillo_test(NAME SOURCES ... [LIBS ...] [QT] [DBUS] [ENV k=v ...] [TIMEOUT s])
+# quillo_test(NAME SOURCES ... [LIBS ...] [QT] [DBUS] [DEFINES ...] [TIMEOUT s])
+# Tests see QUILLO_BUNDLE_DIR (the built installer bundle) and QUILLO_SCREENS_DIR
+# as compile definitions.
 # QT: links the shared Qt test main (QApplication, offscreen platform).
 # DBUS: every test runs on a private session bus of its own (dbus-run-session).
 function(quillo_test name)
   if(NOT QUILLO_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "QT;DBUS" "TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(ARG "QT;DBUS" "TIMEOUT" "SOURCES;LIBS;DEFINES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock)
   if(ARG_QT)
@@ -42,8 +44,10 @@ function(quillo_test name)
     target_link_libraries(${name} PRIVATE GTest::gtest_main)
   endif()
   quillo_target_settings(${name})
-  set(env "QT_QPA_PLATFORM=offscreen" "QUILLO_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp"
-      "QUILLO_SCREENS_DIR=${CMAKE_BINARY_DIR}/screens" ${ARG_ENV})
+  target_compile_definitions(${name} PRIVATE
+    QUILLO_BUNDLE_DIR="${CMAKE_BINARY_DIR}/QuilloInstaller.app"
+    QUILLO_SCREENS_DIR="${CMAKE_BINARY_DIR}/screens"
+    ${ARG_DEFINES})
   if(ARG_DBUS)
     set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "dbus-run-session;--")
   endif()
@@ -53,7 +57,7 @@ function(quillo_test name)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${ARG_TIMEOUT})
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT ${ARG_TIMEOUT})
 endfunction()
 
 # quillo_tool(NAME SOURCES ... [LIBS ...])
