@@ -1,21 +1,12 @@
 #include "jot/log_line.h"
 
-#include <cstdio>
-#include <mutex>
+#include <algorithm>
+#include <limits>
+
+#include "jot/jot_util.h"
 
 namespace vela::jot {
 namespace {
-
-// Until the block writer is bound, lines go to stderr at Info and above.
-constexpr JotLevel kStderrLevel = JotLevel::Info;
-
-const char* baseName(const char* path) {
-  const char* base = path;
-  for (const char* p = path; *p; ++p) {
-    if (*p == '/') base = p + 1;
-  }
-  return base;
-}
 
 void logAt(JotLevel level, const char* moduleName, const std::string& message,
            const std::source_location& where) {
@@ -26,15 +17,10 @@ void logAt(JotLevel level, const char* moduleName, const std::string& message,
 
 void LogLine(JotLevel level, const char* moduleName, const char* functionName,
              const char* fileName, int64_t lineNumber, const std::string& message) {
-  if (static_cast<int32_t>(level) < static_cast<int32_t>(kStderrLevel) || level == JotLevel::None) {
-    return;
-  }
-  static std::mutex mu;
-  static constexpr char kLetters[] = "VDIWEF";
-  std::lock_guard lock(mu);
-  std::fprintf(stderr, "[%c|%s|%s(%lld)|%s] %s\n", kLetters[static_cast<int>(level)], moduleName,
-               baseName(fileName), static_cast<long long>(lineNumber), functionName,
-               message.c_str());
+  const auto line = static_cast<int32_t>(
+      std::clamp<int64_t>(lineNumber, std::numeric_limits<int32_t>::min(),
+                          std::numeric_limits<int32_t>::max()));
+  JotUtil::logWithLevel(level, moduleName, fileName, line, functionName, message);
 }
 
 void LogDebug(const std::string& m, const char* mod, std::source_location w) {
@@ -53,6 +39,6 @@ void LogFatal(const std::string& m, const char* mod, std::source_location w) {
   logAt(JotLevel::Fatal, mod, m, w);
 }
 
-void FlushLog() { std::fflush(stderr); }
+void FlushLog() { JotUtil::flushLog(); }
 
 }  // namespace vela::jot

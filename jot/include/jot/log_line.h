@@ -5,7 +5,9 @@
 //   vela::jot::LogInfo("download finished");          // module "main", caller's position
 //   vela::jot::LogLine(JotLevel::Warn, "main", __func__, __FILE__, __LINE__, "text");
 //
-// Safe from any thread.
+// Lines go to the log writer once JotUtil::setUpJot has opened it (level
+// filter, then one record each) and are dropped before that and after
+// JotUtil::closeLog. Safe from any thread.
 #include <cstdint>
 #include <source_location>
 #include <string>

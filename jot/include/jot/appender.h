@@ -1,0 +1,109 @@
+#pragma once
+// The log writer proper. `appender_open` installs one process-wide writer
+// that receives every record of `jotter_Write`: in async mode (the default)
+// records are compressed, and enciphered when a server key is set, into a
+// memory-mapped block cache that a flush thread writes out; in sync mode each
+// record is written at once as a plain block. Block and cache formats:
+// docs/log_format.md. All functions may be called from any thread and never
+// throw.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "jot/comm_sync.h"
+#include "jot/comm_thread.h"
+#include "jot/jot_config.h"
+#include "jot/jotter.h"
+#include "jot/log_crypt.h"
+#include "jot/log_files.h"
+#include "jot/log_format.h"
+#include "jot/mmap_file.h"
+
+namespace vela::jot {
+
+class LogBaseBuffer;
+
+// Opens and installs the default writer; a second call only writes the
+// notice "appender has already been opened. ..." to the current log.
+void appender_open(const JotConfig& config);
+// Closes the default writer (every record accepted so far is written) and
+// forgets it. Records after it are dropped.
+void appender_close();
+// Wakes the flush thread, which writes the current block out.
+void appender_flush();
+void appender_set_console_log(bool isOpen);
+void appender_set_max_file_size(uint64_t maxByteSize);
+// The function installed into the record layer.
+void jotter_appender(const JotterInfo_t* info, const char* log);
+
+class JotterAppender {
+ public:
+  static constexpr size_t kBufferBlockLength = vela::jot::kBufferBlockLength;
+  static constexpr size_t kRefuseLength = kBufferBlockLength * 4 / 5;
+  static constexpr size_t kWakeLength = kBufferBlockLength / 3;
+  static constexpr int64_t kAsyncWaitMs = 15 * 60 * 1000;
+  static constexpr int64_t kDelTimeoutDelayMs = 2 * 60 * 1000;
+  static constexpr int64_t kMoveOldFilesDelayMs = 3 * 60 * 1000;
+  static constexpr int kMaxNesting = 10;
+
+  explicit JotterAppender(JotClock clock = JotClock::System());
+  ~JotterAppender();
+  JotterAppender(const JotterAppender&) = delete;
+  JotterAppender& operator=(const JotterAppender&) = delete;
+
+  // Call once. Prepares directories, maps the cache (heap memory when the
+  // file is locked by another process or cannot be mapped), writes out a
+  // block left in the cache by an earlier run, then the begin marker.
+  void Open(const JotConfig& config);
+  // Writes one record; dropped when closed. Keeps the caller's errno.
+  void Write(const JotterInfo_t* info, const char* log);
+  // A plain notice block written to the log file at once.
+  void WriteTips2File(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // Writes the end marker and everything still cached, then releases the
+  // cache. Later calls do nothing.
+  void Close();
+  // Wakes the flush thread.
+  void Flush();
+  void SetConsoleLog(bool isOpen) { console_ = isOpen; }
+  void SetMaxFileSize(uint64_t size);
+  [[nodiscard]] bool IsClosed() const { return closed_.load(); }
+  // True when the block cache is a mapped file (not heap memory).
+  [[nodiscard]] bool IsCacheMapped() const { return mmap_.isOpen(); }
+
+ private:
+  void WriteSync(const JotterInfo_t* info, const char* log);
+  void WriteAsync(const JotterInfo_t* info, const char* log);
+  void AsyncLogThread();
+  void WriteTips2Console(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void MakeSyncBlock(const char* text, size_t len, vela::comm::AutoBuffer& out) const;
+  // Requires: bufferMutex_ held.
+  void NoteBlockState();
+  void NotifyDrained();
+  [[nodiscard]] static std::string MakeMark();
+
+  JotConfig config_;
+  const JotClock clock_;
+  std::unique_ptr<LogFiles> files_;
+  std::unique_ptr<LogBaseBuffer> buffer_;  // Guarded by bufferMutex_.
+  vela::comm::MmapCache mmap_;             // Guarded by bufferMutex_ after Open.
+  std::unique_ptr<char[]> heap_;           // Guarded by bufferMutex_ after Open.
+  std::unique_ptr<vela::comm::Thread> asyncThread_;
+  std::vector<std::unique_ptr<vela::comm::Thread>> maintenance_;
+  vela::comm::Mutex bufferMutex_;
+  vela::comm::Mutex stateMutex_;
+  vela::comm::Condition cond_;     // wakes the flush thread
+  bool wake_ = false;              // Guarded by cond_.mutex().
+  vela::comm::Condition drained_;  // wakes writers waiting for room
+  std::atomic<bool> blocked_{false};
+  std::atomic<bool> console_{false};
+  std::atomic<bool> closed_{true};
+  std::atomic<bool> syncReady_{false};
+  std::atomic<uint64_t> maxFileSize_{0};
+  char syncMagic_ = 0;
+  bool hasKey_ = false;
+  EcPublicKey clientKey_{};
+};
+
+}  // namespace vela::jot

@@ -1,0 +1,48 @@
+#pragma once
+// Reads log files and block cache files back (format: docs/log_format.md).
+// Damaged stretches are reported and skipped; every intact block is returned.
+//
+//   auto result = vela::jot::ReadLogBlocks(bytes, serverPrivateKey);
+//   for (const auto& block : result.blocks) std::cout << block.text;
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "jot/log_crypt.h"
+
+namespace vela::jot {
+
+struct DecodedBlock {
+  size_t offset = 0;
+  uint8_t magic = 0;
+  uint16_t seq = 0;
+  uint8_t beginHour = 0;
+  uint8_t endHour = 0;
+  uint32_t bodyLength = 0;
+  bool isAsync = false;
+  bool isCrypt = false;
+  bool isZstd = false;
+  std::string text;   // the records (async) or the notice line (sync)
+  std::string error;  // empty when the whole body decoded
+};
+
+struct ReadResult {
+  std::vector<DecodedBlock> blocks;
+  std::vector<std::string> damage;  // one line per skipped stretch
+};
+
+// Walks a log file. With `serverKey` unset, encrypted blocks are returned
+// with an error and no text.
+[[nodiscard]] ReadResult ReadLogBlocks(std::span<const uint8_t> bytes,
+                                       const std::optional<EcPrivateKey>& serverKey);
+// Reads the one open block of a block cache file (no tail byte needed).
+[[nodiscard]] ReadResult ReadCacheBlock(std::span<const uint8_t> bytes,
+                                        const std::optional<EcPrivateKey>& serverKey);
+// Decodes one block body given its header fields.
+void DecodeBlockBody(std::span<const uint8_t> header, std::span<const uint8_t> body,
+                     const std::optional<EcPrivateKey>& serverKey, DecodedBlock& out);
+
+}  // namespace vela::jot

@@ -1,0 +1,43 @@
+#pragma once
+// A thread with an optional delayed start. Destroying a started, unjoined
+// Thread detaches it, so a one-shot delayed job may outlive its Thread object:
+//
+//   vela::comm::Thread t([] { sweep(); }, "sweep");
+//   t.start_after(120000);   // runs `sweep` in two minutes unless cancelled
+//
+// Any thread may call every operation.
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace vela::comm {
+
+class Thread {
+ public:
+  explicit Thread(std::function<void()> target, const char* name = nullptr,
+                  bool outsideJoin = false);
+  virtual ~Thread();
+  Thread(const Thread&) = delete;
+  Thread& operator=(const Thread&) = delete;
+
+  // 0 on success, also when the thread is already running (nothing happens
+  // then); else the system's error number.
+  int start();
+  // As start(), but the target runs after `ms` milliseconds unless
+  // cancel_after() comes first.
+  int start_after(int64_t ms);
+  // Cancels a pending delayed start and wakes its wait; the target will not run.
+  void cancel_after();
+  // 0 when the thread has ended; EDEADLK when called from the thread itself.
+  int join();
+  [[nodiscard]] bool isruning() const;
+
+ private:
+  struct RunRef;
+  int startWithDelay(int64_t delayMs);
+
+  std::shared_ptr<RunRef> ref_;
+  bool outsideJoin_;
+};
+
+}  // namespace vela::comm

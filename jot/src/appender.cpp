@@ -1,0 +1,411 @@
+#include "jot/appender.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include <boost/filesystem.hpp>
+
+#include "jot/log_buffer.h"
+
+namespace vela::jot {
+namespace {
+
+constexpr size_t kLineBufferSize = 16 * 1024;
+constexpr size_t kTipsBufferSize = 4 * 1024;
+// How long a writer waits for the flush thread to make room before its
+// record is replaced by the cache-full notice.
+constexpr int64_t kDrainWaitMs = 5000;
+
+thread_local int tDepth = 0;
+thread_local std::string tPending;
+
+std::atomic<JotterAppender*> gDefault{nullptr};
+std::atomic<bool> gConsole{false};
+std::atomic<uint64_t> gMaxFileSize{0};
+
+vela::comm::Mutex& closeMutex() {
+  static auto* mutex = new vela::comm::Mutex();
+  return *mutex;
+}
+
+// Closed writers are kept for the life of the process: a thread that took
+// the pointer just before the close may still be inside Write.
+void retire(JotterAppender* appender) {
+  static auto* graveyard = new std::vector<JotterAppender*>();
+  graveyard->push_back(appender);
+}
+
+void exitHandler() {
+  vela::comm::ScopedLock lock(closeMutex());
+  if (JotterAppender* appender = gDefault.exchange(nullptr)) {
+    appender->Close();
+    retire(appender);
+  }
+}
+
+bool createDirectories(const std::string& dir) {
+  if (dir.empty()) return false;
+  boost::system::error_code ec;
+  boost::filesystem::create_directories(dir, ec);
+  return !ec;
+}
+
+}  // namespace
+
+JotterAppender::JotterAppender(JotClock clock) : clock_(std::move(clock)) {}
+
+JotterAppender::~JotterAppender() { Close(); }
+
+void JotterAppender::SetMaxFileSize(uint64_t size) {
+  maxFileSize_ = size;
+  vela::comm::ScopedLock lock(stateMutex_);
+  if (lock.islocked() && files_) files_->SetMaxFileSize(size);
+}
+
+std::string JotterAppender::MakeMark() {
+  const time_t now = std::time(nullptr);
+  struct tm tm {};
+  localtime_r(&now, &tm);
+  char date[64];
+  std::strftime(date, sizeof date, "%Y-%m-%d %z %H:%M:%S", &tm);
+  char mark[256];
+  std::snprintf(mark, sizeof mark, "[%jd,%jd][%s]", jotter_pid(), jotter_tid(), date);
+  return mark;
+}
+
+void JotterAppender::MakeSyncBlock(const char* text, size_t len,
+                                   vela::comm::AutoBuffer& out) const {
+  LogCrypt::BuildSyncBlock(syncMagic_, hasKey_ ? &clientKey_ : nullptr, text, len, out);
+}
+
+void JotterAppender::Open(const JotConfig& config) {
+  {
+    vela::comm::ScopedLock lock(stateMutex_);
+    if (!lock.islocked() || files_) return;  // opened once
+    config_ = config;
+    files_ = std::make_unique<LogFiles>(
+        config_, clock_,
+        [this](const char* text, size_t len, vela::comm::AutoBuffer& out) {
+          MakeSyncBlock(text, len, out);
+        },
+        [this](const std::string& text) { WriteTips2Console("%s", text.c_str()); });
+    files_->SetMaxFileSize(maxFileSize_);
+  }
+
+  auto schedule = [this](std::function<void()> job, int64_t delayMs) {
+    auto thread = std::make_unique<vela::comm::Thread>(std::move(job), "jot-maint");
+    if (thread->start_after(delayMs) == 0) maintenance_.push_back(std::move(thread));
+  };
+  {
+    vela::comm::ScopedLock dirLock(LogDirectoryMutex());
+    if (!config_.cachedir_.empty()) {
+      createDirectories(config_.cachedir_);
+      const std::string cacheDir = config_.cachedir_;
+      schedule([this, cacheDir] { files_->DelTimeoutFile(cacheDir); }, kDelTimeoutDelayMs);
+      schedule([this] { files_->MoveOldFiles(config_.cachedir_, config_.logdir_, config_.nameprefix_); },
+               kMoveOldFilesDelayMs);
+    }
+    if (!config_.logdir_.empty()) {
+      const std::string logDir = config_.logdir_;
+      schedule([this, logDir] { files_->DelTimeoutFile(logDir); }, kDelTimeoutDelayMs);
+      createDirectories(config_.logdir_);
+    }
+  }
+
+  // With no log directory nothing is written; the cache then lives on the
+  // heap rather than in a file next to the filesystem root.
+  const std::string& cacheDir = config_.cachedir_.empty() ? config_.logdir_ : config_.cachedir_;
+  char* memory = nullptr;
+  if (!cacheDir.empty()) {
+    char path[512];
+    std::snprintf(path, sizeof path, "%s/%s.mmap3", cacheDir.c_str(), config_.nameprefix_.c_str());
+    if (mmap_.open(path, kBufferBlockLength)) memory = mmap_.data();
+  }
+  if (!memory) {
+    heap_.reset(new (std::nothrow) char[kBufferBlockLength]());
+    memory = heap_.get();
+  }
+  if (!memory) return;  // stays closed
+
+  vela::comm::AutoBuffer recovered;
+  {
+    vela::comm::ScopedLock lock(bufferMutex_);
+    if (config_.compressmode_ == kZstd) {
+      buffer_ = std::make_unique<LogZstdBuffer>(memory, kBufferBlockLength, true,
+                                                config_.pub_key_.c_str(), config_.compresslevel_);
+    } else {
+      buffer_ = std::make_unique<LogZlibBuffer>(memory, kBufferBlockLength, true,
+                                                config_.pub_key_.c_str());
+    }
+    syncMagic_ = buffer_->SyncMagic();
+    hasKey_ = buffer_->IsCrypt();
+    clientKey_ = buffer_->Crypt().publicKey();
+    // Takes over a block a killed run left in the cache.
+    buffer_->Flush(recovered);
+    NoteBlockState();
+  }
+  syncReady_ = true;
+
+  {
+    vela::comm::ScopedLock lock(stateMutex_);
+    closed_ = false;
+    if (config_.mode_ != kAppenderSync) {
+      asyncThread_ = std::make_unique<vela::comm::Thread>([this] { AsyncLogThread(); }, "jot-flush");
+      asyncThread_->start();
+    }
+  }
+
+  const std::string mark = MakeMark();
+  if (recovered.Length() > 0) {
+    WriteTips2File("~~~~~ begin of mmap ~~~~~\n");
+    files_->Log2File(recovered.Ptr(), recovered.Length(), false);
+    WriteTips2File("~~~~~ end of mmap ~~~~~%s\n", mark.c_str());
+  }
+  const std::string begin = "===== begin =====" + mark;
+  Write(nullptr, begin.c_str());
+}
+
+void JotterAppender::Write(const JotterInfo_t* info, const char* log) {
+  if (closed_.load(std::memory_order_acquire)) return;
+  const int savedErrno = errno;
+  ++tDepth;
+  if (console_) ConsoleLog(info, log);
+
+  if (tDepth >= 2) {
+    // Called from inside our own call chain (a lock's report, the console):
+    // never touch the buffer again, keep one report for the next record.
+    if (tPending.empty() && tDepth <= kMaxNesting) {
+      JotterInfo_t copy = info ? *info : JotterInfo_t{};
+      copy.level = kLevelFatal;
+      char head[128];
+      std::snprintf(head, sizeof head, "ERROR!!! jotter_appender Recursive calls!!!, count:%d",
+                    tDepth);
+      char report[kLineBufferSize];
+      vela::comm::PtrBuffer buff(report, 0, sizeof report);
+      log_formater(&copy, head, buff);
+      if (log) buff.Write(log, ::strnlen(log, kTipsBufferSize));
+      tPending.assign(report, buff.Length());
+      ConsoleLog(&copy, tPending.c_str());
+    }
+    --tDepth;
+    errno = savedErrno;
+    return;
+  }
+
+  if (!tPending.empty()) {
+    std::string pending;
+    pending.swap(tPending);
+    WriteTips2File("%s", pending.c_str());
+  }
+  if (config_.mode_ == kAppenderSync) {
+    WriteSync(info, log);
+  } else {
+    WriteAsync(info, log);
+  }
+  --tDepth;
+  errno = savedErrno;
+}
+
+void JotterAppender::WriteTips2File(const char* format, ...) {
+  if (!format || !syncReady_) return;
+  char text[kTipsBufferSize];
+  va_list args;
+  va_start(args, format);
+  const int n = std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  if (n <= 0) return;
+  vela::comm::AutoBuffer block;
+  MakeSyncBlock(text, std::min(static_cast<size_t>(n), sizeof text - 1), block);
+  files_->Log2File(block.Ptr(), block.Length(), false);
+}
+
+void JotterAppender::WriteTips2Console(const char* format, ...) {
+  if (!format) return;
+  char text[kTipsBufferSize];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  JotterInfo_t info;
+  info.level = kLevelError;
+  ConsoleLog(&info, text);
+}
+
+void JotterAppender::WriteSync(const JotterInfo_t* info, const char* log) {
+  if (!syncReady_) return;
+  char line[kLineBufferSize];
+  vela::comm::PtrBuffer buff(line, 0, sizeof line);
+  log_formater(info, log, buff);
+  vela::comm::AutoBuffer block;
+  MakeSyncBlock(line, buff.Length(), block);
+  files_->Log2File(block.Ptr(), block.Length(), false);
+}
+
+void JotterAppender::NoteBlockState() {
+  blocked_ = !buffer_ || buffer_->GetData().Length() >= kRefuseLength || buffer_->NeedsFlush();
+}
+
+void JotterAppender::NotifyDrained() {
+  vela::comm::ScopedLock lock(drained_.mutex());
+  drained_.notifyAll();
+}
+
+void JotterAppender::Flush() {
+  {
+    vela::comm::ScopedLock lock(cond_.mutex());
+    wake_ = true;
+  }
+  cond_.notifyAll();
+}
+
+void JotterAppender::WriteAsync(const JotterInfo_t* info, const char* log) {
+  char line[kLineBufferSize];
+  vela::comm::PtrBuffer buff(line, 0, sizeof line);
+  log_formater(info, log, buff);
+  const bool fatal = (info && info->level == kLevelFatal) || !log;
+
+  vela::comm::ScopedLock lock(bufferMutex_);
+  if (!lock.islocked() || !buffer_) return;
+  if (blocked_) {
+    // Let the flush thread make room rather than drop the record.
+    lock.unlock();
+    Flush();
+    {
+      vela::comm::ScopedLock wait(drained_.mutex());
+      if (wait.islocked()) {
+        drained_.wait(wait, kDrainWaitMs, [this] { return !blocked_ || closed_; });
+      }
+    }
+    if (!lock.lock() || !buffer_) return;
+  }
+
+  const char* data = line;
+  size_t len = buff.Length();
+  char notice[128];
+  if (buffer_->GetData().Length() >= kRefuseLength) {
+    len = static_cast<size_t>(std::snprintf(
+        notice, sizeof notice, "[F][ sg_buffer_async.Length() >= BUFFER_BLOCK_LENTH*4/5, len: %d\n",
+        static_cast<int>(buffer_->GetData().Length())));
+    data = notice;
+  }
+  const bool ok = buffer_->Write(data, len);
+  NoteBlockState();
+  const bool wake = !ok || blocked_ || buffer_->GetData().Length() >= kWakeLength || fatal;
+  lock.unlock();
+  if (wake) Flush();
+}
+
+void JotterAppender::AsyncLogThread() {
+  while (true) {
+    vela::comm::AutoBuffer block;
+    {
+      vela::comm::ScopedLock lock(bufferMutex_);
+      if (!lock.islocked() || !buffer_) break;
+      buffer_->Flush(block);
+      NoteBlockState();
+    }
+    NotifyDrained();
+    if (block.Length() > 0) files_->Log2File(block.Ptr(), block.Length(), true);
+    if (closed_) break;
+    vela::comm::ScopedLock lock(cond_.mutex());
+    if (!lock.islocked()) break;
+    cond_.wait(lock, kAsyncWaitMs, [this] { return wake_ || closed_.load(); });
+    wake_ = false;
+  }
+}
+
+void JotterAppender::Close() {
+  {
+    vela::comm::ScopedLock lock(stateMutex_);
+    if (!lock.islocked() || closed_) return;
+  }
+  const std::string end = "===== end =====" + MakeMark() + "\n";
+  Write(nullptr, end.c_str());
+  {
+    vela::comm::ScopedLock lock(stateMutex_);
+    closed_ = true;
+  }
+  Flush();
+  NotifyDrained();
+  if (asyncThread_) asyncThread_->join();
+  for (auto& thread : maintenance_) {
+    thread->cancel_after();
+    thread->join();
+  }
+
+  // A writer that passed the closed check just before may have added a
+  // record after the flush thread's last round: write it before zeroing.
+  vela::comm::AutoBuffer rest;
+  {
+    vela::comm::ScopedLock lock(bufferMutex_);
+    if (lock.islocked() && buffer_) {
+      buffer_->Flush(rest);  // also zeroes the cache
+      buffer_.reset();
+      mmap_.close();
+      heap_.reset();
+      NoteBlockState();
+    }
+  }
+  if (rest.Length() > 0) files_->Log2File(rest.Ptr(), rest.Length(), true);
+  syncReady_ = false;
+  if (files_) files_->CloseFile();
+}
+
+void appender_open(const JotConfig& config) {
+  vela::comm::ScopedLock lock(closeMutex());
+  if (!lock.islocked()) return;
+  if (JotterAppender* current = gDefault.load()) {
+    current->WriteTips2File("appender has already been opened. _dir:%s _nameprefix:%s",
+                            config.logdir_.c_str(), config.nameprefix_.c_str());
+    return;
+  }
+  auto* appender = new JotterAppender();
+  appender->SetMaxFileSize(gMaxFileSize);
+  appender->Open(config);
+  appender->SetConsoleLog(gConsole);
+  gDefault.store(appender, std::memory_order_release);
+  jotter_SetAppender(&jotter_appender);
+  static const bool registered = [] { return std::atexit(exitHandler) == 0; }();
+  (void)registered;
+}
+
+void appender_close() {
+  vela::comm::ScopedLock lock(closeMutex());
+  if (!lock.islocked()) return;
+  if (JotterAppender* appender = gDefault.exchange(nullptr)) {
+    appender->Close();
+    retire(appender);
+  }
+}
+
+void appender_flush() {
+  if (JotterAppender* appender = gDefault.load(std::memory_order_acquire)) appender->Flush();
+}
+
+void appender_set_console_log(bool isOpen) {
+  gConsole = isOpen;
+  if (JotterAppender* appender = gDefault.load(std::memory_order_acquire)) {
+    appender->SetConsoleLog(isOpen);
+  }
+}
+
+void appender_set_max_file_size(uint64_t maxByteSize) {
+  gMaxFileSize = maxByteSize;
+  if (JotterAppender* appender = gDefault.load(std::memory_order_acquire)) {
+    appender->SetMaxFileSize(maxByteSize);
+  }
+}
+
+void jotter_appender(const JotterInfo_t* info, const char* log) {
+  if (JotterAppender* appender = gDefault.load(std::memory_order_acquire)) {
+    appender->Write(info, log);
+  }
+}
+
+}  // namespace vela::jot

@@ -1,0 +1,388 @@
+#include "jot/log_files.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <exception>
+
+#include <boost/filesystem.hpp>
+
+#include "jot/strutil.h"
+
+namespace vela::jot {
+namespace fs = boost::filesystem;
+namespace {
+
+constexpr size_t kMaxPath = 1023;
+constexpr uintmax_t kMinCacheSpace = uintmax_t{1} << 30;
+
+struct tm localDay(time_t sec) {
+  struct tm tm {};
+  localtime_r(&sec, &tm);
+  return tm;
+}
+
+bool sameDay(time_t a, time_t b) {
+  const struct tm ta = localDay(a);
+  const struct tm tb = localDay(b);
+  return ta.tm_year == tb.tm_year && ta.tm_mon == tb.tm_mon && ta.tm_mday == tb.tm_mday;
+}
+
+std::string formatMark(time_t sec) {
+  const struct tm tm = localDay(sec);
+  char text[64];
+  std::strftime(text, sizeof text, "%Y-%m-%d %z %H:%M:%S", &tm);
+  return text;
+}
+
+bool isEightDigits(const std::string& name) {
+  return name.size() == 8 && std::all_of(name.begin(), name.end(), [](char c) {
+           return c >= '0' && c <= '9';
+         });
+}
+
+uintmax_t fileSizeOr0(const std::string& path) {
+  boost::system::error_code ec;
+  const uintmax_t size = fs::file_size(path, ec);
+  return ec ? 0 : size;
+}
+
+}  // namespace
+
+vela::comm::Mutex& LogDirectoryMutex() {
+  // Never destroyed: maintenance threads may still run at exit.
+  static auto* mutex = new vela::comm::Mutex();
+  return *mutex;
+}
+
+LogFiles::LogFiles(JotConfig config, JotClock clock, SyncBlockMaker makeSyncBlock,
+                   ConsoleSink console)
+    : config_(std::move(config)),
+      clock_(std::move(clock)),
+      makeSyncBlock_(std::move(makeSyncBlock)),
+      console_(std::move(console)) {}
+
+LogFiles::~LogFiles() { CloseFile(); }
+
+void LogFiles::SetMaxFileSize(uint64_t size) {
+  vela::comm::ScopedLock lock(fileMutex_);
+  if (lock.islocked()) maxFileSize_ = size;
+}
+
+void LogFiles::SetMaxAliveTime(int64_t seconds) {
+  vela::comm::ScopedLock lock(fileMutex_);
+  if (lock.islocked()) maxAliveTime_ = seconds;
+}
+
+void LogFiles::CloseFile() {
+  vela::comm::ScopedLock lock(fileMutex_);
+  if (lock.islocked()) CloseFileLocked();
+}
+
+void LogFiles::CloseFileLocked() {
+  if (logFile_) {
+    openFileTime_ = 0;
+    std::fclose(logFile_);
+    logFile_ = nullptr;
+  }
+}
+
+std::string LogFiles::MakeLogFileNamePrefix(const struct timeval& tv, const std::string& prefix) {
+  const struct tm tm = localDay(tv.tv_sec);
+  char date[32];
+  std::snprintf(date, sizeof date, "_%d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+  return prefix + date;
+}
+
+std::string LogFiles::MakeLogFileName(const struct timeval& tv, const std::string& dir,
+                                      const std::string& prefix, const std::string& ext) {
+  const std::string filePrefix = MakeLogFileNamePrefix(tv, prefix);
+  const long index = maxFileSize_ > 0 ? GetNextFileIndex(filePrefix, ext) : 0;
+  std::string path = dir + "/" + filePrefix;
+  if (index > 0) path += "_" + std::to_string(index);
+  path += "." + ext;
+  if (path.size() > kMaxPath) path.resize(kMaxPath);
+  return path;
+}
+
+bool LogFiles::string_compare_greater(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return a.size() > b.size();
+  return a > b;
+}
+
+void LogFiles::GetFileNamesByPrefix(const std::string& dir, const std::string& filePrefix,
+                                    const std::string& ext, std::vector<std::string>& names) {
+  boost::system::error_code ec;
+  if (dir.empty() || !fs::is_directory(dir, ec)) return;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    if (!fs::is_regular_file(it->status())) continue;
+    const std::string name = it->path().filename().string();
+    if (comm::strutil::StartsWith(name, filePrefix) && comm::strutil::EndsWith(name, ext)) {
+      names.push_back(name);
+    }
+  }
+}
+
+long LogFiles::GetNextFileIndex(const std::string& filePrefix, const std::string& ext) {
+  std::vector<std::string> names;
+  GetFileNamesByPrefix(config_.logdir_, filePrefix, ext, names);
+  if (!config_.cachedir_.empty()) GetFileNamesByPrefix(config_.cachedir_, filePrefix, ext, names);
+  if (names.empty()) return 0;
+  std::sort(names.begin(), names.end(), string_compare_greater);
+  const std::string& newest = names.front();
+  const size_t dot = newest.rfind("." + ext);
+  if (dot == std::string::npos || dot < filePrefix.size()) return 0;
+  std::string part = newest.substr(filePrefix.size(), dot - filePrefix.size());
+  if (!part.empty() && part[0] == '_') part.erase(0, 1);
+  long index = 0;
+  for (char c : part) {
+    if (c < '0' || c > '9') return 0;  // not one of ours ("_20250105x.jot")
+    index = index * 10 + (c - '0');
+    if (index > 1000000) return 0;
+  }
+  uintmax_t size = fileSizeOr0(config_.logdir_ + "/" + newest);
+  if (!config_.cachedir_.empty()) size += fileSizeOr0(config_.cachedir_ + "/" + newest);
+  return size > maxFileSize_ ? index + 1 : index;
+}
+
+bool LogFiles::OpenLogFile(const std::string& dir) {
+  if (config_.logdir_.empty() || dir.empty()) return false;
+  const struct timeval now = clock_.now();
+  if (logFile_) {
+    if (sameDay(openFileTime_, now.tv_sec)) return true;
+    CloseFileLocked();
+  }
+  const uint64_t tick = clock_.tick();
+  openFileTime_ = now.tv_sec;
+  const std::string path = MakeLogFileName(now, dir, config_.nameprefix_, "jot");
+
+  auto notice = [&](const std::string& p) {
+    const int err = errno;
+    console_("open file error:" + std::to_string(err) + " " + std::strerror(err) + ", path:" + p);
+  };
+  if (now.tv_sec < lastTime_) {
+    // The clock went back: stay with the last file.
+    logFile_ = std::fopen(lastFilePath_.c_str(), "ab");
+    if (!logFile_) notice(lastFilePath_);
+    return logFile_ != nullptr;
+  }
+  logFile_ = std::fopen(path.c_str(), "ab");
+  if (!logFile_) notice(path);
+
+  if (logFile_ && lastTime_ != 0 &&
+      now.tv_sec - lastTime_ > static_cast<time_t>((tick - lastTick_) / 1000 + 300)) {
+    char text[2048];
+    const int n = std::snprintf(
+        text, sizeof text, "[F][ last log file:%s from %s to %s, time_diff:%ld, tick_diff:%llu\n",
+        lastFilePath_.c_str(), formatMark(lastTime_).c_str(), formatMark(now.tv_sec).c_str(),
+        static_cast<long>(now.tv_sec - lastTime_),
+        static_cast<unsigned long long>(tick - lastTick_));
+    vela::comm::AutoBuffer block;
+    makeSyncBlock_(text, std::min(static_cast<size_t>(n), sizeof text - 1), block);
+    WriteFile(block.Ptr(), block.Length(), logFile_);
+  }
+  lastFilePath_ = path;
+  lastTick_ = tick;
+  lastTime_ = now.tv_sec;
+  return logFile_ != nullptr;
+}
+
+bool LogFiles::WriteFile(const void* data, size_t len, FILE* file) {
+  if (!file || !data || len == 0) return false;
+  std::fseek(file, 0, SEEK_END);
+  const long pos = std::ftell(file);
+  if (pos < 0) return false;
+  errno = 0;
+  const bool ok = std::fwrite(data, len, 1, file) == 1 && std::fflush(file) == 0;
+  if (ok) return true;
+
+  const int err = errno ? errno : EIO;
+  console_("write file error:" + std::to_string(err));
+  std::clearerr(file);
+  // Cut the partial block off, then note the failure in the file.
+  if (::ftruncate(::fileno(file), pos) != 0) {
+    console_("truncate error:" + std::to_string(errno));
+  }
+  std::fseek(file, 0, SEEK_END);
+  char text[64];
+  const int n = std::snprintf(text, sizeof text, "\nwrite file error:%d\n", err);
+  vela::comm::AutoBuffer block;
+  makeSyncBlock_(text, static_cast<size_t>(n), block);
+  if (std::fwrite(block.Ptr(), block.Length(), 1, file) != 1 || std::fflush(file) != 0) {
+    std::clearerr(file);
+  }
+  return false;
+}
+
+bool LogFiles::AppendFile(const std::string& src, const std::string& dst) {
+  if (src == dst) return false;
+  boost::system::error_code ec;
+  if (!fs::exists(src, ec)) return false;
+  const uintmax_t srcSize = fs::file_size(src, ec);
+  if (ec) return false;
+  if (srcSize == 0) return true;
+  FILE* in = std::fopen(src.c_str(), "rb");
+  if (!in) return false;
+  FILE* out = std::fopen(dst.c_str(), "ab");
+  if (!out) {
+    std::fclose(in);
+    return false;
+  }
+  std::fseek(out, 0, SEEK_END);
+  const long old = std::ftell(out);
+  char chunk[4096];
+  bool failed = old < 0;
+  while (!failed) {
+    const size_t n = std::fread(chunk, 1, sizeof chunk, in);
+    if (n > 0 && std::fwrite(chunk, 1, n, out) != n) failed = true;
+    if (n < sizeof chunk) {
+      failed = failed || std::ferror(in);
+      break;
+    }
+  }
+  failed = failed || std::fflush(out) != 0;
+  const long end = std::ftell(out);
+  bool ok = !failed && end >= 0 && static_cast<uintmax_t>(end) >= static_cast<uintmax_t>(old) + srcSize;
+  if (!ok && old >= 0 && ::ftruncate(::fileno(out), old) != 0) ok = false;
+  std::fclose(in);
+  if (std::fclose(out) != 0) ok = false;
+  return ok;
+}
+
+bool LogFiles::CacheLogs() {
+  if (config_.cachedir_.empty() || config_.cache_days_ <= 0) return false;
+  const std::string logPath =
+      MakeLogFileName(clock_.now(), config_.logdir_, config_.nameprefix_, "jot");
+  boost::system::error_code ec;
+  if (fs::exists(logPath, ec)) return false;
+  const fs::space_info info = fs::space(config_.cachedir_, ec);
+  return !ec && info.available >= kMinCacheSpace;
+}
+
+void LogFiles::Log2File(const void* data, size_t len, bool move) {
+  if (!data || len == 0 || config_.logdir_.empty()) return;
+  vela::comm::ScopedLock lock(fileMutex_);
+  if (!lock.islocked()) return;
+  const bool async = config_.mode_ != kAppenderSync;
+
+  if (config_.cachedir_.empty()) {
+    if (OpenLogFile(config_.logdir_)) {
+      WriteFile(data, len, logFile_);
+      if (async) CloseFileLocked();
+    }
+    return;
+  }
+
+  const struct timeval now = clock_.now();
+  const std::string cachePath = MakeLogFileName(now, config_.cachedir_, config_.nameprefix_, "jot");
+  const bool cache = CacheLogs();
+  boost::system::error_code ec;
+  if ((cache || fs::exists(cachePath, ec)) && OpenLogFile(config_.cachedir_)) {
+    WriteFile(data, len, logFile_);
+    if (async) CloseFileLocked();
+    if (!cache && move) {
+      const std::string logPath = MakeLogFileName(now, config_.logdir_, config_.nameprefix_, "jot");
+      if (AppendFile(cachePath, logPath)) {
+        if (!async) CloseFileLocked();
+        fs::remove(cachePath, ec);
+      }
+    }
+    return;
+  }
+
+  bool written = false;
+  if (OpenLogFile(config_.logdir_)) {
+    written = WriteFile(data, len, logFile_);
+    if (async) CloseFileLocked();
+  }
+  if (!written) {
+    if (!async) CloseFileLocked();
+    if (OpenLogFile(config_.cachedir_)) {
+      WriteFile(data, len, logFile_);
+      if (async) CloseFileLocked();
+    }
+  }
+}
+
+void LogFiles::DelTimeoutFile(const std::string& dir) {
+  vela::comm::ScopedLock dirLock(LogDirectoryMutex());
+  if (!dirLock.islocked() || dir.empty()) return;
+  int64_t maxAlive;
+  {
+    vela::comm::ScopedLock lock(fileMutex_);
+    maxAlive = maxAliveTime_;
+  }
+  const time_t now = clock_.now().tv_sec;
+  boost::system::error_code ec;
+  if (!fs::is_directory(dir, ec)) return;
+  std::vector<fs::path> doomed;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const time_t mtime = fs::last_write_time(it->path(), ec);
+    if (ec) {
+      ec.clear();
+      continue;
+    }
+    if (now - mtime <= maxAlive) continue;
+    const fs::file_status status = it->symlink_status();
+    if (fs::is_regular_file(status) && it->path().extension() == ".jot") {
+      doomed.push_back(it->path());
+    } else if (fs::is_directory(status) && isEightDigits(it->path().filename().string())) {
+      doomed.push_back(it->path());
+    }
+  }
+  for (const fs::path& path : doomed) fs::remove_all(path, ec);
+}
+
+void LogFiles::MoveOldFiles(const std::string& src, const std::string& dest,
+                            const std::string& prefix) {
+  vela::comm::ScopedLock dirLock(LogDirectoryMutex());
+  if (!dirLock.islocked() || src.empty() || dest.empty() || src == dest) return;
+  boost::system::error_code ec;
+  if (!fs::is_directory(src, ec)) return;
+  vela::comm::ScopedLock lock(fileMutex_);
+  if (!lock.islocked()) return;
+  const time_t now = clock_.now().tv_sec;
+  std::vector<fs::path> entries;
+  for (fs::directory_iterator it(src, ec), end; !ec && it != end; it.increment(ec)) {
+    entries.push_back(it->path());
+  }
+  std::sort(entries.begin(), entries.end());
+  for (const fs::path& path : entries) {
+    const std::string name = path.filename().string();
+    if (!comm::strutil::StartsWith(name, prefix) ||
+        !comm::strutil::EndsWith(path.string(), "jot")) {
+      continue;
+    }
+    const time_t mtime = fs::last_write_time(path, ec);
+    if (ec) {
+      ec.clear();
+      continue;
+    }
+    const time_t age = now - mtime;
+    if (config_.cache_days_ > 0 && age > 0 &&
+        age < static_cast<time_t>(config_.cache_days_) * 86400) {
+      continue;
+    }
+    if (!AppendFile(path.string(), dest + "/" + name)) break;
+    fs::remove(path, ec);
+  }
+}
+
+JotClock JotClock::System() {
+  return {[] {
+            struct timeval tv {};
+            gettimeofday(&tv, nullptr);
+            return tv;
+          },
+          [] {
+            struct timespec ts {};
+            clock_gettime(CLOCK_MONOTONIC, &ts);
+            return static_cast<uint64_t>(ts.tv_sec) * 1000 +
+                   static_cast<uint64_t>(ts.tv_nsec) / 1000000;
+          }};
+}
+
+}  // namespace vela::jot

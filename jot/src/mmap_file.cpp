@@ -1,0 +1,98 @@
+#include "jot/mmap_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+
+namespace vela::comm {
+namespace {
+
+// Writes zeros from `from` to `to` so the mapped range is backed by real
+// blocks: a hole that cannot be filled later would fault inside the mapping.
+bool zeroFill(int fd, off_t from, off_t to) {
+  static const char kZeros[4096] = {};
+  while (from < to) {
+    const size_t chunk = static_cast<size_t>(std::min<off_t>(to - from, sizeof kZeros));
+    const ssize_t n = ::pwrite(fd, kZeros, chunk, from);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    from += n;
+  }
+  return true;
+}
+
+// Makes the file at least `size` bytes long. Returns false on any failure;
+// `created` tells whether this call made the file.
+bool prepareFile(int fd, size_t size) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (static_cast<size_t>(st.st_size) >= size) return true;
+  return zeroFill(fd, st.st_size, static_cast<off_t>(size)) && ::fsync(fd) == 0;
+}
+
+bool mapFile(const char* path, size_t size, boost::iostreams::mapped_file& mappedFile) {
+  try {
+    boost::iostreams::mapped_file_params params(path);
+    params.flags = boost::iostreams::mapped_file::readwrite;
+    params.length = size;
+    mappedFile.open(params);
+    return mappedFile.is_open();
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+bool OpenMmapFile(const char* path, size_t size, boost::iostreams::mapped_file& mappedFile) {
+  if (!path || ::strnlen(path, 128) == 0 || size == 0) return false;
+  CloseMmapFile(mappedFile);
+  const bool existed = ::access(path, F_OK) == 0;
+  const int fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const bool ready = prepareFile(fd, size);
+  ::close(fd);
+  if (ready && mapFile(path, size, mappedFile)) return true;
+  if (!existed) ::unlink(path);
+  return false;
+}
+
+void CloseMmapFile(boost::iostreams::mapped_file& mappedFile) {
+  try {
+    if (mappedFile.is_open()) mappedFile.close();
+  } catch (const std::exception&) {
+  }
+}
+
+MmapCache::~MmapCache() { close(); }
+
+bool MmapCache::open(const std::string& path, size_t size) {
+  close();
+  if (path.empty() || size == 0) return false;
+  const bool existed = ::access(path.c_str(), F_OK) == 0;
+  lockFd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (lockFd_ < 0) return false;
+  // Another process writing through the same cache would interleave blocks.
+  if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0 || !prepareFile(lockFd_, size) ||
+      !mapFile(path.c_str(), size, file_)) {
+    if (!existed) ::unlink(path.c_str());
+    close();
+    return false;
+  }
+  return true;
+}
+
+void MmapCache::close() {
+  CloseMmapFile(file_);
+  if (lockFd_ >= 0) {
+    ::close(lockFd_);  // also drops the lock
+    lockFd_ = -1;
+  }
+}
+
+}  // namespace vela::comm

@@ -1,0 +1,342 @@
+#include "jot/appender.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/jot_test_support.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using vela::jot::JotConfig;
+using vela::jot::JotterInfo_t;
+
+void writeRecord(const std::string& text, vela::jot::TLogLevel level = vela::jot::kLevelInfo) {
+  JotterInfo_t info;
+  info.level = level;
+  info.tag = "test";
+  info.filename = __FILE__;
+  info.line = __LINE__;
+  gettimeofday(&info.timeval, nullptr);
+  vela::jot::jotter_Write(&info, text.c_str());
+}
+
+JotConfig configFor(const fs::path& dir, int32_t mode = vela::jot::kAppenderAsync,
+                    bool zstd = false, const std::string& key = "") {
+  JotConfig config;
+  config.mode_ = mode;
+  config.logdir_ = dir.string();
+  config.nameprefix_ = "inst_a";
+  config.pub_key_ = key;
+  config.compressmode_ = zstd ? vela::jot::kZstd : vela::jot::kZlib;
+  return config;
+}
+
+// The numbers n of every line "<tag> n<n>" in `text`, in order.
+std::vector<int> numbersOf(const std::string& text, const std::string& tag) {
+  std::vector<int> numbers;
+  const std::regex pattern("\\] " + tag + " n(\\d+)[ \n]");
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), pattern); it != std::sregex_iterator();
+       ++it) {
+    numbers.push_back(std::stoi((*it)[1]));
+  }
+  return numbers;
+}
+
+// Waits (bounded only by the test timeout) until `done` holds.
+template <class Pred>
+bool eventually(Pred done) {
+  for (int i = 0; i < 60000; ++i) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return done();
+}
+
+std::string runJotdump(const std::vector<std::string>& args, int* status) {
+  std::string command = JOTDUMP_PATH;
+  for (const auto& arg : args) command += " '" + arg + "'";
+  FILE* pipe = popen(command.c_str(), "r");
+  std::string out;
+  char chunk[65536];
+  size_t n;
+  while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
+  const int rc = pclose(pipe);
+  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return out;
+}
+
+class AppenderTest : public ::testing::Test {
+ protected:
+  void SetUp() override { vela::jot::jotter_SetLevel(vela::jot::kLevelVerbose); }
+  void TearDown() override { vela::jot::appender_close(); }
+
+  jottest::TempDir dir_;
+};
+
+struct Mode {
+  bool zstd;
+  bool key;
+};
+
+class AppenderRoundTrip : public AppenderTest, public ::testing::WithParamInterface<Mode> {};
+
+TEST_P(AppenderRoundTrip, JotdumpPrintsEveryRecordInOrder) {
+  std::optional<jottest::KeyPair> server;
+  if (GetParam().key) server = jottest::makeKeyPair();
+  vela::jot::appender_open(configFor(dir_.path(), vela::jot::kAppenderAsync, GetParam().zstd,
+                                     server ? server->pubHex() : ""));
+  for (int i = 0; i < 3000; ++i) writeRecord("rt n" + std::to_string(i) + " payload payload");
+  vela::jot::appender_close();
+
+  const auto files = jottest::logFiles(dir_.path());
+  ASSERT_EQ(files.size(), 1u);
+  std::vector<std::string> args;
+  if (server) args = {"--key", server->privHex()};
+  args.push_back(files[0].string());
+  int status = -1;
+  const std::string out = runJotdump(args, &status);
+  EXPECT_EQ(status, 0);
+  const std::vector<int> numbers = numbersOf(out, "rt");
+  ASSERT_EQ(numbers.size(), 3000u);
+  for (int i = 0; i < 3000; ++i) ASSERT_EQ(numbers[i], i);
+  EXPECT_EQ(out.find("===== begin =====["), 0u);
+  EXPECT_NE(out.find("===== end =====["), std::string::npos);
+
+  if (server) {
+    // Without the key the records stay unreadable, and jotdump says so.
+    const std::string locked = runJotdump({files[0].string()}, &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_TRUE(numbersOf(locked, "rt").empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllModes, AppenderRoundTrip,
+                         ::testing::Values(Mode{false, false}, Mode{false, true}, Mode{true, false},
+                                           Mode{true, true}),
+                         [](const auto& param) {
+                           return std::string(param.param.zstd ? "Zstd" : "Zlib") +
+                                  (param.param.key ? "Key" : "Plain");
+                         });
+
+TEST_F(AppenderTest, SyncModeWritesEachRecordAtOnce) {
+  vela::jot::appender_open(configFor(dir_.path(), vela::jot::kAppenderSync));
+  writeRecord("sy n0");
+  const std::string before = jottest::decodeDir(dir_.path(), std::nullopt);
+  EXPECT_EQ(numbersOf(before, "sy"), std::vector<int>{0});
+}
+
+TEST_F(AppenderTest, EightThreadsKeepTheirOrder) {
+  const jottest::KeyPair server = jottest::makeKeyPair();
+  vela::jot::appender_open(configFor(dir_.path(), vela::jot::kAppenderAsync, false, server.pubHex()));
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < 10000; ++i) {
+        writeRecord("t" + std::to_string(t) + " n" + std::to_string(i) + " some text of a record");
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  vela::jot::appender_close();
+
+  std::vector<std::string> problems;
+  const std::string text = jottest::decodeDir(dir_.path(), server.priv, &problems);
+  EXPECT_TRUE(problems.empty()) << problems.front();
+  for (int t = 0; t < 8; ++t) {
+    const std::vector<int> numbers = numbersOf(text, "t" + std::to_string(t));
+    ASSERT_EQ(numbers.size(), 10000u) << "thread " << t;
+    for (int i = 0; i < 10000; ++i) ASSERT_EQ(numbers[i], i) << "thread " << t;
+  }
+  EXPECT_EQ(text.find("sg_buffer_async"), std::string::npos);
+}
+
+TEST_F(AppenderTest, QuickOpenCloseCycles) {
+  for (int i = 0; i < 200; ++i) {
+    vela::jot::appender_open(configFor(dir_.path()));
+    writeRecord("cy n" + std::to_string(i));
+    vela::jot::appender_close();
+  }
+  const std::string text = jottest::decodeDir(dir_.path(), std::nullopt);
+  EXPECT_EQ(jottest::countOf(text, "===== begin ====="), 200u);
+  EXPECT_EQ(jottest::countOf(text, "===== end ====="), 200u);
+  const std::vector<int> numbers = numbersOf(text, "cy");
+  ASSERT_EQ(numbers.size(), 200u);
+  for (int i = 0; i < 200; ++i) ASSERT_EQ(numbers[i], i);
+}
+
+TEST_F(AppenderTest, SecondOpenOnlyLeavesANotice) {
+  vela::jot::appender_open(configFor(dir_.path()));
+  vela::jot::appender_open(configFor(dir_.path() / "elsewhere"));
+  vela::jot::appender_close();
+  vela::jot::appender_close();  // does nothing
+  writeRecord("dropped n1");
+  const std::string text = jottest::decodeDir(dir_.path(), std::nullopt);
+  EXPECT_EQ(jottest::countOf(text, "appender has already been opened. _dir:" +
+                                       (dir_.path() / "elsewhere").string() + " _nameprefix:inst_a"),
+            1u);
+  EXPECT_FALSE(fs::exists(dir_.path() / "elsewhere"));
+  EXPECT_TRUE(numbersOf(text, "dropped").empty());
+}
+
+TEST_F(AppenderTest, WriteKeepsErrno) {
+  vela::jot::appender_open(configFor(dir_.path(), vela::jot::kAppenderSync));
+  errno = ERANGE;
+  writeRecord("errno n1");
+  EXPECT_EQ(errno, ERANGE);
+}
+
+TEST_F(AppenderTest, FatalRecordAndFlushWakeTheThread) {
+  vela::jot::appender_open(configFor(dir_.path()));
+  writeRecord("wake n1", vela::jot::kLevelFatal);
+  EXPECT_TRUE(eventually([&] {
+    return numbersOf(jottest::decodeDir(dir_.path(), std::nullopt), "wake").size() == 1;
+  }));
+  writeRecord("wake n2");
+  vela::jot::appender_flush();
+  EXPECT_TRUE(eventually([&] {
+    return numbersOf(jottest::decodeDir(dir_.path(), std::nullopt), "wake").size() == 2;
+  }));
+}
+
+TEST_F(AppenderTest, SameCacheInTwoWritersFallsBackToHeap) {
+  vela::jot::JotterAppender first;
+  vela::jot::JotterAppender second;
+  first.Open(configFor(dir_.path()));
+  second.Open(configFor(dir_.path()));
+  EXPECT_TRUE(first.IsCacheMapped());
+  EXPECT_FALSE(second.IsCacheMapped());
+  JotterInfo_t info;
+  info.tid = 1;
+  first.Write(&info, "one n1");
+  second.Write(&info, "two n1");
+  first.Close();
+  second.Close();
+  const std::string text = jottest::decodeDir(dir_.path(), std::nullopt);
+  EXPECT_EQ(numbersOf(text, "one").size(), 1u);
+  EXPECT_EQ(numbersOf(text, "two").size(), 1u);
+}
+
+TEST_F(AppenderTest, DamagedCacheFilesNeverCrashTheStart) {
+  const fs::path cache = dir_.path() / "inst_a.mmap3";
+  std::vector<uint8_t> huge(vela::jot::kBufferBlockLength, 0);
+  huge[0] = 9;
+  huge[5] = huge[6] = huge[7] = huge[8] = 0xFF;  // body length far past the cache
+  jottest::writeBytes(cache, huge);
+  {
+    vela::jot::JotterAppender appender;
+    appender.Open(configFor(dir_.path()));
+    EXPECT_TRUE(appender.IsCacheMapped());
+  }
+  jottest::writeBytes(cache, {9, 0, 0, 0, 0, 20, 0, 0, 0});  // short file
+  {
+    vela::jot::JotterAppender appender;
+    appender.Open(configFor(dir_.path()));
+    EXPECT_TRUE(appender.IsCacheMapped());
+    JotterInfo_t info;
+    appender.Write(&info, "after n1");
+  }
+  EXPECT_EQ(fs::file_size(cache), vela::jot::kBufferBlockLength);
+  std::vector<std::string> problems;
+  const std::string text = jottest::decodeDir(dir_.path(), std::nullopt, &problems);
+  EXPECT_EQ(numbersOf(text, "after").size(), 1u);
+}
+
+TEST_F(AppenderTest, EmptyLogDirectoryUsesHeapAndWritesNothing) {
+  vela::jot::JotterAppender appender;
+  appender.Open(configFor(""));
+  EXPECT_FALSE(appender.IsCacheMapped());
+  JotterInfo_t info;
+  appender.Write(&info, "nowhere");
+  appender.Close();
+  EXPECT_FALSE(fs::exists("/inst_a.mmap3"));
+}
+
+// --- A writer killed mid-write: its cached records reach the next file. ---
+
+constexpr int kChildRecords = 1000;
+
+TEST(AppenderCrash, ChildWritesUntilKilled) {
+  const char* dir = std::getenv("JOT_CHILD_DIR");
+  const char* fd = std::getenv("JOT_CHILD_FD");
+  if (!dir || !fd) GTEST_SKIP() << "helper of AppenderCrash.KilledWritersRecordsAreRecovered";
+  vela::jot::jotter_SetLevel(vela::jot::kLevelVerbose);
+  vela::jot::appender_open(configFor(dir));
+  const int out = std::atoi(fd);
+  for (int i = 0; i < kChildRecords; ++i) {
+    writeRecord("kill n" + std::to_string(i));
+    ASSERT_EQ(::write(out, &i, sizeof i), static_cast<ssize_t>(sizeof i));
+  }
+  ::pause();  // stays until killed
+}
+
+TEST(AppenderCrash, KilledWritersRecordsAreRecovered) {
+  vela::jot::jotter_SetLevel(vela::jot::kLevelVerbose);
+  jottest::TempDir dir;
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) env.emplace_back(*e);
+  env.push_back("JOT_CHILD_DIR=" + dir.str());
+  env.push_back("JOT_CHILD_FD=" + std::to_string(fds[1]));
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string self = fs::read_symlink("/proc/self/exe").string();
+  std::string filter = "--gtest_filter=AppenderCrash.ChildWritesUntilKilled";
+  char* argv[] = {self.data(), filter.data(), nullptr};
+  pid_t child = -1;
+  ASSERT_EQ(posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()), 0);
+  ::close(fds[1]);
+
+  // Kill while the child is still writing.
+  int last = -1;
+  int value;
+  while (last < kChildRecords / 3 && ::read(fds[0], &value, sizeof value) == sizeof value) last = value;
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  while (::read(fds[0], &value, sizeof value) == sizeof value) last = value;
+  ::close(fds[0]);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  ASSERT_GE(last, kChildRecords / 3);
+
+  vela::jot::appender_open(configFor(dir.path()));
+  vela::jot::appender_close();
+  const std::string text = jottest::decodeDir(dir.path(), std::nullopt);
+  const std::vector<int> numbers = numbersOf(text, "kill");
+  // Every record written before the kill, once, in order; maybe the one in flight.
+  ASSERT_GE(numbers.size(), static_cast<size_t>(last + 1));
+  ASSERT_LE(numbers.size(), static_cast<size_t>(last + 2));
+  for (size_t i = 0; i < numbers.size(); ++i) ASSERT_EQ(numbers[i], static_cast<int>(i));
+  const size_t begin = text.find("~~~~~ begin of mmap ~~~~~\n");
+  // The flush thread may have written the first records already; the last
+  // ones come from the cache the child left.
+  const size_t adopted = text.find("] kill n" + std::to_string(last) + "\n");
+  const size_t end = text.find("~~~~~ end of mmap ~~~~~[");
+  const size_t marker = text.rfind("===== begin =====[");
+  ASSERT_NE(begin, std::string::npos);
+  EXPECT_LT(begin, adopted);
+  EXPECT_LT(adopted, end);
+  EXPECT_LT(end, marker);
+}
+
+}  // namespace

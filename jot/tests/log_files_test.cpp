@@ -1,0 +1,226 @@
+#include "jot/log_files.h"
+
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "jot/log_crypt.h"
+#include "support/jot_test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using vela::jot::JotConfig;
+using vela::jot::LogFiles;
+
+time_t utc(int year, int month, int day, int hour, int minute = 0) {
+  struct tm tm {};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  return timegm(&tm);
+}
+
+class LogFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    logDir_ = dir_.path() / "logs";
+    cacheDir_ = dir_.path() / "cache";
+    fs::create_directories(logDir_);
+    fs::create_directories(cacheDir_);
+  }
+
+  std::unique_ptr<LogFiles> make(int32_t mode = vela::jot::kAppenderAsync, bool withCache = false,
+                                 int cacheDays = 0) {
+    JotConfig config;
+    config.mode_ = mode;
+    config.logdir_ = logDir_.string();
+    config.nameprefix_ = "inst_a";
+    if (withCache) config.cachedir_ = cacheDir_.string();
+    config.cache_days_ = cacheDays;
+    vela::jot::JotClock clock{[this] { return timeval{now_, 0}; }, [this] { return tick_; }};
+    return std::make_unique<LogFiles>(
+        config, clock,
+        [](const char* text, size_t len, vela::comm::AutoBuffer& out) {
+          vela::jot::LogCrypt::BuildSyncBlock(0x08, nullptr, text, len, out);
+        },
+        [this](const std::string& text) { console_.push_back(text); });
+  }
+
+  // Writes one sync block of `text`.
+  static void put(LogFiles& files, const std::string& text) {
+    vela::comm::AutoBuffer block;
+    vela::jot::LogCrypt::BuildSyncBlock(0x08, nullptr, text.data(), text.size(), block);
+    files.Log2File(block.Ptr(), block.Length(), true);
+  }
+
+  static std::string textOf(const fs::path& file) {
+    std::string text;
+    for (const auto& block : vela::jot::ReadLogBlocks(jottest::readBytes(file), std::nullopt).blocks) {
+      text += block.text;
+    }
+    return text;
+  }
+
+  static void touch(const fs::path& path, time_t mtime, size_t size = 1) {
+    jottest::writeBytes(path, std::vector<uint8_t>(size, 'x'));
+    fs::last_write_time(path, fs::file_time_type::clock::now() -
+                                  std::chrono::seconds(std::time(nullptr) - mtime));
+  }
+
+  jottest::TempDir dir_;
+  fs::path logDir_;
+  fs::path cacheDir_;
+  time_t now_ = utc(2025, 1, 5, 13, 4);
+  uint64_t tick_ = 1000000;
+  std::vector<std::string> console_;
+};
+
+TEST_F(LogFilesTest, OneFilePerDayNamedByPrefixAndDate) {
+  auto files = make();
+  put(*files, "a\n");
+  put(*files, "b\n");
+  now_ = utc(2025, 1, 6, 0, 1);
+  tick_ += 11 * 3600 * 1000;
+  put(*files, "c\n");
+  EXPECT_EQ(textOf(logDir_ / "inst_a_20250105.jot"), "a\nb\n");
+  EXPECT_EQ(textOf(logDir_ / "inst_a_20250106.jot"), "c\n");
+}
+
+TEST_F(LogFilesTest, SizeSplitOpensTheNextIndex) {
+  auto files = make();
+  files->SetMaxFileSize(10 * 1024 * 1024);
+  const fs::path today = logDir_ / "inst_a_20250105.jot";
+  jottest::writeBytes(today, {});
+  fs::resize_file(today, 10 * 1024 * 1024 + 512 * 1024);
+  put(*files, "next\n");
+  EXPECT_EQ(textOf(logDir_ / "inst_a_20250105_1.jot"), "next\n");
+}
+
+TEST_F(LogFilesTest, IndexIsReadFromTheNewestName) {
+  auto files = make();
+  files->SetMaxFileSize(100);
+  jottest::writeBytes(logDir_ / "inst_a_20250105_9.jot", std::vector<uint8_t>(500, 0));
+  jottest::writeBytes(logDir_ / "inst_a_20250105_10.jot", {});
+  put(*files, "ten\n");
+  EXPECT_EQ(textOf(logDir_ / "inst_a_20250105_10.jot"), "ten\n");
+  EXPECT_FALSE(fs::exists(logDir_ / "inst_a_20250105_11.jot"));
+}
+
+TEST_F(LogFilesTest, NoSplitWithoutMaximumSize) {
+  auto files = make();
+  jottest::writeBytes(logDir_ / "inst_a_20250105.jot", std::vector<uint8_t>(100000, 0));
+  put(*files, "same\n");
+  EXPECT_EQ(jottest::logFiles(logDir_).size(), 1u);
+}
+
+TEST_F(LogFilesTest, ClockSetBackKeepsTheLastFile) {
+  auto files = make();
+  now_ = utc(2025, 1, 5, 0, 30);
+  put(*files, "before\n");
+  now_ = utc(2025, 1, 4, 23, 30);
+  tick_ += 1000;
+  put(*files, "after\n");
+  EXPECT_EQ(textOf(logDir_ / "inst_a_20250105.jot"), "before\nafter\n");
+  EXPECT_FALSE(fs::exists(logDir_ / "inst_a_20250104.jot"));
+}
+
+TEST_F(LogFilesTest, ClockJumpAheadIsNotedInTheNewFile) {
+  auto files = make();
+  put(*files, "before\n");
+  now_ += 86400;
+  tick_ += 1000;
+  put(*files, "after\n");
+  const std::string text = textOf(logDir_ / "inst_a_20250106.jot");
+  EXPECT_EQ(text.rfind("[F][ last log file:", 0), 0u) << text;
+  EXPECT_NE(text.find("inst_a_20250105.jot from 2025-01-05 +0000 13:04:00 to 2025-01-06"),
+            std::string::npos);
+  EXPECT_NE(text.find("time_diff:86400, tick_diff:1000\n"), std::string::npos);
+  EXPECT_EQ(text.substr(text.size() - 6), "after\n");
+}
+
+TEST_F(LogFilesTest, ExpiryDeletesOnlyOldLogsAndDateFolders) {
+  auto files = make();
+  const time_t real = std::time(nullptr);
+  now_ = real;
+  const time_t old = real - 11 * 86400;
+  touch(logDir_ / "old.jot", old);
+  touch(logDir_ / "young.jot", real - 86400);
+  touch(logDir_ / "x.jot.bak", old);
+  fs::create_directories(logDir_ / "20240101" / "inner");
+  touch(logDir_ / "20240101" / "inner" / "f", old);
+  fs::create_directories(logDir_ / "2024010");
+  fs::last_write_time(logDir_ / "20240101", fs::last_write_time(logDir_ / "old.jot"));
+  fs::last_write_time(logDir_ / "2024010", fs::last_write_time(logDir_ / "old.jot"));
+  files->DelTimeoutFile(logDir_.string());
+  EXPECT_FALSE(fs::exists(logDir_ / "old.jot"));
+  EXPECT_TRUE(fs::exists(logDir_ / "young.jot"));
+  EXPECT_TRUE(fs::exists(logDir_ / "x.jot.bak"));
+  EXPECT_FALSE(fs::exists(logDir_ / "20240101"));
+  EXPECT_TRUE(fs::exists(logDir_ / "2024010"));
+}
+
+TEST_F(LogFilesTest, MovesAppendOldCachedFilesAndKeepYoungOnes) {
+  auto files = make(vela::jot::kAppenderAsync, true, 3);
+  const time_t real = std::time(nullptr);
+  now_ = real;
+  touch(cacheDir_ / "inst_a_20250101.jot", real - 5 * 86400, 3);
+  touch(cacheDir_ / "inst_a_20250105.jot", real - 86400, 4);
+  touch(cacheDir_ / "other_20250101.jot", real - 5 * 86400);
+  jottest::writeBytes(logDir_ / "inst_a_20250101.jot", {'a', 'b'});
+  files->MoveOldFiles(cacheDir_.string(), logDir_.string(), "inst_a");
+  EXPECT_FALSE(fs::exists(cacheDir_ / "inst_a_20250101.jot"));
+  EXPECT_EQ(jottest::readBytes(logDir_ / "inst_a_20250101.jot"),
+            (std::vector<uint8_t>{'a', 'b', 'x', 'x', 'x'}));
+  EXPECT_TRUE(fs::exists(cacheDir_ / "inst_a_20250105.jot"));
+  EXPECT_TRUE(fs::exists(cacheDir_ / "other_20250101.jot"));
+}
+
+TEST_F(LogFilesTest, FailedAppendKeepsItsSource) {
+  jottest::writeBytes(cacheDir_ / "src.jot", {'1', '2'});
+  fs::create_directories(logDir_ / "dst.jot");  // cannot be opened for appending
+  EXPECT_FALSE(LogFiles::AppendFile((cacheDir_ / "src.jot").string(), (logDir_ / "dst.jot").string()));
+  EXPECT_TRUE(fs::exists(cacheDir_ / "src.jot"));
+
+  auto files = make(vela::jot::kAppenderAsync, true, 0);
+  fs::rename(cacheDir_ / "src.jot", cacheDir_ / "inst_a_20240101.jot");
+  fs::create_directories(logDir_ / "inst_a_20240101.jot");
+  files->MoveOldFiles(cacheDir_.string(), logDir_.string(), "inst_a");
+  EXPECT_TRUE(fs::exists(cacheDir_ / "inst_a_20240101.jot"));
+}
+
+TEST_F(LogFilesTest, WriteErrorIsDetectedAndTheBlockGoesToTheCache) {
+  auto files = make(vela::jot::kAppenderAsync, true, 0);
+  fs::create_symlink("/dev/full", logDir_ / "inst_a_20250105.jot");
+  put(*files, "kept\n");
+  ASSERT_FALSE(console_.empty());
+  EXPECT_EQ(console_[0], "write file error:28");
+  EXPECT_EQ(textOf(cacheDir_ / "inst_a_20250105.jot"), "kept\n");
+}
+
+TEST_F(LogFilesTest, YoungLogsGoToTheCacheWhenAsked) {
+  auto files = make(vela::jot::kAppenderAsync, true, 3);
+  put(*files, "cached\n");
+  const fs::space_info space = fs::space(cacheDir_);
+  if (space.available < (uintmax_t{1} << 30)) GTEST_SKIP() << "cache volume has under 1 GiB free";
+  EXPECT_EQ(textOf(cacheDir_ / "inst_a_20250105.jot"), "cached\n");
+  EXPECT_FALSE(fs::exists(logDir_ / "inst_a_20250105.jot"));
+}
+
+TEST_F(LogFilesTest, EmptyLogDirectoryWritesNothing) {
+  JotConfig config;
+  config.nameprefix_ = "inst_a";
+  LogFiles files(config, vela::jot::JotClock::System(),
+                 [](const char*, size_t, vela::comm::AutoBuffer&) {}, [](const std::string&) {});
+  files.Log2File("abc", 3, true);
+  EXPECT_FALSE(fs::exists("/inst_a_" + LogFiles::MakeLogFileNamePrefix(timeval{std::time(nullptr), 0}, "").substr(1) + ".jot"));
+}
+
+}  // namespace

@@ -1,0 +1,58 @@
+#include "jot/mmap_file.h"
+
+#include <algorithm>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/jot_test_support.h"
+
+namespace {
+
+TEST(MmapFile, NewFileHasExactlyTheSizeAllZero) {
+  jottest::TempDir dir;
+  const auto path = dir.path() / "c.mmap3";
+  boost::iostreams::mapped_file file;
+  ASSERT_TRUE(vela::comm::OpenMmapFile(path.c_str(), 153600, file));
+  vela::comm::CloseMmapFile(file);
+  const auto bytes = jottest::readBytes(path);
+  EXPECT_EQ(bytes.size(), 153600u);
+  EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; }));
+}
+
+TEST(MmapFile, ShortFileIsExtendedWithZerosBeforeMapping) {
+  jottest::TempDir dir;
+  const auto path = dir.path() / "c.mmap3";
+  jottest::writeBytes(path, {9, 1, 2, 3});
+  vela::comm::MmapCache cache;
+  ASSERT_TRUE(cache.open(path.string(), 153600));
+  EXPECT_EQ(cache.data()[0], 9);
+  cache.data()[153599] = 7;  // the last byte is backed by the file
+  cache.close();
+  const auto bytes = jottest::readBytes(path);
+  ASSERT_EQ(bytes.size(), 153600u);
+  EXPECT_EQ(bytes[153599], 7);
+  EXPECT_EQ(bytes[100], 0);
+}
+
+TEST(MmapFile, RefusesEmptyPathsAndZeroSizes) {
+  boost::iostreams::mapped_file file;
+  EXPECT_FALSE(vela::comm::OpenMmapFile("", 10, file));
+  EXPECT_FALSE(vela::comm::OpenMmapFile(nullptr, 10, file));
+  jottest::TempDir dir;
+  EXPECT_FALSE(vela::comm::OpenMmapFile((dir.path() / "x").c_str(), 0, file));
+  EXPECT_FALSE(vela::comm::OpenMmapFile((dir.path() / "missing" / "x").c_str(), 10, file));
+}
+
+TEST(MmapCache, SecondHolderOfTheSameFileIsRefused) {
+  jottest::TempDir dir;
+  const std::string path = (dir.path() / "c.mmap3").string();
+  vela::comm::MmapCache first;
+  vela::comm::MmapCache second;
+  ASSERT_TRUE(first.open(path, 4096));
+  EXPECT_FALSE(second.open(path, 4096));
+  first.close();
+  EXPECT_TRUE(second.open(path, 4096));
+}
+
+}  // namespace
