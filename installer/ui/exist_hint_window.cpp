@@ -81,7 +81,9 @@ void InstallerExistHintView::updateLayoutForCurrentAppearance() {
   update();
 }
 
-void InstallerExistHintView::resizeEvent(QResizeEvent*) {
+void InstallerExistHintView::resizeEvent(QResizeEvent*) { layoutSubviews(); }
+
+void InstallerExistHintView::layoutSubviews() {
   const UI::Layout l = UI::layout(size());
   imageView_->setGeometry(l.image);
   titleLabel_->setGeometry(l.title);
@@ -107,6 +109,7 @@ InstallerExistHintWindowController::InstallerExistHintWindowController()
   window_->setObjectName("existHintWindow");
   window_->setFixedSize(UI::Window::size);
   hintView_->setGeometry(QRect(QPoint(0, 0), UI::Window::size));
+  hintView_->layoutSubviews();
   hintView_->setDelegate(this);
   applyNowAndOnAppearanceChange(hintView_, [view = hintView_] {
     view->updateLayoutForCurrentAppearance();

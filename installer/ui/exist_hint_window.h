@@ -78,6 +78,10 @@ class InstallerExistHintView : public QWidget {
   [[nodiscard]] RoundedButton* enableInputBtn() const { return enableInputBtn_; }
   [[nodiscard]] RoundedButton* cancelBtn() const { return cancelBtn_; }
 
+ // Places the children for the current size from the UI constants (also on
+  // every resize).
+  void layoutSubviews();
+
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;

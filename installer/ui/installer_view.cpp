@@ -28,9 +28,13 @@ InstallerView::~InstallerView() {
   stepTwoView_->setDelegate(nullptr);
 }
 
-void InstallerView::resizeEvent(QResizeEvent*) {
+void InstallerView::resizeEvent(QResizeEvent*) { layoutSubviews(); }
+
+void InstallerView::layoutSubviews() {
   stepOneView_->setGeometry(rect());
   stepTwoView_->setGeometry(rect());
+  stepOneView_->layoutSubviews();
+  stepTwoView_->layoutSubviews();
 }
 
 void InstallerView::setViewState(const ViewState& state) {

@@ -62,6 +62,11 @@ class InstallerView : public QWidget,
   [[nodiscard]] InstallerStepOneView* stepOneView() const { return stepOneView_; }
   [[nodiscard]] InstallerStepTwoView* stepTwoView() const { return stepTwoView_; }
 
+ // Places the children for the current size from the UI constants. Runs on
+  // every resize; owners call it too, since Qt holds back resize events of
+  // hidden widgets.
+  void layoutSubviews();
+
  protected:
   void resizeEvent(QResizeEvent* event) override;
 

@@ -59,6 +59,7 @@ InstallerContentView::InstallerContentView(std::string installerName, QWidget* p
   setObjectName("contentView");
   setFixedSize(UI::size);
   installerView_->setGeometry(rect());
+  installerView_->layoutSubviews();
   applyNowAndOnAppearanceChange(this, [this] {
     background_ = assetColor(UI::backgroundColor);
     update();

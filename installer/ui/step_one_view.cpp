@@ -44,7 +44,9 @@ InstallerStepOneView::InstallerStepOneView(QWidget* parent)
 
 InstallerStepOneView::~InstallerStepOneView() = default;
 
-void InstallerStepOneView::resizeEvent(QResizeEvent*) {
+void InstallerStepOneView::resizeEvent(QResizeEvent*) { layoutSubviews(); }
+
+void InstallerStepOneView::layoutSubviews() {
   const UI::Layout l = UI::layout(size());
   logoView_->setGeometry(QRect(l.logo.topLeft(), InstallerLogoView::UI::widgetSize));
   btnView_->setGeometry(l.button);

@@ -81,6 +81,11 @@ class InstallerStepOneView : public QWidget {
   [[nodiscard]] InstallerProgressView* progressView() const { return progressView_; }
   [[nodiscard]] InstallerRetryView* retryView() const { return retryView_; }
 
+ // Places the children for the current size from the UI constants. Runs on
+  // every resize; owners call it too, since Qt holds back resize events of
+  // hidden widgets.
+  void layoutSubviews();
+
  protected:
   void resizeEvent(QResizeEvent* event) override;
 

@@ -50,7 +50,9 @@ InstallerStepTwoView::InstallerStepTwoView(std::string name, QWidget* parent)
 
 InstallerStepTwoView::~InstallerStepTwoView() = default;
 
-void InstallerStepTwoView::resizeEvent(QResizeEvent*) {
+void InstallerStepTwoView::resizeEvent(QResizeEvent*) { layoutSubviews(); }
+
+void InstallerStepTwoView::layoutSubviews() {
   const UI::Layout l = UI::layout(size());
   titleTextView_->setGeometry(l.title);
   stateHintTextView_->setGeometry(l.hint);

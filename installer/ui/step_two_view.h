@@ -77,6 +77,11 @@ class InstallerStepTwoView : public QWidget {
   [[nodiscard]] InstallerBtnView* btnView() const { return btnView_; }
   [[nodiscard]] InstallerStateHintTextView* stateHintTextView() const { return stateHintTextView_; }
 
+ // Places the children for the current size from the UI constants. Runs on
+  // every resize; owners call it too, since Qt holds back resize events of
+  // hidden widgets.
+  void layoutSubviews();
+
  protected:
   void resizeEvent(QResizeEvent* event) override;
 

@@ -51,8 +51,6 @@ class InstallerViewStateError {
   bool isReinstall_ = false;
 };
 
-namespace detail {
-
 // The seven-case state. The container and the step-one page each keep a type
 // of their own with this shape; `Tag` only tells them apart.
 template <typename Tag>
@@ -122,15 +120,15 @@ class SevenCaseViewState {
   InstallerViewStateError error_ = InstallerViewStateError::installError();
 };
 
+namespace detail {
 struct InstallerViewTag;
 struct InstallerStepOneViewTag;
-
 }  // namespace detail
 
 // InstallerView::ViewState.
-using InstallerViewState = detail::SevenCaseViewState<detail::InstallerViewTag>;
+using InstallerViewState = SevenCaseViewState<detail::InstallerViewTag>;
 // InstallerStepOneView::ViewState.
-using InstallerStepOneViewState = detail::SevenCaseViewState<detail::InstallerStepOneViewTag>;
+using InstallerStepOneViewState = SevenCaseViewState<detail::InstallerStepOneViewTag>;
 
 // InstallerStepTwoView::ViewState: fail(e) or requireEnabling (the initial state).
 class InstallerStepTwoViewState {
