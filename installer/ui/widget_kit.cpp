@@ -147,7 +147,6 @@ ImageView::ImageView(QWidget* parent) : QWidget(parent) {
 }
 
 void ImageView::setImageName(std::string_view name) {
-  if (name == name_ && (name.empty() || !pixmap_.isNull())) return;
   name_ = std::string(name);
   reload();
 }
@@ -158,14 +157,23 @@ void ImageView::setCornerRadius(qreal radius) {
 }
 
 void ImageView::reload() {
-  pixmap_ = name_.empty() || size().isEmpty() ? QPixmap() : assetImage(name_, size());
+  renderedSize_ = QSize();
   update();
+}
+
+const QPixmap& ImageView::currentPixmap() const {
+  if (renderedSize_ != size()) {
+    renderedSize_ = size();
+    pixmap_ = name_.empty() || size().isEmpty() ? QPixmap() : assetImage(name_, size());
+  }
+  return pixmap_;
 }
 
 void ImageView::resizeEvent(QResizeEvent*) { reload(); }
 
 void ImageView::paintEvent(QPaintEvent*) {
-  if (pixmap_.isNull()) return;
+  const QPixmap& pixmap = currentPixmap();
+  if (pixmap.isNull()) return;
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -174,9 +182,9 @@ void ImageView::paintEvent(QPaintEvent*) {
     clip.addRoundedRect(QRectF(rect()), cornerRadius_, cornerRadius_);
     painter.setClipPath(clip);
   }
-  const QSizeF logical = pixmap_.deviceIndependentSize();
+  const QSizeF logical = pixmap.deviceIndependentSize();
   const QPointF origin((width() - logical.width()) / 2, (height() - logical.height()) / 2);
-  painter.drawPixmap(origin, pixmap_);
+  painter.drawPixmap(origin, pixmap);
 }
 
 // --- RoundedButton --------------------------------------------------------------

@@ -101,7 +101,7 @@ class ImageView : public QWidget {
   // Empty name: no picture.
   void setImageName(std::string_view name);
   [[nodiscard]] const std::string& imageName() const { return name_; }
-  [[nodiscard]] bool hasImage() const { return !pixmap_.isNull(); }
+  [[nodiscard]] bool hasImage() const { return !currentPixmap().isNull(); }
   void setCornerRadius(qreal radius);
 
  protected:
@@ -110,9 +110,13 @@ class ImageView : public QWidget {
 
  private:
   void reload();
+  // The picture rendered for the current size. Hidden widgets get no resize
+  // events, so the size is checked here rather than trusted.
+  [[nodiscard]] const QPixmap& currentPixmap() const;
 
   std::string name_;
-  QPixmap pixmap_;
+  mutable QPixmap pixmap_;
+  mutable QSize renderedSize_;
   qreal cornerRadius_ = 0;
 };
 
