@@ -1,9 +1,11 @@
 #include "ext/string_path.h"
 
+#include <algorithm>
 #include <cassert>
-#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <memory>
 
 #include <unicode/ubrk.h>
