@@ -16,7 +16,17 @@ namespace {
 // Below the middle of the lightness scale a window background reads as dark.
 constexpr int kDarkLightnessLimit = 128;
 
+// Set on the main thread only, like every other use of this file.
+std::optional<std::string>& resourcePathOverride() {
+  static std::optional<std::string> path;
+  return path;
+}
+
 }  // namespace
+
+void setAssetResourcePath(std::optional<std::string> resourcePath) {
+  resourcePathOverride() = std::move(resourcePath);
+}
 
 Appearance currentAppearance() {
   if (const auto forced = appearanceOverride()) return *forced;
@@ -37,7 +47,9 @@ QColor assetColor(std::string_view name, Appearance appearance) {
 }
 
 QPixmap assetImage(std::string_view name, QSize size) {
-  return assetImage(name, size, Bundle::main().resourcePath(), currentAppearance());
+  const auto& forced = resourcePathOverride();
+  return assetImage(name, size, forced ? *forced : Bundle::main().resourcePath(),
+                    currentAppearance());
 }
 
 QPixmap assetImage(std::string_view name, QSize size, const std::string& resourcePath,

@@ -37,6 +37,11 @@ void setCurrentAppearance(std::optional<Appearance> appearance);
                                  const std::string& resourcePath, Appearance appearance);
 [[nodiscard]] QIcon assetIcon(std::string_view name, QSize size);
 
+// Where assetImage(name, size) and assetIcon look for pictures: the main
+// bundle's resources, unless a folder is set here (tests that run outside the
+// bundle point it at the built one). Nothing restores the default.
+void setAssetResourcePath(std::optional<std::string> resourcePath);
+
 // Emits appearanceChanged when the effective appearance changes, whether by
 // a palette change or by setCurrentAppearance. Views connect with themselves
 // as context so the connection ends with them:
