@@ -1,7 +1,10 @@
 // The main window, the application menu and the not-enabled hint sheet.
 #include "main_window.h"
 
+#include <unistd.h>
+
 #include <QApplication>
+#include <QDir>
 #include <QMenuBar>
 #include <QScreen>
 
@@ -89,6 +92,9 @@ TEST_F(MainWindowTest, ContentBackgroundFollowsTheAppearance) {
 
 TEST(AppDelegateTest, LaunchBuildsTheMenuAndCentresTheWindow) {
   prepareEnvironment();
+  // Launch opens the log writer under the caches folder: keep it in the test's own.
+  const QString caches = QDir::tempPath() + "/app-delegate-caches-" + QString::number(getpid());
+  qputenv("XDG_CACHE_HOME", caches.toUtf8());
   RecordingFlow* flow = nullptr;
   quillo::AppDelegate delegate([&] {
     auto made = std::make_unique<RecordingFlow>();
@@ -108,6 +114,9 @@ TEST(AppDelegateTest, LaunchBuildsTheMenuAndCentresTheWindow) {
   EXPECT_EQ(items[0]->text(), "About QuilloInstaller");
   EXPECT_TRUE(items[0]->shortcut().isEmpty());
   EXPECT_TRUE(items[1]->isSeparator());
+  delegate.applicationWillTerminate();
+  EXPECT_TRUE(QDir(caches + "/Quillo/Logs").exists()) << "launch opened the log";
+  QDir(caches).removeRecursively();
   EXPECT_EQ(items[2]->text(), "Quit QuilloInstaller");
   EXPECT_EQ(items[2]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
 

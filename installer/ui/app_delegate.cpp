@@ -7,6 +7,7 @@
 #include <QMessageBox>
 
 #include "installer/utils.h"
+#include "jot/jot_util.h"
 #include "jot/log_line.h"
 #include "widget_kit.h"
 
@@ -26,6 +27,10 @@ AppDelegate::AppDelegate(ContentFactory makeContent) : makeContent_(std::move(ma
 AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationDidFinishLaunching() {
+  // The writer asks for these while it writes its start line.
+  vela::jot::JotUtil::setAppInfoProvider([] { return Utils::appVersion(); },
+                                         [] { return Utils::deviceModelID().value_or(""); });
+  vela::jot::JotUtil::setUpJot(vela::jot::JotLevel::Info, 2);
   setUpApplicationFonts();
   windowController_ = std::make_unique<InstallerMainWindowController>(makeContent_());
   setupMainMenu();
@@ -35,7 +40,7 @@ void AppDelegate::applicationDidFinishLaunching() {
   windowController_->activateWindow();
 }
 
-void AppDelegate::applicationWillTerminate() { vela::jot::FlushLog(); }
+void AppDelegate::applicationWillTerminate() { vela::jot::JotUtil::closeLog(); }
 
 void AppDelegate::setupMainMenu() {
   QMenu* menu = windowController_->menuBar()->addMenu("QuilloInstaller");
