@@ -91,16 +91,13 @@ void InstallerNetManager::startRequest() {
 }
 
 void InstallerNetManager::completeAllFeatureRequests(const std::optional<InstallInfo>& result) {
-  // Emptied before any completion runs, so a completion that asks again starts afresh.
-  for (;;) {
-    auto completion = featureRequestCompletionArray_.withValue([](auto& pending) -> Completion {
-      if (pending.empty()) return nullptr;
-      auto last = std::move(pending.back());
-      pending.pop_back();
-      return last;
-    });
-    if (!completion) return;
-    Queue::main()->async([completion = std::move(completion), result] { completion(result); });
+  // Taken out in one critical section: a completion may run on the main thread
+  // while this loop is still scheduling, and a caller that asks again from
+  // there belongs to the next round, not to this result.
+  std::vector<Completion> waiting;
+  featureRequestCompletionArray_.withValue([&](auto& pending) { waiting.swap(pending); });
+  for (auto it = waiting.rbegin(); it != waiting.rend(); ++it) {
+    Queue::main()->async([completion = std::move(*it), result] { completion(result); });
   }
 }
 

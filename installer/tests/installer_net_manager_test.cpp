@@ -209,6 +209,27 @@ TEST_F(InstallerNetManagerTest, CompletionThatAsksAgainStartsANewRound) {
   EXPECT_EQ(documentRequests(), 2u);
 }
 
+TEST_F(InstallerNetManagerTest, CallerAskingAgainMidRoundIsNotAnsweredWithTheOldResult) {
+  // Many waiters keep the answering round busy while the first answered
+  // caller (the last asker) already asks again on the main thread.
+  std::optional<InstallInfo> reasked;
+  bool reaskAnswered = false;
+  auto m = manager();
+  for (int i = 0; i < 300; ++i) m->requestInstallInfoIfNeeded([](const auto&) {});
+  m->requestInstallInfoIfNeeded([&](const auto&) {
+    server_.route(kPath, CannedResponse{.body = R"({"zip_version":"9.9.9.9"})"});
+    now_ = now_ + 4000.0;
+    m->requestInstallInfoIfNeeded([&](const auto& info) {
+      reasked = info;
+      reaskAnswered = true;
+    });
+  });
+  ASSERT_TRUE(quillo::mainPlainLoop().runUntil([&] { return reaskAnswered; }, 20s));
+  ASSERT_TRUE(reasked);
+  EXPECT_EQ(reasked->zip_version, "9.9.9.9");
+  EXPECT_EQ(documentRequests(), 2u);
+}
+
 TEST_F(InstallerNetManagerTest, VersionStringFollowsTheDocument) {
   auto downloads = quillo::InstallerZipDownloadManager::create({.netManager = manager()});
   std::string version = "unset";
