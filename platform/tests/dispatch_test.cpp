@@ -122,4 +122,23 @@ TEST_F(DispatchTest, OneShotTimerFiresOnce) {
   EXPECT_FALSE(timer->isValid());
 }
 
+TEST_F(DispatchTest, SerialQueueReleasedByItsOwnBlockKeepsItsWorkerSafe) {
+  // The worker goes on after the block that dropped the last reference; it
+  // must not touch the freed queue (the sanitizer build catches that).
+  for (int i = 0; i < 50; ++i) {
+    std::promise<void> ran;
+    auto queue = Queue::makeSerial("self-release");
+    auto* raw = queue.get();
+    raw->async([q = std::move(queue), &ran]() mutable {
+      q.reset();
+      ran.set_value();
+    });
+    ran.get_future().wait();
+    auto follower = Queue::makeSerial("follower");
+    std::promise<void> after;
+    follower->async([&] { after.set_value(); });
+    after.get_future().wait();
+  }
+}
+
 }  // namespace
