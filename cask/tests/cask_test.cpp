@@ -320,18 +320,28 @@ TEST_F(CaskTest, OversizedValueIsRefused) {
   EXPECT_FALSE(store->containsKey("huge"));
 }
 
-TEST(CaskExit, CallsAfterTerminationReturnDefaults) {
-  const std::string dir = cask::testing::makeTempDir("exit");
+// onExit ends the registry for the whole process, so it runs in a child.
+CASK_CHILD_ROLE(afterExit) {
+  const std::string& dir = args.at(0);
   Cask::initializeCask(dir, cask::CaskLogError);
   Cask* store = Cask::caskWithID("exit", cask::CaskMultiProcess, nullptr, &dir);
-  ASSERT_TRUE(store->set(int32_t{5}, "k"));
+  if (!store->set(int32_t{5}, "k")) return 10;
   Cask::onExit();
-  EXPECT_EQ(store->getInt32("k", -1), -1);
-  EXPECT_FALSE(store->set(int32_t{6}, "k"));
-  EXPECT_EQ(store->count(), 0u);
+  if (store->getInt32("k", -1) != -1) return 11;
+  if (store->set(int32_t{6}, "k")) return 12;
+  if (store->count() != 0) return 13;
   store->sync();
-  EXPECT_EQ(Cask::caskWithID("other", cask::CaskSingleProcess, nullptr, &dir), nullptr);
-  EXPECT_EQ(cask::checkDataFile(Cask::mappedKVPathWithID("exit", &dir)), cask::FileCheck::Valid);
+  store->close();
+  if (Cask::caskWithID("other", cask::CaskSingleProcess, nullptr, &dir) != nullptr) return 14;
+  return 0;
+}
+
+TEST(CaskExit, CallsAfterTerminationReturnDefaults) {
+  const std::string dir = cask::testing::makeTempDir("exit");
+  auto child = cask::testing::ChildProcess::spawn("afterExit", {dir});
+  const int status = child.wait();
+  EXPECT_TRUE(cask::testing::exitedCleanly(status)) << cask::testing::describeStatus(status);
+  EXPECT_EQ(cask::checkDataFile(dir + "/exit"), cask::FileCheck::Valid);
 }
 
 }  // namespace

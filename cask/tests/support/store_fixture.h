@@ -18,7 +18,7 @@ class StoreTest : public ::testing::Test {
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     dir_ = makeTempDir(info->name());
-    Cask::initializeCask(dir_, CaskLogError);
+    Cask::initializeCask(dir_, std::getenv("CASK_TEST_LOG") ? CaskLogInfo : CaskLogError);
   }
   void TearDown() override {
     for (Cask* store : opened_) store->close();
