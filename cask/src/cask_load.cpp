@@ -97,6 +97,13 @@ void Cask::loadFromFile() {
         m_cipher->resetIV();
       }
     }
+    // The mapping was made without the lock (at construction, or before
+    // another process grew the file): never judge the content through a
+    // mapping shorter than the file.
+    if (m_dataFile->isFileValid() && m_dataFile->getActualFileSize() != m_dataFile->getFileSize()) {
+      m_writer.reset();
+      m_dataFile->clearMemoryCache();
+    }
     if (!m_dataFile->isFileValid()) m_dataFile->reloadFromFile();
     if (!m_dataFile->isFileValid()) {
       CaskError("file [%s] not valid", m_dataPath.c_str());

@@ -147,7 +147,16 @@ INSTANTIATE_TEST_SUITE_P(
                                          NamedPoint{"mid-compaction", "0", 3, 6},
                                          NamedPoint{"after-truncate", "0", 1, 2},
                                          NamedPoint{"after-truncate", "7", 3, 6}),
-                       ::testing::Values("", "named-key")));
+                       ::testing::Values("", "named-key")),
+    [](const auto& param) {
+      const NamedPoint& named = std::get<0>(param.param);
+      std::string name = std::string(named.point) + (std::string(named.trimEvery) == "0" ? "" : "_trim") +
+                         (std::string(std::get<1>(param.param)).empty() ? "_plain" : "_encrypted");
+      for (char& c : name) {
+        if (c == '-') c = '_';
+      }
+      return name;
+    });
 
 class RandomKills : public KillTest, public ::testing::WithParamInterface<const char*> {};
 
@@ -168,6 +177,7 @@ TEST_P(RandomKills, HundredKillsLoseNoAcknowledgedWrite) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(PlainAndEncrypted, RandomKills, ::testing::Values("", "random-key"));
+INSTANTIATE_TEST_SUITE_P(PlainAndEncrypted, RandomKills, ::testing::Values("", "random-key"),
+                         [](const auto& param) { return std::string(param.param).empty() ? "plain" : "encrypted"; });
 
 }  // namespace

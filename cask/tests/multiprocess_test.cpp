@@ -16,7 +16,7 @@ using cask::testing::describeStatus;
 using cask::testing::exitedCleanly;
 
 Cask* openShared(const std::string& dir, const std::string& id, const std::string& key) {
-  Cask::initializeCask(dir, cask::CaskLogError);
+  Cask::initializeCask(dir, std::getenv("CASK_TEST_LOG") ? cask::CaskLogInfo : cask::CaskLogError);
   return Cask::caskWithID(id, cask::CaskMultiProcess, key.empty() ? nullptr : &key, &dir);
 }
 
@@ -98,6 +98,14 @@ TEST_F(MultiProcessTest, AnotherProcessAppendDecodesOnlyTheTail) {
   EXPECT_EQ(g_fullLoads, 0);
 }
 
+TEST_F(MultiProcessTest, FirstLoadAfterAnotherProcessGrewTheFileKeepsEverything) {
+  store_ = openShared(dir_, "grown", "");  // mapped at one page, not loaded yet
+  auto child = ChildProcess::spawn("writeKeys", {dir_, "grown", "", "k", "300", "100"});
+  expectClean(child);
+  ASSERT_EQ(store_->count(), 300u);
+  EXPECT_EQ(store_->getString("k299"), "k299" + std::string(100, '.'));
+}
+
 TEST_F(MultiProcessTest, CompactionElsewhereReloadsAndNotifies) {
   for (const std::string key : {"", "k3y"}) {
     store_ = openShared(dir_, "compact" + key, key);
@@ -134,7 +142,8 @@ TEST_P(FourWriters, LoseNothing) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(PlainAndEncrypted, FourWriters, ::testing::Values("", "four-writers"));
+INSTANTIATE_TEST_SUITE_P(PlainAndEncrypted, FourWriters, ::testing::Values("", "four-writers"),
+                         [](const auto& param) { return std::string(param.param).empty() ? "plain" : "encrypted"; });
 
 TEST_F(MultiProcessTest, ShrinkingWhileAnotherAppendsCausesNoSigbus) {
   store_ = openShared(dir_, "shrink", "");
