@@ -163,12 +163,12 @@ std::optional<std::string> receiveLine() {
 
 void installTestPointsFromEnvironment() {
   if (const char* kill = std::getenv("CASK_KILL_AT")) {
-    std::string spec = kill;
-    if (const size_t colon = spec.find(':'); colon != std::string::npos) {
-      g_killHit = std::atoi(spec.c_str() + colon + 1);
-      spec.resize(colon);
+    std::string setting = kill;
+    if (const size_t colon = setting.find(':'); colon != std::string::npos) {
+      g_killHit = std::atoi(setting.c_str() + colon + 1);
+      setting.resize(colon);
     }
-    g_killPoint = spec;
+    g_killPoint = setting;
   }
   if (const char* hang = std::getenv("CASK_HANG_AT")) g_hangPoint = hang;
   if (!g_killPoint.empty() || !g_hangPoint.empty()) detail::g_testPointHook = &testPointHook;
