@@ -1,0 +1,461 @@
+// Loading, validation, recovery and the meta record update.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include <zlib.h>
+
+#include "cask_internal.h"
+
+namespace cask {
+
+namespace {
+
+constexpr char kJournalMagic[8] = {'C', 'A', 'S', 'K', 'J', 'N', 'L', '1'};
+constexpr size_t kJournalHeaderSize = 16;  // magic, data length, crc
+
+uint32_t readHeader(const MemoryFile& file) {
+  uint32_t size = 0;
+  std::memcpy(&size, file.getMemory(), sizeof size);
+  return size;
+}
+
+}  // namespace
+
+void Cask::readMetaFromMapping(CaskMetaInfo& info) const {
+  std::memcpy(&info, m_metaMapping->getMemory(), sizeof info);
+}
+
+void Cask::checkLoadData() {
+  if (m_terminated) return;
+  if (m_needsLoad) {
+    ScopedLock<InterProcessLock> lock(m_sharedLock.get());
+    loadFromFile();
+    return;
+  }
+  if (!m_multiProcess || !m_metaMapping->isFileValid()) return;
+
+  ScopedLock<InterProcessLock> lock(m_sharedLock.get());
+  if (restoreFromJournalIfNeeded()) {
+    doClearMemoryCache();
+    loadFromFile();
+    notifyContentChanged();
+    return;
+  }
+  CaskMetaInfo mapped;
+  readMetaFromMapping(mapped);
+  if (mapped.sequence != m_metaInfo.sequence) {
+    CaskInfo("[%s] oldSeq %u, newSeq %u", m_mmapID.c_str(), m_metaInfo.sequence, mapped.sequence);
+    doClearMemoryCache();
+    loadFromFile();
+    notifyContentChanged();
+  } else if (mapped.crcDigest != m_metaInfo.crcDigest || mapped.actualSize != m_metaInfo.actualSize) {
+    const size_t fileSize = m_dataFile->getActualFileSize();
+    if (fileSize != m_dataFile->getFileSize()) {
+      CaskInfo("file size has changed [%s] from %zu to %zu", m_mmapID.c_str(), m_dataFile->getFileSize(), fileSize);
+      doClearMemoryCache();
+      loadFromFile();
+    } else {
+      partialLoadFromFile();
+    }
+    notifyContentChanged();
+  }
+}
+
+void Cask::loadFromFile() {
+  restoreFromJournalIfNeeded();
+  // The first pass validates under the caller's shared lock. Anything that
+  // writes (discard, recovery, fallback) runs in a second pass under the
+  // exclusive lock, after re-reading the meta record: taking it may have
+  // dropped the shared lock and let another process change the files.
+  for (int pass = 0; pass < 2; ++pass) {
+    const bool exclusive = pass == 1 || !m_multiProcess;
+    ScopedLock<InterProcessLock> upgrade(pass == 1 ? m_exclusiveLock.get() : nullptr);
+    if (!m_metaMapping->isFileValid()) {
+      m_metaMapping->reloadFromFile();
+      m_metaFileLock->setFd(m_metaMapping->getFd());
+    }
+    if (!m_metaMapping->isFileValid()) {
+      // Without the meta record nothing can be checked, and without its
+      // descriptor there is no process lock: stay unloaded, fail writes.
+      CaskError("file [%s] not valid", m_metaPath.c_str());
+      clearIndex();
+      m_needsLoad = true;
+      return;
+    }
+    if (pass == 1 && !upgrade.locked()) {
+      CaskError("[%s] cannot take the exclusive lock", m_mmapID.c_str());
+      m_needsLoad = true;
+      return;
+    }
+    readMetaFromMapping(m_metaInfo);
+    if (m_cipher) {
+      if (m_metaInfo.version >= CaskVersionRandomIV) {
+        m_cipher->resetIV(m_metaInfo.vector, sizeof m_metaInfo.vector);
+      } else {
+        m_cipher->resetIV();
+      }
+    }
+    // The mapping was made without the lock (at construction, or before
+    // another process grew the file): never judge the content through a
+    // mapping shorter than the file.
+    if (m_dataFile->isFileValid() && m_dataFile->getActualFileSize() != m_dataFile->getFileSize()) {
+      m_writer.reset();
+      m_dataFile->clearMemoryCache();
+    }
+    if (!m_dataFile->isFileValid()) m_dataFile->reloadFromFile();
+    if (!m_dataFile->isFileValid()) {
+      CaskError("file [%s] not valid", m_dataPath.c_str());
+      m_needsLoad = false;
+      return;
+    }
+
+    const Validation validation = checkDataValid(exclusive);
+    if (validation == Validation::NeedExclusive) continue;
+    CaskInfo("loading [%s] with %zu actual size, file size %zu, InterProcess %d, meta info version:%u",
+             m_mmapID.c_str(), m_contentSize, m_dataFile->getFileSize(), m_multiProcess, m_metaInfo.version);
+    clearIndex();
+    m_undecodable = false;
+    if (validation != Validation::Discard && m_contentSize > 0) {
+      CaskInfo("loading [%s] with crc %u sequence %u version %u", m_mmapID.c_str(), m_metaInfo.crcDigest,
+               m_metaInfo.sequence, m_metaInfo.version);
+      const bool greedy = validation == Validation::Recover;
+      if (!decodeContent(0, greedy) && !greedy) {
+        // The CRC matched, so the bytes are what was written: they just are
+        // not readable this way. Keep them for a reader with the right key.
+        CaskError("[%s] content does not decode (wrong key or plain/encrypted mix-up); "
+                  "reads give defaults and writes fail", m_mmapID.c_str());
+        clearIndex();
+        m_writer.reset();
+        m_undecodable = true;
+        m_needsLoad = false;
+        return;
+      }
+      resetWriter();
+      m_needsLoad = false;
+      if (greedy) {
+        m_compacted = false;
+        fullWriteback(Target::Keep, nullptr);
+      }
+    } else {
+      const bool hadContent = m_contentSize > 0;
+      const bool needsWrite = hadContent || readHeader(*m_dataFile) != 0 || m_metaInfo.crcDigest != 0 ||
+                              m_metaInfo.actualSize != 0 || m_metaInfo.version == CaskVersionDefault;
+      if (needsWrite && !exclusive) continue;
+      m_contentSize = 0;
+      resetWriter();
+      if (hadContent) {
+        copyDamagedFilesAside();
+        writeActualSize(0, 0, nullptr, true);
+        syncFiles(CaskSync);
+      } else if (needsWrite) {
+        writeActualSize(0, 0, nullptr, false);
+      }
+      clearIndex();
+    }
+    CaskInfo("loaded [%s] with %zu key-values", m_mmapID.c_str(), indexSize());
+    m_needsLoad = false;
+    return;
+  }
+}
+
+bool Cask::decodeContent(size_t from, bool greedy) {
+  const uint8_t* content = m_dataFile->getMemory() + kFixed32Size;
+  try {
+    if (m_cipher) {
+      CodedInputDataCrypt input(content, m_contentSize, *m_cipher);
+      if (from == 0) {
+        (void)input.readRawVarint32();  // the item-size holder
+      } else {
+        input.seek(from);
+      }
+      CryptIndex fresh;
+      CryptIndex& target = (greedy || from > 0) ? *m_cryptIndex : fresh;
+      while (!input.isAtEnd()) {
+        KeyValueHolderCrypt holder;
+        std::string key = input.readPair(holder);
+        if (key.empty()) continue;
+        if (holder.realValueSize() > 0) {
+          target.insert_or_assign(std::move(key), std::move(holder));
+        } else {
+          target.erase(key);
+        }
+      }
+      if (&target == &fresh) m_cryptIndex->swap(fresh);
+    } else {
+      CodedInputData input(content, m_contentSize);
+      if (from == 0) {
+        (void)input.readRawVarint32();
+      } else {
+        input.seek(from);
+      }
+      PlainIndex fresh;
+      PlainIndex& target = (greedy || from > 0) ? *m_plainIndex : fresh;
+      while (!input.isAtEnd()) {
+        KeyValueHolder holder;
+        std::string key = input.readString(holder);
+        input.readData(holder);
+        if (key.empty()) continue;
+        if (holder.valueSize > 0) {
+          target.insert_or_assign(std::move(key), holder);
+        } else {
+          target.erase(key);
+        }
+      }
+      if (&target == &fresh) m_plainIndex->swap(fresh);
+    }
+    return true;
+  } catch (const std::exception& e) {
+    CaskError("%s", e.what());
+    return false;
+  }
+}
+
+void Cask::resetWriter() {
+  m_writer = std::make_unique<CodedOutputData>(m_dataFile->getMemory() + kFixed32Size,
+                                               m_dataFile->getFileSize() - kFixed32Size);
+  m_writer->setPosition(m_contentSize);
+}
+
+size_t Cask::readActualSize() {
+  const uint32_t header = readHeader(*m_dataFile);
+  if (m_metaInfo.version < CaskVersionActualSize) return header;
+  if (m_metaInfo.actualSize != header) {
+    CaskWarning("[%s] actual size %u, meta actual size %u", m_mmapID.c_str(), header, m_metaInfo.actualSize);
+  }
+  return m_metaInfo.actualSize;
+}
+
+Cask::Validation Cask::checkDataValid(bool mayWrite) {
+  m_contentSize = readActualSize();
+  const size_t fileSize = m_dataFile->getFileSize();
+  CaskRecoverStrategic strategic;
+  if (m_contentSize < fileSize && m_contentSize + kFixed32Size <= fileSize) {
+    if (checkFileCRCValid(m_contentSize, m_metaInfo.crcDigest)) return Validation::Load;
+    if (!mayWrite) return Validation::NeedExclusive;
+    if (checkLastConfirmedInfo()) return Validation::Load;
+    ErrorHandler handler = detail::g_errorHandler.load();
+    strategic = handler != nullptr ? handler(m_mmapID, CaskCRCCheckFail) : CaskOnErrorDiscard;
+  } else {
+    if (!mayWrite) return Validation::NeedExclusive;
+    CaskError("check [%s] error: %zu size in total, file size is %zu", m_mmapID.c_str(), m_contentSize, fileSize);
+    if (checkLastConfirmedInfo()) return Validation::Load;
+    ErrorHandler handler = detail::g_errorHandler.load();
+    strategic = handler != nullptr ? handler(m_mmapID, CaskFileLength) : CaskOnErrorDiscard;
+    if (strategic == CaskOnErrorRecover) m_contentSize = fileSize - kFixed32Size;
+  }
+  CaskInfo("recover strategic for [%s] is %d", m_mmapID.c_str(), strategic);
+  return strategic == CaskOnErrorRecover ? Validation::Recover : Validation::Discard;
+}
+
+bool Cask::checkLastConfirmedInfo() {
+  if (m_metaInfo.version < CaskVersionActualSize) return false;
+  const size_t fileSize = m_dataFile->getFileSize();
+  const uint32_t oldStyle = readHeader(*m_dataFile);
+  if (oldStyle != m_contentSize) {
+    CaskWarning("oldStyleActualSize %u not equal to meta actual size %zu", oldStyle, m_contentSize);
+    if (oldStyle < fileSize && oldStyle + kFixed32Size <= fileSize) {
+      if (checkFileCRCValid(oldStyle, m_metaInfo.crcDigest)) {
+        CaskInfo("looks like [%s] been downgrade & upgrade again", m_mmapID.c_str());
+        writeActualSize(oldStyle, m_metaInfo.crcDigest, nullptr, false);
+        return true;
+      }
+    } else {
+      CaskWarning("oldStyleActualSize %u greater than file size %zu", oldStyle, fileSize);
+    }
+  }
+  const uint32_t last = m_metaInfo.lastConfirmedActualSize;
+  if (last < fileSize && last + kFixed32Size <= fileSize) {
+    if (checkFileCRCValid(last, m_metaInfo.lastConfirmedCrcDigest)) {
+      // Whatever was appended since the last confirmed state is dropped.
+      if (last != m_contentSize) copyDamagedFilesAside();
+      writeActualSize(last, m_metaInfo.lastConfirmedCrcDigest, nullptr, false);
+      return true;
+    }
+    CaskError("check [%s] error: lastActualSize %u, lastActualCRC %u", m_mmapID.c_str(), last,
+              m_metaInfo.lastConfirmedCrcDigest);
+  } else {
+    CaskError("check [%s] error: lastActualSize %u, file size is %zu", m_mmapID.c_str(), last, fileSize);
+  }
+  return false;
+}
+
+bool Cask::checkFileCRCValid(size_t actualSize, uint32_t crcDigest) {
+  const uint8_t* content = m_dataFile->getMemory() + kFixed32Size;
+  m_crcDigest = static_cast<uint32_t>(crc32(0, content, static_cast<uInt>(actualSize)));
+  if (m_crcDigest == crcDigest) return true;
+  CaskError("check crc [%s] fail, crc32:%u, m_crcDigest:%u", m_mmapID.c_str(), m_crcDigest, crcDigest);
+  return false;
+}
+
+void Cask::partialLoadFromFile() {
+  readMetaFromMapping(m_metaInfo);
+  const size_t oldSize = m_contentSize;
+  const size_t newSize = readActualSize();
+  const size_t fileSize = m_dataFile->getFileSize();
+  if (!m_undecodable && m_writer && newSize > oldSize && newSize < fileSize &&
+      newSize + kFixed32Size <= fileSize) {
+    const uint8_t* content = m_dataFile->getMemory() + kFixed32Size;
+    m_crcDigest = static_cast<uint32_t>(
+        crc32(m_crcDigest, content + oldSize, static_cast<uInt>(newSize - oldSize)));
+    if (m_crcDigest == m_metaInfo.crcDigest) {
+      // The crypter must stand where the tail starts.
+      if (!m_cipher || m_cipher->number() == oldSize % kAESKeyLength) {
+        m_contentSize = newSize;
+        if (decodeContent(oldSize, true)) {
+          m_writer->setPosition(newSize);
+          m_compacted = false;
+          return;
+        }
+      }
+    } else {
+      CaskError("m_crcDigest[%u] != m_metaInfo->m_crcDigest[%u]", m_crcDigest, m_metaInfo.crcDigest);
+    }
+  }
+  doClearMemoryCache();
+  loadFromFile();
+}
+
+bool Cask::writeActualSize(size_t size, uint32_t crcDigest, const uint8_t* iv, bool increaseSequence) {
+  // Header, then meta CRC, then meta size: a kill between any two leaves a
+  // state that the checks on load resolve to the old or the new content.
+  const auto size32 = static_cast<uint32_t>(size);
+  std::memcpy(m_dataFile->getMemory(), &size32, sizeof size32);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  detail::testPoint("after-header");
+  m_contentSize = size;
+  if (!m_metaMapping->isFileValid()) return false;
+
+  m_metaInfo.actualSize = size32;
+  m_crcDigest = crcDigest;
+  m_metaInfo.crcDigest = crcDigest;
+  bool needsFullWrite = false;
+  if (m_metaInfo.version < CaskVersionSequence) {
+    m_metaInfo.version = CaskVersionSequence;
+    needsFullWrite = true;
+  }
+  if (iv != nullptr) {
+    std::memcpy(m_metaInfo.vector, iv, sizeof m_metaInfo.vector);
+    if (m_metaInfo.version < CaskVersionRandomIV) m_metaInfo.version = CaskVersionRandomIV;
+    needsFullWrite = true;
+  }
+  if (increaseSequence) {
+    m_metaInfo.sequence++;
+    m_metaInfo.lastConfirmedActualSize = size32;
+    m_metaInfo.lastConfirmedCrcDigest = crcDigest;
+    if (m_metaInfo.version < CaskVersionActualSize) m_metaInfo.version = CaskVersionActualSize;
+    CaskInfo("[%s] increase sequence to %u, crc %u, actualSize %u", m_mmapID.c_str(), m_metaInfo.sequence,
+             crcDigest, size32);
+    needsFullWrite = true;
+  }
+  uint8_t* meta = m_metaMapping->getMemory();
+  if (needsFullWrite) {
+    std::memcpy(meta, &m_metaInfo, sizeof m_metaInfo);
+  } else {
+    std::memcpy(meta + offsetof(CaskMetaInfo, crcDigest), &m_metaInfo.crcDigest, sizeof(uint32_t));
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    detail::testPoint("after-crc");
+    std::memcpy(meta + offsetof(CaskMetaInfo, actualSize), &m_metaInfo.actualSize, sizeof(uint32_t));
+  }
+  return true;
+}
+
+void Cask::copyDamagedFilesAside() {
+  CaskWarning("[%s] discarding damaged content; copies kept as %s%s", m_mmapID.c_str(), m_dataPath.c_str(),
+              kDamagedSuffix);
+  m_dataFile->msync(CaskSync);
+  copyFile(m_dataPath, m_dataPath + kDamagedSuffix);
+  copyFile(m_metaPath, m_metaPath + kDamagedSuffix);
+}
+
+bool Cask::writeJournal() {
+  const std::string journal = m_dataPath + kJournalSuffix;
+  const std::string temp = journal + ".tmp";
+  const size_t dataLength = kFixed32Size + m_contentSize;
+  const uint8_t* data = m_dataFile->getMemory();
+  CaskMetaInfo meta;
+  readMetaFromMapping(meta);
+  uLong crc = crc32(0, reinterpret_cast<const Bytef*>(&meta), sizeof meta);
+  crc = crc32(crc, data, static_cast<uInt>(dataLength));
+  uint8_t header[kJournalHeaderSize];
+  std::memcpy(header, kJournalMagic, sizeof kJournalMagic);
+  const auto length32 = static_cast<uint32_t>(dataLength);
+  const auto crc32v = static_cast<uint32_t>(crc);
+  std::memcpy(header + 8, &length32, 4);
+  std::memcpy(header + 12, &crc32v, 4);
+
+  File file(temp, WriteOnly | Create | Truncate);
+  if (!file.isFileValid()) return false;
+  const std::pair<const void*, size_t> parts[] = {
+      {header, sizeof header}, {&meta, sizeof meta}, {data, dataLength}};
+  for (const auto& [bytes, length] : parts) {
+    size_t done = 0;
+    while (done < length) {
+      const ssize_t put = write(file.getFd(), static_cast<const uint8_t*>(bytes) + done, length - done);
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) {
+        CaskError("fail to write journal [%s], %s", temp.c_str(), std::strerror(errno));
+        unlink(temp.c_str());
+        return false;
+      }
+      done += static_cast<size_t>(put);
+    }
+  }
+  if (fsync(file.getFd()) != 0 || !tryAtomicRename(temp, journal)) {
+    CaskError("fail to sync journal [%s], %s", temp.c_str(), std::strerror(errno));
+    unlink(temp.c_str());
+    return false;
+  }
+  const size_t slash = journal.rfind('/');
+  if (slash != std::string::npos) {
+    File dir(journal.substr(0, slash), ReadOnly);
+    if (dir.isFileValid()) fsync(dir.getFd());
+  }
+  return true;
+}
+
+void Cask::removeJournal() { unlink((m_dataPath + kJournalSuffix).c_str()); }
+
+bool Cask::restoreFromJournalIfNeeded() {
+  const std::string journal = m_dataPath + kJournalSuffix;
+  if (!isFileExist(journal)) return false;
+  ScopedLock<InterProcessLock> lock(m_exclusiveLock.get());
+  // Another process may have restored it while we waited.
+  if (!isFileExist(journal) || !m_metaMapping->isFileValid()) return false;
+  const std::vector<uint8_t> bytes = readWholeFile(journal);
+  uint32_t dataLength = 0;
+  uint32_t crc = 0;
+  if (bytes.size() >= kJournalHeaderSize + sizeof(CaskMetaInfo)) {
+    std::memcpy(&dataLength, bytes.data() + 8, 4);
+    std::memcpy(&crc, bytes.data() + 12, 4);
+  }
+  const size_t payload = sizeof(CaskMetaInfo) + dataLength;
+  if (bytes.size() != kJournalHeaderSize + payload || std::memcmp(bytes.data(), kJournalMagic, 8) != 0 ||
+      crc32(0, bytes.data() + kJournalHeaderSize, static_cast<uInt>(payload)) != crc) {
+    CaskWarning("[%s] ignoring a damaged journal %s", m_mmapID.c_str(), journal.c_str());
+    unlink(journal.c_str());
+    return false;
+  }
+  CaskWarning("[%s] a compaction was interrupted; restoring from %s", m_mmapID.c_str(), journal.c_str());
+  if (!m_dataFile->isFileValid()) m_dataFile->reloadFromFile();
+  if (!m_dataFile->isFileValid() ||
+      (m_dataFile->getFileSize() < dataLength && !m_dataFile->truncate(dataLength))) {
+    CaskError("[%s] cannot restore from the journal", m_mmapID.c_str());
+    return false;
+  }
+  CaskMetaInfo mapped;
+  readMetaFromMapping(mapped);
+  CaskMetaInfo restored;
+  std::memcpy(&restored, bytes.data() + kJournalHeaderSize, sizeof restored);
+  // A new sequence makes every other process reload.
+  restored.sequence = std::max(restored.sequence, mapped.sequence) + 1;
+  std::memcpy(m_dataFile->getMemory(), bytes.data() + kJournalHeaderSize + sizeof(CaskMetaInfo), dataLength);
+  std::memcpy(m_metaMapping->getMemory(), &restored, sizeof restored);
+  m_dataFile->msync(CaskSync);
+  m_metaMapping->msync(CaskSync);
+  unlink(journal.c_str());
+  return true;
+}
+
+}  // namespace cask

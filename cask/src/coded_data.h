@@ -1,0 +1,114 @@
+#pragma once
+// Varint and little-endian readers and writers over plain bytes, and the plain
+// index entry. Readers and writers throw std::out_of_range, std::length_error
+// or std::invalid_argument with fixed texts on malformed or short data; every
+// caller in the store catches them. Not thread-safe.
+//
+//   CodedOutputData out(buf, sizeof buf);
+//   out.writeRawVarint32(300);           // AC 02
+//   CodedInputData in(buf, 2);
+//   in.readRawVarint32();                // 300
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "rv_buffer.h"
+
+namespace cask {
+
+// Varint sizes: 1 byte below 2^7, 2 below 2^14, ... (5 for 32-bit, 10 for 64-bit).
+[[nodiscard]] uint32_t pbRawVarint32Size(uint32_t value);
+[[nodiscard]] uint32_t pbUInt64Size(uint64_t value);
+// A negative int32 is sign-extended and takes 10 bytes.
+[[nodiscard]] uint32_t pbInt32Size(int32_t value);
+
+// Where one pair of a plain store lies, relative to the content start.
+struct KeyValueHolder {
+  uint16_t computedKVSize = 0;  // key-length varint + key + value-length varint
+  uint16_t keySize = 0;
+  uint32_t valueSize = 0;
+  uint32_t offset = 0;  // of the pair's key-length varint
+
+  KeyValueHolder() = default;
+  // Throws std::length_error when the sizes do not fit the fields.
+  KeyValueHolder(uint32_t keyLength, uint32_t valueLength, uint32_t offset);
+
+  // A view into `contentStart`, which must outlive it.
+  [[nodiscard]] RvBuffer toRvBuffer(const uint8_t* contentStart) const {
+    return RvBuffer(contentStart + offset + computedKVSize, valueSize, RvBufferNoCopy);
+  }
+  [[nodiscard]] uint32_t end() const { return offset + computedKVSize + valueSize; }
+};
+
+class CodedInputData {
+ public:
+  CodedInputData(const void* data, size_t size);
+  explicit CodedInputData(std::span<const uint8_t> bytes) : CodedInputData(bytes.data(), bytes.size()) {}
+
+  [[nodiscard]] uint8_t readRawByte();
+  [[nodiscard]] int32_t readRawVarint32();
+  [[nodiscard]] int64_t readRawVarint64();
+  [[nodiscard]] int32_t readInt32() { return readRawVarint32(); }
+  [[nodiscard]] uint32_t readUInt32() { return static_cast<uint32_t>(readRawVarint32()); }
+  [[nodiscard]] int64_t readInt64() { return readRawVarint64(); }
+  [[nodiscard]] uint64_t readUInt64() { return static_cast<uint64_t>(readRawVarint64()); }
+  [[nodiscard]] bool readBool() { return readRawVarint32() != 0; }
+  [[nodiscard]] float readFloat();
+  [[nodiscard]] double readDouble();
+  [[nodiscard]] uint32_t readRawLittleEndian32();
+  [[nodiscard]] uint64_t readRawLittleEndian64();
+  // Length-prefixed bytes.
+  [[nodiscard]] std::string readString();
+  // A key: records the pair's start and the key size in `holder`. Throws
+  // std::invalid_argument for a key that is not UTF-8.
+  [[nodiscard]] std::string readString(KeyValueHolder& holder);
+  // A value after readString(holder): records its size and skips it.
+  void readData(KeyValueHolder& holder);
+  [[nodiscard]] RvBuffer readData();  // length-prefixed, copied
+  void seek(size_t n);
+  [[nodiscard]] bool isAtEnd() const { return position_ == size_; }
+  [[nodiscard]] size_t position() const { return position_; }
+
+ private:
+  [[nodiscard]] int32_t readLength();
+
+  const uint8_t* data_;
+  size_t size_;
+  size_t position_ = 0;
+};
+
+class CodedOutputData {
+ public:
+  CodedOutputData(void* data, size_t size);
+
+  void writeRawByte(uint8_t value);
+  void writeRawVarint32(int32_t value);
+  void writeRawVarint64(int64_t value);
+  void writeInt32(int32_t value);
+  void writeUInt32(uint32_t value) { writeRawVarint32(static_cast<int32_t>(value)); }
+  void writeInt64(int64_t value) { writeRawVarint64(value); }
+  void writeUInt64(uint64_t value) { writeRawVarint64(static_cast<int64_t>(value)); }
+  void writeBool(bool value) { writeRawByte(value ? 1 : 0); }
+  void writeFloat(float value);
+  void writeDouble(double value);
+  void writeRawLittleEndian32(uint32_t value);
+  void writeRawLittleEndian64(uint64_t value);
+  // Varint32 length, then the bytes.
+  void writeData(std::span<const uint8_t> bytes);
+  void writeRawData(std::span<const uint8_t> bytes);
+  [[nodiscard]] size_t spaceLeft() const { return position_ >= size_ ? 0 : size_ - position_; }
+  void seek(size_t n);
+  void setPosition(size_t position);
+  [[nodiscard]] size_t position() const { return position_; }
+  [[nodiscard]] uint8_t* curWritePointer() const { return data_ + position_; }
+
+ private:
+  uint8_t* data_;
+  size_t size_;
+  size_t position_ = 0;
+};
+
+// True when `bytes` is well-formed UTF-8.
+[[nodiscard]] bool isValidUtf8(std::span<const uint8_t> bytes);
+
+}  // namespace cask

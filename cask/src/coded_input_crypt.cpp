@@ -1,0 +1,131 @@
+#include "coded_input_crypt.h"
+
+#include <stdexcept>
+#include <string>
+
+#include "coded_data.h"
+
+namespace cask {
+
+KeyValueHolderCrypt KeyValueHolderCrypt::memory(std::vector<uint8_t> value) {
+  KeyValueHolderCrypt holder;
+  holder.type = Type::Memory;
+  holder.bytes = std::move(value);
+  return holder;
+}
+
+KeyValueHolderCrypt KeyValueHolderCrypt::offsetForm(uint32_t keyLength, uint32_t valueLength,
+                                                    uint32_t offset, const AESCryptStatus& state) {
+  KeyValueHolderCrypt holder;
+  holder.type = Type::Offset;
+  holder.prefixSize = static_cast<uint8_t>(pbRawVarint32Size(keyLength) + pbRawVarint32Size(valueLength));
+  holder.keyLength = static_cast<uint16_t>(keyLength);
+  holder.valueLength = valueLength;
+  holder.offset = offset;
+  holder.savedState = state;
+  return holder;
+}
+
+RvBuffer KeyValueHolderCrypt::toRvBuffer(const uint8_t* contentStart, const AESCrypt& crypter) const {
+  if (type == Type::Memory) return RvBuffer(bytes.data(), bytes.size(), RvBufferNoCopy);
+  AESCrypt clone = crypter.cloneWithStatus(savedState);
+  uint8_t scratch[16];
+  size_t skip = static_cast<size_t>(keyLength) + prefixSize;
+  const uint8_t* input = contentStart + offset;
+  while (skip > 0) {
+    const size_t step = skip < sizeof scratch ? skip : sizeof scratch;
+    clone.decrypt(input, scratch, step);
+    input += step;
+    skip -= step;
+  }
+  RvBuffer value(valueLength);
+  clone.decrypt(input, value.mutableData(), valueLength);
+  return value;
+}
+
+CodedInputDataCrypt::CodedInputDataCrypt(const void* base, size_t size, AESCrypt& crypter)
+    : base_(static_cast<const uint8_t*>(base)), size_(size), decrypter_(crypter) {}
+
+void CodedInputDataCrypt::seek(size_t n) {
+  if (n > size_ - position_) throw std::out_of_range("OutOfSpace");
+  position_ += n;
+}
+
+void CodedInputDataCrypt::decryptInto(uint8_t* output, size_t length) {
+  if (length > size_ - position_) {
+    throw std::out_of_range("reach end, m_position: " + std::to_string(position_) +
+                            ", m_size: " + std::to_string(size_));
+  }
+  decrypter_.decrypt(base_ + position_, output, length);
+  position_ += length;
+}
+
+void CodedInputDataCrypt::skipBytes(size_t length) {
+  uint8_t scratch[4096];
+  while (length > 0) {
+    const size_t step = length < sizeof scratch ? length : sizeof scratch;
+    decryptInto(scratch, step);
+    length -= step;
+  }
+}
+
+uint8_t CodedInputDataCrypt::readRawByte() {
+  if (position_ == size_) {
+    throw std::out_of_range("reach end, m_position: " + std::to_string(position_) +
+                            ", m_size: " + std::to_string(size_));
+  }
+  uint8_t byte = 0;
+  decryptInto(&byte, 1);
+  return byte;
+}
+
+int32_t CodedInputDataCrypt::readRawVarint32() {
+  uint32_t result = 0;
+  for (int shift = 0; shift < 35; shift += 7) {
+    const uint8_t byte = readRawByte();
+    result |= static_cast<uint32_t>(byte & 0x7f) << shift;
+    if ((byte & 0x80) == 0) return static_cast<int32_t>(result);
+  }
+  for (int i = 0; i < 5; ++i) {
+    if ((readRawByte() & 0x80) == 0) return static_cast<int32_t>(result);
+  }
+  throw std::invalid_argument("InvalidProtocolBuffer malformed varint32");
+}
+
+int32_t CodedInputDataCrypt::readLength() {
+  const int32_t length = readRawVarint32();
+  if (length < 0) throw std::length_error("InvalidProtocolBuffer negativeSize");
+  if (static_cast<size_t>(length) > size_ - position_) {
+    throw std::out_of_range("InvalidProtocolBuffer truncatedMessage");
+  }
+  return length;
+}
+
+std::string CodedInputDataCrypt::readPair(KeyValueHolderCrypt& holder) {
+  AESCryptStatus state;
+  decrypter_.getCurStatus(state);
+  const size_t start = position_;
+  if (start > 0xffffffffu) throw std::length_error("InvalidProtocolBuffer content too large");
+
+  const int32_t keyLength = readLength();
+  if (keyLength > 0xffff) throw std::length_error("InvalidProtocolBuffer key too long");
+  std::string key(static_cast<size_t>(keyLength), '\0');
+  decryptInto(reinterpret_cast<uint8_t*>(key.data()), key.size());
+  if (!isValidUtf8({reinterpret_cast<const uint8_t*>(key.data()), key.size()})) {
+    throw std::invalid_argument("InvalidProtocolBuffer invalid UTF-8 key");
+  }
+
+  const auto valueLength = static_cast<uint32_t>(readLength());
+  if (valueLength >= kOffsetHolderMinValueSize) {
+    holder = KeyValueHolderCrypt::offsetForm(static_cast<uint32_t>(keyLength), valueLength,
+                                             static_cast<uint32_t>(start), state);
+    skipBytes(valueLength);
+  } else {
+    std::vector<uint8_t> value(valueLength);
+    decryptInto(value.data(), valueLength);
+    holder = KeyValueHolderCrypt::memory(std::move(value));
+  }
+  return key;
+}
+
+}  // namespace cask

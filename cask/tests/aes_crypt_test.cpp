@@ -1,0 +1,102 @@
+#include "aes_crypt.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <numeric>
+#include <vector>
+
+namespace {
+
+using cask::AESCrypt;
+using cask::AESCryptStatus;
+
+std::vector<uint8_t> counting(size_t n) {
+  std::vector<uint8_t> bytes(n);
+  std::iota(bytes.begin(), bytes.end(), 0);
+  return bytes;
+}
+
+TEST(AESCrypt, EncryptThenDecryptInPiecesRoundTrips) {
+  const auto plain = counting(1000);
+  AESCrypt encrypter("key", 3, "0123456789abcdef", 16);
+  std::vector<uint8_t> cipher(plain.size());
+  encrypter.encrypt(plain.data(), cipher.data(), 7);
+  encrypter.encrypt(plain.data() + 7, cipher.data() + 7, plain.size() - 7);
+  EXPECT_NE(cipher, plain);
+  AESCrypt decrypter("key", 3, "0123456789abcdef", 16);
+  std::vector<uint8_t> back(plain.size());
+  for (size_t i = 0; i < plain.size(); i += 33) {
+    decrypter.decrypt(cipher.data() + i, back.data() + i, std::min<size_t>(33, plain.size() - i));
+  }
+  EXPECT_EQ(back, plain);
+}
+
+TEST(AESCrypt, SavedStateDecryptsFromTheMiddleWithoutMovingTheOriginal) {
+  const auto plain = counting(600);
+  AESCrypt crypt("secret", 6, "iv", 2);
+  std::vector<uint8_t> cipher(plain.size());
+  crypt.encrypt(plain.data(), cipher.data(), 37);
+  AESCryptStatus at37;
+  crypt.getCurStatus(at37);
+  crypt.encrypt(plain.data() + 37, cipher.data() + 37, plain.size() - 37);
+  AESCryptStatus end;
+  crypt.getCurStatus(end);
+
+  for (int round = 0; round < 2; ++round) {
+    AESCrypt clone = crypt.cloneWithStatus(at37);
+    std::vector<uint8_t> middle(300);
+    clone.decrypt(cipher.data() + 37, middle.data(), middle.size());
+    EXPECT_TRUE(std::equal(middle.begin(), middle.end(), plain.begin() + 37));
+  }
+  AESCryptStatus after;
+  crypt.getCurStatus(after);
+  EXPECT_EQ(after.m_number, end.m_number);
+  EXPECT_EQ(0, std::memcmp(after.m_register, end.m_register, 16));
+}
+
+TEST(AESCrypt, StatusBeforeDecryptWalksBackToEveryEarlierState) {
+  const auto plain = counting(100);
+  AESCrypt crypt("k", 1, "vector", 6);
+  std::vector<uint8_t> cipher(plain.size());
+  std::vector<AESCryptStatus> states(plain.size() + 1);
+  for (size_t i = 0; i < plain.size(); ++i) {
+    crypt.getCurStatus(states[i]);
+    crypt.encrypt(plain.data() + i, cipher.data() + i, 1);
+  }
+  crypt.getCurStatus(states[plain.size()]);
+  for (size_t back : {0u, 1u, 5u, 16u, 17u, 32u, 50u, 100u}) {
+    AESCryptStatus got;
+    crypt.statusBeforeDecrypt(cipher.data() + plain.size(), plain.data() + plain.size(), back, got);
+    const AESCryptStatus& want = states[plain.size() - back];
+    EXPECT_EQ(got.m_number, want.m_number) << back;
+    EXPECT_EQ(0, std::memcmp(got.m_register, want.m_register, 16)) << back;
+  }
+}
+
+TEST(AESCrypt, KeysUseTheirFirstSixteenBytesZeroPadded) {
+  AESCrypt shortKey("abc", 3);
+  const char padded[5] = {'a', 'b', 'c', 0, 0};
+  AESCrypt paddedKey(padded, 5);
+  AESCrypt longKey("0123456789abcdefIGNORED", 23);
+  AESCrypt sixteen("0123456789abcdef", 16);
+  const auto plain = counting(40);
+  auto encrypt = [&](AESCrypt& c) {
+    std::vector<uint8_t> out(plain.size());
+    c.encrypt(plain.data(), out.data(), out.size());
+    return out;
+  };
+  EXPECT_EQ(encrypt(shortKey), encrypt(paddedKey));
+  EXPECT_EQ(encrypt(longKey), encrypt(sixteen));
+  EXPECT_EQ(shortKey.keyString(), "abc");
+}
+
+TEST(AESCrypt, RandomIVsDiffer) {
+  uint8_t a[16];
+  uint8_t b[16];
+  AESCrypt::fillRandomIV(a);
+  AESCrypt::fillRandomIV(b);
+  EXPECT_NE(0, std::memcmp(a, b, 16));
+}
+
+}  // namespace

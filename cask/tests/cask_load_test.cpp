@@ -1,0 +1,241 @@
+// Loading damaged files: flipped bytes, truncation, a zeroed, deleted or
+// unopenable meta file, the last-confirmed fallback, the error handler's
+// answers, and malformed contents with fixed-up CRCs.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <random>
+
+#include "store_fixture.h"
+
+namespace {
+
+using cask::Cask;
+using cask::CaskMetaInfo;
+
+cask::CaskRecoverStrategic g_answer = cask::CaskOnErrorDiscard;
+int g_asked = 0;
+cask::CaskRecoverStrategic answer(const std::string&, cask::CaskErrorType) {
+  ++g_asked;
+  return g_answer;
+}
+
+class LoadTest : public cask::testing::StoreTest {
+ protected:
+  // A closed store holding k0..k(n-1) = "value<i>".
+  void makeStore(int n, const std::string& key = "") {
+    Cask* store = open("store", key);
+    for (int i = 0; i < n; ++i) ASSERT_TRUE(store->set("value" + std::to_string(i), "k" + std::to_string(i)));
+    forget(store);
+    store->close();
+  }
+  void flipByte(const std::string& path, size_t offset) {
+    auto bytes = bytesOf(path);
+    bytes[offset] ^= 0x5A;
+    writeBytes(path, bytes);
+  }
+  void setMeta(const CaskMetaInfo& meta) {
+    auto bytes = bytesOf(dataPath() + ".crc");
+    std::memcpy(bytes.data(), &meta, sizeof meta);
+    writeBytes(dataPath() + ".crc", bytes);
+  }
+  void SetUp() override {
+    StoreTest::SetUp();
+    g_answer = cask::CaskOnErrorDiscard;
+    g_asked = 0;
+  }
+};
+
+TEST_F(LoadTest, FlippedHolderByteIsDiscardedAndACopyKept) {
+  makeStore(10);
+  const auto original = bytesOf(dataPath());
+  flipByte(dataPath(), 5);  // inside the item-size holder: no earlier state matches either
+  Cask::registerErrorHandler(&answer);
+  Cask* store = open();
+  EXPECT_EQ(store->count(), 0u);
+  EXPECT_EQ(g_asked, 1);
+  EXPECT_TRUE(store->set(int32_t{1}, "fresh"));
+  EXPECT_EQ(bytesOf(dataPath() + ".damaged").size(), original.size());
+  EXPECT_TRUE(cask::isFileExist(dataPath() + ".crc.damaged"));
+}
+
+TEST_F(LoadTest, FlippedContentByteWithRecoverKeepsTheReadablePairs) {
+  makeStore(10);
+  const uint32_t sequence = metaOf(dataPath()).sequence;
+  flipByte(dataPath(), 7);  // the holder's last byte: it still ends the varint
+  g_answer = cask::CaskOnErrorRecover;
+  Cask::registerErrorHandler(&answer);
+  Cask* store = open();
+  EXPECT_EQ(store->count(), 10u);
+  EXPECT_EQ(g_asked, 1);
+  EXPECT_EQ(store->getString("k0"), "value0");
+  EXPECT_GT(metaOf(dataPath()).sequence, sequence);
+  EXPECT_EQ(cask::checkDataFile(dataPath()), cask::FileCheck::Valid);
+}
+
+TEST_F(LoadTest, TruncatedDataFileIsDiscardedOrRecovered) {
+  for (const auto strategy : {cask::CaskOnErrorDiscard, cask::CaskOnErrorRecover}) {
+    makeStore(600);
+    auto bytes = bytesOf(dataPath());
+    ASSERT_GT(bytes.size(), Cask::pageSize());
+    bytes.resize(Cask::pageSize());
+    writeBytes(dataPath(), bytes);
+    g_answer = strategy;
+    Cask::registerErrorHandler(&answer);
+    Cask* store = open();
+    if (strategy == cask::CaskOnErrorDiscard) {
+      EXPECT_EQ(store->count(), 0u);
+    } else {
+      EXPECT_GT(store->count(), 10u);
+      EXPECT_EQ(store->getString("k0"), "value0");
+    }
+    EXPECT_TRUE(store->set(int32_t{1}, "after"));
+    store = reopen(store);
+    EXPECT_EQ(store->getInt32("after"), 1);
+    forget(store);
+    store->close();
+    unlink(dataPath().c_str());
+    unlink((dataPath() + ".crc").c_str());
+  }
+}
+
+TEST_F(LoadTest, ZeroedOrDeletedMetaFileNeverCrashes) {
+  makeStore(10, "key");
+  writeBytes(dataPath() + ".crc", std::vector<uint8_t>(Cask::pageSize(), 0));
+  Cask* store = open("store", "key");
+  EXPECT_EQ(store->count(), 0u);
+  EXPECT_TRUE(store->set(int32_t{1}, "x"));
+  forget(store);
+  store->close();
+  unlink((dataPath() + ".crc").c_str());
+  store = open("store", "key");
+  EXPECT_EQ(store->count(), 0u);
+  EXPECT_TRUE(store->set(int32_t{2}, "y"));
+  EXPECT_EQ(reopen(store, "key")->getInt32("y"), 2);
+}
+
+TEST_F(LoadTest, UnopenableMetaFileLeavesTheStoreUnusableAndTheDataUntouched) {
+  makeStore(5);
+  const auto before = bytesOf(dataPath());
+  unlink((dataPath() + ".crc").c_str());
+  ASSERT_EQ(mkdir((dataPath() + ".crc").c_str(), 0700), 0);  // cannot be opened as a file
+  for (const int mode : {cask::CaskSingleProcess, cask::CaskMultiProcess}) {
+    Cask* store = open("store", "", mode);
+    EXPECT_EQ(store->getString("k0"), std::nullopt);
+    EXPECT_FALSE(store->set(int32_t{1}, "x"));
+    store->clearAll();
+    store->trim();
+    EXPECT_EQ(bytesOf(dataPath()), before);
+    forget(store);
+    store->close();
+  }
+}
+
+TEST_F(LoadTest, MetaSizeWinsOverTheHeaderFromVersionThree) {
+  makeStore(3);
+  auto data = bytesOf(dataPath());
+  const uint32_t metaSize = metaOf(dataPath()).actualSize;
+  const uint32_t wrong = metaSize - 3;
+  std::memcpy(data.data(), &wrong, 4);
+  writeBytes(dataPath(), data);
+  Cask* store = open();
+  EXPECT_EQ(store->actualSize(), metaSize);
+  EXPECT_EQ(store->getString("k2"), "value2");
+}
+
+TEST_F(LoadTest, LastConfirmedStateIsUsedWhenTheCurrentOneFails) {
+  makeStore(0);
+  Cask* store = open();
+  ASSERT_TRUE(store->set(std::string("first"), "a"));  // the write-back confirmed the empty holder
+  store->trim();
+  forget(store);
+  store->close();
+  CaskMetaInfo meta = metaOf(dataPath());
+  // Confirm the current content, then break the current CRC.
+  meta.lastConfirmedActualSize = meta.actualSize;
+  meta.lastConfirmedCrcDigest = meta.crcDigest;
+  meta.crcDigest ^= 1;
+  meta.actualSize += 0;
+  auto data = bytesOf(dataPath());
+  setMeta(meta);
+  const uint32_t sequence = meta.sequence;
+  Cask::registerErrorHandler(&answer);
+  store = open();
+  EXPECT_EQ(store->getString("a"), "first");
+  EXPECT_EQ(g_asked, 0);
+  EXPECT_EQ(metaOf(dataPath()).sequence, sequence);
+}
+
+TEST_F(LoadTest, DamagedTailFallsBackToTheLastConfirmedStateAndKeepsACopy) {
+  makeStore(10);
+  const uint32_t size = metaOf(dataPath()).actualSize;
+  flipByte(dataPath(), 4 + size - 2);  // inside the last value, appended after the last confirmation
+  Cask::registerErrorHandler(&answer);
+  Cask* store = open();
+  EXPECT_EQ(store->count(), 0u);  // the first pair was appended after the confirmed empty holder
+  EXPECT_TRUE(cask::isFileExist(dataPath() + ".damaged"));
+}
+
+TEST_F(LoadTest, ContentSizeZeroLoadsEmptyWithoutRaisingTheSequence) {
+  Cask* store = open();
+  EXPECT_EQ(store->count(), 0u);
+  store = reopen(store);
+  EXPECT_EQ(store->count(), 0u);
+  EXPECT_EQ(metaOf(dataPath()).sequence, 0u);
+}
+
+// Malformed pair streams whose CRC is made to match: the decoder must
+// reject or read them without crashing, and the store must neither discard
+// nor rewrite them.
+TEST_F(LoadTest, MalformedContentsWithMatchingCrcsAreReportedNotDiscarded) {
+  std::mt19937 random(1234);
+  const std::vector<std::vector<uint8_t>> seeds = {
+      {0xFF, 0xFF, 0xFF, 0x07, 0x01, 'k', 0x01, 0x05},
+      {0x00, 0x05, 'a', 'b'},
+      {0x00, 0x80, 0x80, 0x80, 0x80, 0x08},
+      {0x00, 0x01, 0xC3, 0x01, 0x01},
+      {0x0F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01},
+  };
+  for (int round = 0; round < 300; ++round) {
+    std::vector<uint8_t> body = seeds[round % seeds.size()];
+    const int edits = 1 + static_cast<int>(random() % 4);
+    for (int e = 0; e < edits && round >= static_cast<int>(seeds.size()); ++e) {
+      switch (random() % 3) {
+        case 0: body[random() % body.size()] = static_cast<uint8_t>(random()); break;
+        case 1: body.push_back(static_cast<uint8_t>(random())); break;
+        default: if (body.size() > 1) body.pop_back(); break;
+      }
+    }
+    const std::string id = "fuzz" + std::to_string(round);
+    const std::string key = round % 2 ? "fuzzkey" : "";
+    std::vector<uint8_t> data(Cask::pageSize(), 0);
+    const auto size = static_cast<uint32_t>(body.size());
+    std::memcpy(data.data(), &size, 4);
+    std::memcpy(data.data() + 4, body.data(), body.size());
+    CaskMetaInfo meta;
+    meta.version = 3;
+    meta.sequence = 9;
+    meta.actualSize = size;
+    meta.crcDigest = static_cast<uint32_t>(crc32(0, body.data(), size));
+    std::vector<uint8_t> metaBytes(Cask::pageSize(), 0);
+    std::memcpy(metaBytes.data(), &meta, sizeof meta);
+    writeBytes(dataPath(id), data);
+    writeBytes(dataPath(id) + ".crc", metaBytes);
+
+    Cask* store = open(id, key);
+    for (const std::string& k : store->allKeys()) (void)store->getRaw(k);
+    (void)store->getInt64("k");
+    if (store->isUndecodable()) {
+      EXPECT_FALSE(store->set(int32_t{1}, "new")) << round;
+      EXPECT_EQ(bytesOf(dataPath(id)), data) << round;
+      EXPECT_EQ(metaOf(dataPath(id)).sequence, 9u) << round;
+    }
+    forget(store);
+    store->close();
+  }
+}
+
+}  // namespace

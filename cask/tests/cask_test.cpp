@@ -1,0 +1,347 @@
+// The store from the caller's seat: typed values, the bytes they leave in the
+// files, growth, compaction, trim, re-keying and the refusals.
+#include "cask/cask.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+
+#include "aes_crypt.h"
+#include "store_fixture.h"
+
+namespace {
+
+using cask::Cask;
+using cask::testing::StoreTest;
+
+std::vector<uint8_t> hexBytes(std::initializer_list<int> values) {
+  return std::vector<uint8_t>(values.begin(), values.end());
+}
+
+std::vector<uint8_t> content(const std::vector<uint8_t>& data) {
+  uint32_t size = 0;
+  std::memcpy(&size, data.data(), 4);
+  return std::vector<uint8_t>(data.begin() + 4, data.begin() + 4 + size);
+}
+
+class CaskTest : public StoreTest {};
+
+TEST_F(CaskTest, FreshPlainStoreLayoutAfterOneInt64) {
+  Cask* store = open();
+  ASSERT_TRUE(store->set(int64_t{5}, "k"));
+  const auto data = bytesOf(dataPath());
+  ASSERT_EQ(data.size(), Cask::pageSize());
+  EXPECT_EQ(std::vector<uint8_t>(data.begin(), data.begin() + 12),
+            hexBytes({0x08, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x07, 0x01, 0x6B, 0x01, 0x05}));
+  const cask::CaskMetaInfo meta = metaOf(dataPath());
+  EXPECT_EQ(meta.version, 3u);
+  EXPECT_EQ(meta.sequence, 1u);
+  EXPECT_EQ(meta.actualSize, 8u);
+  EXPECT_EQ(meta.crcDigest, crc32(0, data.data() + 4, 8));
+  EXPECT_EQ(meta.lastConfirmedActualSize, 4u);
+  EXPECT_EQ(meta.lastConfirmedCrcDigest, crc32(0, data.data() + 4, 4));
+  EXPECT_EQ(bytesOf(dataPath() + ".crc").size(), Cask::pageSize());
+}
+
+TEST_F(CaskTest, StringAppendAndRemoveBytes) {
+  Cask* store = open();
+  ASSERT_TRUE(store->set(std::string_view("ab"), "s"));
+  ASSERT_TRUE(store->set(int32_t{-1}, "n"));
+  store->removeValueForKey("s");
+  EXPECT_EQ(content(bytesOf(dataPath())),
+            hexBytes({0xFF, 0xFF, 0xFF, 0x07,                                  // item-size holder
+                      0x01, 's', 0x03, 0x02, 'a', 'b',                         // "s" = "ab"
+                      0x01, 'n', 0x0A, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01,
+                      0x01, 's', 0x00}));                                      // remove "s"
+  EXPECT_EQ(store->getValueSize("n", false), 10u);
+  EXPECT_FALSE(store->containsKey("s"));
+  EXPECT_EQ(store->getInt32("n"), -1);
+}
+
+TEST_F(CaskTest, EncryptedStoreDecryptsToThePlainLayout) {
+  Cask* store = open("store", "secret-key");
+  ASSERT_TRUE(store->set(int64_t{5}, "k"));
+  ASSERT_TRUE(store->set(std::string_view("ab"), "s"));
+  const auto cipher = content(bytesOf(dataPath()));
+  const cask::CaskMetaInfo meta = metaOf(dataPath());
+  EXPECT_EQ(meta.version, 3u);
+  EXPECT_EQ(meta.crcDigest, crc32(0, cipher.data(), static_cast<uInt>(cipher.size())));
+  cask::AESCrypt crypt("secret-key", 10, meta.vector, 16);
+  std::vector<uint8_t> plain(cipher.size());
+  crypt.decrypt(cipher.data(), plain.data(), plain.size());
+  EXPECT_EQ(plain, hexBytes({0xFF, 0xFF, 0xFF, 0x07, 0x01, 'k', 0x01, 0x05, 0x01, 's', 0x03, 0x02, 'a', 'b'}));
+}
+
+TEST_F(CaskTest, TypedValuesRoundTripThroughAReload) {
+  for (const std::string key : {"", "a key"}) {
+    Cask* store = open("typed" + std::to_string(key.size()), key);
+    ASSERT_TRUE(store->set(true, "bool"));
+    ASSERT_TRUE(store->set(int32_t{-7}, "i32"));
+    ASSERT_TRUE(store->set(uint32_t{4000000000u}, "u32"));
+    ASSERT_TRUE(store->set(int64_t{-1} << 40, "i64"));
+    ASSERT_TRUE(store->set(uint64_t{1} << 63, "u64"));
+    ASSERT_TRUE(store->set(2.5f, "f"));
+    ASSERT_TRUE(store->set(1.0e300, "d"));
+    ASSERT_TRUE(store->set("text \xe4\xbd\xa0\xe5\xa5\xbd", "str"));
+    const std::vector<uint8_t> blob(1000, 0xAB);
+    ASSERT_TRUE(store->set(std::span<const uint8_t>(blob), "blob"));
+    ASSERT_TRUE(store->setRaw(std::span<const uint8_t>(blob.data(), 3), "raw"));
+    store = reopen(store, key);
+    EXPECT_TRUE(store->getBool("bool"));
+    EXPECT_EQ(store->getInt32("i32"), -7);
+    EXPECT_EQ(store->getUInt32("u32"), 4000000000u);
+    EXPECT_EQ(store->getInt64("i64"), int64_t{-1} << 40);
+    EXPECT_EQ(store->getUInt64("u64"), uint64_t{1} << 63);
+    EXPECT_EQ(store->getFloat("f"), 2.5f);
+    EXPECT_EQ(store->getDouble("d"), 1.0e300);
+    EXPECT_EQ(store->getString("str"), "text \xe4\xbd\xa0\xe5\xa5\xbd");
+    EXPECT_EQ(store->getBytes("blob"), blob);
+    EXPECT_EQ(store->getRaw("raw"), std::vector<uint8_t>(blob.begin(), blob.begin() + 3));
+    EXPECT_EQ(store->getValueSize("blob", true), 1000u);
+    std::vector<uint8_t> out(1000);
+    EXPECT_EQ(store->writeValueToBuffer("blob", out.data(), 1000), 1000);
+    EXPECT_EQ(out, blob);
+    EXPECT_EQ(store->writeValueToBuffer("blob", out.data(), 999), -1);
+    EXPECT_EQ(store->count(), 10u);
+  }
+}
+
+TEST_F(CaskTest, MissingAndMistypedValuesGiveDefaults) {
+  Cask* store = open();
+  bool has = true;
+  EXPECT_EQ(store->getInt64("missing", 42, &has), 42);
+  EXPECT_FALSE(has);
+  EXPECT_EQ(store->getString("missing"), std::nullopt);
+  ASSERT_TRUE(store->set(int32_t{300}, "number"));
+  EXPECT_EQ(store->getString("number"), std::nullopt);  // 300 is no length prefix of what follows
+  EXPECT_EQ(store->getDouble("number", 1.5, &has), 1.5);
+  EXPECT_FALSE(has);
+  EXPECT_FALSE(store->set(int32_t{1}, ""));
+  EXPECT_TRUE(store->set(static_cast<const char*>(nullptr), "number"));
+  EXPECT_FALSE(store->containsKey("number"));
+}
+
+TEST_F(CaskTest, OversizedAndNonUtf8KeysAreRefusedAndNothingIsWritten) {
+  Cask* store = open();
+  ASSERT_TRUE(store->set(int32_t{1}, "ok"));
+  const size_t before = store->actualSize();
+  EXPECT_FALSE(store->set(int32_t{1}, std::string(65536, 'k')));
+  EXPECT_FALSE(store->set(int32_t{1}, std::string(70000, 'k')));
+  EXPECT_FALSE(store->set(int32_t{1}, "\xff\xfe"));
+  EXPECT_EQ(store->actualSize(), before);
+  EXPECT_TRUE(store->set(int32_t{2}, std::string(60000, 'k')));
+  store = reopen(store);
+  EXPECT_EQ(store->getInt32(std::string(60000, 'k')), 2);
+  EXPECT_EQ(store->getInt32("ok"), 1);
+}
+
+TEST_F(CaskTest, GrowthDoublesTheFileAndKeepsEveryValue) {
+  for (const std::string key : {"", "grow-key"}) {
+    Cask* store = open("grow" + key, key);
+    for (int i = 0; i < 400; ++i) {
+      ASSERT_TRUE(store->set(std::string(i % 2 ? 300 : 40, static_cast<char>('a' + i % 26)), "key" + std::to_string(i)));
+    }
+    const size_t size = store->totalSize();
+    EXPECT_GT(size, Cask::pageSize());
+    EXPECT_EQ(size % Cask::pageSize(), 0u);
+    EXPECT_EQ(size / Cask::pageSize() & (size / Cask::pageSize() - 1), 0u) << "a power of two of pages";
+    store = reopen(store, key);
+    ASSERT_EQ(store->count(), 400u);
+    for (int i = 0; i < 400; ++i) {
+      ASSERT_EQ(store->getString("key" + std::to_string(i)),
+                std::string(i % 2 ? 300 : 40, static_cast<char>('a' + i % 26)))
+          << i;
+    }
+  }
+}
+
+TEST_F(CaskTest, RewritingOneKeyCompactsInsteadOfGrowing) {
+  for (const std::string key : {"", "compact-key"}) {
+    Cask* store = open("compact" + key, key);
+    ASSERT_TRUE(store->set(std::string(500, 'x'), "large"));
+    ASSERT_TRUE(store->set(int64_t{-1}, "counter"));
+    const size_t size = store->totalSize();
+    const uint32_t sequence = metaOf(store->dataPath()).sequence;
+    for (int i = 0; i < 2000; ++i) ASSERT_TRUE(store->set(int64_t{i}, "counter"));
+    EXPECT_EQ(store->totalSize(), size);
+    EXPECT_GT(metaOf(store->dataPath()).sequence, sequence);
+    store = reopen(store, key);
+    EXPECT_EQ(store->getInt64("counter"), 1999);
+    EXPECT_EQ(store->getString("large"), std::string(500, 'x'));
+  }
+}
+
+TEST_F(CaskTest, TrimShrinksToWhatTheContentNeedsAndRaisesTheSequence) {
+  Cask* store = open();
+  for (int i = 0; i < 300; ++i) ASSERT_TRUE(store->set(std::string(200, 'v'), "k" + std::to_string(i)));
+  ASSERT_GE(store->totalSize(), 4 * Cask::pageSize());
+  std::vector<std::string> keys;
+  for (int i = 1; i < 300; ++i) keys.push_back("k" + std::to_string(i));
+  store->removeValuesForKeys(keys);
+  const uint32_t sequence = metaOf(dataPath()).sequence;
+  store->trim();
+  EXPECT_EQ(store->totalSize(), Cask::pageSize());
+  EXPECT_GT(metaOf(dataPath()).sequence, sequence);
+  store = reopen(store);
+  EXPECT_EQ(store->count(), 1u);
+  EXPECT_EQ(store->getString("k0"), std::string(200, 'v'));
+}
+
+TEST_F(CaskTest, RemovingTheLastKeyAndTrimmingClearsToOnePage) {
+  Cask* store = open();
+  for (int i = 0; i < 100; ++i) ASSERT_TRUE(store->set(std::string(100, 'o'), "k" + std::to_string(i)));
+  ASSERT_GT(store->totalSize(), Cask::pageSize());
+  for (int i = 0; i < 100; ++i) store->removeValueForKey("k" + std::to_string(i));
+  const uint32_t sequence = metaOf(dataPath()).sequence;
+  store->trim();
+  EXPECT_EQ(store->actualSize(), 0u);
+  EXPECT_EQ(store->totalSize(), Cask::pageSize());
+  EXPECT_GT(metaOf(dataPath()).sequence, sequence);
+  EXPECT_TRUE(store->set(int32_t{2}, "again"));
+  EXPECT_EQ(reopen(store)->getInt32("again"), 2);
+}
+
+TEST_F(CaskTest, ClearAllEmptiesTheStore) {
+  Cask* store = open("clear", "k");
+  for (int i = 0; i < 100; ++i) ASSERT_TRUE(store->set(std::string(300, 'z'), "k" + std::to_string(i)));
+  store->clearAll();
+  EXPECT_EQ(store->count(), 0u);
+  EXPECT_EQ(store->totalSize(), Cask::pageSize());
+  ASSERT_TRUE(store->set(int32_t{3}, "after"));
+  store = reopen(store, "k");
+  EXPECT_EQ(store->count(), 1u);
+  EXPECT_EQ(store->getInt32("after"), 3);
+}
+
+TEST_F(CaskTest, ReKeyToPlainAndBackKeepsTheValues) {
+  Cask* store = open("rekey", "first");
+  for (int i = 0; i < 50; ++i) {
+    ASSERT_TRUE(store->set(std::string(i % 3 ? 20 : 400, static_cast<char>('a' + i % 26)), "k" + std::to_string(i)));
+  }
+  auto check = [&](Cask* s) {
+    ASSERT_EQ(s->count(), 50u);
+    for (int i = 0; i < 50; ++i) {
+      ASSERT_EQ(s->getString("k" + std::to_string(i)), std::string(i % 3 ? 20 : 400, static_cast<char>('a' + i % 26)));
+    }
+  };
+  ASSERT_TRUE(store->reKey(""));
+  EXPECT_EQ(store->cryptKey(), "");
+  check(store);
+  check(store = reopen(store));
+  ASSERT_TRUE(store->reKey("second"));
+  EXPECT_EQ(store->cryptKey(), "second");
+  check(store);
+  ASSERT_TRUE(store->reKey("third"));
+  check(store = reopen(store, "third"));
+  EXPECT_TRUE(store->reKey("third"));
+}
+
+TEST_F(CaskTest, WrongKeyMakesTheStoreUndecodableUntilTheRightKeyIsGiven) {
+  Cask* store = open("locked", "right");
+  ASSERT_TRUE(store->set(std::string("secret"), "v"));
+  const auto before = bytesOf(store->dataPath());
+  store = reopen(store, "wrong");
+  EXPECT_TRUE(store->isUndecodable());
+  EXPECT_EQ(store->getString("v"), std::nullopt);
+  EXPECT_FALSE(store->set(int32_t{1}, "w"));
+  store->trim();
+  store->removeValueForKey("v");
+  EXPECT_FALSE(store->reKey("other"));
+  EXPECT_EQ(bytesOf(store->dataPath()), before);
+  const std::string right = "right";
+  store->checkReSetCryptKey(&right);
+  EXPECT_FALSE(store->isUndecodable());
+  EXPECT_EQ(store->getString("v"), "secret");
+}
+
+TEST_F(CaskTest, PlainStoreOpenedWithAKeyIsUndecodableAndKeepsItsBytes) {
+  Cask* store = open("mixup");
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(store->set(std::string("value"), "k" + std::to_string(i)));
+  const auto before = bytesOf(store->dataPath());
+  store = reopen(store, "a key");
+  EXPECT_TRUE(store->isUndecodable());
+  EXPECT_FALSE(store->set(int32_t{1}, "x"));
+  EXPECT_EQ(bytesOf(store->dataPath()), before);
+  store->checkReSetCryptKey(nullptr);
+  EXPECT_EQ(store->count(), 20u);
+}
+
+TEST_F(CaskTest, EnumerationWalksASnapshotSoTheBlockMayWrite) {
+  Cask* store = open();
+  for (int i = 0; i < 200; ++i) ASSERT_TRUE(store->set(int32_t{i}, "k" + std::to_string(i)));
+  int visited = 0;
+  store->enumerateKeys([&](const std::string& key, bool&) {
+    ++visited;
+    store->removeValueForKey(key);
+    ASSERT_TRUE(store->set(int32_t{1}, key + "-new"));
+  });
+  EXPECT_EQ(visited, 200);
+  EXPECT_EQ(store->count(), 200u);
+  int stopped = 0;
+  store->enumerateKeys([&](const std::string&, bool& stop) { stop = ++stopped == 3; });
+  EXPECT_EQ(stopped, 3);
+}
+
+TEST_F(CaskTest, IdsThatMakeBadPathsUseTheHashedName) {
+  for (const std::string& id : {std::string("a/b"), std::string("."), std::string(".."), std::string("x\0y", 3),
+                               std::string(300, 'n')}) {
+    Cask* store = open(id);
+    ASSERT_NE(store, nullptr);
+    ASSERT_TRUE(store->set(int32_t{7}, "k"));
+    EXPECT_EQ(store->dataPath(), dir_ + "/specialCharacter/" + cask::md5Hex(id));
+    EXPECT_TRUE(cask::isFileExist(store->dataPath() + ".crc"));
+    EXPECT_EQ(reopen(store)->getInt32("k"), 7);
+  }
+  EXPECT_EQ(open("plain.id")->dataPath(), dir_ + "/plain.id");
+}
+
+TEST_F(CaskTest, RegistryReturnsTheOpenStoreAndKeysCustomRoots) {
+  Cask* first = open("same");
+  EXPECT_EQ(open("same", "ignored key"), first);
+  EXPECT_EQ(first->cryptKey(), "");
+  EXPECT_EQ(first->mmapKey(), "same");
+  const std::string root = Cask::rootDir();
+  EXPECT_EQ(Cask::mmapedKVKey("same", &root), "same");
+  const std::string other = dir_ + "/other";
+  Cask* elsewhere = Cask::caskWithID("same", cask::CaskSingleProcess, nullptr, &other);
+  ASSERT_NE(elsewhere, first);
+  EXPECT_EQ(elsewhere->mmapKey(), cask::md5Hex(other + "/same"));
+  EXPECT_EQ(elsewhere->dataPath(), other + "/same");
+  elsewhere->close();
+  EXPECT_EQ(Cask::caskWithID(""), nullptr);
+}
+
+TEST_F(CaskTest, OversizedValueIsRefused) {
+  Cask* store = open();
+  // Only the size is looked at before anything is read.
+  const std::span<const uint8_t> huge(reinterpret_cast<const uint8_t*>(this), size_t{1} << 31);
+  EXPECT_FALSE(store->set(huge, "huge"));
+  EXPECT_FALSE(store->containsKey("huge"));
+}
+
+// onExit ends the registry for the whole process, so it runs in a child.
+CASK_CHILD_ROLE(afterExit) {
+  const std::string& dir = args.at(0);
+  Cask::initializeCask(dir, cask::CaskLogError);
+  Cask* store = Cask::caskWithID("exit", cask::CaskMultiProcess, nullptr, &dir);
+  if (!store->set(int32_t{5}, "k")) return 10;
+  Cask::onExit();
+  if (store->getInt32("k", -1) != -1) return 11;
+  if (store->set(int32_t{6}, "k")) return 12;
+  if (store->count() != 0) return 13;
+  store->sync();
+  store->close();
+  if (Cask::caskWithID("other", cask::CaskSingleProcess, nullptr, &dir) != nullptr) return 14;
+  return 0;
+}
+
+TEST(CaskExit, CallsAfterTerminationReturnDefaults) {
+  const std::string dir = cask::testing::makeTempDir("exit");
+  auto child = cask::testing::ChildProcess::spawn("afterExit", {dir});
+  const int status = child.wait();
+  EXPECT_TRUE(cask::testing::exitedCleanly(status)) << cask::testing::describeStatus(status);
+  EXPECT_EQ(cask::checkDataFile(dir + "/exit"), cask::FileCheck::Valid);
+}
+
+}  // namespace

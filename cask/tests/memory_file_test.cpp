@@ -1,0 +1,103 @@
+#include "memory_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "child_process.h"
+#include "file_lock.h"
+
+namespace {
+
+using cask::getPageSize;
+using cask::MemoryFile;
+
+class MemoryFileTest : public ::testing::Test {
+ protected:
+  std::string dir_ = cask::testing::makeTempDir("memfile");
+};
+
+TEST_F(MemoryFileTest, FilesAreWholeZeroFilledPages) {
+  const size_t page = getPageSize();
+  MemoryFile file(dir_ + "/f");
+  ASSERT_TRUE(file.isFileValid());
+  EXPECT_EQ(file.getFileSize(), page);
+  ASSERT_TRUE(file.truncate(100));
+  EXPECT_EQ(file.getFileSize(), page);
+  ASSERT_TRUE(file.truncate(2 * page));
+  EXPECT_EQ(file.getFileSize(), 2 * page);
+  ASSERT_TRUE(file.truncate(2 * page + 1));
+  EXPECT_EQ(file.getFileSize(), 3 * page);
+  EXPECT_EQ(file.getActualFileSize(), 3 * page);
+  for (size_t i = 0; i < file.getFileSize(); ++i) ASSERT_EQ(file.getMemory()[i], 0) << i;
+}
+
+TEST_F(MemoryFileTest, OddSizedFileIsGrownToWholePagesOnOpen) {
+  const std::string path = dir_ + "/odd";
+  {
+    cask::File f(path, cask::ReadWrite | cask::Create);
+    ASSERT_EQ(write(f.getFd(), "abc", 3), 3);
+  }
+  MemoryFile file(path);
+  EXPECT_EQ(file.getFileSize(), getPageSize());
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(file.getMemory()), 3), "abc");
+}
+
+// Whether another open file description can take the lock kind now.
+bool othersCan(const std::string& path, int operation) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const bool ok = flock(fd, operation | LOCK_NB) == 0;
+  close(fd);
+  return ok;
+}
+
+TEST_F(MemoryFileTest, FileLockCountsAndFallsBackToShared) {
+  const std::string path = dir_ + "/lock";
+  cask::File file(path, cask::ReadWrite | cask::Create);
+  cask::FileLock lock(file.getFd());
+  ASSERT_TRUE(lock.lock(cask::SharedLockType));
+  EXPECT_TRUE(othersCan(path, LOCK_SH));
+  ASSERT_TRUE(lock.lock(cask::ExclusiveLockType));
+  EXPECT_FALSE(othersCan(path, LOCK_SH));
+  ASSERT_TRUE(lock.unlock(cask::ExclusiveLockType));
+  EXPECT_TRUE(othersCan(path, LOCK_SH));
+  EXPECT_FALSE(othersCan(path, LOCK_EX));
+  ASSERT_TRUE(lock.unlock(cask::SharedLockType));
+  EXPECT_TRUE(othersCan(path, LOCK_EX));
+  EXPECT_FALSE(lock.unlock(cask::SharedLockType));
+
+  ASSERT_TRUE(lock.lock(cask::ExclusiveLockType));
+  ASSERT_TRUE(lock.lock(cask::ExclusiveLockType));
+  ASSERT_TRUE(lock.unlock(cask::ExclusiveLockType));
+  EXPECT_FALSE(othersCan(path, LOCK_SH));
+  ASSERT_TRUE(lock.unlock(cask::ExclusiveLockType));
+  EXPECT_TRUE(othersCan(path, LOCK_EX));
+}
+
+TEST_F(MemoryFileTest, MkPathFailsThroughARegularFile) {
+  ASSERT_TRUE(cask::mkPath(dir_ + "/a/b/c"));
+  cask::File blocker(dir_ + "/file", cask::ReadWrite | cask::Create);
+  EXPECT_FALSE(cask::mkPath(dir_ + "/file/sub"));
+}
+
+TEST_F(MemoryFileTest, CopyFileReplacesTheTargetWhole) {
+  const std::string src = dir_ + "/src";
+  const std::string dst = dir_ + "/dst";
+  {
+    cask::File f(src, cask::ReadWrite | cask::Create);
+    ASSERT_EQ(write(f.getFd(), "hello world", 11), 11);
+    cask::File g(dst, cask::ReadWrite | cask::Create);
+    ASSERT_EQ(write(g.getFd(), "old content that is longer", 26), 26);
+  }
+  ASSERT_TRUE(cask::copyFile(src, dst));
+  const auto bytes = cask::readWholeFile(dst);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "hello world");
+  ASSERT_TRUE(cask::copyFileContent(src, dir_ + "/content"));
+  EXPECT_EQ(cask::readWholeFile(dir_ + "/content").size(), 11u);
+  int files = 0;
+  cask::walkInDir(dir_, cask::WalkFile, [&](const std::string&, cask::WalkType) { ++files; });
+  EXPECT_EQ(files, 3);  // no temporary left behind
+}
+
+}  // namespace
