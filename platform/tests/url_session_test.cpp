@@ -1,0 +1,310 @@
+#include "platform/url_session.h"
+
+#include <unistd.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include <gtest/gtest.h>
+
+#include "loopback_http_server.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using quillo::HTTPURLResponse;
+using quillo::URLError;
+using quillo::URLErrorCode;
+using quillo::URLRequest;
+using quillo::URLSession;
+using quillo::testing::CannedResponse;
+using quillo::testing::LoopbackHttpServer;
+
+constexpr auto kWait = 20s;
+
+struct DataResult {
+  std::optional<std::string> body;
+  std::optional<HTTPURLResponse> response;
+  std::optional<URLError> error;
+  std::string queueLabel;
+};
+
+// Collects results that arrive on other threads.
+template <typename T>
+class Inbox {
+ public:
+  void put(T value) {
+    std::lock_guard lock(mu_);
+    items_.push_back(std::move(value));
+    cv_.notify_all();
+  }
+  bool waitFor(size_t count) {
+    std::unique_lock lock(mu_);
+    return cv_.wait_for(lock, kWait, [&] { return items_.size() >= count; });
+  }
+  std::vector<T> items() {
+    std::lock_guard lock(mu_);
+    return items_;
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::vector<T> items_;
+};
+
+class UrlSessionTest : public ::testing::Test {
+ protected:
+  DataResult fetch(URLRequest request, const std::shared_ptr<URLSession>& session = URLSession::shared()) {
+    Inbox<DataResult> inbox;
+    auto task = session->dataTask(std::move(request), [&inbox](auto body, auto response, auto error) {
+      const char* label = quillo::Queue::currentLabel();
+      inbox.put({std::move(body), std::move(response), std::move(error), label ? label : ""});
+    });
+    task->resume();
+    EXPECT_TRUE(inbox.waitFor(1));
+    auto items = inbox.items();
+    EXPECT_EQ(items.size(), 1u);
+    return items.empty() ? DataResult{} : items.front();
+  }
+  DataResult get(const std::string& path) { return fetch({.url = server_.url(path)}); }
+
+  LoopbackHttpServer server_;
+};
+
+TEST_F(UrlSessionTest, GetDeliversStatusHeadersAndBodyOnTheSessionQueue) {
+  server_.route("/doc", {.headers = {{"X-Thing", "42"}}, .body = "hello"});
+  const auto result = get("/doc?x=1");
+  ASSERT_FALSE(result.error);
+  EXPECT_EQ(result.body, "hello");
+  ASSERT_TRUE(result.response);
+  EXPECT_EQ(result.response->statusCode, 200);
+  EXPECT_EQ(result.response->valueForHTTPHeaderField("x-thing"), "42");
+  EXPECT_EQ(result.response->expectedContentLength(), 5);
+  EXPECT_EQ(result.queueLabel, URLSession::shared()->delegateQueue()->label());
+  ASSERT_EQ(server_.requests().size(), 1u);
+  EXPECT_EQ(server_.requests()[0].target, "/doc?x=1");
+}
+
+TEST_F(UrlSessionTest, HeadGivesTheHeaderWithoutABody) {
+  server_.route("/pkg", {.body = std::string(1000, 'z')});
+  const auto result = fetch({.url = server_.url("/pkg"), .httpMethod = "HEAD"});
+  ASSERT_FALSE(result.error);
+  EXPECT_EQ(result.body, "");
+  EXPECT_EQ(result.response->valueForHTTPHeaderField("Content-Length"), "1000");
+  EXPECT_EQ(server_.requestCount("HEAD", "/pkg"), 1u);
+}
+
+TEST_F(UrlSessionTest, PostSendsMethodHeadersAndBody) {
+  server_.route("/report", {.body = "ok"});
+  const std::string body = "content=" + std::string(5000, 'a');
+  const auto result = fetch({.url = server_.url("/report"),
+                             .httpMethod = "POST",
+                             .headers = {{"Content-Type", "application/x-www-form-urlencoded"},
+                                         {"Kb-OsType", "5"}},
+                             .httpBody = body});
+  ASSERT_FALSE(result.error);
+  EXPECT_EQ(result.body, "ok");
+  const auto requests = server_.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].method, "POST");
+  EXPECT_EQ(requests[0].header("Content-Type"), "application/x-www-form-urlencoded");
+  EXPECT_EQ(requests[0].header("Kb-OsType"), "5");
+  EXPECT_EQ(requests[0].body, body);
+}
+
+TEST_F(UrlSessionTest, RedirectsAreFollowedForGet) {
+  server_.route("/old", {.status = 302, .headers = {{"Location", "/new"}}});
+  server_.route("/new", {.body = "moved here"});
+  const auto result = get("/old");
+  ASSERT_FALSE(result.error);
+  EXPECT_EQ(result.body, "moved here");
+  EXPECT_EQ(result.response->url, server_.url("/new"));
+  EXPECT_EQ(server_.requestCount("GET", "/new"), 1u);
+}
+
+TEST_F(UrlSessionTest, ErrorStatusesAreAnswersNotErrors) {
+  server_.route("/boom", {.status = 500, .body = "<html>oops</html>"});
+  for (const char* path : {"/missing", "/boom"}) {
+    const auto result = get(path);
+    ASSERT_FALSE(result.error) << path;
+    EXPECT_EQ(result.response->statusCode, std::string(path) == "/boom" ? 500 : 404);
+    EXPECT_FALSE(result.response->isSuccess());
+  }
+}
+
+TEST_F(UrlSessionTest, TransportFailuresHaveTheirCodes) {
+  server_.route("/garbage", {.raw = "garbage that is not http\r\n\r\n"});
+  server_.route("/cut", {.body = std::string(10000, 'x'), .cutAfter = 100});
+  EXPECT_TRUE(get("/garbage").error->is(URLErrorCode::BadServerResponse));
+  server_.route("/to-file", {.status = 302, .headers = {{"Location", "file:///etc/passwd"}}});
+  EXPECT_TRUE(get("/to-file").error->is(URLErrorCode::UnsupportedURL));
+  EXPECT_TRUE(get("/cut").error->is(URLErrorCode::NetworkConnectionLost));
+  EXPECT_TRUE(fetch({.url = "file:///etc/passwd"}).error->is(URLErrorCode::UnsupportedURL));
+  EXPECT_TRUE(fetch({.url = ""}).error->is(URLErrorCode::BadURL));
+
+  LoopbackHttpServer gone;
+  const auto url = gone.url("/x");
+  gone.stop();
+  EXPECT_TRUE(fetch({.url = url}).error->is(URLErrorCode::CannotConnectToHost));
+}
+
+TEST_F(UrlSessionTest, StalledServerHitsTheIdleTimeout) {
+  server_.route("/stall", {.stall = true});
+  server_.route("/slow", {.body = std::string(40, 's'), .chunkSize = 10, .chunkDelay = 50ms});
+  const auto stalled = fetch({.url = server_.url("/stall"), .timeoutInterval = 0.3});
+  ASSERT_TRUE(stalled.error);
+  EXPECT_TRUE(stalled.error->is(URLErrorCode::TimedOut));
+  // Steady trickles keep a transfer alive past the idle timeout.
+  const auto slow = fetch({.url = server_.url("/slow"), .timeoutInterval = 0.5});
+  ASSERT_FALSE(slow.error);
+  EXPECT_EQ(slow.body->size(), 40u);
+}
+
+TEST_F(UrlSessionTest, CancelCompletesOnceWithCancelled) {
+  server_.route("/stall", {.stall = true});
+  Inbox<DataResult> inbox;
+  auto task = URLSession::shared()->dataTask({.url = server_.url("/stall")},
+                                             [&](auto body, auto response, auto error) {
+                                               inbox.put({body, response, error, ""});
+                                             });
+  task->resume();
+  ASSERT_TRUE(server_.waitForRequests("/stall", 1, kWait));
+  task->cancel();
+  task->cancel();
+  ASSERT_TRUE(inbox.waitFor(1));
+  EXPECT_TRUE(inbox.items()[0].error->is(URLErrorCode::Cancelled));
+  EXPECT_FALSE(inbox.items()[0].body);
+
+  // Cancelled before it began: no request is made.
+  auto early = URLSession::shared()->dataTask({.url = server_.url("/never")},
+                                              [&](auto body, auto response, auto error) {
+                                                inbox.put({body, response, error, ""});
+                                              });
+  early->cancel();
+  early->resume();
+  ASSERT_TRUE(inbox.waitFor(2));
+  EXPECT_TRUE(inbox.items()[1].error->is(URLErrorCode::Cancelled));
+  EXPECT_EQ(server_.requestCount("GET", "/never"), 0u);
+  EXPECT_EQ(inbox.items().size(), 2u);
+}
+
+// Download tasks.
+
+struct Event {
+  std::string kind;  // "progress", "finish", "complete"
+  int64_t written = 0;
+  int64_t expected = 0;
+  std::string content;  // Of the file handed to finish.
+  std::string location;
+  std::optional<URLError> error;
+};
+
+class RecordingDelegate : public quillo::URLSessionDownloadDelegate {
+ public:
+  void urlSession(URLSession&, quillo::URLSessionDownloadTask&, int64_t, int64_t total,
+                  int64_t expected) override {
+    events.put({.kind = "progress", .written = total, .expected = expected});
+  }
+  void urlSession(URLSession&, quillo::URLSessionDownloadTask&, const std::string& location) override {
+    std::ifstream in(location, std::ios::binary);
+    std::string content((std::istreambuf_iterator<char>(in)), {});
+    events.put({.kind = "finish", .content = content, .location = location});
+  }
+  void urlSession(URLSession&, quillo::URLSessionTask&, const std::optional<URLError>& error) override {
+    events.put({.kind = "complete", .error = error});
+  }
+  Inbox<Event> events;
+};
+
+class DownloadTaskTest : public UrlSessionTest {
+ protected:
+  void SetUp() override {
+    folder_ = std::filesystem::path(::testing::TempDir()) /
+              ("url-session-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(folder_);
+    std::filesystem::create_directories(folder_);
+  }
+  void TearDown() override { std::filesystem::remove_all(folder_); }
+
+  // Downloads `path` and returns every delegate report up to completion.
+  std::vector<Event> download(const std::string& path) {
+    auto delegate = std::make_shared<RecordingDelegate>();
+    auto session = URLSession::make({.timeoutIntervalForRequest = 5.0}, delegate);
+    session->downloadTask({.url = server_.url(path)}, folder_.string())->resume();
+    return waitForCompletion(*delegate);
+  }
+  static std::vector<Event> waitForCompletion(RecordingDelegate& delegate) {
+    for (size_t n = 1;; ++n) {
+      if (!delegate.events.waitFor(n)) return delegate.events.items();
+      if (delegate.events.items()[n - 1].kind == "complete") return delegate.events.items();
+    }
+  }
+  size_t filesInFolder() const {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder_), {}));
+  }
+
+  std::filesystem::path folder_;
+};
+
+TEST_F(DownloadTaskTest, ReportsProgressThenFinishThenCompleteAndCleansUp) {
+  std::string body(3 << 20, '\0');
+  for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 13 + (i >> 9));
+  server_.route("/pkg.zip", {.body = body});
+  const auto events = download("/pkg.zip");
+  ASSERT_GE(events.size(), 3u);
+  const auto& finish = events[events.size() - 2];
+  EXPECT_EQ(finish.kind, "finish");
+  EXPECT_EQ(finish.content, body);
+  EXPECT_EQ(std::filesystem::path(finish.location).parent_path(), folder_);
+  EXPECT_EQ(events.back().kind, "complete");
+  EXPECT_FALSE(events.back().error);
+  int64_t last = 0;
+  for (size_t i = 0; i + 2 < events.size(); ++i) {
+    EXPECT_EQ(events[i].kind, "progress");
+    EXPECT_EQ(events[i].expected, static_cast<int64_t>(body.size()));
+    EXPECT_GT(events[i].written, last);
+    last = events[i].written;
+  }
+  EXPECT_EQ(last, static_cast<int64_t>(body.size()));
+  EXPECT_EQ(filesInFolder(), 0u);  // Not moved by the delegate: removed.
+}
+
+TEST_F(DownloadTaskTest, CutOffTransferCompletesWithAnErrorAndNoFinish) {
+  server_.route("/pkg.zip", {.body = std::string(100000, 'p'), .cutAfter = 5000});
+  const auto events = download("/pkg.zip");
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.back().kind, "complete");
+  ASSERT_TRUE(events.back().error);
+  EXPECT_TRUE(events.back().error->is(URLErrorCode::NetworkConnectionLost));
+  for (const auto& e : events) EXPECT_NE(e.kind, "finish");
+  EXPECT_EQ(filesInFolder(), 0u);
+}
+
+TEST_F(DownloadTaskTest, InvalidatedSessionCancelsItsDownload) {
+  server_.route("/pkg.zip", {.stall = true});
+  auto delegate = std::make_shared<RecordingDelegate>();
+  auto session = URLSession::make({}, delegate);
+  session->downloadTask({.url = server_.url("/pkg.zip")}, folder_.string())->resume();
+  ASSERT_TRUE(server_.waitForRequests("/pkg.zip", 1, kWait));
+  session->invalidateAndCancel();
+  const auto events = waitForCompletion(*delegate);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_TRUE(events[0].error->is(URLErrorCode::Cancelled));
+  EXPECT_EQ(filesInFolder(), 0u);
+}
+
+TEST_F(DownloadTaskTest, MissingFolderFailsWithoutARequest) {
+  auto delegate = std::make_shared<RecordingDelegate>();
+  auto session = URLSession::make({}, delegate);
+  session->downloadTask({.url = server_.url("/pkg.zip")}, (folder_ / "nope").string())->resume();
+  const auto events = waitForCompletion(*delegate);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_TRUE(events[0].error->is(URLErrorCode::CannotCreateFile));
+  EXPECT_TRUE(server_.requests().empty());
+}
+
+}  // namespace
