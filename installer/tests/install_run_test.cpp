@@ -13,6 +13,7 @@
 #include "platform/dispatch.h"
 #include "platform/folders.h"
 #include "platform/privileged.h"
+#include "platform/process.h"
 #include "platform/system_info.h"
 
 namespace {
@@ -219,6 +220,40 @@ TEST_F(InstallRunTest, DownloadFailuresEndTheRunWithTheirReasons) {
   server_.route("/info", {.status = 404});
   EXPECT_EQ(milestones(run()).back(), "fail(downloadError(network))");
   EXPECT_FALSE(fs::exists(installed()));
+}
+
+// install.sh on its own: bad packages fail and leave the installed copy alone.
+TEST_F(InstallRunTest, InstallScriptRefusesBadPackagesAndKeepsTheInstalledCopy) {
+  fs::create_directories(installed() / "Contents");
+  std::ofstream(installed() / "Contents/Info.json") << "{}";
+  const auto work = dir_ / "work";
+  fs::create_directories(work / "Other.app");
+  std::ofstream(work / "Other.app/x") << "x";
+  fs::create_directories(work / "Quillo.app/Contents");
+  fs::create_symlink("/etc", work / "Quillo.app/Contents/link");
+  auto zip = [&](const std::string& name, const std::vector<std::string>& entries) {
+    std::vector<std::string> argv{"zip", "-q", "-r", "-y", (dir_ / name).string()};
+    argv.insert(argv.end(), entries.begin(), entries.end());
+    quillo::Spawned p;
+    ASSERT_FALSE(quillo::spawnProcess(argv, {.workingDirectory = work.string()}, p));
+    ASSERT_EQ(quillo::waitForExit(p.pid), 0);
+  };
+  zip("other.zip", {"Other.app"});
+  zip("link.zip", {"Quillo.app"});
+  std::ofstream(dir_ / "garbage.zip") << "not a zip";
+  for (const char* package : {"other.zip", "link.zip", "garbage.zip", "missing.zip"}) {
+    quillo::Spawned p;
+    ASSERT_FALSE(quillo::spawnProcess(
+        {"/bin/sh", (fs::path(QUILLO_BUNDLE_DIR) / "Contents/Resources/install.sh").string(),
+         (dir_ / package).string()},
+        {.environment = {{"QUILLO_SYSTEM_ROOT", quillo::folders::systemRoot()}}}, p));
+    EXPECT_NE(quillo::waitForExit(p.pid), 0) << package;
+  }
+  EXPECT_TRUE(fs::exists(installed() / "Contents/Info.json"));
+  EXPECT_FALSE(fs::exists(installed() / "Contents/link"));
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(installed().parent_path())) left.push_back(e.path().filename());
+  EXPECT_EQ(left, std::vector<std::string>{"Quillo.app"}) << "no staging folders left behind";
 }
 
 TEST(InstallStateTest, DescriptionsNameTheCaseAndPayload) {
