@@ -48,18 +48,21 @@ class MainQueue final : public Queue {
 
 // A fixed set of worker threads draining one FIFO. Used for the global queues,
 // which live for the whole process, and (with one worker) for serial queues.
+// The threads share the FIFO's state, so a queue released by one of its own
+// blocks leaves that worker with valid state to finish on.
 class Workers {
  public:
-  Workers(std::string label, size_t count) : label_(std::move(label)) {
-    for (size_t i = 0; i < count; ++i) threads_.emplace_back([this] { work(); });
+  Workers(std::string label, size_t count) : state_(std::make_shared<State>()) {
+    state_->label = std::move(label);
+    for (size_t i = 0; i < count; ++i) threads_.emplace_back([state = state_] { work(state); });
   }
   ~Workers() {
     {
-      std::lock_guard lock(mu_);
-      stop_ = true;
-      blocks_.clear();
+      std::lock_guard lock(state_->mu);
+      state_->stop = true;
+      state_->blocks.clear();
     }
-    cv_.notify_all();
+    state_->cv.notify_all();
     for (auto& t : threads_) {
       if (t.get_id() == std::this_thread::get_id()) {
         t.detach();  // The queue is released by one of its own blocks.
@@ -73,34 +76,38 @@ class Workers {
 
   void push(Block block) {
     {
-      std::lock_guard lock(mu_);
-      if (stop_) return;
-      blocks_.push_back(std::move(block));
+      std::lock_guard lock(state_->mu);
+      if (state_->stop) return;
+      state_->blocks.push_back(std::move(block));
     }
-    cv_.notify_one();
+    state_->cv.notify_one();
   }
 
  private:
-  void work() {
-    LabelScope scope(label_.c_str());
+  struct State {
+    std::string label;
+    std::mutex mu;
+    std::condition_variable cv;
+    std::deque<Block> blocks;  // Guarded by mu.
+    bool stop = false;         // Guarded by mu.
+  };
+
+  static void work(const std::shared_ptr<State>& state) {
+    LabelScope scope(state->label.c_str());
     for (;;) {
       Block block;
       {
-        std::unique_lock lock(mu_);
-        cv_.wait(lock, [this] { return stop_ || !blocks_.empty(); });
-        if (stop_) return;
-        block = std::move(blocks_.front());
-        blocks_.pop_front();
+        std::unique_lock lock(state->mu);
+        state->cv.wait(lock, [&] { return state->stop || !state->blocks.empty(); });
+        if (state->stop) return;
+        block = std::move(state->blocks.front());
+        state->blocks.pop_front();
       }
       block();
     }
   }
 
-  std::string label_;
-  std::mutex mu_;
-  std::condition_variable cv_;
-  std::deque<Block> blocks_;  // Guarded by mu_.
-  bool stop_ = false;         // Guarded by mu_.
+  std::shared_ptr<State> state_;
   std::vector<std::thread> threads_;
 };
 
