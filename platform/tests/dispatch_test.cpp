@@ -142,3 +142,24 @@ TEST_F(DispatchTest, SerialQueueReleasedByItsOwnBlockKeepsItsWorkerSafe) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DispatchReleaseTest, SerialQueueReleasedByItsOwnBlockFinishesSafely) {
+  auto queue = quillo::Queue::makeSerial("test.self-release");
+  auto* raw = queue.get();
+  std::promise<void> released;
+  auto done = released.get_future();
+  raw->async([q = std::move(queue), &released]() mutable {
+    q.reset();  // the last reference: the queue goes away under its own worker
+    released.set_value();
+  });
+  ASSERT_EQ(done.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  // The worker still runs after the block; another queue shows it has let go.
+  std::promise<void> next;
+  auto after = quillo::Queue::makeSerial("test.after");
+  after->async([&] { next.set_value(); });
+  EXPECT_EQ(next.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
+}
+
+}  // namespace

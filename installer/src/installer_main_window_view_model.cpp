@@ -1,0 +1,200 @@
+#include "installer/installer_main_window_view_model.h"
+
+#include <cstdio>
+
+#include "installer/privileged_task.h"
+#include "installer/thread_helpers.h"
+#include "jot/log_line.h"
+#include "platform/bundle.h"
+#include "platform/privileged.h"
+#include "platform/process.h"
+#include "platform/system_info.h"
+
+namespace quillo {
+namespace {
+using vela::jot::LogError;
+using vela::jot::LogInfo;
+using InstallError = InstallerMainWindowViewModel::InstallError;
+using InstallState = InstallerMainWindowViewModel::InstallState;
+using Reason = InstallerMainWindowViewModel::InstallErrorDownloadErrorReason;
+using StateHandler = InstallerMainWindowViewModel::StateHandler;
+
+constexpr double kWatchDogInterval = 0.05;
+constexpr sysinfo::OsVersion kTaskRunnerMinimumVersion{13, 0, 0};
+
+const char* reasonName(Reason r) {
+  switch (r) {
+    case Reason::lowDisk:
+      return "lowDisk";
+    case Reason::network:
+      return "network";
+    case Reason::invalidPackage:
+      return "invalidPackage";
+  }
+  return "";
+}
+
+InstallError mapDownloadError(InstallerZipDownloadError error) {
+  switch (error) {
+    case InstallerZipDownloadError::fetchZipDownloadURLError:
+    case InstallerZipDownloadError::downloadZipError:
+      return InstallError::downloadError(Reason::network);
+    case InstallerZipDownloadError::noAvailableStorageError:
+      return InstallError::downloadError(Reason::lowDisk);
+    case InstallerZipDownloadError::validateZipError:
+      return InstallError::downloadError(Reason::invalidPackage);
+  }
+  return InstallError::downloadError(Reason::network);
+}
+
+bool atLeast(const sysinfo::OsVersion& v, const sysinfo::OsVersion& min) {
+  if (v.major != min.major) return v.major > min.major;
+  if (v.minor != min.minor) return v.minor > min.minor;
+  return v.patch >= min.patch;
+}
+
+void postState(const StateHandler& onStateChange, InstallState state) {
+  runBlockOnMainThread([onStateChange, state] { onStateChange(state); });
+}
+
+// The administrator shell, the stand-in for a script command run "with
+// administrator privileges". The paths go as separate arguments: the package's
+// name comes from the server, so joining it into a command line would let the
+// server run commands as root.
+void installViaAppleScript(const std::string& shellPath, const std::string& zipPath,
+                           const StateHandler& onStateChange) {
+  const std::vector<std::string> argv{InstallerMainWindowViewModel::kShellPath, shellPath, zipPath};
+  LogInfo("Apple Script source: " + shellQuote(argv) + " with administrator privileges");
+  const auto result = privileged::runWithAdministratorPrivileges(argv);
+  if (result.errorNumber) {
+    const bool cancelled = *result.errorNumber == InstallerMainWindowViewModel::kAppleScriptCancelled;
+    postState(onStateChange, InstallState::fail(cancelled ? InstallError::installCancel()
+                                                          : InstallError::installError()));
+    LogError("Apple Script run failed: \n{NSAppleScriptErrorNumber = " +
+             std::to_string(*result.errorNumber) + "; NSAppleScriptErrorMessage = \"" +
+             result.errorMessage + "\"}");
+    return;
+  }
+  LogInfo("Apple Script result: \n" + result.output);
+  postState(onStateChange, InstallState::success());
+}
+
+void installViaRkPrivilegedTask(const std::string& shellPath, const std::string& zipPath,
+                                const StateHandler& onStateChange) {
+  LogInfo("installViaRkPrivilegedTask: " +
+          shellQuote({InstallerMainWindowViewModel::kShellPath, shellPath, zipPath}));
+  auto task = RkPrivilegedTask::create(InstallerMainWindowViewModel::kShellPath, {shellPath, zipPath});
+  const auto status = task->launch();
+  if (status == InstallerMainWindowViewModel::kAuthorizationCancelled) {
+    LogInfo("RkPrivilegedTask: user cancelled authorization");
+    postState(onStateChange, InstallState::fail(InstallError::installCancel()));
+    return;
+  }
+  if (status != 0) {
+    LogError("RkPrivilegedTask launch failed with OSStatus: " + std::to_string(status) +
+             ", fallback to AppleScript");
+    installViaAppleScript(shellPath, zipPath, onStateChange);
+    return;
+  }
+  std::string output;
+  if (auto* handle = task->outputFileHandle()) output = handle->readDataToEndOfFile();
+  task->waitUntilExit();
+  const int32_t exitStatus = task->terminationStatus();
+  LogInfo("RkPrivilegedTask terminationStatus: " + std::to_string(exitStatus));
+  if (!output.empty()) LogInfo("RkPrivilegedTask output:\n" + output);
+  if (exitStatus != 0) {
+    LogError("RkPrivilegedTask: install script exited with code " + std::to_string(exitStatus));
+    postState(onStateChange, InstallState::fail(InstallError::installError()));
+    return;
+  }
+  postState(onStateChange, InstallState::success());
+}
+
+// Runs on the utility queue.
+void installStep(const std::string& resourcePath, const std::string& zipPath,
+                 const StateHandler& onStateChange) {
+  postState(onStateChange, InstallState::installBegin());
+  const std::string shellPath =
+      resourcePath.empty() ? std::string() : resourcePath + "/" + InstallerMainWindowViewModel::kScriptName;
+  if (atLeast(sysinfo::operatingSystemVersion(), kTaskRunnerMinimumVersion) &&
+      RkPrivilegedTask::authorizationFunctionAvailable()) {
+    installViaRkPrivilegedTask(shellPath, zipPath, onStateChange);
+  } else {
+    installViaAppleScript(shellPath, zipPath, onStateChange);
+  }
+}
+
+}  // namespace
+
+std::string InstallError::description() const {
+  switch (case_) {
+    case Case::downloadError:
+      return std::string("downloadError(") + reasonName(reason_.value_or(Reason::network)) + ")";
+    case Case::installError:
+      return "installError";
+    case Case::installCancel:
+      return "installCancel";
+  }
+  return "";
+}
+
+std::string InstallState::description() const {
+  switch (case_) {
+    case Case::downLoading: {
+      char buf[48];
+      std::snprintf(buf, sizeof buf, "downLoading(%g)", fraction_);
+      return buf;
+    }
+    case Case::fail:
+      return "fail(" + (error_ ? error_->description() : std::string()) + ")";
+    case Case::downLoadBegin:
+      return "downLoadBegin";
+    case Case::installBegin:
+      return "installBegin";
+    case Case::success:
+      return "success";
+  }
+  return "";
+}
+
+InstallerMainWindowViewModel::InstallerMainWindowViewModel() : InstallerMainWindowViewModel(Options{}) {}
+
+InstallerMainWindowViewModel::InstallerMainWindowViewModel(Options options)
+    : inputSourceHandler_(options.inputSourceHandler ? std::move(options.inputSourceHandler)
+                                                     : InstallerInputSourceHandler::create()),
+      downloadManager_(std::move(options.downloadManager)),
+      resourcePath_(std::move(options.resourcePath)) {}
+
+InstallerMainWindowViewModel::~InstallerMainWindowViewModel() { invalidateWatchDogTimer(); }
+
+void InstallerMainWindowViewModel::installZpKB(StateHandler onStateChange) {
+  onStateChange(InstallState::downLoadBegin());
+  auto manager = downloadManager_ ? downloadManager_ : InstallerZipDownloadManager::shared();
+  const std::string resourcePath = resourcePath_.value_or(Bundle::main().resourcePath());
+  // downLoadZpKB: progress passes through; results are mapped to the run's errors.
+  manager->downloadZipPackage(
+      [onStateChange](double fraction) { onStateChange(InstallState::downLoading(fraction)); },
+      [onStateChange, resourcePath](ZipDownloadResult result) {
+        if (!result.isSuccess()) {
+          onStateChange(InstallState::fail(mapDownloadError(result.error())));
+          return;
+        }
+        const std::string zipPath = result.value();
+        LogInfo("download ZpKB success: file://" + zipPath);
+        Queue::global(Qos::Utility)->async([resourcePath, zipPath, onStateChange] {
+          installStep(resourcePath, zipPath, onStateChange);
+        });
+      });
+}
+
+void InstallerMainWindowViewModel::startWatchDogTimer(Block tick) {
+  invalidateWatchDogTimer();
+  watchDogTimer_ = Timer::scheduled(kWatchDogInterval, /*repeats=*/true, std::move(tick));
+}
+
+void InstallerMainWindowViewModel::invalidateWatchDogTimer() {
+  if (watchDogTimer_) watchDogTimer_->invalidate();
+  watchDogTimer_.reset();
+}
+
+}  // namespace quillo

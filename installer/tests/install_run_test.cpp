@@ -1,0 +1,266 @@
+#include "installer/installer_main_window_view_model.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include <gtest/gtest.h>
+
+#include "installer/md5.h"
+#include "loopback_http_server.h"
+#include "platform/dispatch.h"
+#include "platform/folders.h"
+#include "platform/privileged.h"
+#include "platform/process.h"
+#include "platform/system_info.h"
+
+namespace {
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+namespace privileged = quillo::privileged;
+using VM = quillo::InstallerMainWindowViewModel;
+using State = VM::InstallState;
+using Error = VM::InstallError;
+using Reason = VM::InstallErrorDownloadErrorReason;
+
+// The package's name as the server announces it: blanks and quotes, percent-encoded.
+constexpr const char* kPackagePath = "/pkg/Quillo%20it%27s%20%22new%22.zip";
+constexpr const char* kPackageName = "Quillo it's \"new\".zip";
+
+class InstallRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::path(::testing::TempDir()) /
+           ("run-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    quillo::folders::setSystemRoot((dir_ / "system root").string());
+    quillo::sysinfo::setOperatingSystemVersion(quillo::sysinfo::OsVersion{14, 0, 0});
+    const std::string zip = std::string(QUILLO_FIXTURES_DIR) + "/Quillo.zip";
+    serveInfo(*quillo::md5HexOfFile(zip));
+    server_.route(kPackagePath, {.bodyFile = zip});
+    resources_ = fs::path(QUILLO_BUNDLE_DIR) / "Contents/Resources";
+  }
+  void TearDown() override {
+    privileged::setAuthorizationPromptForTesting(nullptr);
+    privileged::setExecuteWithPrivilegesAvailableForTesting(std::nullopt);
+    privileged::setAdministratorPromptProgramForTesting("");
+    quillo::mainPlainLoop().clear();
+    quillo::folders::setSystemRoot("");
+    quillo::sysinfo::setOperatingSystemVersion(std::nullopt);
+    fs::remove_all(dir_);
+  }
+  static void requireRoot() {
+    if (::geteuid() != 0) GTEST_SKIP() << "installs as root; CI runs as root";
+  }
+  void serveInfo(const std::string& md5) {
+    server_.route("/info", {.body = R"({"zip_download_url":")" + server_.url(kPackagePath) +
+                                    R"(","zip_download_md5":")" + md5 + R"(","zip_version":"3.2.0.1"})"});
+  }
+  // A resource folder (its name has blanks and quotes) holding this install.sh.
+  void useScript(const std::string& body) {
+    resources_ = dir_ / "Resources it's \"x\"";
+    fs::create_directories(resources_);
+    std::ofstream(resources_ / "install.sh") << body;
+  }
+  // A prompt program that notes its use in `marker`, then runs the command (or exits `status`).
+  void usePrompt(const fs::path& marker, std::optional<int> status = std::nullopt) {
+    const auto path = dir_ / "prompt";
+    std::ofstream(path) << "#!/bin/sh\necho used >> '" << marker.string() << "'\n"
+                        << (status ? "exit " + std::to_string(*status) : "exec \"$@\"") << "\n";
+    fs::permissions(path, fs::perms::owner_all);
+    privileged::setAdministratorPromptProgramForTesting(path.string());
+  }
+  // Runs one install to its end; the states in the order they arrived.
+  std::vector<State> run() {
+    auto net = quillo::InstallerNetManager::create({.endpoint = server_.url("/info")});
+    auto manager = quillo::InstallerZipDownloadManager::create(
+        {.netManager = net, .downloadFolder = (dir_ / "downloads 'q'").string()});
+    VM viewModel({.downloadManager = manager, .resourcePath = resources_.string()});
+    auto states = std::make_shared<std::vector<State>>();
+    auto mu = std::make_shared<std::mutex>();
+    viewModel.installZpKB([states, mu](State s) {
+      {
+        std::lock_guard lock(*mu);
+        states->push_back(s);
+      }
+      quillo::Queue::main()->async([] {});  // wakes the loop for reports from other threads
+    });
+    const bool ended = quillo::mainPlainLoop().runUntil(
+        [&] {
+          std::lock_guard lock(*mu);
+          return !states->empty() && (states->back().kind() == State::Case::fail ||
+                                      states->back().kind() == State::Case::success);
+        },
+        60s);
+    EXPECT_TRUE(ended);
+    std::lock_guard lock(*mu);
+    return *states;
+  }
+  // The states without the progress reports, as text.
+  static std::vector<std::string> milestones(const std::vector<State>& states) {
+    std::vector<std::string> out;
+    for (const auto& s : states) {
+      if (s.kind() != State::Case::downLoading) out.push_back(s.description());
+    }
+    return out;
+  }
+  fs::path installed() const {
+    return fs::path(quillo::folders::systemPath("/Library/Input Methods/Quillo.app"));
+  }
+
+  fs::path dir_;
+  fs::path resources_;
+  quillo::testing::LoopbackHttpServer server_;
+};
+
+TEST_F(InstallRunTest, RealRunDownloadsVerifiesAndInstallsTheBundle) {
+  requireRoot();
+  const auto states = run();
+  ASSERT_GE(states.size(), 4u);
+  EXPECT_EQ(states.front(), State::downLoadBegin());
+  EXPECT_EQ(states[1].kind(), State::Case::downLoading);
+  double last = 0;
+  for (const auto& s : states) {
+    if (s.kind() != State::Case::downLoading) continue;
+    EXPECT_GE(s.fraction(), last);
+    last = s.fraction();
+  }
+  EXPECT_EQ(last, 1.0);
+  EXPECT_EQ(milestones(states), (std::vector<std::string>{"downLoadBegin", "installBegin", "success"}));
+  EXPECT_TRUE(fs::is_regular_file(installed() / "Contents/Info.json"));
+  EXPECT_TRUE(fs::is_regular_file(installed() / "Contents/MacOS/QuilloSettings.app/Contents/MacOS/QuilloSettings"));
+  EXPECT_TRUE(fs::is_regular_file(dir_ / "downloads 'q'" / kPackageName)) << "the package stays";
+}
+
+TEST_F(InstallRunTest, ReinstallReplacesTheInstalledBundle) {
+  requireRoot();
+  fs::create_directories(installed() / "Contents");
+  std::ofstream(installed() / "Contents/stale") << "old";
+  EXPECT_EQ(milestones(run()).back(), "success");
+  EXPECT_FALSE(fs::exists(installed() / "Contents/stale"));
+  EXPECT_TRUE(fs::exists(installed() / "Contents/Info.json"));
+}
+
+TEST_F(InstallRunTest, PathsWithQuotesAndBlanksReachTheScriptIntact) {
+  requireRoot();
+  useScript("printf '%s\\n' \"$0\" \"$1\" > \"$(dirname \"$0\")/args\"\n");
+  EXPECT_EQ(milestones(run()).back(), "success");
+  std::ifstream in(resources_ / "args");
+  std::string script, package;
+  std::getline(in, script);
+  std::getline(in, package);
+  EXPECT_EQ(script, (resources_ / "install.sh").string());
+  EXPECT_EQ(package, (dir_ / "downloads 'q'" / kPackageName).string());
+}
+
+TEST_F(InstallRunTest, ScriptExitingWithThreeIsAnInstallError) {
+  requireRoot();
+  useScript("echo 'half done'\nexit 3\n");
+  EXPECT_EQ(milestones(run()),
+            (std::vector<std::string>{"downLoadBegin", "installBegin", "fail(installError)"}));
+}
+
+TEST_F(InstallRunTest, MissingScriptIsAnInstallError) {
+  requireRoot();
+  resources_ = dir_ / "no resources";
+  EXPECT_EQ(milestones(run()).back(), "fail(installError)");
+}
+
+TEST_F(InstallRunTest, CancelledAuthorizationIsAnInstallCancel) {
+  requireRoot();
+  privileged::setAuthorizationPromptForTesting([](const std::string&) {
+    return privileged::kErrAuthorizationCanceled;
+  });
+  usePrompt(dir_ / "prompt-used");
+  EXPECT_EQ(milestones(run()).back(), "fail(installCancel)");
+  EXPECT_FALSE(fs::exists(dir_ / "prompt-used")) << "a cancel does not fall back";
+  EXPECT_FALSE(fs::exists(installed()));
+}
+
+TEST_F(InstallRunTest, RunnerLaunchFailureFallsBackToTheAdministratorShell) {
+  privileged::setAuthorizationPromptForTesting([](const std::string&) {
+    return privileged::kErrAuthorizationDenied;
+  });
+  usePrompt(dir_ / "prompt-used");
+  EXPECT_EQ(milestones(run()).back(), "success");
+  EXPECT_TRUE(fs::exists(dir_ / "prompt-used"));
+  EXPECT_TRUE(fs::exists(installed() / "Contents/Info.json"));
+}
+
+TEST_F(InstallRunTest, BeforeVersion13OrWithoutTheRunnerTheShellIsUsed) {
+  for (bool oldSystem : {true, false}) {
+    SCOPED_TRACE(oldSystem ? "version 12" : "runner unavailable");
+    if (oldSystem) {
+      quillo::sysinfo::setOperatingSystemVersion(quillo::sysinfo::OsVersion{12, 6, 0});
+    } else {
+      privileged::setExecuteWithPrivilegesAvailableForTesting(false);
+    }
+    const auto marker = dir_ / (oldSystem ? "prompt-12" : "prompt-none");
+    usePrompt(marker);
+    EXPECT_EQ(milestones(run()).back(), "success");
+    EXPECT_TRUE(fs::exists(marker));
+  }
+}
+
+TEST_F(InstallRunTest, DismissedShellPromptIsAnInstallCancelAndAFailedOneAnError) {
+  privileged::setExecuteWithPrivilegesAvailableForTesting(false);
+  usePrompt(dir_ / "prompt-used", privileged::kPromptDismissedExitStatus);
+  EXPECT_EQ(milestones(run()).back(), "fail(installCancel)");
+  privileged::setAdministratorPromptProgramForTesting((dir_ / "no such prompt").string());
+  EXPECT_EQ(milestones(run()).back(), "fail(installError)") << "a shell that cannot start is no success";
+}
+
+TEST_F(InstallRunTest, DownloadFailuresEndTheRunWithTheirReasons) {
+  serveInfo("00000000000000000000000000000000");
+  EXPECT_EQ(milestones(run()),
+            (std::vector<std::string>{"downLoadBegin", "fail(downloadError(invalidPackage))"}));
+  server_.route("/info", {.status = 404});
+  EXPECT_EQ(milestones(run()).back(), "fail(downloadError(network))");
+  EXPECT_FALSE(fs::exists(installed()));
+}
+
+// install.sh on its own: bad packages fail and leave the installed copy alone.
+TEST_F(InstallRunTest, InstallScriptRefusesBadPackagesAndKeepsTheInstalledCopy) {
+  fs::create_directories(installed() / "Contents");
+  std::ofstream(installed() / "Contents/Info.json") << "{}";
+  const auto work = dir_ / "work";
+  fs::create_directories(work / "Other.app");
+  std::ofstream(work / "Other.app/x") << "x";
+  fs::create_directories(work / "Quillo.app/Contents");
+  fs::create_symlink("/etc", work / "Quillo.app/Contents/link");
+  auto zip = [&](const std::string& name, const std::vector<std::string>& entries) {
+    std::vector<std::string> argv{"zip", "-q", "-r", "-y", (dir_ / name).string()};
+    argv.insert(argv.end(), entries.begin(), entries.end());
+    quillo::Spawned p;
+    ASSERT_FALSE(quillo::spawnProcess(argv, {.workingDirectory = work.string()}, p));
+    ASSERT_EQ(quillo::waitForExit(p.pid), 0);
+  };
+  zip("other.zip", {"Other.app"});
+  zip("link.zip", {"Quillo.app"});
+  std::ofstream(dir_ / "garbage.zip") << "not a zip";
+  for (const char* package : {"other.zip", "link.zip", "garbage.zip", "missing.zip"}) {
+    quillo::Spawned p;
+    ASSERT_FALSE(quillo::spawnProcess(
+        {"/bin/sh", (fs::path(QUILLO_BUNDLE_DIR) / "Contents/Resources/install.sh").string(),
+         (dir_ / package).string()},
+        {.environment = {{"QUILLO_SYSTEM_ROOT", quillo::folders::systemRoot()}}}, p));
+    EXPECT_NE(quillo::waitForExit(p.pid), 0) << package;
+  }
+  EXPECT_TRUE(fs::exists(installed() / "Contents/Info.json"));
+  EXPECT_FALSE(fs::exists(installed() / "Contents/link"));
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(installed().parent_path())) left.push_back(e.path().filename());
+  EXPECT_EQ(left, std::vector<std::string>{"Quillo.app"}) << "no staging folders left behind";
+}
+
+TEST(InstallStateTest, DescriptionsNameTheCaseAndPayload) {
+  EXPECT_EQ(State::downLoading(0.25).description(), "downLoading(0.25)");
+  EXPECT_EQ(State::fail(Error::downloadError(Reason::lowDisk)).description(), "fail(downloadError(lowDisk))");
+  EXPECT_EQ(State::fail(Error::installCancel()).description(), "fail(installCancel)");
+  EXPECT_NE(State::fail(Error::installError()), State::fail(Error::installCancel()));
+}
+
+}  // namespace

@@ -1,0 +1,123 @@
+#include "installer/privileged_task.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "platform/dispatch.h"
+#include "platform/notification_center.h"
+#include "platform/privileged.h"
+
+namespace {
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using quillo::RkPrivilegedTask;
+namespace privileged = quillo::privileged;
+
+class PrivilegedTaskTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (::geteuid() != 0) GTEST_SKIP() << "runs tools as root; CI runs as root";
+  }
+  void TearDown() override {
+    privileged::setAuthorizationPromptForTesting(nullptr);
+    privileged::setExecuteWithPrivilegesAvailableForTesting(std::nullopt);
+    quillo::mainPlainLoop().clear();
+  }
+  // Launches, reads the output to end of file, waits: what the install run does.
+  static std::string runToEnd(RkPrivilegedTask& task) {
+    EXPECT_EQ(task.launch(), 0);
+    EXPECT_TRUE(task.isRunning());
+    auto out = task.outputFileHandle()->readDataToEndOfFile();
+    task.waitUntilExit();
+    EXPECT_FALSE(task.isRunning());
+    return out;
+  }
+};
+
+TEST_F(PrivilegedTaskTest, ArgumentsWithBlanksAndQuotesArriveAsOneArgumentEach) {
+  const std::string script = "printf '[%s]' \"$@\"; printf '|%s' \"$(id -u)\" \"$PWD\"";
+  auto task = RkPrivilegedTask::create(
+      "/bin/sh", {"-c", script, "sh", "/tmp/My Files/it's \"quoted\".zip", "$(reboot)"}, "/");
+  EXPECT_EQ(runToEnd(*task), "[/tmp/My Files/it's \"quoted\".zip][$(reboot)]|0|/");
+  EXPECT_EQ(task->terminationStatus(), 0);
+  EXPECT_GT(task->processIdentifier(), 0);
+}
+
+TEST_F(PrivilegedTaskTest, ExitCodeAndKillingSignalAreReported) {
+  auto three = RkPrivilegedTask::create("/bin/sh", {"-c", "echo partial; exit 3"});
+  EXPECT_EQ(runToEnd(*three), "partial\n");
+  EXPECT_EQ(three->terminationStatus(), 3);
+
+  auto killed = RkPrivilegedTask::create("/bin/sh", {"-c", "kill -KILL $$"});
+  runToEnd(*killed);
+  EXPECT_EQ(killed->terminationStatus(), 128 + SIGKILL) << "a killed tool must not read as success";
+}
+
+TEST_F(PrivilegedTaskTest, CancelledPromptAndMissingFunctionStartNothing) {
+  privileged::setAuthorizationPromptForTesting([](const std::string&) {
+    return privileged::kErrAuthorizationCanceled;
+  });
+  auto task = RkPrivilegedTask::create("/bin/true");
+  EXPECT_EQ(task->launch(), -60006);
+  EXPECT_FALSE(task->isRunning());
+  EXPECT_EQ(task->outputFileHandle(), nullptr);
+
+  privileged::setExecuteWithPrivilegesAvailableForTesting(false);
+  EXPECT_FALSE(RkPrivilegedTask::authorizationFunctionAvailable());
+  EXPECT_EQ(task->launch(), RkPrivilegedTask::kFunctionUnavailable);
+}
+
+TEST_F(PrivilegedTaskTest, ToolThatCannotStartIsALaunchFailure) {
+  auto task = RkPrivilegedTask::create("/nonexistent/tool");
+  EXPECT_EQ(task->launch(), privileged::kErrAuthorizationToolExecuteFailure);
+  EXPECT_FALSE(task->isRunning());
+}
+
+TEST_F(PrivilegedTaskTest, WaitingForATaskThatNeverStartedOnlyLogs) {
+  auto task = RkPrivilegedTask::launchedPrivilegedTaskWithLaunchPath("/nonexistent/tool");
+  EXPECT_FALSE(task->isRunning());
+  EXPECT_EQ(task->terminationStatus(), 0);
+  auto done = RkPrivilegedTask::launchedPrivilegedTaskWithLaunchPath("/bin/sh", {"-c", "exit 5"});
+  EXPECT_EQ(done->terminationStatus(), 5);
+}
+
+TEST_F(PrivilegedTaskTest, SecondLaunchWhileRunningIsRefusedWithSuccess) {
+  auto task = RkPrivilegedTask::create("/bin/sh", {"-c", "read line"});
+  ASSERT_EQ(task->launch(), 0);
+  const auto pid = task->processIdentifier();
+  EXPECT_EQ(task->launch(), 0);
+  EXPECT_EQ(task->processIdentifier(), pid);
+  task->waitUntilExit();  // stdin is /dev/null: read ends at once
+  EXPECT_EQ(task->terminationStatus(), 1);
+}
+
+TEST_F(PrivilegedTaskTest, LaunchedOnTheMainThreadThePollReportsTheExit) {
+  auto task = RkPrivilegedTask::create("/bin/sh", {"-c", "exit 4"});
+  int handled = 0;
+  const void* posted = nullptr;
+  auto obs = quillo::NotificationCenter::defaultCenter().addObserver(
+      RkPrivilegedTask::kDidTerminateNotification,
+      [&](const quillo::Notification& n) { posted = n.sender; });
+  task->setTerminationHandler([&](RkPrivilegedTask& t) {
+    ++handled;
+    EXPECT_EQ(t.terminationStatus(), 4);
+  });
+  ASSERT_EQ(task->launch(), 0);
+  ASSERT_TRUE(quillo::mainPlainLoop().runUntil([&] { return handled == 1; }, 10s));
+  EXPECT_FALSE(task->isRunning());
+  EXPECT_EQ(posted, task.get());
+}
+
+TEST_F(PrivilegedTaskTest, DescriptionQuotesEachArgument) {
+  auto task = RkPrivilegedTask::create("/bin/sh", {"a b", "c"}, "/x");
+  const auto text = task->description();
+  EXPECT_EQ(text.rfind("<RkPrivilegedTask: 0x", 0), 0u) << text;
+  EXPECT_NE(text.find("> /bin/sh 'a b' 'c' (CWD:/x)"), std::string::npos) << text;
+  EXPECT_EQ(RkPrivilegedTask::create()->currentDirectoryPath(), fs::current_path().string());
+}
+
+}  // namespace

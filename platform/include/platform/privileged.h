@@ -1,0 +1,97 @@
+#pragma once
+// Running tools as root: the stand-in for the platform's authorization
+// services and for its script command "with administrator privileges".
+//
+// - Authorization: authorizeAdministrator() asks for the administrator
+//   right (the password prompt); executeWithPrivileges() then forks and execs
+//   one tool with an argv and hands back its pid and the read end of its
+//   stdout. It is available when this process may run tools as root without
+//   a prompt program of its own, that is, when it is root (the CI case).
+// - Administrator shell: runWithAdministratorPrivileges() runs an argv as root
+//   and waits for it: directly when already root, otherwise through the
+//   system's prompt program ("pkexec") with the same argv. A dismissed prompt
+//   is error kUserCanceledErr, as the original platform reports it.
+//
+// Arguments travel as an argv from end to end; nothing is ever joined into a
+// shell command line. Children get QUILLO_SYSTEM_ROOT = folders::systemRoot()
+// so that the tools resolve system paths under the same root as we do.
+// Safe from any thread.
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quillo::privileged {
+
+using OSStatus = int32_t;
+inline constexpr OSStatus kErrAuthorizationSuccess = 0;
+inline constexpr OSStatus kErrAuthorizationDenied = -60005;
+inline constexpr OSStatus kErrAuthorizationCanceled = -60006;
+inline constexpr OSStatus kErrAuthorizationInternal = -60008;
+inline constexpr OSStatus kErrAuthorizationToolExecuteFailure = -60031;
+
+// The environment variable that carries the system root into children.
+inline constexpr const char* kSystemRootVariable = "QUILLO_SYSTEM_ROOT";
+
+// An authorization that holds, or does not hold, the administrator right.
+struct Authorization {
+  bool administratorGranted = false;
+};
+
+// Whether executeWithPrivileges() can work in this process.
+[[nodiscard]] bool executeWithPrivilegesAvailable();
+
+// Asks for the administrator right to run `toolPath`. Returns 0 and sets
+// `authorization.administratorGranted`, kErrAuthorizationCanceled when the
+// user dismissed the prompt, or another error.
+[[nodiscard]] OSStatus authorizeAdministrator(const std::string& toolPath,
+                                              Authorization& authorization);
+
+struct PrivilegedChild {
+  pid_t pid = -1;
+  int outputFd = -1;  // Read end of the tool's stdout; the caller closes it.
+};
+
+// Runs `toolPath` with `arguments` (without the tool itself) in
+// `workingDirectory` (empty: ours) as root. Returns 0 and fills `child`;
+// kErrAuthorizationDenied without the right; kErrAuthorizationToolExecuteFailure
+// when the tool could not be started (then nothing runs and nothing is open).
+[[nodiscard]] OSStatus executeWithPrivileges(const Authorization& authorization,
+                                             const std::string& toolPath,
+                                             const std::vector<std::string>& arguments,
+                                             const std::string& workingDirectory,
+                                             PrivilegedChild& child);
+
+// Error numbers of the administrator shell besides a tool's own exit status.
+inline constexpr int kUserCanceledErr = -128;
+inline constexpr int kShellNotStartedErr = -2700;
+// The exit status with which the prompt program reports a dismissed dialog.
+inline constexpr int kPromptDismissedExitStatus = 126;
+
+struct AdministratorShellResult {
+  // Nothing on success; the tool's exit status (128 + signal when killed),
+  // kUserCanceledErr, or kShellNotStartedErr.
+  std::optional<int> errorNumber;
+  std::string errorMessage;  // The tool's stderr, or why it could not run.
+  std::string output;        // The tool's stdout, one trailing newline removed.
+};
+
+// Runs `argv` (argv[0] an absolute path) as root and waits for it. Blocks the
+// calling thread, the prompt included.
+[[nodiscard]] AdministratorShellResult runWithAdministratorPrivileges(
+    const std::vector<std::string>& argv);
+
+// Test hooks; each one is process-wide, and an empty value restores the default.
+// Answers authorizeAdministrator() in place of the default (granted when root,
+// kErrAuthorizationDenied otherwise).
+void setAuthorizationPromptForTesting(std::function<OSStatus(const std::string& toolPath)> prompt);
+// Overrides executeWithPrivilegesAvailable().
+void setExecuteWithPrivilegesAvailableForTesting(std::optional<bool> available);
+// Makes the administrator shell go through `program` (a stand-in for the
+// prompt program: it gets the argv as its arguments) even when root.
+void setAdministratorPromptProgramForTesting(std::string program);
+
+}  // namespace quillo::privileged

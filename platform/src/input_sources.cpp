@@ -1,0 +1,448 @@
+#include "platform/input_sources.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/folders.h"
+#include "platform/notification_center.h"
+#include "platform/shell.h"
+#include "platform/system_info.h"
+
+namespace quillo::tis {
+namespace {
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+constexpr std::string_view kRegistryLocation = "/Library/Preferences/InputSources.json";
+constexpr long kConsentMajorVersion = 12;
+
+// Holds the registry's lock file locked for the scope.
+class RegistryLock {
+ public:
+  explicit RegistryLock(const std::string& path) {
+    std::error_code ec;
+    fs::create_directories(fs::path(path).parent_path(), ec);
+    fd_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) return;
+    int r;
+    do {
+      r = ::flock(fd_, LOCK_EX);
+    } while (r != 0 && errno == EINTR);
+    if (r != 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~RegistryLock() {
+    if (fd_ >= 0) ::close(fd_);  // Closing releases the lock.
+  }
+  RegistryLock(const RegistryLock&) = delete;
+  RegistryLock& operator=(const RegistryLock&) = delete;
+  [[nodiscard]] bool held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+json systemEntry(std::string_view id, bool enabled) {
+  return {{"id", id},       {"bundleId", id},       {"enabled", enabled},
+          {"pending", false}, {"selectCapable", true}, {"selected", enabled},
+          {"system", true}};
+}
+
+json defaultRegistry() {
+  return {{"current", kSystemLayoutId},
+          {"sources", json::array({systemEntry(kSystemLayoutId, true),
+                                   systemEntry("com.apple.keylayout.US", false)})}};
+}
+
+bool validRegistry(const json& r) {
+  if (!r.is_object() || !r.contains("sources") || !r["sources"].is_array()) return false;
+  if (!r.contains("current") || !r["current"].is_string()) return false;
+  for (const auto& e : r["sources"]) {
+    if (!e.is_object() || !e.contains("id") || !e["id"].is_string()) return false;
+    if (!e.contains("bundleId") || !e["bundleId"].is_string()) return false;
+    for (const char* key : {"enabled", "pending", "selectCapable", "selected", "system"}) {
+      if (!e.contains(key) || !e[key].is_boolean()) return false;
+    }
+    if (e.contains("inputModeId") && !e["inputModeId"].is_string()) return false;
+  }
+  return true;
+}
+
+// Requires: the registry lock held.
+std::optional<json> load(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) {
+    if (!fs::exists(path)) return defaultRegistry();
+    return std::nullopt;
+  }
+  json r = json::parse(in, nullptr, /*allow_exceptions=*/false);
+  if (!validRegistry(r)) {
+    consoleLog("input sources: registry " + path + " is malformed; left as it is");
+    return std::nullopt;
+  }
+  return r;
+}
+
+// Requires: the registry lock held. Writes a temporary file, syncs it and
+// renames it over the registry, so readers see the old or the new file whole.
+bool save(const std::string& path, const json& r) {
+  const std::string tmp = path + ".tmp";
+  {
+    std::ofstream out(tmp, std::ios::trunc);
+    out << r.dump(2) << '\n';
+    out.flush();
+    if (!out) return false;
+  }
+  int fd = ::open(tmp.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+  return ::rename(tmp.c_str(), path.c_str()) == 0;
+}
+
+json* findEntry(json& r, const std::string& id) {
+  for (auto& e : r["sources"]) {
+    if (e["id"] == id) return &e;
+  }
+  return nullptr;
+}
+
+std::set<std::string> enabledIds(const json& r) {
+  std::set<std::string> ids;
+  for (const auto& e : r["sources"]) {
+    if (e["enabled"].get<bool>()) ids.insert(e["id"].get<std::string>());
+  }
+  return ids;
+}
+
+// After `r`'s current source stopped being selected: the system layout when
+// usable, else the first enabled select-capable source, else none.
+void fallBackToSystemLayout(json& r) {
+  json* next = findEntry(r, std::string(kSystemLayoutId));
+  if (!next || !(*next)["enabled"].get<bool>()) {
+    next = nullptr;
+    for (auto& e : r["sources"]) {
+      if (e["enabled"].get<bool>() && e["selectCapable"].get<bool>()) {
+        next = &e;
+        break;
+      }
+    }
+  }
+  for (auto& e : r["sources"]) e["selected"] = false;
+  if (next) (*next)["selected"] = true;
+  r["current"] = next ? (*next)["id"].get<std::string>() : std::string();
+}
+
+// An input method's own entry: the one of its bundle that is not a mode.
+const json* primaryEntry(const json& r, const json& entry) {
+  for (const auto& e : r["sources"]) {
+    if (e["bundleId"] == entry["bundleId"] && !e.contains("inputModeId") && !e["system"].get<bool>()) {
+      return &e;
+    }
+  }
+  return nullptr;
+}
+
+bool needsConsent(const json& r, const json& entry) {
+  if (entry["system"].get<bool>()) return false;
+  if (sysinfo::operatingSystemVersion().major < kConsentMajorVersion) return false;
+  const json* primary = primaryEntry(r, entry);
+  return !primary || !(*primary)["enabled"].get<bool>();
+}
+
+void postEnabledSetChanged() {
+  DistributedNotificationCenter::defaultCenter().post(
+      Notification{std::string(kEnabledKeyboardInputSourcesChanged), std::nullopt});
+}
+
+// Runs `change` on the registry under the lock and saves it when the change
+// returns noErr. Posts the enabled-set notification when that set changed.
+template <typename F>
+OSStatus mutate(F&& change) {
+  const std::string path = registryPath();
+  bool enabledSetChanged = false;
+  OSStatus status;
+  {
+    RegistryLock lock(path);
+    if (!lock.held()) return ioErr;
+    auto r = load(path);
+    if (!r) return ioErr;
+    const auto before = enabledIds(*r);
+    status = change(*r);
+    if (status != noErr) return status;
+    enabledSetChanged = enabledIds(*r) != before;
+    if (!save(path, *r)) return ioErr;
+  }
+  if (enabledSetChanged) postEnabledSetChanged();
+  return status;
+}
+
+std::optional<json> snapshot() {
+  const std::string path = registryPath();
+  RegistryLock lock(path);
+  if (!lock.held()) return std::nullopt;
+  return load(path);
+}
+
+std::optional<PropertyValue> entryProperty(const json& e, Property property) {
+  switch (property) {
+    case Property::InputSourceID:
+      return e["id"].get<std::string>();
+    case Property::BundleID:
+      return e["bundleId"].get<std::string>();
+    case Property::InputModeID:
+      if (!e.contains("inputModeId")) return std::nullopt;
+      return e["inputModeId"].get<std::string>();
+    case Property::InputSourceIsEnabled:
+      return e["enabled"].get<bool>();
+    case Property::InputSourceIsSelectCapable:
+      return e["selectCapable"].get<bool>();
+    case Property::InputSourceIsSelected:
+      return e["selected"].get<bool>();
+  }
+  return std::nullopt;
+}
+
+// The entries a manifest declares; nothing when it is malformed.
+std::optional<std::vector<json>> manifestEntries(const std::string& bundlePath) {
+  std::ifstream in(bundlePath + "/Contents/Info.json");
+  if (!in) return std::nullopt;
+  const json m = json::parse(in, nullptr, /*allow_exceptions=*/false);
+  if (!m.is_object()) return std::nullopt;
+  auto bundleId = m.find("CFBundleIdentifier");
+  auto decl = m.find("TISInputSource");
+  if (bundleId == m.end() || !bundleId->is_string() || bundleId->get<std::string>().empty()) {
+    return std::nullopt;
+  }
+  if (decl == m.end() || !decl->is_object()) return std::nullopt;
+  auto id = decl->find("id");
+  if (id == decl->end() || !id->is_string() || id->get<std::string>().empty()) return std::nullopt;
+  const json emptyModes = json::array();
+  auto modesIt = decl->find("modes");
+  const json& modes = modesIt == decl->end() ? emptyModes : *modesIt;
+  if (!modes.is_array()) return std::nullopt;
+
+  std::vector<json> entries;
+  std::set<std::string> ids;
+  auto add = [&](json e) {
+    e["bundleId"] = *bundleId;
+    e["bundlePath"] = bundlePath;
+    ids.insert(e["id"].get<std::string>());
+    entries.push_back(std::move(e));
+  };
+  add({{"id", *id}, {"selectCapable", modes.empty()}});
+  for (const auto& mode : modes) {
+    if (!mode.is_object()) return std::nullopt;
+    auto modeId = mode.find("id");
+    if (modeId == mode.end() || !modeId->is_string() || modeId->get<std::string>().empty()) {
+      return std::nullopt;
+    }
+    auto inputModeId = mode.find("inputModeId");
+    if (inputModeId != mode.end() && !inputModeId->is_string()) return std::nullopt;
+    auto selectCapable = mode.find("selectCapable");
+    if (selectCapable != mode.end() && !selectCapable->is_boolean()) return std::nullopt;
+    if (ids.count(modeId->get<std::string>())) return std::nullopt;
+    add({{"id", *modeId},
+         {"inputModeId", inputModeId == mode.end() ? *modeId : *inputModeId},
+         {"selectCapable", selectCapable == mode.end() ? true : selectCapable->get<bool>()}});
+  }
+  return entries;
+}
+
+}  // namespace
+
+std::string_view propertyName(Property property) {
+  switch (property) {
+    case Property::InputSourceID:
+      return "kTISPropertyInputSourceID";
+    case Property::BundleID:
+      return "kTISPropertyBundleID";
+    case Property::InputModeID:
+      return "kTISPropertyInputModeID";
+    case Property::InputSourceIsEnabled:
+      return "kTISPropertyInputSourceIsEnabled";
+    case Property::InputSourceIsSelectCapable:
+      return "kTISPropertyInputSourceIsSelectCapable";
+    case Property::InputSourceIsSelected:
+      return "kTISPropertyInputSourceIsSelected";
+  }
+  return "";
+}
+
+std::string registryPath() { return folders::systemPath(kRegistryLocation); }
+
+std::vector<InputSource> createInputSourceList(const Filter& filter, bool includeAllInstalled) {
+  std::vector<InputSource> list;
+  auto r = snapshot();
+  if (!r) return list;
+  for (const auto& e : (*r)["sources"]) {
+    if (!includeAllInstalled && !e["enabled"].get<bool>()) continue;
+    bool match = true;
+    for (const auto& [property, value] : filter) {
+      if (entryProperty(e, property) != value) {
+        match = false;
+        break;
+      }
+    }
+    if (match) list.emplace_back(e["id"].get<std::string>());
+  }
+  return list;
+}
+
+std::optional<PropertyValue> getInputSourceProperty(const InputSource& source, Property property) {
+  auto r = snapshot();
+  if (!r) return std::nullopt;
+  const json* e = findEntry(*r, source.id());
+  return e ? entryProperty(*e, property) : std::nullopt;
+}
+
+std::optional<std::string> stringProperty(const InputSource& source, Property property) {
+  auto v = getInputSourceProperty(source, property);
+  if (!v || !std::holds_alternative<std::string>(*v)) return std::nullopt;
+  return std::get<std::string>(*v);
+}
+
+std::optional<bool> boolProperty(const InputSource& source, Property property) {
+  auto v = getInputSourceProperty(source, property);
+  if (!v || !std::holds_alternative<bool>(*v)) return std::nullopt;
+  return std::get<bool>(*v);
+}
+
+OSStatus registerInputSource(const std::string& bundlePath) {
+  auto declared = manifestEntries(bundlePath);
+  if (!declared) {
+    consoleLog("input sources: no valid manifest in " + bundlePath);
+    return paramErr;
+  }
+  const std::string bundleId = declared->front()["bundleId"].get<std::string>();
+  return mutate([&](json& r) -> OSStatus {
+    std::set<std::string> declaredIds;
+    for (const auto& d : *declared) declaredIds.insert(d["id"].get<std::string>());
+    for (const auto& e : r["sources"]) {
+      // A bundle may not take over the system's sources or another bundle's ids.
+      if (declaredIds.count(e["id"].get<std::string>()) &&
+          (e["system"].get<bool>() || e["bundleId"] != bundleId)) {
+        return paramErr;
+      }
+    }
+    // Drop what the bundle no longer declares.
+    bool lostCurrent = false;
+    json kept = json::array();
+    for (auto& e : r["sources"]) {
+      if (e["bundleId"] == bundleId && !declaredIds.count(e["id"].get<std::string>())) {
+        lostCurrent = lostCurrent || e["id"] == r["current"];
+        continue;
+      }
+      kept.push_back(e);
+    }
+    r["sources"] = kept;
+    for (const auto& d : *declared) {
+      json* existing = findEntry(r, d["id"].get<std::string>());
+      if (existing) {
+        const bool enabled = (*existing)["enabled"], pending = (*existing)["pending"],
+                   selected = (*existing)["selected"];
+        *existing = d;
+        (*existing)["enabled"] = enabled;
+        (*existing)["pending"] = pending;
+        (*existing)["selected"] = selected && d["selectCapable"].get<bool>();
+      } else {
+        json e = d;
+        e["enabled"] = false;
+        e["pending"] = false;
+        e["selected"] = false;
+        r["sources"].push_back(std::move(e));
+      }
+      (*findEntry(r, d["id"].get<std::string>()))["system"] = false;
+    }
+    if (lostCurrent) fallBackToSystemLayout(r);
+    return noErr;
+  });
+}
+
+OSStatus enableInputSource(const InputSource& source) {
+  return mutate([&](json& r) -> OSStatus {
+    json* e = findEntry(r, source.id());
+    if (!e) return paramErr;
+    if ((*e)["enabled"].get<bool>()) return noErr;
+    if (needsConsent(r, *e)) {
+      (*e)["pending"] = true;
+    } else {
+      (*e)["enabled"] = true;
+      (*e)["pending"] = false;
+    }
+    return noErr;
+  });
+}
+
+OSStatus disableInputSource(const InputSource& source) {
+  return mutate([&](json& r) -> OSStatus {
+    json* e = findEntry(r, source.id());
+    if (!e) return paramErr;
+    (*e)["enabled"] = false;
+    (*e)["pending"] = false;
+    if ((*e)["selected"].get<bool>()) {
+      (*e)["selected"] = false;
+      if (r["current"] == source.id()) fallBackToSystemLayout(r);
+    }
+    return noErr;
+  });
+}
+
+OSStatus selectInputSource(const InputSource& source) {
+  return mutate([&](json& r) -> OSStatus {
+    json* e = findEntry(r, source.id());
+    if (!e || !(*e)["enabled"].get<bool>() || !(*e)["selectCapable"].get<bool>()) return paramErr;
+    for (auto& other : r["sources"]) other["selected"] = false;
+    (*e)["selected"] = true;
+    r["current"] = source.id();
+    return noErr;
+  });
+}
+
+OSStatus deselectInputSource(const InputSource& source) {
+  return mutate([&](json& r) -> OSStatus {
+    json* e = findEntry(r, source.id());
+    if (!e) return paramErr;
+    (*e)["selected"] = false;
+    if (r["current"] == source.id()) fallBackToSystemLayout(r);
+    return noErr;
+  });
+}
+
+std::optional<InputSource> copyCurrentKeyboardInputSource() {
+  auto r = snapshot();
+  if (!r) return std::nullopt;
+  const std::string current = (*r)["current"];
+  if (current.empty() || !findEntry(*r, current)) return std::nullopt;
+  return InputSource(current);
+}
+
+OSStatus approvePendingInputSource(const InputSource& source) {
+  return mutate([&](json& r) -> OSStatus {
+    json* e = findEntry(r, source.id());
+    if (!e || !(*e)["pending"].get<bool>()) return paramErr;
+    (*e)["enabled"] = true;
+    (*e)["pending"] = false;
+    return noErr;
+  });
+}
+
+bool isPendingApproval(const InputSource& source) {
+  auto r = snapshot();
+  if (!r) return false;
+  const json* e = findEntry(*r, source.id());
+  return e && (*e)["pending"].get<bool>();
+}
+
+}  // namespace quillo::tis

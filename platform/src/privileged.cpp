@@ -1,0 +1,136 @@
+#include "platform/privileged.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+
+#include "platform/folders.h"
+#include "platform/process.h"
+#include "platform/shell.h"
+
+namespace quillo::privileged {
+namespace {
+
+constexpr const char* kDefaultPromptProgram = "pkexec";
+
+struct Hooks {
+  std::mutex mu;
+  std::function<OSStatus(const std::string&)> prompt;  // Guarded by mu.
+  std::optional<bool> available;                       // Guarded by mu.
+  std::string promptProgram;                           // Guarded by mu.
+};
+
+Hooks& hooks() {
+  static auto* h = new Hooks;
+  return *h;
+}
+
+bool isRoot() { return ::geteuid() == 0; }
+
+std::vector<std::pair<std::string, std::string>> childEnvironment() {
+  return {{kSystemRootVariable, folders::systemRoot()}};
+}
+
+}  // namespace
+
+bool executeWithPrivilegesAvailable() {
+  std::lock_guard lock(hooks().mu);
+  return hooks().available.value_or(isRoot());
+}
+
+OSStatus authorizeAdministrator(const std::string& toolPath, Authorization& authorization) {
+  std::function<OSStatus(const std::string&)> prompt;
+  {
+    std::lock_guard lock(hooks().mu);
+    prompt = hooks().prompt;
+  }
+  OSStatus status = prompt ? prompt(toolPath)
+                           : (isRoot() ? kErrAuthorizationSuccess : kErrAuthorizationDenied);
+  authorization.administratorGranted = status == kErrAuthorizationSuccess;
+  return status;
+}
+
+OSStatus executeWithPrivileges(const Authorization& authorization, const std::string& toolPath,
+                               const std::vector<std::string>& arguments,
+                               const std::string& workingDirectory, PrivilegedChild& child) {
+  if (!authorization.administratorGranted) return kErrAuthorizationDenied;
+  std::vector<std::string> argv{toolPath};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  SpawnOptions options;
+  options.workingDirectory = workingDirectory;
+  options.environment = childEnvironment();
+  options.captureOutput = true;
+  Spawned spawned;
+  if (auto ec = spawnProcess(argv, options, spawned)) {
+    consoleLog("privileged execution of " + shellQuote(toolPath) + " failed: " + ec.message());
+    return kErrAuthorizationToolExecuteFailure;
+  }
+  child.pid = spawned.pid;
+  child.outputFd = spawned.outputFd;
+  return kErrAuthorizationSuccess;
+}
+
+AdministratorShellResult runWithAdministratorPrivileges(const std::vector<std::string>& argv) {
+  AdministratorShellResult result;
+  if (argv.empty()) {
+    result.errorNumber = kShellNotStartedErr;
+    result.errorMessage = "no command";
+    return result;
+  }
+  std::string promptProgram;
+  {
+    std::lock_guard lock(hooks().mu);
+    promptProgram = hooks().promptProgram;
+  }
+  if (promptProgram.empty() && !isRoot()) promptProgram = kDefaultPromptProgram;
+
+  std::vector<std::string> command;
+  if (!promptProgram.empty()) {
+    // The prompt program clears the environment; the root goes through env(1).
+    command = {promptProgram, "/usr/bin/env",
+               std::string(kSystemRootVariable) + "=" + folders::systemRoot()};
+  }
+  command.insert(command.end(), argv.begin(), argv.end());
+
+  SpawnOptions options;
+  options.environment = childEnvironment();
+  options.captureOutput = true;
+  options.captureError = true;
+  Spawned child;
+  if (auto ec = spawnProcess(command, options, child)) {
+    result.errorNumber = kShellNotStartedErr;
+    result.errorMessage = "cannot run " + shellQuote(command[0]) + ": " + ec.message();
+    return result;
+  }
+  readBoth(child.outputFd, result.output, child.errorFd, result.errorMessage);
+  ::close(child.outputFd);
+  ::close(child.errorFd);
+  const auto status = waitForExit(child.pid);
+  if (!result.output.empty() && result.output.back() == '\n') result.output.pop_back();
+  if (!status) {
+    result.errorNumber = kShellNotStartedErr;
+    result.errorMessage += "lost track of the command";
+  } else if (*status != 0) {
+    const bool dismissed = !promptProgram.empty() && *status == kPromptDismissedExitStatus;
+    result.errorNumber = dismissed ? kUserCanceledErr : *status;
+  }
+  return result;
+}
+
+void setAuthorizationPromptForTesting(std::function<OSStatus(const std::string&)> prompt) {
+  std::lock_guard lock(hooks().mu);
+  hooks().prompt = std::move(prompt);
+}
+
+void setExecuteWithPrivilegesAvailableForTesting(std::optional<bool> available) {
+  std::lock_guard lock(hooks().mu);
+  hooks().available = available;
+}
+
+void setAdministratorPromptProgramForTesting(std::string program) {
+  std::lock_guard lock(hooks().mu);
+  hooks().promptProgram = std::move(program);
+}
+
+}  // namespace quillo::privileged

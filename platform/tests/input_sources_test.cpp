@@ -1,0 +1,183 @@
+#include "platform/input_sources.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "platform/dispatch.h"
+#include "platform/folders.h"
+#include "platform/notification_center.h"
+#include "platform/system_info.h"
+
+namespace {
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+namespace tis = quillo::tis;
+using tis::InputSource;
+using tis::Property;
+
+constexpr const char* kManifest = R"({
+  "CFBundleIdentifier": "org.example.im",
+  "TISInputSource": {"id": "org.example.im", "modes": [
+    {"id": "org.example.im.a", "inputModeId": "org.example.mode"},
+    {"id": "org.example.im.b", "inputModeId": "org.example.mode", "selectCapable": false}]}})";
+
+class InputSourcesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::path(::testing::TempDir()) /
+            ("tis-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+    quillo::folders::setSystemRoot(root_.string());
+    quillo::sysinfo::setOperatingSystemVersion(quillo::sysinfo::OsVersion{14, 0, 0});
+    changes_ = quillo::DistributedNotificationCenter::defaultCenter().addObserver(
+        std::string(tis::kEnabledKeyboardInputSourcesChanged), [this](const auto&) { ++changed_; });
+  }
+  void TearDown() override {
+    changes_.reset();
+    quillo::mainPlainLoop().clear();
+    quillo::folders::setSystemRoot("");
+    quillo::sysinfo::setOperatingSystemVersion(std::nullopt);
+    fs::remove_all(root_);
+  }
+  std::string bundle(const std::string& manifest) {
+    const auto path = root_ / "Library/Input Methods/Example.app";
+    fs::create_directories(path / "Contents");
+    std::ofstream(path / "Contents/Info.json") << manifest;
+    return path.string();
+  }
+  static std::vector<std::string> ids(const std::vector<InputSource>& list) {
+    std::vector<std::string> out;
+    for (const auto& s : list) out.push_back(s.id());
+    return out;
+  }
+  static bool enabled(const std::string& id) {
+    return tis::boolProperty(InputSource(id), Property::InputSourceIsEnabled) == true;
+  }
+  std::string registryText() {
+    std::ifstream in(tis::registryPath());
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  // Every change notification so far has been delivered (a marker posted
+  // after them has arrived).
+  void settle() {
+    bool marker = false;
+    auto obs = quillo::DistributedNotificationCenter::defaultCenter().addObserver(
+        "InputSourcesTest.marker", [&](const auto&) { marker = true; });
+    quillo::DistributedNotificationCenter::defaultCenter().post({"InputSourcesTest.marker"});
+    ASSERT_TRUE(quillo::mainPlainLoop().runUntil([&] { return marker; }, 10s));
+  }
+  fs::path root_;
+  int changed_ = 0;
+  std::unique_ptr<quillo::NotificationObservation> changes_;
+};
+
+TEST_F(InputSourcesTest, NewRegistryHasTheSystemLayoutCurrent) {
+  EXPECT_EQ(ids(tis::createInputSourceList({}, false)), (std::vector<std::string>{"com.apple.keylayout.ABC"}));
+  EXPECT_EQ(ids(tis::createInputSourceList({}, true)),
+            (std::vector<std::string>{"com.apple.keylayout.ABC", "com.apple.keylayout.US"}));
+  EXPECT_EQ(tis::copyCurrentKeyboardInputSource(), InputSource("com.apple.keylayout.ABC"));
+}
+
+TEST_F(InputSourcesTest, RegisteringAddsDisabledEntriesWithTheirProperties) {
+  ASSERT_EQ(tis::registerInputSource(bundle(kManifest)), tis::noErr);
+  const tis::Filter byBundle{{Property::BundleID, std::string("org.example.im")}};
+  EXPECT_TRUE(tis::createInputSourceList(byBundle, false).empty());
+  EXPECT_EQ(ids(tis::createInputSourceList(byBundle, true)),
+            (std::vector<std::string>{"org.example.im", "org.example.im.a", "org.example.im.b"}));
+  EXPECT_EQ(ids(tis::createInputSourceList({{Property::InputModeID, std::string("org.example.mode")},
+                                            {Property::InputSourceIsSelectCapable, true}},
+                                           true)),
+            (std::vector<std::string>{"org.example.im.a"}));
+  const InputSource im("org.example.im");
+  EXPECT_EQ(tis::stringProperty(im, Property::InputModeID), std::nullopt);
+  EXPECT_EQ(tis::boolProperty(im, Property::InputSourceIsSelectCapable), false) << "it has modes";
+  EXPECT_EQ(tis::stringProperty(InputSource("org.example.im.a"), Property::InputModeID), "org.example.mode");
+  EXPECT_EQ(tis::getInputSourceProperty(InputSource("gone"), Property::BundleID), std::nullopt);
+}
+
+TEST_F(InputSourcesTest, BadManifestsChangeNothing) {
+  const auto before = registryText();
+  EXPECT_EQ(tis::registerInputSource((root_ / "missing.app").string()), tis::paramErr);
+  for (const char* manifest :
+       {"not json", R"({"CFBundleIdentifier": "x"})",
+        R"({"CFBundleIdentifier": "x", "TISInputSource": {"id": ""}})",
+        R"({"CFBundleIdentifier": "x", "TISInputSource": {"id": "x", "modes": [{"id": "x"}]}})",
+        R"({"CFBundleIdentifier": "x", "TISInputSource": {"id": "com.apple.keylayout.ABC"}})"}) {
+    EXPECT_EQ(tis::registerInputSource(bundle(manifest)), tis::paramErr) << manifest;
+  }
+  EXPECT_EQ(registryText(), before);
+  EXPECT_EQ(tis::createInputSourceList({}, true).size(), 2u);
+}
+
+TEST_F(InputSourcesTest, MalformedRegistryIsReportedAndLeftAlone) {
+  fs::create_directories(fs::path(tis::registryPath()).parent_path());
+  std::ofstream(tis::registryPath()) << R"({"sources": 3})";
+  EXPECT_EQ(tis::registerInputSource(bundle(kManifest)), tis::ioErr);
+  EXPECT_EQ(tis::enableInputSource(InputSource("com.apple.keylayout.US")), tis::ioErr);
+  EXPECT_TRUE(tis::createInputSourceList({}, true).empty());
+  EXPECT_EQ(tis::copyCurrentKeyboardInputSource(), std::nullopt);
+  EXPECT_EQ(registryText(), "{\"sources\": 3}");
+}
+
+TEST_F(InputSourcesTest, ThirdPartySourceWaitsForApprovalThenItsModesNeedNone) {
+  ASSERT_EQ(tis::registerInputSource(bundle(kManifest)), tis::noErr);
+  const InputSource im("org.example.im"), mode("org.example.im.a");
+  EXPECT_EQ(tis::enableInputSource(im), tis::noErr);
+  EXPECT_FALSE(enabled(im.id()));
+  EXPECT_TRUE(tis::isPendingApproval(im));
+  EXPECT_EQ(tis::selectInputSource(mode), tis::paramErr) << "not enabled";
+  settle();
+  EXPECT_EQ(changed_, 0) << "nothing was enabled yet";
+
+  ASSERT_EQ(tis::approvePendingInputSource(im), tis::noErr);
+  EXPECT_TRUE(enabled(im.id()));
+  EXPECT_EQ(tis::approvePendingInputSource(im), tis::paramErr) << "no longer pending";
+  ASSERT_EQ(tis::enableInputSource(mode), tis::noErr);
+  EXPECT_TRUE(enabled(mode.id()));
+  ASSERT_EQ(tis::selectInputSource(mode), tis::noErr);
+  EXPECT_EQ(tis::copyCurrentKeyboardInputSource(), mode);
+  EXPECT_EQ(tis::boolProperty(InputSource("com.apple.keylayout.ABC"), Property::InputSourceIsSelected), false);
+  settle();
+  EXPECT_EQ(changed_, 2);
+}
+
+TEST_F(InputSourcesTest, BeforeVersion12EnablingNeedsNoConsent) {
+  quillo::sysinfo::setOperatingSystemVersion(quillo::sysinfo::OsVersion{11, 7, 0});
+  ASSERT_EQ(tis::registerInputSource(bundle(kManifest)), tis::noErr);
+  ASSERT_EQ(tis::enableInputSource(InputSource("org.example.im")), tis::noErr);
+  EXPECT_TRUE(enabled("org.example.im"));
+  EXPECT_EQ(tis::enableInputSource(InputSource("nope")), tis::paramErr);
+}
+
+TEST_F(InputSourcesTest, DeselectingOrDisablingTheCurrentSourceFallsBackToTheSystemLayout) {
+  quillo::sysinfo::setOperatingSystemVersion(quillo::sysinfo::OsVersion{11, 0, 0});
+  ASSERT_EQ(tis::registerInputSource(bundle(kManifest)), tis::noErr);
+  const InputSource mode("org.example.im.a");
+  ASSERT_EQ(tis::enableInputSource(mode), tis::noErr);
+  ASSERT_EQ(tis::selectInputSource(mode), tis::noErr);
+  ASSERT_EQ(tis::deselectInputSource(mode), tis::noErr);
+  EXPECT_EQ(tis::copyCurrentKeyboardInputSource(), InputSource("com.apple.keylayout.ABC"));
+  ASSERT_EQ(tis::selectInputSource(mode), tis::noErr);
+  ASSERT_EQ(tis::disableInputSource(mode), tis::noErr);
+  EXPECT_EQ(tis::copyCurrentKeyboardInputSource(), InputSource("com.apple.keylayout.ABC"));
+  EXPECT_EQ(tis::boolProperty(mode, Property::InputSourceIsSelected), false);
+}
+
+TEST_F(InputSourcesTest, ReRegisteringKeepsStatesAndDropsWhatTheBundleNoLongerDeclares) {
+  quillo::sysinfo::setOperatingSystemVersion(quillo::sysinfo::OsVersion{11, 0, 0});
+  const auto path = bundle(kManifest);
+  ASSERT_EQ(tis::registerInputSource(path), tis::noErr);
+  ASSERT_EQ(tis::enableInputSource(InputSource("org.example.im")), tis::noErr);
+  bundle(R"({"CFBundleIdentifier": "org.example.im", "TISInputSource": {"id": "org.example.im"}})");
+  ASSERT_EQ(tis::registerInputSource(path), tis::noErr);
+  EXPECT_TRUE(enabled("org.example.im"));
+  EXPECT_EQ(ids(tis::createInputSourceList({{Property::BundleID, std::string("org.example.im")}}, true)),
+            (std::vector<std::string>{"org.example.im"}));
+  EXPECT_EQ(tis::boolProperty(InputSource("org.example.im"), Property::InputSourceIsSelectCapable), true)
+      << "an input method without modes is selected itself";
+}
+
+}  // namespace

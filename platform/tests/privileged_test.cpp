@@ -1,0 +1,125 @@
+#include "platform/privileged.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "platform/folders.h"
+#include "platform/process.h"
+
+namespace {
+namespace fs = std::filesystem;
+namespace privileged = quillo::privileged;
+
+class PrivilegedTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::path(::testing::TempDir()) /
+           ("privileged-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    privileged::setAuthorizationPromptForTesting(nullptr);
+    privileged::setExecuteWithPrivilegesAvailableForTesting(std::nullopt);
+    privileged::setAdministratorPromptProgramForTesting("");
+    quillo::folders::setSystemRoot("");
+    fs::remove_all(dir_);
+  }
+  static void requireRoot() {
+    if (::geteuid() != 0) GTEST_SKIP() << "runs tools as root; CI runs as root";
+  }
+  // A stand-in for the prompt program: a script with this body.
+  std::string fakePrompt(const std::string& body) {
+    const auto path = (dir_ / "pkexec").string();
+    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+    fs::permissions(path, fs::perms::owner_all);
+    return path;
+  }
+  fs::path dir_;
+};
+
+TEST_F(PrivilegedTest, ExecuteRunsTheToolAsRootWithItsArgvAndOutputPipe) {
+  requireRoot();
+  quillo::folders::setSystemRoot("/srv/it's root");
+  privileged::Authorization auth;
+  ASSERT_EQ(privileged::authorizeAdministrator("/bin/sh", auth), 0);
+  privileged::PrivilegedChild child;
+  ASSERT_EQ(privileged::executeWithPrivileges(
+                auth, "/bin/sh",
+                {"-c", "printf '%s|%s|%s|%s' \"$(id -u)\" \"$PWD\" \"$QUILLO_SYSTEM_ROOT\" \"$1\"", "sh",
+                 "a 'b' \"c\""},
+                dir_.string(), child),
+            0);
+  EXPECT_GT(child.pid, 0);
+  const auto out = quillo::readAll(child.outputFd);
+  ::close(child.outputFd);
+  EXPECT_EQ(quillo::waitForExit(child.pid), 0);
+  EXPECT_EQ(out, "0|" + dir_.string() + "|/srv/it's root|a 'b' \"c\"");
+}
+
+TEST_F(PrivilegedTest, PromptAnswersAndMissingToolsGiveTheirStatuses) {
+  privileged::setAuthorizationPromptForTesting([](const std::string&) {
+    return privileged::kErrAuthorizationCanceled;
+  });
+  privileged::Authorization auth;
+  EXPECT_EQ(privileged::authorizeAdministrator("/bin/sh", auth), privileged::kErrAuthorizationCanceled);
+  EXPECT_FALSE(auth.administratorGranted);
+  privileged::PrivilegedChild child;
+  EXPECT_EQ(privileged::executeWithPrivileges(auth, "/bin/sh", {}, "", child),
+            privileged::kErrAuthorizationDenied);
+
+  privileged::setAuthorizationPromptForTesting([](const std::string&) { return 0; });
+  ASSERT_EQ(privileged::authorizeAdministrator("/nonexistent", auth), 0);
+  EXPECT_EQ(privileged::executeWithPrivileges(auth, "/nonexistent", {}, "", child),
+            privileged::kErrAuthorizationToolExecuteFailure);
+  EXPECT_EQ(child.pid, -1);
+}
+
+TEST_F(PrivilegedTest, AvailabilityFollowsRootUnlessOverridden) {
+  EXPECT_EQ(privileged::executeWithPrivilegesAvailable(), ::geteuid() == 0);
+  privileged::setExecuteWithPrivilegesAvailableForTesting(false);
+  EXPECT_FALSE(privileged::executeWithPrivilegesAvailable());
+}
+
+TEST_F(PrivilegedTest, AdministratorShellAsRootRunsDirectly) {
+  requireRoot();
+  auto ok = privileged::runWithAdministratorPrivileges({"/bin/sh", "-c", "echo out; echo err >&2"});
+  EXPECT_EQ(ok.errorNumber, std::nullopt);
+  EXPECT_EQ(ok.output, "out");
+
+  auto failed = privileged::runWithAdministratorPrivileges({"/bin/sh", "-c", "echo why >&2; exit 3"});
+  EXPECT_EQ(failed.errorNumber, 3);
+  EXPECT_EQ(failed.errorMessage, "why\n");
+
+  auto killed = privileged::runWithAdministratorPrivileges({"/bin/sh", "-c", "kill -TERM $$"});
+  EXPECT_EQ(killed.errorNumber, 128 + 15) << "a killed tool is not a success";
+}
+
+TEST_F(PrivilegedTest, PromptProgramGetsTheArgvAndTheSystemRoot) {
+  quillo::folders::setSystemRoot(dir_.string());
+  privileged::setAdministratorPromptProgramForTesting(fakePrompt("exec \"$@\""));
+  auto r = privileged::runWithAdministratorPrivileges(
+      {"/bin/sh", "-c", "printf '[%s][%s]' \"$QUILLO_SYSTEM_ROOT\" \"$1\"", "sh", "x 'y' \"z\""});
+  EXPECT_EQ(r.errorNumber, std::nullopt) << r.errorMessage;
+  EXPECT_EQ(r.output, "[" + dir_.string() + "][x 'y' \"z\"]");
+}
+
+TEST_F(PrivilegedTest, DismissedPromptIsUserCanceled) {
+  privileged::setAdministratorPromptProgramForTesting(fakePrompt("exit 126"));
+  auto r = privileged::runWithAdministratorPrivileges({"/bin/true"});
+  EXPECT_EQ(r.errorNumber, privileged::kUserCanceledErr);
+}
+
+TEST_F(PrivilegedTest, ShellThatCannotStartIsAFailure) {
+  privileged::setAdministratorPromptProgramForTesting((dir_ / "no-such-prompt").string());
+  auto r = privileged::runWithAdministratorPrivileges({"/bin/true"});
+  EXPECT_EQ(r.errorNumber, privileged::kShellNotStartedErr);
+  EXPECT_NE(r.errorMessage.find("no-such-prompt"), std::string::npos);
+  EXPECT_EQ(privileged::runWithAdministratorPrivileges({}).errorNumber, privileged::kShellNotStartedErr);
+}
+
+}  // namespace
