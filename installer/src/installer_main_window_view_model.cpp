@@ -12,6 +12,7 @@
 
 namespace quillo {
 namespace {
+using vela::jot::LogDebug;
 using vela::jot::LogError;
 using vela::jot::LogInfo;
 using InstallError = InstallerMainWindowViewModel::InstallError;
@@ -163,7 +164,14 @@ InstallerMainWindowViewModel::InstallerMainWindowViewModel(Options options)
     : inputSourceHandler_(options.inputSourceHandler ? std::move(options.inputSourceHandler)
                                                      : InstallerInputSourceHandler::create()),
       downloadManager_(std::move(options.downloadManager)),
-      resourcePath_(std::move(options.resourcePath)) {}
+      resourcePath_(std::move(options.resourcePath)),
+      netManager_(std::move(options.netManager)) {}
+
+void InstallerMainWindowViewModel::report(com::norvane::tanix::pb::QlStatPcAppCommonScene scene,
+                                          com::norvane::tanix::pb::QlStatPcAppCommonAction action) {
+  LogDebug("brenn report scene " + std::to_string(scene) + " \n action: " + std::to_string(action));
+  (netManager_ ? netManager_ : InstallerNetManager::shared())->manualReport(scene, action);
+}
 
 InstallerMainWindowViewModel::~InstallerMainWindowViewModel() { invalidateWatchDogTimer(); }
 

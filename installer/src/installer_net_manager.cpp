@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "installer/g.h"
+#include "installer/utils.h"
 #include "jot/log_line.h"
 
 namespace quillo {
@@ -99,6 +100,65 @@ void InstallerNetManager::completeAllFeatureRequests(const std::optional<Install
   for (auto it = waiting.rbegin(); it != waiting.rend(); ++it) {
     Queue::main()->async([completion = std::move(*it), result] { completion(result); });
   }
+}
+
+}  // namespace quillo
+
+namespace quillo {
+
+void InstallerNetManager::manualReport(com::norvane::tanix::pb::QlStatPcAppCommonScene scene,
+                                       com::norvane::tanix::pb::QlStatPcAppCommonAction action) {
+  std::weak_ptr<InstallerNetManager> weak = weak_from_this();
+  requestInstallInfoIfNeeded([weak, scene, action](const std::optional<InstallInfo>& info) {
+    auto self = weak.lock();
+    if (!self) return;
+    const auto vid = self->vidProvider_.get();
+    ReportContext context;
+    context.clientTime = static_cast<int64_t>(self->options_.now());
+    context.appVersion = displayVersion(info);
+    context.vid = vid ? vid() : 0;
+    context.deviceModelId = Utils::deviceModelID().value_or("");
+    context.systemVersion = Utils::systemVer();
+    self->sendReportToCGI(commonActionReportBody(scene, action, context));
+  });
+}
+
+void InstallerNetManager::sendReportToCGI(std::string body) {
+  if (!options_.reportEndpoint) {
+    vela::jot::LogError("[Report] Invalid Report CGI URL.");
+    return;
+  }
+  URLRequest request;
+  request.url = *options_.reportEndpoint;
+  request.httpMethod = "POST";
+  request.timeoutInterval = 60.0;
+  for (const auto& field : kReportHeaders) {
+    request.headers.emplace_back(std::string(field.name), std::string(field.value));
+  }
+  request.httpBody = std::move(body);
+  options_.session
+      ->dataTask(std::move(request),
+                 [](std::optional<std::string>, std::optional<HTTPURLResponse> response,
+                    std::optional<URLError> error) {
+                   const auto outcome = describeReportOutcome(response, error);
+                   if (outcome.success) {
+                     vela::jot::LogInfo(outcome.message);
+                   } else {
+                     vela::jot::LogError(outcome.message);
+                   }
+                 })
+      ->resume();
+}
+
+ReportOutcome describeReportOutcome(const std::optional<HTTPURLResponse>& response,
+                                    const std::optional<URLError>& error) {
+  if (error) return {false, "[Report] CGI request failed: " + error->localizedDescription};
+  if (!response) return {false, "[Report] CGI response is not HTTPURLResponse."};
+  const auto status = std::to_string(response->statusCode);
+  if (response->statusCode >= 200 && response->statusCode <= 299) {
+    return {true, "[Report] CGI report success. Status: " + status};
+  }
+  return {false, "[Report] CGI report failed. Status: " + status};
 }
 
 }  // namespace quillo

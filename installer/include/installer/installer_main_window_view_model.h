@@ -23,6 +23,7 @@
 #include <string>
 
 #include "installer/input_source_handler.h"
+#include "installer/installer_net_manager.h"
 #include "installer/installer_zip_download_manager.h"
 #include "platform/dispatch.h"
 
@@ -92,6 +93,8 @@ class InstallerMainWindowViewModel {
     std::shared_ptr<InstallerZipDownloadManager> downloadManager;
     // The folder holding "install.sh". Nothing: the main bundle's resource path.
     std::optional<std::string> resourcePath;
+    // Where reports go. Null: InstallerNetManager::shared().
+    std::shared_ptr<InstallerNetManager> netManager;
   };
 
   static constexpr const char* kScriptName = "install.sh";
@@ -114,6 +117,10 @@ class InstallerMainWindowViewModel {
   // run keeps no state here and may outlive this object.
   void installZpKB(StateHandler onStateChange);
 
+  // Sends one usage event (scene, action); returns at once.
+  void report(com::norvane::tanix::pb::QlStatPcAppCommonScene scene,
+              com::norvane::tanix::pb::QlStatPcAppCommonAction action);
+
   // Replaces the fake-progress timer with a repeating 0.05 s one on the main loop.
   void startWatchDogTimer(Block tick);
   // Stops and drops the fake-progress timer (none running is fine).
@@ -125,6 +132,7 @@ class InstallerMainWindowViewModel {
   std::unique_ptr<Timer> watchDogTimer_;
   std::shared_ptr<InstallerZipDownloadManager> downloadManager_;
   std::optional<std::string> resourcePath_;
+  std::shared_ptr<InstallerNetManager> netManager_;
 };
 
 }  // namespace quillo

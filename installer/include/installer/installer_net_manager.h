@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "installer/atomic.h"
+#include "installer/event_report.h"
 #include "installer/g.h"
 #include "installer/install_info.h"
 #include "platform/url_session.h"
@@ -35,7 +36,12 @@ class InstallerNetManager : public std::enable_shared_from_this<InstallerNetMana
     std::shared_ptr<URLSession> session;
     // Null: the system clock.
     NowFunction now;
+    // Where reports go; nothing drops them ("[Report] Invalid Report CGI URL.").
+    std::optional<std::string> reportEndpoint = G::reportCGIURL();
   };
+
+  // Supplies the user id a report carries (0 when unknown).
+  using VidProvider = std::function<uint64_t()>;
 
   static constexpr double kCacheLifetime = 3600.0;
 
@@ -50,6 +56,15 @@ class InstallerNetManager : public std::enable_shared_from_this<InstallerNetMana
   // Warms the cache.
   void notifyNetworkReady();
 
+  // Sends one usage event, fire and forget: the display version from the
+  // install information (empty when unknown), the user id, the machine model
+  // and system version, posted as a form to the report endpoint. The outcome
+  // is only logged. Returns at once.
+  void manualReport(com::norvane::tanix::pb::QlStatPcAppCommonScene scene,
+                    com::norvane::tanix::pb::QlStatPcAppCommonAction action);
+  // Replaces the user-id source (by default every report carries 0).
+  void setVidProvider(VidProvider provider) { vidProvider_.set(std::move(provider)); }
+
   // The last document decoded successfully, fresh or not.
   [[nodiscard]] std::optional<InstallInfo> installInfo() const { return installInfo_.get(); }
 
@@ -57,11 +72,22 @@ class InstallerNetManager : public std::enable_shared_from_this<InstallerNetMana
   explicit InstallerNetManager(Options options);
   void startRequest();
   void completeAllFeatureRequests(const std::optional<InstallInfo>& result);
+  void sendReportToCGI(std::string body);
 
   const Options options_;
   Atomic<std::optional<InstallInfo>> installInfo_;
   // The callers waiting for the request in flight; empty when none is.
   Atomic<std::vector<Completion>> featureRequestCompletionArray_;
+  Atomic<VidProvider> vidProvider_;
 };
+
+// The log line of a report's outcome: a transport error, no HTTP answer, a
+// 2xx status (Info) or any other status (Error).
+struct ReportOutcome {
+  bool success = false;
+  std::string message;
+};
+[[nodiscard]] ReportOutcome describeReportOutcome(const std::optional<HTTPURLResponse>& response,
+                                                  const std::optional<URLError>& error);
 
 }  // namespace quillo
