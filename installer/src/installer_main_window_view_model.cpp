@@ -1,16 +1,27 @@
 #include "installer/installer_main_window_view_model.h"
 
+#include <array>
 #include <cstdio>
+#include <utility>
 
+#include "installer/g.h"
+#include "installer/identities.h"
+#include "installer/page_content.h"
 #include "installer/privileged_task.h"
 #include "installer/thread_helpers.h"
+#include "installer/utils.h"
 #include "jot/log_line.h"
 #include "platform/bundle.h"
+#include "platform/folders.h"
+#include "platform/notification_center.h"
+#include "platform/pasteboard.h"
+#include "platform/workspace.h"
 #include "platform/privileged.h"
 #include "platform/process.h"
 #include "platform/system_info.h"
 
 namespace quillo {
+namespace pb = com::norvane::tanix::pb;
 namespace {
 using vela::jot::LogDebug;
 using vela::jot::LogError;
@@ -20,7 +31,31 @@ using InstallState = InstallerMainWindowViewModel::InstallState;
 using Reason = InstallerMainWindowViewModel::InstallErrorDownloadErrorReason;
 using StateHandler = InstallerMainWindowViewModel::StateHandler;
 
+using pb::QlAppPcInstallSource;
+
 constexpr double kWatchDogInterval = 0.05;
+constexpr long kPasteboardReloadMajorVersion = 12;
+
+constexpr std::array<const char*, 3> kOtherVendorSourcePrefixes{
+    "com.baidu.inputmethod", "com.sogou.inputmethod", "com.iflytek.inputmethod"};
+
+// First match wins.
+constexpr std::array<std::pair<const char*, QlAppPcInstallSource>, 10> kChannelSuffixes{{
+    {"_b", pb::ql_pc_install_source_maczp},
+    {"_c", pb::ql_pc_install_source_maczpauto},
+    {"_d", pb::ql_pc_install_source_ios_ql_install_guide},
+    {"_e", pb::ql_pc_install_source_and_ql_install_guide},
+    {"_f", pb::ql_pc_install_source_maczp_install_guide},
+    {"_g", pb::ql_pc_install_source_mac_zp_work_longtext},
+    {"_h", pb::ql_pc_install_source_maczp_work_install_guide},
+    {"_i", pb::ql_pc_install_source_lumo_reader_sidebar},
+    {"_j", pb::ql_pc_install_source_lumo_website_topbar_revision},
+    {"_k", pb::ql_pc_install_cource_mac_zp_plugin},
+}};
+
+constexpr const char* kAgentRestartCommands[] = {"killall -9 TextInputMenuAgent",
+                                                  "killall -9 TextInputSwitcher"};
+constexpr const char* kPasteboardServerRestartCommand = "killall -9 pboard";
 constexpr sysinfo::OsVersion kTaskRunnerMinimumVersion{13, 0, 0};
 
 const char* reasonName(Reason r) {
@@ -165,7 +200,9 @@ InstallerMainWindowViewModel::InstallerMainWindowViewModel(Options options)
                                                      : InstallerInputSourceHandler::create()),
       downloadManager_(std::move(options.downloadManager)),
       resourcePath_(std::move(options.resourcePath)),
-      netManager_(std::move(options.netManager)) {}
+      netManager_(std::move(options.netManager)),
+      bundlePath_(options.bundlePath.value_or(G::bundlePath())),
+      terminateApplication_(std::move(options.terminateApplication)) {}
 
 void InstallerMainWindowViewModel::report(com::norvane::tanix::pb::QlStatPcAppCommonScene scene,
                                           com::norvane::tanix::pb::QlStatPcAppCommonAction action) {
@@ -203,6 +240,112 @@ void InstallerMainWindowViewModel::startWatchDogTimer(Block tick) {
 void InstallerMainWindowViewModel::invalidateWatchDogTimer() {
   if (watchDogTimer_) watchDogTimer_->invalidate();
   watchDogTimer_.reset();
+}
+
+}  // namespace quillo
+
+namespace quillo {
+
+// ---- Services ----
+
+pb::QlAppPcInstallSource InstallerMainWindowViewModel::installSourceForBundlePath(
+    const std::string& bundlePath) {
+  const std::string name = installerName(bundlePath);
+  for (const auto& [suffix, source] : kChannelSuffixes) {
+    if (name.ends_with(suffix)) return source;
+  }
+  return pb::ql_pc_install_source_website;
+}
+
+void InstallerMainWindowViewModel::setupInstallChannelReportInfo(const std::string& originSourceId) {
+  const auto source = installSourceForBundlePath(bundlePath_);
+  setInstallChannelReportInfo(InstallerInstallEventInfo{originSourceId, source});
+  if (auto store = InstallerCaskManager::getInstallerCask()) {
+    store->setString("1", InstallerCaskKeys::stepTwoOpenSettingsKey);
+  }
+}
+
+void InstallerMainWindowViewModel::setInstallChannelReportInfo(
+    const std::optional<InstallerInstallEventInfo>& info) {
+  auto store = InstallerCaskManager::getInstallerCask();
+  if (!store) return;
+  const auto json = info ? info->toJSON() : std::nullopt;
+  if (!json) {
+    store->removeValueForKey(InstallerCaskKeys::reportInstallEventKey);
+    return;
+  }
+  store->setData(std::vector<uint8_t>(json->begin(), json->end()),
+                 InstallerCaskKeys::reportInstallEventKey);
+}
+
+void InstallerMainWindowViewModel::applyThirdSettingIfNeeded(const std::string& originInputSourceID) {
+  for (const char* prefix : kOtherVendorSourcePrefixes) {
+    if (!originInputSourceID.starts_with(prefix)) continue;
+    if (auto store = InstallerCaskManager::getInstallerCask()) {
+      store->setInt64(1, InstallerCaskKeys::useThirdSettingKey);
+    }
+    return;
+  }
+}
+
+void InstallerMainWindowViewModel::checkAndQuitRunningProcess() {
+  LogInfo("checkAndQuitRunningProcess");
+  for (std::string_view id : {kFeedbackAppBundleId, kSettingsAppBundleId, kInputMethodBundleId}) {
+    (void)terminateProcessWithBundleId(std::string(id));
+  }
+}
+
+bool InstallerMainWindowViewModel::terminateProcessWithBundleId(const std::string& bundleId) {
+  const auto apps = runningApplications(bundleId);
+  if (apps.empty()) return false;
+  LogInfo(bundleId + " is running, process count: " + std::to_string(apps.size()));
+  for (const auto& app : apps) (void)app.terminate();
+  return true;
+}
+
+void InstallerMainWindowViewModel::openQuilloSettings(const std::string& argument, Block completion) {
+  if (!runningApplications(std::string(kInputMethodBundleId)).empty()) {
+    if (auto store = InstallerCaskManager::getInstallerCask()) {
+      store->setString("1", InstallerCaskKeys::stepTwoOpenSettingsKey);
+    }
+  }
+  if (!runningApplications(std::string(kSettingsAppBundleId)).empty()) {
+    LogInfo("QuilloSettings is running");
+    DistributedNotificationCenter::defaultCenter().post(
+        Notification{std::string(kSettingsChannelNotification), argument, nullptr});
+    if (completion) completion();
+    return;
+  }
+  LogInfo("do open Quillo Settings");
+  openApplication(folders::systemPath(kSettingsAppLocation), {"--" + argument},
+                  [completion = std::move(completion)](std::optional<std::string> error) {
+                    if (error) LogError("open settings failed! error: " + *error);
+                    Queue::main()->async([completion] {
+                      if (completion) completion();
+                    });
+                  });
+}
+
+void InstallerMainWindowViewModel::reloadPasteBoard() {
+  if (sysinfo::operatingSystemVersion().major < kPasteboardReloadMajorVersion) return;
+  LogInfo("reloadInputMenu");
+  auto board = Pasteboard::general();
+  std::optional<std::string> kept;
+  bool holdsFile = false;
+  for (const auto& type : board->types()) holdsFile = holdsFile || type == Pasteboard::kFileURLType;
+  if (!holdsFile) kept = board->dataForType(Pasteboard::kStringType);
+  Utils::execCommand(kPasteboardServerRestartCommand);
+  board->clearContents();
+  board->setData(kept, Pasteboard::kStringType);
+}
+
+void InstallerMainWindowViewModel::terminateSelf(bool needReloadInputMenu) {
+  // The agents are restarted before the application ends: posted to a
+  // background queue, the restart would race the exit and could be lost.
+  if (needReloadInputMenu) {
+    for (const char* command : kAgentRestartCommands) Utils::execCommand(command);
+  }
+  if (terminateApplication_) terminateApplication_();
 }
 
 }  // namespace quillo

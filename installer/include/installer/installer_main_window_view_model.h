@@ -23,9 +23,11 @@
 #include <string>
 
 #include "installer/input_source_handler.h"
+#include "installer/installer_cask_manager.h"
 #include "installer/installer_net_manager.h"
 #include "installer/installer_zip_download_manager.h"
 #include "platform/dispatch.h"
+#include "schema/QlAppPcInstallSource.pb.h"
 
 namespace quillo {
 
@@ -95,6 +97,10 @@ class InstallerMainWindowViewModel {
     std::optional<std::string> resourcePath;
     // Where reports go. Null: InstallerNetManager::shared().
     std::shared_ptr<InstallerNetManager> netManager;
+    // The installer bundle; its name carries the install channel. Nothing: G::bundlePath().
+    std::optional<std::string> bundlePath;
+    // Ends the application (the window layer's termination). Null: nothing ends.
+    Block terminateApplication;
   };
 
   static constexpr const char* kScriptName = "install.sh";
@@ -112,6 +118,8 @@ class InstallerMainWindowViewModel {
   [[nodiscard]] const std::shared_ptr<InstallerInputSourceHandler>& inputSourceHandler() const {
     return inputSourceHandler_;
   }
+  // The installer bundle whose name carries the install channel.
+  [[nodiscard]] const std::string& bundlePath() const { return bundlePath_; }
 
   // Starts a run. `onStateChange` must accept calls from several threads; the
   // run keeps no state here and may outlive this object.
@@ -120,6 +128,35 @@ class InstallerMainWindowViewModel {
   // Sends one usage event (scene, action); returns at once.
   void report(com::norvane::tanix::pb::QlStatPcAppCommonScene scene,
               com::norvane::tanix::pb::QlStatPcAppCommonAction action);
+
+  // --- Services around a run. Main thread only. ---
+
+  // The install channel of an installer bundle: its file name without the
+  // extension, by suffix ("_b" 1, "_c" 4, ... "_k" 34), else 3 (website).
+  [[nodiscard]] static com::norvane::tanix::pb::QlAppPcInstallSource installSourceForBundlePath(
+      const std::string& bundlePath);
+  // Stores the install-event record (origin source, this bundle's channel),
+  // then "StepTwo_openSettings" = "1".
+  void setupInstallChannelReportInfo(const std::string& originSourceId);
+  // Stores the record as JSON; nothing (or a record that does not encode) removes it.
+  void setInstallChannelReportInfo(const std::optional<InstallerInstallEventInfo>& info);
+  // "use_third_setting" = 1 when the id belongs to one of the other vendors.
+  void applyThirdSettingIfNeeded(const std::string& originInputSourceID);
+  // Asks the feedback application, the settings application and the input
+  // method, in that order, to quit (no waiting).
+  void checkAndQuitRunningProcess();
+  // Whether any application with the id ran; each was asked to quit.
+  bool terminateProcessWithBundleId(const std::string& bundleId);
+  // Hands `argument` ("ShowSettings", "ShowDeviceSync") to a running settings
+  // application by the distributed notification, completion at once; else
+  // launches it with "--" + argument, completion on the main queue once the
+  // launch has been tried (a failure is only logged).
+  void openQuilloSettings(const std::string& argument, Block completion);
+  // From platform version 12: restarts the pasteboard server and keeps the
+  // pasteboard's text, unless it held a file URL (then it is cleared).
+  void reloadPasteBoard();
+  // Restarts the input-menu agents when asked, then ends the application.
+  void terminateSelf(bool needReloadInputMenu);
 
   // Replaces the fake-progress timer with a repeating 0.05 s one on the main loop.
   void startWatchDogTimer(Block tick);
@@ -133,6 +170,8 @@ class InstallerMainWindowViewModel {
   std::shared_ptr<InstallerZipDownloadManager> downloadManager_;
   std::optional<std::string> resourcePath_;
   std::shared_ptr<InstallerNetManager> netManager_;
+  std::string bundlePath_;
+  Block terminateApplication_;
 };
 
 }  // namespace quillo
