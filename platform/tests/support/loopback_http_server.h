@@ -59,8 +59,9 @@ using Handler = std::function<CannedResponse(const RecordedRequest&)>;
 
 class LoopbackHttpServer {
  public:
-  // Listens at once; answers 404 for paths without a route.
-  LoopbackHttpServer();
+  // Listens at once on `port` (0: a free one); answers 404 for paths without
+  // a route. Throws std::runtime_error when the port cannot be had.
+  explicit LoopbackHttpServer(uint16_t port = 0);
   // Stops: closes every connection (stalled ones too) and joins its threads.
   ~LoopbackHttpServer();
   LoopbackHttpServer(const LoopbackHttpServer&) = delete;
