@@ -57,6 +57,33 @@ double decodeScalar<double>(const RvBuffer& b) { return CodedInputData(b.span())
 
 const char* version() { return "v1.0.0"; }
 
+namespace detail {
+ThreadLock* instanceLock() {
+  initialize();
+  return g_instanceLock;
+}
+}  // namespace detail
+
+namespace {
+// "/a//b/" and "/a/b" name the same file.
+std::string collapsedPath(const std::string& path) {
+  std::string out;
+  for (const char c : path) {
+    if (c == '/' && !out.empty() && out.back() == '/') continue;
+    out += c;
+  }
+  return out;
+}
+}  // namespace
+
+Cask* Cask::findOpenStore(const std::string& dataPath) {
+  const std::string wanted = collapsedPath(dataPath);
+  for (const auto& [key, store] : *g_instanceDic) {
+    if (collapsedPath(store->m_dataPath) == wanted) return store;
+  }
+  return nullptr;
+}
+
 void Cask::initializeCask(const std::string& rootDir, CaskLogLevel logLevel, LogHandler handler) {
   detail::g_currentLogLevel = logLevel;
   detail::g_logHandler = handler;
