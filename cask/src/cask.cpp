@@ -137,6 +137,9 @@ Cask* Cask::caskWithID(const std::string& mmapID, int mode, const std::string* c
     CaskError("no root dir for [%s]: call initializeCask first or pass a root path", mmapID.c_str());
     return nullptr;
   }
+  // The same files under another instance key (the root directory changed
+  // since): two stores on one file would overwrite each other's appends.
+  if (Cask* sameFiles = findOpenStore(root + "/" + encodeFilePath(mmapID))) return sameFiles;
   if (rootPath != nullptr && !rootPath->empty()) {
     CaskInfo("prepare to load %s (id %s) from rootPath %s", key.c_str(), mmapID.c_str(), root.c_str());
   }

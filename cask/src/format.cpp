@@ -123,11 +123,16 @@ FileCheck checkDataFile(const std::string& dataPath) {
   std::memcpy(&header, data.data(), sizeof header);
   const size_t size = meta.version >= CaskVersionActualSize ? meta.actualSize : header;
   if (contentMatches(data, size, meta.crcDigest)) return FileCheck::Valid;
-  // The loader's fallbacks: the data header's size with the meta CRC, then
-  // the last confirmed size and CRC.
+  // The loader's fallbacks that keep the whole content: the data header's
+  // size with the meta CRC, and the last confirmed size and CRC.
   if (meta.version >= CaskVersionActualSize) {
     if (header != size && contentMatches(data, header, meta.crcDigest)) return FileCheck::Valid;
-    if (contentMatches(data, meta.lastConfirmedActualSize, meta.lastConfirmedCrcDigest)) return FileCheck::Valid;
+    // The last confirmed state counts only when it is the whole content:
+    // otherwise loading drops what was appended since.
+    if (meta.lastConfirmedActualSize == size &&
+        contentMatches(data, meta.lastConfirmedActualSize, meta.lastConfirmedCrcDigest)) {
+      return FileCheck::Valid;
+    }
   }
   return size + 4 > data.size() ? FileCheck::BadSize : FileCheck::BadCrc;
 }
