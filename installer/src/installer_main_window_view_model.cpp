@@ -1,6 +1,7 @@
 #include "installer/installer_main_window_view_model.h"
 
 #include <array>
+#include <span>
 #include <cstdio>
 #include <utility>
 
@@ -269,13 +270,13 @@ void InstallerMainWindowViewModel::setInstallChannelReportInfo(
     const std::optional<InstallerInstallEventInfo>& info) {
   auto store = InstallerCaskManager::getInstallerCask();
   if (!store) return;
-  const auto json = info ? info->toJSON() : std::nullopt;
-  if (!json) {
+  if (!info) {
     store->removeValueForKey(InstallerCaskKeys::reportInstallEventKey);
     return;
   }
-  store->setData(std::vector<uint8_t>(json->begin(), json->end()),
-                 InstallerCaskKeys::reportInstallEventKey);
+  const std::string json = info->toJSON();
+  const std::vector<uint8_t> bytes(json.begin(), json.end());
+  store->setData(std::span<const uint8_t>(bytes), InstallerCaskKeys::reportInstallEventKey);
 }
 
 void InstallerMainWindowViewModel::applyThirdSettingIfNeeded(const std::string& originInputSourceID) {

@@ -151,7 +151,7 @@ TEST_F(FlowEndToEndTest, ClickThroughInstallEnableAndOpenTheSettings) {
   ASSERT_TRUE(json);
   const auto info = quillo::InstallerInstallEventInfo::fromJSON(std::string(json->begin(), json->end()));
   ASSERT_TRUE(info);
-  EXPECT_EQ(*info, (quillo::InstallerInstallEventInfo{kOtherVendorSource, 34}));
+  EXPECT_EQ(*info, (quillo::InstallerInstallEventInfo{kOtherVendorSource, com::norvane::tanix::pb::ql_pc_install_cource_mac_zp_plugin}));
 
   click("installButton");  // "open the settings"
   EXPECT_TRUE(waitFor([&] { return terminated_ == 1; }));
@@ -193,7 +193,7 @@ TEST_F(FlowEndToEndTest, NetworkFailureIsShownAndTheRetryCompletes) {
   ASSERT_TRUE(store);
   const auto json = store->getData(quillo::InstallerCaskKeys::reportInstallEventKey);
   ASSERT_TRUE(json);
-  EXPECT_EQ(quillo::InstallerInstallEventInfo::fromJSON(std::string(json->begin(), json->end()))->source, 3);
+  EXPECT_EQ(quillo::InstallerInstallEventInfo::fromJSON(std::string(json->begin(), json->end()))->source, com::norvane::tanix::pb::ql_pc_install_source_website);
 }
 
 }  // namespace

@@ -147,7 +147,7 @@ TEST_F(InstallFlowTest, HappyPathInstallsEnablesSelectsAndRecordsTheChannel) {
   ASSERT_TRUE(json);
   const auto info = quillo::InstallerInstallEventInfo::fromJSON(std::string(json->begin(), json->end()));
   ASSERT_TRUE(info);
-  EXPECT_EQ(info->source, 34);
+  EXPECT_EQ(static_cast<int>(info->source), 34);
   EXPECT_EQ(info->originSourceId, "com.apple.keylayout.ABC");
   EXPECT_FALSE(store->containsKey(quillo::InstallerCaskKeys::useThirdSettingKey));
   EXPECT_TRUE(window_.version.starts_with("3.2.0")) << window_.version;
