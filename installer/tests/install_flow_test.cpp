@@ -79,6 +79,7 @@ class InstallFlowTest : public ::testing::Test {
     quillo::setDelayScale(0.01);
   }
   void TearDown() override {
+    for (const auto& app : quillo::runningApplications("com.norvane.QuilloSettings")) app.terminate();
     if (flow_) flow_->setView(nullptr);
     flow_.reset();
     quillo::mainPlainLoop().clear();
@@ -128,12 +129,16 @@ class InstallFlowTest : public ::testing::Test {
 };
 
 TEST_F(InstallFlowTest, HappyPathInstallsEnablesSelectsAndRecordsTheChannel) {
+  quillo::InstallerCaskManager::setupCask();
+  ASSERT_TRUE(quillo::InstallerCaskManager::getInstallerCask());
+  quillo::InstallerCaskManager::getInstallerCask()->setString("42", quillo::InstallerCaskKeys::userLegalUinKey);
   start();
   runToCompletion();
   EXPECT_TRUE(FlowWorld::pinyinIsCurrent());
   EXPECT_TRUE(std::filesystem::exists(world_.installed() / "Contents/Info.json"));
   ASSERT_TRUE(waitForReports(3));
   EXPECT_EQ(world_.reports(), (std::vector<Report>{{1, 1}, {1, 2}, {2, 1}}));
+  for (const auto& r : world_.decodedReports()) EXPECT_EQ(r.base_log().vid(), 42u) << "the account number";
   EXPECT_EQ(window_.levels, (std::vector<int>{0, 3}));
   for (auto s : {InstallerViewState::installing(), InstallerViewState::activiting(),
                  InstallerViewState::requireEnabling(), InstallerViewState::complete(false)}) {

@@ -108,6 +108,9 @@ std::optional<std::string> launchDetached(std::vector<std::string> argv) {
       ::dup2(devNull, 2);
       if (devNull > 2) ::close(devNull);
     }
+    // Nothing of ours but the report pipe (closed by exec) reaches the program.
+    if (report[1] > 3) ::close_range(3, static_cast<unsigned>(report[1]) - 1, 0);
+    ::close_range(static_cast<unsigned>(report[1]) + 1, ~0U, 0);
     ::execve(argPtrs[0], argPtrs.data(), environ);
     const int err = errno;
     ssize_t ignored = ::write(report[1], &err, sizeof err);

@@ -1,6 +1,8 @@
 #pragma once
 // InstallerMainWindowViewModel: carries out install runs for the flow
-// controller. A run has the package downloaded and verified, then runs the
+// controller and offers the services around a run (reports, the install
+// channel and other store records, quitting and opening the companion
+// applications, the pasteboard reload, termination). A run has the package downloaded and verified, then runs the
 // installer bundle's "install.sh" as root with the package's path, and
 // reports each step through one callback:
 //

@@ -99,6 +99,11 @@ class FlowWorld {
   // The reports received so far, in order of arrival.
   std::vector<Report> reports() const {
     std::vector<Report> out;
+    for (const auto& r : decodedReports()) out.emplace_back(r.scene(), r.action());
+    return out;
+  }
+  std::vector<com::norvane::tanix::pb::QlStatPcAppCommonActionReport> decodedReports() const {
+    std::vector<com::norvane::tanix::pb::QlStatPcAppCommonActionReport> out;
     for (const auto& r : server_.requests()) {
       if (r.method != "POST" || r.path != kReportPath || !r.body.starts_with("content=")) continue;
       const auto text = quillo::testing::formDecode(r.body.substr(8));
@@ -108,7 +113,7 @@ class FlowWorld {
       const auto bytes = quillo::testing::base64Decode(text->substr(comma + 2));
       com::norvane::tanix::pb::QlStatPcAppCommonActionReport report;
       if (!bytes || !report.ParseFromString(*bytes)) continue;
-      out.emplace_back(report.scene(), report.action());
+      out.push_back(report);
     }
     return out;
   }
