@@ -57,6 +57,33 @@ double decodeScalar<double>(const RvBuffer& b) { return CodedInputData(b.span())
 
 const char* version() { return "v1.0.0"; }
 
+namespace detail {
+ThreadLock* instanceLock() {
+  initialize();
+  return g_instanceLock;
+}
+}  // namespace detail
+
+namespace {
+// "/a//b/" and "/a/b" name the same file.
+std::string collapsedPath(const std::string& path) {
+  std::string out;
+  for (const char c : path) {
+    if (c == '/' && !out.empty() && out.back() == '/') continue;
+    out += c;
+  }
+  return out;
+}
+}  // namespace
+
+Cask* Cask::findOpenStore(const std::string& dataPath) {
+  const std::string wanted = collapsedPath(dataPath);
+  for (const auto& [key, store] : *g_instanceDic) {
+    if (collapsedPath(store->m_dataPath) == wanted) return store;
+  }
+  return nullptr;
+}
+
 void Cask::initializeCask(const std::string& rootDir, CaskLogLevel logLevel, LogHandler handler) {
   detail::g_currentLogLevel = logLevel;
   detail::g_logHandler = handler;
@@ -110,6 +137,9 @@ Cask* Cask::caskWithID(const std::string& mmapID, int mode, const std::string* c
     CaskError("no root dir for [%s]: call initializeCask first or pass a root path", mmapID.c_str());
     return nullptr;
   }
+  // The same files under another instance key (the root directory changed
+  // since): two stores on one file would overwrite each other's appends.
+  if (Cask* sameFiles = findOpenStore(root + "/" + encodeFilePath(mmapID))) return sameFiles;
   if (rootPath != nullptr && !rootPath->empty()) {
     CaskInfo("prepare to load %s (id %s) from rootPath %s", key.c_str(), mmapID.c_str(), root.c_str());
   }

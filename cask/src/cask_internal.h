@@ -28,6 +28,9 @@ extern std::atomic<LogHandler> g_logHandler;
 extern std::atomic<ErrorHandler> g_errorHandler;
 extern std::atomic<ContentChangeHandler> g_contentChangeHandler;
 
+// The registry's recursive lock (made on first use).
+ThreadLock* instanceLock();
+
 // Crash tests install a hook that kills the process at a named point of a
 // write ("after-pair", "after-header", "after-crc", "mid-compaction",
 // "after-truncate", ...). Null in production.

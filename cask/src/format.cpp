@@ -1,6 +1,8 @@
 #include "cask/format.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include <openssl/evp.h>
 #include <zlib.h>
@@ -54,19 +56,85 @@ std::optional<CaskMetaInfo> readMetaInfo(const std::string& metaPath) {
   return info;
 }
 
+namespace {
+
+constexpr char kJournalMagic[8] = {'C', 'A', 'S', 'K', 'J', 'N', 'L', '1'};
+constexpr size_t kJournalHeaderSize = 16;  // magic, data length, crc
+
+bool contentMatches(const std::vector<uint8_t>& data, size_t size, uint32_t crc) {
+  // The header takes 4 bytes; the content must fit behind it.
+  if (size >= data.size() || size + 4 > data.size()) return false;
+  return static_cast<uint32_t>(crc32(0, data.data() + 4, static_cast<uInt>(size))) == crc;
+}
+
+// A journal left by an interrupted compaction replaces the first bytes of the
+// data file and the meta record when the store loads; a damaged one is
+// ignored. Applies an intact journal to `meta` and `data`.
+void applyJournal(const std::string& journalPath, CaskMetaInfo& meta, std::vector<uint8_t>& data) {
+  if (!isFileExist(journalPath)) return;
+  const std::vector<uint8_t> bytes = readWholeFile(journalPath);
+  if (bytes.size() < kJournalHeaderSize + sizeof(CaskMetaInfo) ||
+      std::memcmp(bytes.data(), kJournalMagic, sizeof kJournalMagic) != 0) {
+    return;
+  }
+  uint32_t dataLength = 0;
+  uint32_t crc = 0;
+  std::memcpy(&dataLength, bytes.data() + 8, 4);
+  std::memcpy(&crc, bytes.data() + 12, 4);
+  const size_t payload = sizeof(CaskMetaInfo) + dataLength;
+  if (bytes.size() != kJournalHeaderSize + payload ||
+      crc32(0, bytes.data() + kJournalHeaderSize, static_cast<uInt>(payload)) != crc) {
+    return;
+  }
+  std::memcpy(&meta, bytes.data() + kJournalHeaderSize, sizeof meta);
+  if (data.size() < dataLength) data.resize(dataLength, 0);
+  std::memcpy(data.data(), bytes.data() + kJournalHeaderSize + sizeof meta, dataLength);
+}
+
+}  // namespace
+
 FileCheck checkDataFile(const std::string& dataPath) {
   if (!isFileExist(dataPath)) return FileCheck::NoData;
   const std::string metaPath = dataPath + kCrcSuffix;
   if (!isFileExist(metaPath)) return FileCheck::NoMeta;
-  const std::optional<CaskMetaInfo> meta = readMetaInfo(metaPath);
-  const std::vector<uint8_t> data = readWholeFile(dataPath);
-  if (!meta || data.size() < 4) return FileCheck::Unreadable;
-  uint32_t size = 0;
-  std::memcpy(&size, data.data(), sizeof size);
-  if (meta->version >= CaskVersionActualSize) size = meta->actualSize;
-  if (size > data.size() - 4) return FileCheck::BadSize;
-  const uLong crc = crc32(0, data.data() + 4, size);
-  return static_cast<uint32_t>(crc) == meta->crcDigest ? FileCheck::Valid : FileCheck::BadCrc;
+  // The loader sees both files grown with zeros to whole pages, so short
+  // files are judged the same way.
+  std::vector<uint8_t> metaBytes;
+  std::vector<uint8_t> data;
+  {
+    File metaFile(metaPath, ReadOnly);
+    File dataFile(dataPath, ReadOnly);
+    if (!metaFile.isFileValid() || !dataFile.isFileValid()) return FileCheck::Unreadable;
+    metaBytes = readWholeFile(metaPath);
+    data = readWholeFile(dataPath);
+    if (metaBytes.size() != metaFile.getActualFileSize() || data.size() != dataFile.getActualFileSize()) {
+      return FileCheck::Unreadable;
+    }
+  }
+  uint8_t raw[sizeof(CaskMetaInfo)] = {};
+  std::memcpy(raw, metaBytes.data(), std::min(metaBytes.size(), sizeof raw));
+  CaskMetaInfo meta;
+  std::memcpy(&meta, raw, sizeof meta);
+  applyJournal(dataPath + kJournalSuffix, meta, data);
+  const size_t page = getPageSize();
+  data.resize(std::max(page, (data.size() + page - 1) / page * page), 0);
+
+  uint32_t header = 0;
+  std::memcpy(&header, data.data(), sizeof header);
+  const size_t size = meta.version >= CaskVersionActualSize ? meta.actualSize : header;
+  if (contentMatches(data, size, meta.crcDigest)) return FileCheck::Valid;
+  // The loader's fallbacks that keep the whole content: the data header's
+  // size with the meta CRC, and the last confirmed size and CRC.
+  if (meta.version >= CaskVersionActualSize) {
+    if (header != size && contentMatches(data, header, meta.crcDigest)) return FileCheck::Valid;
+    // The last confirmed state counts only when it is the whole content:
+    // otherwise loading drops what was appended since.
+    if (meta.lastConfirmedActualSize == size &&
+        contentMatches(data, meta.lastConfirmedActualSize, meta.lastConfirmedCrcDigest)) {
+      return FileCheck::Valid;
+    }
+  }
+  return size + 4 > data.size() ? FileCheck::BadSize : FileCheck::BadCrc;
 }
 
 const char* fileCheckName(FileCheck check) {

@@ -114,6 +114,28 @@ class Cask {
   // writes. No store can be opened after it.
   static void onExit();
 
+  // Backup and restore copy a store's data and meta files (and a pending
+  // compaction journal) between its root directory and another one, also
+  // while the store is open here or in other processes. A missing directory
+  // argument means the root directory. Backups go through a synced temporary
+  // file in the destination folder and a rename, so a destination is either
+  // the old or the new copy. Restores refuse a backup that does not pass
+  // isFileValid(); they write into the existing files (mappings stay
+  // attached), raise the meta sequence so every process reloads, and reload a
+  // store open here. Same directory on both sides: true (or 1), nothing copied.
+  static bool backupOneToDirectory(const std::string& mmapID, const std::string& dstDir,
+                                   const std::string* srcDir = nullptr);
+  static bool restoreOneFromDirectory(const std::string& mmapID, const std::string& srcDir,
+                                      const std::string* dstDir = nullptr);
+  // The number of stores copied; data files without their meta file are
+  // skipped with a warning.
+  static size_t backupAllToDirectory(const std::string& dstDir, const std::string* srcDir = nullptr);
+  static size_t restoreAllFromDirectory(const std::string& srcDir, const std::string* dstDir = nullptr);
+  // Whether loading would accept the store's files as they are (same size,
+  // CRC, fallback and journal rules); true when there is no data file.
+  // Writes nothing.
+  [[nodiscard]] static bool isFileValid(const std::string& mmapID, const std::string* rootPath = nullptr);
+
   Cask(const Cask&) = delete;
   Cask& operator=(const Cask&) = delete;
 
@@ -207,6 +229,13 @@ class Cask {
 
   Cask(const std::string& mmapID, int mode, const std::string* cryptKey, const std::string* rootPath);
   ~Cask();
+
+  // Backup and restore (cask_backup.cpp).
+  // Requires: g_instanceLock held. The open store whose data file is `dataPath`.
+  static Cask* findOpenStore(const std::string& dataPath);
+  static bool backupOne(const std::string& srcDataPath, const std::string& dstDataPath);
+  static bool restoreOne(const std::string& srcDataPath, const std::string& dstDataPath);
+  static size_t backupOrRestoreAll(const std::string& srcDir, const std::string& dstDir, bool restore);
 
   // Loading (cask_load.cpp). Requires: m_threadLock held.
   void checkLoadData();

@@ -58,9 +58,11 @@ enum class FileCheck {
   BadSize,      // the recorded size does not fit the file
   BadCrc,
 };
-// Checks a data file against the CRC of its meta file (data path + ".crc")
-// without opening a store. Uses the meta size from version 3 on, else the
-// data file's size header.
+// Checks a data file against its meta file (data path + ".crc") without
+// opening a store or writing anything, by the loader's rules: the size from
+// the meta record (version 3 on) or the data header, then the fallbacks to
+// the header's size and to the last confirmed size and CRC; short files count
+// as zero-filled pages, and an intact compaction journal is applied first.
 [[nodiscard]] FileCheck checkDataFile(const std::string& dataPath);
 [[nodiscard]] const char* fileCheckName(FileCheck check);
 
