@@ -59,17 +59,25 @@ FacadeState& state() {
 
 // The handler is read from store threads while they hold store locks, so it
 // has its own leaf lock instead of facadeLock().
-std::mutex g_handlerMutex;
-std::shared_ptr<const CaskHandler> g_callbackHandler;  // Guarded by g_handlerMutex.
+// Both leaked on purpose: stores may log while static destructors run.
+struct HandlerSlot {
+  std::mutex mutex;
+  std::shared_ptr<const CaskHandler> handler;  // Guarded by mutex.
+};
+
+HandlerSlot& handlerSlot() {
+  static auto* slot = new HandlerSlot();
+  return *slot;
+}
 
 std::shared_ptr<const CaskHandler> currentHandler() {
-  std::lock_guard<std::mutex> lock(g_handlerMutex);
-  return g_callbackHandler;
+  std::lock_guard<std::mutex> lock(handlerSlot().mutex);
+  return handlerSlot().handler;
 }
 
 void setHandler(std::shared_ptr<const CaskHandler> handler) {
-  std::lock_guard<std::mutex> lock(g_handlerMutex);
-  g_callbackHandler = std::move(handler);
+  std::lock_guard<std::mutex> lock(handlerSlot().mutex);
+  handlerSlot().handler = std::move(handler);
 }
 
 void logHandler(CaskLogLevel level, const char* file, int line, const char* function, const std::string& message) {

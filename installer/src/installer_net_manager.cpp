@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "installer/g.h"
+#include "installer/installer_cask_manager.h"
 #include "installer/utils.h"
 #include "jot/log_line.h"
 
@@ -116,7 +117,7 @@ void InstallerNetManager::manualReport(com::norvane::tanix::pb::QlStatPcAppCommo
     ReportContext context;
     context.clientTime = static_cast<int64_t>(self->options_.now());
     context.appVersion = displayVersion(info);
-    context.vid = vid ? vid() : 0;
+    context.vid = vid ? vid() : InstallerCaskManager::legalUin();
     context.deviceModelId = Utils::deviceModelID().value_or("");
     context.systemVersion = Utils::systemVer();
     self->sendReportToCGI(commonActionReportBody(scene, action, context));

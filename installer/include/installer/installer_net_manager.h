@@ -62,7 +62,7 @@ class InstallerNetManager : public std::enable_shared_from_this<InstallerNetMana
   // is only logged. Returns at once.
   void manualReport(com::norvane::tanix::pb::QlStatPcAppCommonScene scene,
                     com::norvane::tanix::pb::QlStatPcAppCommonAction action);
-  // Replaces the user-id source (by default every report carries 0).
+  // Replaces the user-id source (by default the installer store's legalUin).
   void setVidProvider(VidProvider provider) { vidProvider_.set(std::move(provider)); }
 
   // The last document decoded successfully, fresh or not.
