@@ -203,10 +203,7 @@ InstallerMainWindowViewModel::InstallerMainWindowViewModel(Options options)
       resourcePath_(std::move(options.resourcePath)),
       netManager_(std::move(options.netManager)),
       bundlePath_(options.bundlePath.value_or(G::bundlePath())),
-      terminateApplication_(std::move(options.terminateApplication)) {
-  // Every report carries the account number the input method left in the store.
-  (netManager_ ? netManager_ : InstallerNetManager::shared())->setVidProvider(&InstallerCaskManager::legalUin);
-}
+      terminateApplication_(std::move(options.terminateApplication)) {}
 
 void InstallerMainWindowViewModel::report(com::norvane::tanix::pb::QlStatPcAppCommonScene scene,
                                           com::norvane::tanix::pb::QlStatPcAppCommonAction action) {
