@@ -409,9 +409,11 @@ void InstallerZipDownloadManager::urlSession(URLSession& session,
     LogError("download finish, no completion to call");
     return;
   }
-  // An error page is not the package: do not put it where the package goes.
+  // An error page is not the package: do not put it where the package goes,
+  // and drop it before the caller hears of the failure.
   if (const auto response = downloadTask.response(); response && !response->isSuccess()) {
     LogError("download finish, error: HTTP status " + std::to_string(response->statusCode));
+    ::unlink(location.c_str());
     return completion(fail(InstallerZipDownloadError::downloadZipError));
   }
   if (!isRegularFile(location)) {
