@@ -213,8 +213,6 @@ void Cask::onExit() {
   g_terminated = true;
 }
 
-bool Cask::isUsable() const { return !m_terminated; }
-
 bool Cask::isWritable() const {
   return !m_terminated && !m_needsLoad && !m_undecodable && m_writer != nullptr &&
          m_dataFile->isFileValid() && m_metaMapping->isFileValid();

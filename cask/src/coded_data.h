@@ -120,7 +120,6 @@ class CodedOutputData {
   void seek(size_t n);
   void setPosition(size_t position);
   [[nodiscard]] size_t position() const { return position_; }
-  [[nodiscard]] uint8_t* curWritePointer() const { return data_ + position_; }
 
  private:
   uint8_t* data_;

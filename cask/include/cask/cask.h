@@ -276,7 +276,6 @@ class Cask {
   void doClearAll();
   void resetWriter();
   bool isWritable() const;
-  bool isUsable() const;
   size_t indexSize() const;
   void syncFiles(SyncFlag flag);
 
