@@ -236,6 +236,9 @@ class Cask {
   static bool backupOne(const std::string& srcDataPath, const std::string& dstDataPath);
   static bool restoreOne(const std::string& srcDataPath, const std::string& dstDataPath);
   static size_t backupOrRestoreAll(const std::string& srcDir, const std::string& dstDir, bool restore);
+  // The same for a root directory and its special-character subdirectory;
+  // 1 when the two are one directory.
+  static size_t backupOrRestoreTree(const std::string& srcDir, const std::string& dstDir, bool restore);
 
   // Loading (cask_load.cpp). Requires: m_threadLock held.
   void checkLoadData();
