@@ -485,6 +485,14 @@ void runSuite(const std::vector<EngineEntry>& engines, Durability durability, si
        churnOps);
 }
 
+// Creates a crash-safe store in `dir` holding `keys` small values, untimed.
+void createStore(const EngineEntry& entry, const std::string& dir, size_t keys) {
+  auto engine = entry.make();
+  engine->open(dir, Durability::CrashSafe);
+  fillAll(*engine, keys, ValueKind::Small);
+  engine->close();
+}
+
 // Opens a store of `keys` keys and reads one value, `rounds` times.
 void coldOpen(const std::vector<EngineEntry>& engines, size_t keys, size_t rounds) {
   std::vector<Result> results;
@@ -492,12 +500,7 @@ void coldOpen(const std::vector<EngineEntry>& engines, size_t keys, size_t round
     Result result;
     result.engine = entry.name;
     const std::string dir = freshDir(entry.name);
-    {
-      auto engine = entry.make();
-      engine->open(dir, Durability::CrashSafe);
-      fillAll(*engine, keys, ValueKind::Small);
-      engine->close();
-    }
+    createStore(entry, dir, keys);
     Recorder recorder(rounds);
     const auto start = Clock::now();
     for (size_t r = 0; r < rounds; ++r) {
@@ -524,12 +527,8 @@ void multiProcess(const std::vector<EngineEntry>& engines, size_t writers, size_
     Result result;
     result.engine = entry.name;
     const std::string dir = freshDir(entry.name);
-    {
-      // Create the files once so the writers only open them.
-      auto engine = entry.make();
-      engine->open(dir, Durability::CrashSafe);
-      engine->close();
-    }
+    // Create the files once so the writers only open them.
+    createStore(entry, dir, 0);
     std::vector<std::pair<pid_t, int>> children;
     const auto start = Clock::now();
     for (size_t w = 0; w < writers; ++w) {
