@@ -240,6 +240,12 @@ class Cask {
   // 1 when the two are one directory.
   static size_t backupOrRestoreTree(const std::string& srcDir, const std::string& dstDir, bool restore);
 
+  // Getters (cask.cpp, the only user). Takes the locks, looks `key` up and
+  // hands its stored bytes to `decode`. False when the key is missing or
+  // `decode` throws (the error is logged).
+  template <typename Decode>
+  bool readValue(std::string_view key, Decode&& decode);
+
   // Loading (cask_load.cpp). Requires: m_threadLock held.
   void checkLoadData();
   void loadFromFile();
@@ -259,10 +265,6 @@ class Cask {
 
   // Writing (cask_write.cpp). Requires: m_threadLock held.
   RvBuffer getDataForKey(std::string_view key);
-  // Takes the locks, looks `key` up and hands its stored bytes to `decode`.
-  // False when the key is missing or `decode` throws (the error is logged).
-  template <typename Decode>
-  bool readValue(std::string_view key, Decode&& decode);
   bool setDataForKey(std::span<const uint8_t> data, std::string_view key, bool isDataHolder);
   bool removeDataForKey(std::string_view key);
   struct AppendResult;
