@@ -198,16 +198,18 @@ class LmdbEngine final : public Engine {
   MDB_txn* read_ = nullptr;
 };
 
-// --- LevelDB ------------------------------------------------------------------------
+// --- LevelDB and RocksDB -----------------------------------------------------------
 
-class LevelDbEngine final : public Engine {
+// RocksDB keeps LevelDB's API, so one engine serves both.
+template <typename DB, typename Options, typename ReadOptions, typename WriteOptions>
+class SortedTableEngine final : public Engine {
  public:
   bool open(const std::string& dir, Durability durability) override {
-    leveldb::Options options;
+    Options options;
     options.create_if_missing = true;
     write_.sync = durability == Durability::Synced;
-    leveldb::DB* db = nullptr;
-    if (!leveldb::DB::Open(options, dir, &db).ok()) return false;
+    DB* db = nullptr;
+    if (!DB::Open(options, dir, &db).ok()) return false;
     db_.reset(db);
     return true;
   }
@@ -216,42 +218,19 @@ class LevelDbEngine final : public Engine {
     return db_->Put(write_, key, value).ok();
   }
   bool get(const std::string& key, ValueKind, std::string& out) override {
-    return db_->Get(leveldb::ReadOptions(), key, &out).ok();
+    return db_->Get(ReadOptions(), key, &out).ok();
   }
   bool remove(const std::string& key) override { return db_->Delete(write_, key).ok(); }
 
  private:
-  std::unique_ptr<leveldb::DB> db_;
-  leveldb::WriteOptions write_;
+  std::unique_ptr<DB> db_;
+  WriteOptions write_;
 };
 
-// --- RocksDB --------------------------------------------------------------------------
-
-class RocksDbEngine final : public Engine {
- public:
-  bool open(const std::string& dir, Durability durability) override {
-    rocksdb::Options options;
-    options.create_if_missing = true;
-    write_.sync = durability == Durability::Synced;
-    write_.disableWAL = false;
-    rocksdb::DB* db = nullptr;
-    if (!rocksdb::DB::Open(options, dir, &db).ok()) return false;
-    db_.reset(db);
-    return true;
-  }
-  void close() override { db_.reset(); }
-  bool put(const std::string& key, const std::string& value, ValueKind) override {
-    return db_->Put(write_, key, value).ok();
-  }
-  bool get(const std::string& key, ValueKind, std::string& out) override {
-    return db_->Get(rocksdb::ReadOptions(), key, &out).ok();
-  }
-  bool remove(const std::string& key) override { return db_->Delete(write_, key).ok(); }
-
- private:
-  std::unique_ptr<rocksdb::DB> db_;
-  rocksdb::WriteOptions write_;
-};
+using LevelDbEngine =
+    SortedTableEngine<leveldb::DB, leveldb::Options, leveldb::ReadOptions, leveldb::WriteOptions>;
+using RocksDbEngine =
+    SortedTableEngine<rocksdb::DB, rocksdb::Options, rocksdb::ReadOptions, rocksdb::WriteOptions>;
 
 // --- SQLite -------------------------------------------------------------------------------
 
@@ -367,6 +346,15 @@ std::string freshDir(const std::string& name) {
   return dir;
 }
 
+// Takes the figures of a finished workload, then removes its files.
+void finish(Result& result, Recorder& recorder, double seconds, const std::string& dir) {
+  result.opsPerSecond = static_cast<double>(recorder.count()) / seconds;
+  result.p99Micros = recorder.p99Micros();
+  result.failures = recorder.failures();
+  result.fileBytes = directoryBytes(dir);
+  fs::remove_all(dir);
+}
+
 // prepare: fills the engine untimed. body: the timed operations.
 Result run(const EngineEntry& entry, Durability durability, const std::function<void(Engine&)>& prepare,
            const std::function<void(Engine&, Recorder&)>& body, size_t expectedOps) {
@@ -384,11 +372,7 @@ Result run(const EngineEntry& entry, Durability durability, const std::function<
   body(*engine, recorder);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   engine->close();
-  result.opsPerSecond = static_cast<double>(recorder.count()) / seconds;
-  result.p99Micros = recorder.p99Micros();
-  result.failures = recorder.failures();
-  result.fileBytes = directoryBytes(dir);
-  fs::remove_all(dir);
+  finish(result, recorder, seconds, dir);
   return result;
 }
 
@@ -501,6 +485,14 @@ void runSuite(const std::vector<EngineEntry>& engines, Durability durability, si
        churnOps);
 }
 
+// Creates a crash-safe store in `dir` holding `keys` small values, untimed.
+void createStore(const EngineEntry& entry, const std::string& dir, size_t keys) {
+  auto engine = entry.make();
+  engine->open(dir, Durability::CrashSafe);
+  fillAll(*engine, keys, ValueKind::Small);
+  engine->close();
+}
+
 // Opens a store of `keys` keys and reads one value, `rounds` times.
 void coldOpen(const std::vector<EngineEntry>& engines, size_t keys, size_t rounds) {
   std::vector<Result> results;
@@ -508,12 +500,7 @@ void coldOpen(const std::vector<EngineEntry>& engines, size_t keys, size_t round
     Result result;
     result.engine = entry.name;
     const std::string dir = freshDir(entry.name);
-    {
-      auto engine = entry.make();
-      engine->open(dir, Durability::CrashSafe);
-      fillAll(*engine, keys, ValueKind::Small);
-      engine->close();
-    }
+    createStore(entry, dir, keys);
     Recorder recorder(rounds);
     const auto start = Clock::now();
     for (size_t r = 0; r < rounds; ++r) {
@@ -525,12 +512,7 @@ void coldOpen(const std::vector<EngineEntry>& engines, size_t keys, size_t round
         return ok;
       });
     }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    result.opsPerSecond = static_cast<double>(rounds) / seconds;
-    result.p99Micros = recorder.p99Micros();
-    result.failures = recorder.failures();
-    result.fileBytes = directoryBytes(dir);
-    fs::remove_all(dir);
+    finish(result, recorder, std::chrono::duration<double>(Clock::now() - start).count(), dir);
     results.push_back(result);
   }
   print("open a " + std::to_string(keys) + "-key store and read one value (opens/s) [crash-safe]", results,
@@ -545,12 +527,8 @@ void multiProcess(const std::vector<EngineEntry>& engines, size_t writers, size_
     Result result;
     result.engine = entry.name;
     const std::string dir = freshDir(entry.name);
-    {
-      // Create the files once so the writers only open them.
-      auto engine = entry.make();
-      engine->open(dir, Durability::CrashSafe);
-      engine->close();
-    }
+    // Create the files once so the writers only open them.
+    createStore(entry, dir, 0);
     std::vector<std::pair<pid_t, int>> children;
     const auto start = Clock::now();
     for (size_t w = 0; w < writers; ++w) {

@@ -49,8 +49,6 @@ void AESCrypt::resetIV(const void* iv, size_t ivLength) {
   }
 }
 
-void AESCrypt::getKey(void* output) const { std::memcpy(output, m_keyBytes, kAESKeyLength); }
-
 std::string AESCrypt::keyString() const {
   const auto* end = std::find(m_keyBytes, m_keyBytes + kAESKeyLength, 0);
   return std::string(reinterpret_cast<const char*>(m_keyBytes), reinterpret_cast<const char*>(end));

@@ -33,7 +33,6 @@ class AESCrypt {
   ~AESCrypt();
 
   void resetIV(const void* iv = nullptr, size_t ivLength = 0);
-  void getKey(void* output) const;
   // The key up to its first zero byte (at most 16 bytes).
   [[nodiscard]] std::string keyString() const;
 

@@ -213,8 +213,6 @@ void Cask::onExit() {
   g_terminated = true;
 }
 
-bool Cask::isUsable() const { return !m_terminated; }
-
 bool Cask::isWritable() const {
   return !m_terminated && !m_needsLoad && !m_undecodable && m_writer != nullptr &&
          m_dataFile->isFileValid() && m_metaMapping->isFileValid();
@@ -301,37 +299,29 @@ bool Cask::setRaw(std::span<const uint8_t> value, std::string_view key) {
 
 // --- typed getters -------------------------------------------------------
 
-namespace {
-
-template <typename T>
-T getScalar(Cask* /*unused*/, std::string_view key, T defaultValue, bool* hasValue, const RvBuffer& bytes) {
-  if (key.empty() || bytes.empty()) {
-    if (hasValue != nullptr) *hasValue = false;
-    return defaultValue;
-  }
+template <typename Decode>
+bool Cask::readValue(std::string_view key, Decode&& decode) {
+  if (key.empty()) return false;
+  ScopedLock<ThreadLock> lock(m_threadLock.get());
+  ScopedLock<InterProcessLock> processLock(m_sharedLock.get());
+  const RvBuffer bytes = getDataForKey(key);
+  if (bytes.empty()) return false;
   try {
-    T value = decodeScalar<T>(bytes);
-    if (hasValue != nullptr) *hasValue = true;
-    return value;
+    decode(bytes);
+    return true;
   } catch (const std::exception& e) {
     CaskError("%s", e.what());
-    if (hasValue != nullptr) *hasValue = false;
-    return defaultValue;
+    return false;
   }
 }
 
-}  // namespace
-
 #define CASK_SCALAR_GETTER(Name, Type)                                                     \
   Type Cask::Name(std::string_view key, Type defaultValue, bool* hasValue) {               \
-    if (key.empty()) {                                                                     \
-      if (hasValue != nullptr) *hasValue = false;                                          \
-      return defaultValue;                                                                 \
-    }                                                                                      \
-    ScopedLock<ThreadLock> lock(m_threadLock.get());                                       \
-    ScopedLock<InterProcessLock> processLock(m_sharedLock.get());                         \
-    const RvBuffer bytes = getDataForKey(key);                                             \
-    return getScalar<Type>(this, key, defaultValue, hasValue, bytes);                      \
+    Type value = defaultValue;                                                             \
+    const bool found =                                                                     \
+        readValue(key, [&](const RvBuffer& bytes) { value = decodeScalar<Type>(bytes); }); \
+    if (hasValue != nullptr) *hasValue = found;                                            \
+    return value;                                                                          \
   }
 
 CASK_SCALAR_GETTER(getBool, bool)
@@ -344,41 +334,27 @@ CASK_SCALAR_GETTER(getDouble, double)
 #undef CASK_SCALAR_GETTER
 
 std::optional<std::string> Cask::getString(std::string_view key) {
-  if (key.empty()) return std::nullopt;
-  ScopedLock<ThreadLock> lock(m_threadLock.get());
-  ScopedLock<InterProcessLock> processLock(m_sharedLock.get());
-  const RvBuffer bytes = getDataForKey(key);
-  if (bytes.empty()) return std::nullopt;
-  try {
-    return CodedInputData(bytes.span()).readString();
-  } catch (const std::exception& e) {
-    CaskError("%s", e.what());
-    return std::nullopt;
-  }
+  std::optional<std::string> result;
+  readValue(key,
+            [&](const RvBuffer& bytes) { result = CodedInputData(bytes.span()).readString(); });
+  return result;
 }
 
 std::optional<std::vector<uint8_t>> Cask::getBytes(std::string_view key) {
-  if (key.empty()) return std::nullopt;
-  ScopedLock<ThreadLock> lock(m_threadLock.get());
-  ScopedLock<InterProcessLock> processLock(m_sharedLock.get());
-  const RvBuffer bytes = getDataForKey(key);
-  if (bytes.empty()) return std::nullopt;
-  try {
+  std::optional<std::vector<uint8_t>> result;
+  readValue(key, [&](const RvBuffer& bytes) {
     const RvBuffer value = CodedInputData(bytes.span()).readData();
-    return std::vector<uint8_t>(value.data(), value.data() + value.length());
-  } catch (const std::exception& e) {
-    CaskError("%s", e.what());
-    return std::nullopt;
-  }
+    result.emplace(value.data(), value.data() + value.length());
+  });
+  return result;
 }
 
 std::optional<std::vector<uint8_t>> Cask::getRaw(std::string_view key) {
-  if (key.empty()) return std::nullopt;
-  ScopedLock<ThreadLock> lock(m_threadLock.get());
-  ScopedLock<InterProcessLock> processLock(m_sharedLock.get());
-  const RvBuffer bytes = getDataForKey(key);
-  if (bytes.empty()) return std::nullopt;
-  return std::vector<uint8_t>(bytes.data(), bytes.data() + bytes.length());
+  std::optional<std::vector<uint8_t>> result;
+  readValue(key, [&](const RvBuffer& bytes) {
+    result.emplace(bytes.data(), bytes.data() + bytes.length());
+  });
+  return result;
 }
 
 size_t Cask::getValueSize(std::string_view key, bool actualSize) {

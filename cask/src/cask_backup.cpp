@@ -209,30 +209,26 @@ size_t Cask::backupOrRestoreAll(const std::string& srcDir, const std::string& ds
   return count;
 }
 
+size_t Cask::backupOrRestoreTree(const std::string& srcDir, const std::string& dstDir, bool restore) {
+  if (srcDir == dstDir) return 1;
+  size_t count = backupOrRestoreAll(srcDir, dstDir, restore);
+  const std::string special = srcDir + "/" + kSpecialCharacterDirectoryName;
+  if (isFileExist(special)) {
+    count += backupOrRestoreAll(special, dstDir + "/" + kSpecialCharacterDirectoryName, restore);
+  }
+  return count;
+}
+
 size_t Cask::backupAllToDirectory(const std::string& dstDir, const std::string* srcDir) {
   if (dstDir.empty()) return 0;
   const std::string root = trimmedDirectory(srcDir != nullptr && !srcDir->empty() ? *srcDir : rootDir());
-  const std::string target = trimmedDirectory(dstDir);
-  if (target == root) return 1;
-  size_t count = backupOrRestoreAll(root, target, false);
-  const std::string special = root + "/" + kSpecialCharacterDirectoryName;
-  if (isFileExist(special)) {
-    count += backupOrRestoreAll(special, target + "/" + kSpecialCharacterDirectoryName, false);
-  }
-  return count;
+  return backupOrRestoreTree(root, trimmedDirectory(dstDir), false);
 }
 
 size_t Cask::restoreAllFromDirectory(const std::string& srcDir, const std::string* dstDir) {
   if (srcDir.empty()) return 0;
   const std::string root = trimmedDirectory(dstDir != nullptr && !dstDir->empty() ? *dstDir : rootDir());
-  const std::string source = trimmedDirectory(srcDir);
-  if (source == root) return 1;
-  size_t count = backupOrRestoreAll(source, root, true);
-  const std::string special = source + "/" + kSpecialCharacterDirectoryName;
-  if (isFileExist(special)) {
-    count += backupOrRestoreAll(special, root + "/" + kSpecialCharacterDirectoryName, true);
-  }
-  return count;
+  return backupOrRestoreTree(trimmedDirectory(srcDir), root, true);
 }
 
 bool Cask::isFileValid(const std::string& mmapID, const std::string* rootPath) {

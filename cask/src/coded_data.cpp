@@ -48,19 +48,7 @@ uint8_t CodedInputData::readRawByte() {
   return data_[position_++];
 }
 
-int32_t CodedInputData::readRawVarint32() {
-  uint32_t result = 0;
-  for (int shift = 0; shift < 35; shift += 7) {
-    const uint8_t byte = readRawByte();
-    result |= static_cast<uint32_t>(byte & 0x7f) << shift;
-    if ((byte & 0x80) == 0) return static_cast<int32_t>(result);
-  }
-  // The tail of a sign-extended negative value.
-  for (int i = 0; i < 5; ++i) {
-    if ((readRawByte() & 0x80) == 0) return static_cast<int32_t>(result);
-  }
-  throw std::invalid_argument("InvalidProtocolBuffer malformed varint32");
-}
+int32_t CodedInputData::readRawVarint32() { return readVarint32From(*this); }
 
 int64_t CodedInputData::readRawVarint64() {
   uint64_t result = 0;
@@ -87,13 +75,17 @@ uint64_t CodedInputData::readRawLittleEndian64() {
 float CodedInputData::readFloat() { return std::bit_cast<float>(readRawLittleEndian32()); }
 double CodedInputData::readDouble() { return std::bit_cast<double>(readRawLittleEndian64()); }
 
-int32_t CodedInputData::readLength() {
-  const int32_t length = readRawVarint32();
+int32_t checkedLength(int32_t length, size_t remaining) {
   if (length < 0) throw std::length_error("InvalidProtocolBuffer negativeSize");
-  if (static_cast<size_t>(length) > size_ - position_) {
+  if (static_cast<size_t>(length) > remaining) {
     throw std::out_of_range("InvalidProtocolBuffer truncatedMessage");
   }
   return length;
+}
+
+int32_t CodedInputData::readLength() {
+  const int32_t length = readRawVarint32();
+  return checkedLength(length, size_ - position_);
 }
 
 std::string CodedInputData::readString() {

@@ -10,6 +10,7 @@
 //   in.readRawVarint32();                // 300
 #include <cstdint>
 #include <span>
+#include <stdexcept>
 #include <string>
 
 #include "rv_buffer.h"
@@ -21,6 +22,25 @@ namespace cask {
 [[nodiscard]] uint32_t pbUInt64Size(uint64_t value);
 // A negative int32 is sign-extended and takes 10 bytes.
 [[nodiscard]] uint32_t pbInt32Size(int32_t value);
+
+// Decodes a varint32 from `reader.readRawByte()`; the plain and the decrypting
+// reader share it. A negative value arrives sign-extended to ten bytes.
+template <typename Reader>
+[[nodiscard]] int32_t readVarint32From(Reader& reader) {
+  uint32_t result = 0;
+  for (int shift = 0; shift < 35; shift += 7) {
+    const uint8_t byte = reader.readRawByte();
+    result |= static_cast<uint32_t>(byte & 0x7f) << shift;
+    if ((byte & 0x80) == 0) return static_cast<int32_t>(result);
+  }
+  for (int i = 0; i < 5; ++i) {
+    if ((reader.readRawByte() & 0x80) == 0) return static_cast<int32_t>(result);
+  }
+  throw std::invalid_argument("InvalidProtocolBuffer malformed varint32");
+}
+// `length` as read from a length prefix; throws unless it is non-negative and
+// fits the `remaining` bytes.
+[[nodiscard]] int32_t checkedLength(int32_t length, size_t remaining);
 
 // Where one pair of a plain store lies, relative to the content start.
 struct KeyValueHolder {
@@ -100,7 +120,6 @@ class CodedOutputData {
   void seek(size_t n);
   void setPosition(size_t position);
   [[nodiscard]] size_t position() const { return position_; }
-  [[nodiscard]] uint8_t* curWritePointer() const { return data_ + position_; }
 
  private:
   uint8_t* data_;

@@ -70,35 +70,17 @@ void CodedInputDataCrypt::skipBytes(size_t length) {
 }
 
 uint8_t CodedInputDataCrypt::readRawByte() {
-  if (position_ == size_) {
-    throw std::out_of_range("reach end, m_position: " + std::to_string(position_) +
-                            ", m_size: " + std::to_string(size_));
-  }
+  // decryptInto() throws at the end.
   uint8_t byte = 0;
   decryptInto(&byte, 1);
   return byte;
 }
 
-int32_t CodedInputDataCrypt::readRawVarint32() {
-  uint32_t result = 0;
-  for (int shift = 0; shift < 35; shift += 7) {
-    const uint8_t byte = readRawByte();
-    result |= static_cast<uint32_t>(byte & 0x7f) << shift;
-    if ((byte & 0x80) == 0) return static_cast<int32_t>(result);
-  }
-  for (int i = 0; i < 5; ++i) {
-    if ((readRawByte() & 0x80) == 0) return static_cast<int32_t>(result);
-  }
-  throw std::invalid_argument("InvalidProtocolBuffer malformed varint32");
-}
+int32_t CodedInputDataCrypt::readRawVarint32() { return readVarint32From(*this); }
 
 int32_t CodedInputDataCrypt::readLength() {
   const int32_t length = readRawVarint32();
-  if (length < 0) throw std::length_error("InvalidProtocolBuffer negativeSize");
-  if (static_cast<size_t>(length) > size_ - position_) {
-    throw std::out_of_range("InvalidProtocolBuffer truncatedMessage");
-  }
-  return length;
+  return checkedLength(length, size_ - position_);
 }
 
 std::string CodedInputDataCrypt::readPair(KeyValueHolderCrypt& holder) {

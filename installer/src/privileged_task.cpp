@@ -83,7 +83,7 @@ std::shared_ptr<RkPrivilegedTask> RkPrivilegedTask::launchedPrivilegedTaskWithLa
   return task;
 }
 
-RkPrivilegedTask::OSStatus RkPrivilegedTask::launch() {
+std::optional<RkPrivilegedTask::OSStatus> RkPrivilegedTask::launchRefusal() const {
   if (isRunning_) {
     consoleLog("Task already running: " + description());
     return 0;
@@ -92,6 +92,11 @@ RkPrivilegedTask::OSStatus RkPrivilegedTask::launch() {
     consoleLog("AuthorizationExecuteWithPrivileges() function not available on this system");
     return kFunctionUnavailable;
   }
+  return std::nullopt;
+}
+
+RkPrivilegedTask::OSStatus RkPrivilegedTask::launch() {
+  if (const auto refusal = launchRefusal()) return *refusal;
   privileged::Authorization authorization;
   const OSStatus status = privileged::authorizeAdministrator(launchPath_, authorization);
   if (status != privileged::kErrAuthorizationSuccess) return status;
@@ -100,14 +105,7 @@ RkPrivilegedTask::OSStatus RkPrivilegedTask::launch() {
 
 RkPrivilegedTask::OSStatus RkPrivilegedTask::launchWithAuthorization(
     const privileged::Authorization& authorization) {
-  if (isRunning_) {
-    consoleLog("Task already running: " + description());
-    return 0;
-  }
-  if (!authorizationFunctionAvailable()) {
-    consoleLog("AuthorizationExecuteWithPrivileges() function not available on this system");
-    return kFunctionUnavailable;
-  }
+  if (const auto refusal = launchRefusal()) return *refusal;
   privileged::PrivilegedChild child;
   const OSStatus status = privileged::executeWithPrivileges(authorization, launchPath_, arguments_,
                                                             currentDirectoryPath_, child);

@@ -236,6 +236,15 @@ class Cask {
   static bool backupOne(const std::string& srcDataPath, const std::string& dstDataPath);
   static bool restoreOne(const std::string& srcDataPath, const std::string& dstDataPath);
   static size_t backupOrRestoreAll(const std::string& srcDir, const std::string& dstDir, bool restore);
+  // The same for a root directory and its special-character subdirectory;
+  // 1 when the two are one directory.
+  static size_t backupOrRestoreTree(const std::string& srcDir, const std::string& dstDir, bool restore);
+
+  // Getters (cask.cpp, the only user). Takes the locks, looks `key` up and
+  // hands its stored bytes to `decode`. False when the key is missing or
+  // `decode` throws (the error is logged).
+  template <typename Decode>
+  bool readValue(std::string_view key, Decode&& decode);
 
   // Loading (cask_load.cpp). Requires: m_threadLock held.
   void checkLoadData();
@@ -272,7 +281,6 @@ class Cask {
   void doClearAll();
   void resetWriter();
   bool isWritable() const;
-  bool isUsable() const;
   size_t indexSize() const;
   void syncFiles(SyncFlag flag);
 

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,8 @@ class RkPrivilegedTask : public std::enable_shared_from_this<RkPrivilegedTask> {
  private:
   RkPrivilegedTask() = default;
   [[nodiscard]] std::string baseDescription() const;
+  // The status to return, logged, when the task may not start now.
+  [[nodiscard]] std::optional<OSStatus> launchRefusal() const;
   void pollStatus();
   void finish(int32_t status);
 
