@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -272,14 +273,21 @@ void JotterAppender::WriteAsync(const JotterInfo_t* info, const char* log) {
 
   vela::comm::ScopedLock lock(bufferMutex_);
   if (!lock.islocked() || !buffer_) return;
-  if (blocked_) {
-    // Let the flush thread make room rather than drop the record.
+  // Let the flush thread make room rather than drop the record. Other writers
+  // may fill the room again before this one gets the lock back, so wait until
+  // there is room or the overall wait is spent.
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDrainWaitMs);
+  while (blocked_ && !closed_) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          giveUp - std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0) break;
     lock.unlock();
     Flush();
     {
       vela::comm::ScopedLock wait(drained_.mutex());
       if (wait.islocked()) {
-        drained_.wait(wait, kDrainWaitMs, [this] { return !blocked_ || closed_; });
+        drained_.wait(wait, left, [this] { return !blocked_ || closed_; });
       }
     }
     if (!lock.lock() || !buffer_) return;
