@@ -40,7 +40,9 @@ std::optional<bool> tolerantValue(const nlohmann::json& member) {
 
 bool textBoolValue(std::string_view text) {
   std::size_t i = 0;
-  auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; };
+  auto isSpace = [](char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+  };
   while (i < text.size() && isSpace(text[i])) ++i;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
   while (i < text.size() && text[i] == '0') ++i;

@@ -43,8 +43,9 @@ TEST_F(InPlaceSort, ByOneTwoAndThreeKeys) {
   ext::sortBy(people_, &Person::name, &Person::age);
   EXPECT_THAT(people_, ElementsAre(Person{"Ann", 35}, Person{"Ann", 40}, Person{"Bob", 30},
                                    Person{"Cy", 20}));
-  ext::sortBy(people_, [](const Person& p) { return p.name.size(); }, &Person::name,
-              [](const Person& p) { return -p.age; });
+  ext::sortBy(
+      people_, [](const Person& p) { return p.name.size(); }, &Person::name,
+      [](const Person& p) { return -p.age; });
   EXPECT_THAT(people_, ElementsAre(Person{"Cy", 20}, Person{"Ann", 40}, Person{"Ann", 35},
                                    Person{"Bob", 30}));
 }
@@ -91,8 +92,8 @@ TEST(MakeRepeating, EvaluatesOncePerElement) {
   EXPECT_THAT(ext::makeRepeating<std::vector<int>>(next, 3), ElementsAre(1, 2, 3));
   EXPECT_EQ(calls, 3);
   EXPECT_TRUE(ext::makeRepeating<std::list<int>>(next, 0).empty());
-  EXPECT_TRUE(ext::makeRepeating<std::string>([&] { return static_cast<char>(++calls); }, -1)
-                  .empty());
+  EXPECT_TRUE(
+      ext::makeRepeating<std::string>([&] { return static_cast<char>(++calls); }, -1).empty());
   EXPECT_EQ(calls, 3);
 }
 
@@ -158,7 +159,8 @@ TEST(Removal, RemoveRandomElement) {
 TEST(Removal, FailingPredicateChangesNothing) {
   std::vector<int> numbers{1, 2, 3, 4};
   int calls = 0;
-  EXPECT_THROW((void)ext::removeFirstWhere(numbers, failOnCall(&calls, 3, false)), std::runtime_error);
+  EXPECT_THROW((void)ext::removeFirstWhere(numbers, failOnCall(&calls, 3, false)),
+               std::runtime_error);
   calls = 0;
   EXPECT_THROW(ext::keepWhile(numbers, failOnCall(&calls, 3, true)), std::runtime_error);
   EXPECT_THAT(numbers, ElementsAre(1, 2, 3, 4));

@@ -39,8 +39,8 @@ TEST(DecodeJson, AnyFailureGivesNothing) {
 class TolerantBool : public ::testing::Test {
  protected:
   static bool decode(const char* member) {
-    return ext::decodeBoolAsIntOrString(nlohmann::json::parse(std::string("{\"k\":") + member + "}"),
-                                        "k");
+    return ext::decodeBoolAsIntOrString(
+        nlohmann::json::parse(std::string("{\"k\":") + member + "}"), "k");
   }
   static std::optional<bool> decodeIfPresent(const char* json) {
     return ext::decodeBoolAsIntOrStringIfPresent(nlohmann::json::parse(json), "k");

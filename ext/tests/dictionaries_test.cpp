@@ -8,16 +8,17 @@
 #include <unordered_map>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 namespace {
 
+using ext::DynamicValue;
 using ::testing::ElementsAre;
 using ::testing::Optional;
 using ::testing::UnorderedElementsAre;
-using ext::DynamicValue;
 using Object = DynamicValue::Object;
 using Dictionary = std::unordered_map<std::string, int>;
 
@@ -87,8 +88,9 @@ TEST(DictionaryLowercase, KeysThatAreNotUtf8StayAsTheyAre) {
 
 TEST(DictionaryMapping, MapsKeysAndValues) {
   const Dictionary dictionary{{"a", 1}, {"b", 2}};
-  const auto mapped = ext::mapKeysAndValues(
-      dictionary, [](const std::string& k, int v) { return std::pair{v, k + k}; });
+  const auto mapped = ext::mapKeysAndValues(dictionary, [](const std::string& k, int v) {
+    return std::pair{v, k + k};
+  });
   EXPECT_EQ(mapped, (std::unordered_map<int, std::string>{{1, "aa"}, {2, "bb"}}));
   const auto compact = ext::compactMapKeysAndValues(
       dictionary, [](const std::string& k, int v) -> std::optional<std::pair<std::string, int>> {
@@ -109,8 +111,10 @@ TEST(DictionaryMapping, FailingTransformPassesOn) {
 
 TEST(DictionaryMappingDeathTest, DuplicateNewKeysAreReported) {
   const Dictionary dictionary{{"a", 1}, {"b", 2}};
-  EXPECT_DEATH((void)ext::mapKeysAndValues(
-                   dictionary, [](const std::string&, int v) { return std::pair{0, v}; }),
+  EXPECT_DEATH((void)ext::mapKeysAndValues(dictionary,
+                                           [](const std::string&, int v) {
+                                             return std::pair{0, v};
+                                           }),
                "same key");
 }
 
@@ -174,9 +178,8 @@ TEST(DictionaryJson, UnwritableDictionariesGiveNothing) {
   EXPECT_EQ(ext::jsonString(std::unordered_map<int, int>{{1, 1}}, false), std::nullopt);
   EXPECT_EQ(ext::jsonString(std::unordered_map<std::string, std::string>{{"a", "\xc3"}}, false),
             std::nullopt);
-  EXPECT_EQ(
-      ext::jsonString(std::unordered_map<std::string, std::uint64_t>{{"a", ~0ULL}}, false),
-      std::nullopt);
+  EXPECT_EQ(ext::jsonString(std::unordered_map<std::string, std::uint64_t>{{"a", ~0ULL}}, false),
+            std::nullopt);
 }
 
 TEST(DynamicJson, TopLevelMustBeAContainer) {
@@ -197,8 +200,7 @@ class DictionaryPath : public ::testing::Test {
     ext::setValueAtPath(map_, path, value);
   }
 
-  Map map_{{"user", Object{{"name", "Ann"}, {"tags", DynamicValue::Array{"x"}}}},
-           {"count", 3}};
+  Map map_{{"user", Object{{"name", "Ann"}, {"tags", DynamicValue::Array{"x"}}}}, {"count", 3}};
 };
 
 TEST_F(DictionaryPath, ReadsFollowNestedObjects) {

@@ -110,8 +110,10 @@ TEST_F(Interpolation, AbsentAppendsThePlaceholder) {
 
 TEST_F(Interpolation, PredicateDecidesBetweenValueAndPlaceholder) {
   auto above10 = [](int v) { return v > 10; };
-  ext::appendInterpolation(text_, std::optional<int>{5}, [&] { return placeholder(); }, above10);
-  ext::appendInterpolation(text_, std::optional<int>{15}, [&] { return placeholder(); }, above10);
+  ext::appendInterpolation(
+      text_, std::optional<int>{5}, [&] { return placeholder(); }, above10);
+  ext::appendInterpolation(
+      text_, std::optional<int>{15}, [&] { return placeholder(); }, above10);
   EXPECT_EQ(text_, "n=-15");
   EXPECT_EQ(placeholderCalls_, 1);
 }

@@ -77,9 +77,9 @@ TEST(SequenceFailures, CountWherePassesTheFailureOnAfterThreeCalls) {
 TEST(SequenceFailures, ForEachWhereCallsNoBodyWhenThePredicateFailsLate) {
   int calls = 0;
   int bodies = 0;
-  EXPECT_THROW(ext::forEachWhere(std::vector{1, 2, 3}, FailingPredicate{&calls, 3},
-                                 [&](int) { ++bodies; }),
-               std::runtime_error);
+  EXPECT_THROW(
+      ext::forEachWhere(std::vector{1, 2, 3}, FailingPredicate{&calls, 3}, [&](int) { ++bodies; }),
+      std::runtime_error);
   EXPECT_EQ(bodies, 0);
 }
 
@@ -119,7 +119,9 @@ TEST(SequenceMatches, SingleStopsAtTheSecondMatch) {
 TEST(SequenceMatches, FirstWhereEqualsTakesMemberPointersAndFunctions) {
   const std::vector<Person> people{{"Ann", 30}, {"Bob", 25}, {"Cy", 25}};
   EXPECT_EQ(ext::firstWhereEquals(people, &Person::age, 25)->name, "Bob");
-  EXPECT_EQ(ext::firstWhereEquals(people, [](const Person& p) { return p.name.size(); }, 2u)->name,
+  EXPECT_EQ(ext::firstWhereEquals(
+                people, [](const Person& p) { return p.name.size(); }, 2u)
+                ->name,
             "Cy");
   EXPECT_EQ(ext::firstWhereEquals(people, &Person::age, 99), std::nullopt);
 }
@@ -183,9 +185,9 @@ class SequenceSort : public ::testing::Test {
 };
 
 TEST_F(SequenceSort, ByNameThenAge) {
-  EXPECT_THAT(ext::sortedBy(people_, &Person::name, &Person::age),
-              ElementsAre(Person{"Ann", 35}, Person{"Ann", 40}, Person{"Bob", 30},
-                          Person{"Cy", 20}));
+  EXPECT_THAT(
+      ext::sortedBy(people_, &Person::name, &Person::age),
+      ElementsAre(Person{"Ann", 35}, Person{"Ann", 40}, Person{"Bob", 30}, Person{"Cy", 20}));
 }
 
 TEST_F(SequenceSort, ThreeKeysAndTransforms) {
@@ -246,8 +248,8 @@ TEST(SequenceSortRobustness, NanKeysAndLyingComparisonsStayInBounds) {
   EXPECT_EQ(std::ranges::count_if(sorted, [](double v) { return std::isnan(v); }), 5);
 
   const std::vector<int> numbers{5, 3, 9, 1, 7, 2, 8, 4, 6, 0, 11, 13, 12, 10, 15, 14, 16};
-  const auto lying = ext::sortedWith(numbers, [](int v) { return v; },
-                                     [](int, int) { return true; });
+  const auto lying = ext::sortedWith(
+      numbers, [](int v) { return v; }, [](int, int) { return true; });
   EXPECT_THAT(lying, ::testing::UnorderedElementsAreArray(numbers));
 }
 

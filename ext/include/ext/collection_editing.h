@@ -36,12 +36,11 @@ namespace ext {
 // Containers that can insert and erase ranges.
 template <class C>
 concept RangeReplaceable = std::ranges::forward_range<C> && std::default_initializable<C> &&
-                           requires(C& c, std::ranges::iterator_t<C> position,
-                                    std::ranges::range_value_t<C> value) {
-                             c.insert(position, value);
-                             c.erase(position, position);
-                             c.push_back(value);
-                           };
+    requires(C& c, std::ranges::iterator_t<C> position, std::ranges::range_value_t<C> value) {
+  c.insert(position, value);
+  c.erase(position, position);
+  c.push_back(value);
+};
 
 namespace detail {
 
@@ -77,8 +76,7 @@ void sortWith(R& range, Key key, Comparison comparison) {
 
 // Sorts ascending by the first key, then the second, then the third.
 template <std::ranges::random_access_range R, class... Keys>
-  requires(sizeof...(Keys) >= 1 && sizeof...(Keys) <= 3)
-void sortBy(R& range, Keys... keys) {
+requires(sizeof...(Keys) >= 1 && sizeof...(Keys) <= 3) void sortBy(R& range, Keys... keys) {
   auto first = std::ranges::begin(range);
   const auto order = detail::stableOrder(
       static_cast<std::size_t>(std::ranges::distance(range)), [&](std::size_t a, std::size_t b) {
@@ -134,8 +132,7 @@ template <RangeReplaceable C>
 // Removes and returns the first element satisfying `predicate`; nothing, and
 // nothing removed, when none does.
 template <RangeReplaceable C, class Predicate>
-std::optional<std::ranges::range_value_t<C>> removeFirstWhere(C& collection,
-                                                              Predicate predicate) {
+std::optional<std::ranges::range_value_t<C>> removeFirstWhere(C& collection, Predicate predicate) {
   for (auto it = std::ranges::begin(collection); it != std::ranges::end(collection); ++it) {
     if (!std::invoke(predicate, *it)) continue;
     std::optional<std::ranges::range_value_t<C>> removed(std::move(*it));

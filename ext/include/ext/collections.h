@@ -94,7 +94,7 @@ template <std::ranges::input_range R>
 // `size` is below 1 or the collection is empty.
 template <std::ranges::forward_range R>
 [[nodiscard]] std::optional<std::vector<std::vector<RangeValue<R>>>> group(const R& collection,
-                                                                          std::ptrdiff_t size) {
+                                                                           std::ptrdiff_t size) {
   if (size < 1 || std::ranges::empty(collection)) return std::nullopt;
   std::vector<std::vector<RangeValue<R>>> chunks;
   auto start = std::ranges::begin(collection);
@@ -201,10 +201,9 @@ template <std::ranges::forward_range R, class Body>
 void forEachInParallel(R&& collection, Body&& body) {
   if constexpr (std::ranges::random_access_range<R>) {
     auto first = std::ranges::begin(collection);
-    detail::concurrentPerform(static_cast<std::size_t>(std::ranges::distance(collection)),
-                              [&](std::size_t i) {
-                                std::invoke(body, first[static_cast<std::ptrdiff_t>(i)]);
-                              });
+    detail::concurrentPerform(
+        static_cast<std::size_t>(std::ranges::distance(collection)),
+        [&](std::size_t i) { std::invoke(body, first[static_cast<std::ptrdiff_t>(i)]); });
   } else {
     std::vector<std::ranges::iterator_t<R>> positions;
     for (auto it = std::ranges::begin(collection); it != std::ranges::end(collection); ++it) {
@@ -218,7 +217,7 @@ void forEachInParallel(R&& collection, Body&& body) {
 // The mean of integer elements as a double; 0.0 when empty. The sum is taken
 // in the element type: an overflow there is a programming error.
 template <std::ranges::input_range R>
-  requires std::integral<RangeValue<R>>
+requires std::integral<RangeValue<R>>
 [[nodiscard]] double average(R&& collection) {
   RangeValue<R> total{};
   std::size_t count = 0;
@@ -232,7 +231,7 @@ template <std::ranges::input_range R>
 
 // The mean of floating-point elements in their own type; zero when empty.
 template <std::ranges::input_range R>
-  requires std::floating_point<RangeValue<R>>
+requires std::floating_point<RangeValue<R>>
 [[nodiscard]] RangeValue<R> average(R&& collection) {
   RangeValue<R> total{};
   std::size_t count = 0;
@@ -247,7 +246,7 @@ template <std::ranges::input_range R>
 // The last element whose key equals `value`, searched from the end.
 template <std::ranges::bidirectional_range R, class Key, class Value>
 [[nodiscard]] std::optional<RangeValue<R>> lastWhereEquals(const R& collection, Key key,
-                                                          const Value& value) {
+                                                           const Value& value) {
   return firstWhereEquals(collection | std::views::reverse, std::move(key), value);
 }
 
@@ -281,7 +280,7 @@ void safeSwap(std::vector<T>& vector, std::ptrdiff_t from, std::ptrdiff_t to) {
 // The elements whose keys appear in `order` first, in that order (a key listed
 // twice counts at its later position), then the rest, in their own order.
 template <class T, class K, class Key>
-  requires Hashable<K>
+requires Hashable<K>
 [[nodiscard]] std::vector<T> sortedLike(const std::vector<T>& vector, const std::vector<K>& order,
                                         Key key) {
   std::unordered_map<K, std::size_t> rank;
@@ -305,9 +304,8 @@ std::vector<T>& removeAll(std::vector<T>& vector, const T& value) {
 // Removes every element that `values` contains; an empty `values` changes nothing.
 template <class T>
 std::vector<T>& removeAllOf(std::vector<T>& vector, const std::vector<T>& values) {
-  std::erase_if(vector, [&](const T& element) {
-    return std::ranges::find(values, element) != values.end();
-  });
+  std::erase_if(
+      vector, [&](const T& element) { return std::ranges::find(values, element) != values.end(); });
   return vector;
 }
 

@@ -77,7 +77,7 @@ std::optional<V> removeValueForRandomKey(std::unordered_map<K, V>& dictionary) {
 // The map's dynamic form: an Object when keys are texts and every value
 // converts, else nothing.
 template <class K, class V>
-  requires DynamicConvertible<V>
+requires DynamicConvertible<V>
 [[nodiscard]] std::optional<DynamicValue> toDynamic(const std::unordered_map<K, V>& dictionary) {
   if constexpr (std::same_as<K, std::string>) {
     return DynamicConversion<std::unordered_map<K, V>>::toDynamic(dictionary);
@@ -90,7 +90,7 @@ template <class K, class V>
 // keys are not texts, or a value has no JSON form (NaN, infinity, invalid
 // UTF-8, or a value that does not convert).
 template <class K, class V>
-  requires DynamicConvertible<V>
+requires DynamicConvertible<V>
 [[nodiscard]] std::optional<std::string> jsonString(const std::unordered_map<K, V>& dictionary,
                                                     bool prettify) {
   const std::optional<DynamicValue> dynamic = toDynamic(dictionary);
@@ -100,7 +100,7 @@ template <class K, class V>
 
 // The same JSON as bytes.
 template <class K, class V>
-  requires DynamicConvertible<V>
+requires DynamicConvertible<V>
 [[nodiscard]] std::optional<std::vector<std::uint8_t>> jsonData(
     const std::unordered_map<K, V>& dictionary, bool prettify) {
   const std::optional<std::string> text = jsonString(dictionary, prettify);
@@ -140,8 +140,8 @@ template <class K, class V, class Transform>
 template <class K, class V, class Transform>
 [[nodiscard]] auto compactMapKeysAndValues(const std::unordered_map<K, V>& dictionary,
                                            Transform transform) {
-  using Pair =
-      typename std::remove_cvref_t<std::invoke_result_t<Transform&, const K&, const V&>>::value_type;
+  using Pair = typename std::remove_cvref_t<
+      std::invoke_result_t<Transform&, const K&, const V&>>::value_type;
   std::vector<Pair> pairs;
   for (const auto& [key, value] : dictionary) {
     auto pair = std::invoke(transform, key, value);
@@ -202,7 +202,7 @@ void lowercaseAllKeys(std::unordered_map<std::string, V>& dictionary) {
 // for an empty path, a missing key, or a path through a value that is not a
 // dictionary.
 template <class K, class V>
-  requires DynamicConvertible<V>
+requires DynamicConvertible<V>
 [[nodiscard]] std::optional<DynamicValue> valueAtPath(const std::unordered_map<K, V>& dictionary,
                                                       std::span<const K> path) {
   if (path.empty()) return std::nullopt;
@@ -216,7 +216,8 @@ template <class K, class V>
       if (nested == nullptr) return std::nullopt;
       const auto member = nested->find(key);
       if (member == nested->end()) return std::nullopt;
-      current = member->second;
+      DynamicValue next = member->second;  // copied out before `current` lets go of it
+      current = std::move(next);
     }
     return current;
   } else {
@@ -232,7 +233,7 @@ template <class K, class V>
 // non-dictionary entry on the way (no dictionaries are created), or a changed
 // copy that no longer converts to V (the entry keeps its old value).
 template <class K, class V>
-  requires DynamicConvertible<V>
+requires DynamicConvertible<V>
 void setValueAtPath(std::unordered_map<K, V>& dictionary, std::span<const K> path,
                     const std::optional<DynamicValue>& value) {
   if (path.empty()) return;
@@ -260,7 +261,7 @@ void setValueAtPath(std::unordered_map<K, V>& dictionary, std::span<const K> pat
 // Reads the value at `path`, lets `change` edit it (it may also set or clear
 // it), then stores the result with setValueAtPath's rules.
 template <class K, class V, class Change>
-  requires DynamicConvertible<V>
+requires DynamicConvertible<V>
 void updateValueAtPath(std::unordered_map<K, V>& dictionary, std::span<const K> path,
                        Change change) {
   std::optional<DynamicValue> value = valueAtPath(dictionary, path);
@@ -270,14 +271,13 @@ void updateValueAtPath(std::unordered_map<K, V>& dictionary, std::span<const K> 
 
 // Braced paths: valueAtPath(d, {"a", "b"}).
 template <class V>
-  requires DynamicConvertible<V>
+requires DynamicConvertible<V>
 [[nodiscard]] std::optional<DynamicValue> valueAtPath(
-    const std::unordered_map<std::string, V>& dictionary,
-    std::initializer_list<std::string> path) {
+    const std::unordered_map<std::string, V>& dictionary, std::initializer_list<std::string> path) {
   return valueAtPath(dictionary, std::span<const std::string>(path.begin(), path.size()));
 }
 template <class V>
-  requires DynamicConvertible<V>
+requires DynamicConvertible<V>
 void setValueAtPath(std::unordered_map<std::string, V>& dictionary,
                     std::initializer_list<std::string> path,
                     const std::optional<DynamicValue>& value) {

@@ -39,8 +39,9 @@ class DynamicValue {
   // Any integer that fits in 64 signed bits; 64-bit unsigned values go
   // through DynamicConversion, which checks the range.
   template <std::integral T>
-    requires(!std::same_as<T, bool> && (std::is_signed_v<T> || sizeof(T) < sizeof(std::int64_t)))
-  DynamicValue(T value) : value_(static_cast<std::int64_t>(value)) {}
+  requires(!std::same_as<T, bool> && (std::is_signed_v<T> || sizeof(T) < sizeof(std::int64_t)))
+      DynamicValue(T value)
+      : value_(static_cast<std::int64_t>(value)) {}
   DynamicValue(double value) : value_(value) {}
   DynamicValue(float value) : value_(static_cast<double>(value)) {}
   DynamicValue(std::string value) : value_(std::move(value)) {}
@@ -114,8 +115,7 @@ struct DynamicConversion<bool> {
 
 // Integers convert only when the value fits the target type.
 template <std::integral T>
-  requires(!std::same_as<T, bool>)
-struct DynamicConversion<T> {
+requires(!std::same_as<T, bool>) struct DynamicConversion<T> {
   static std::optional<DynamicValue> toDynamic(T value) {
     if constexpr (std::is_unsigned_v<T> && sizeof(T) >= sizeof(std::int64_t)) {
       if (value > static_cast<T>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;

@@ -55,7 +55,7 @@ void assignIfPresent(std::optional<T>& target, const std::optional<T>& value) {
 // Only when `target` is empty: `target = make()`, whose result may itself be
 // empty. `make` is not called when `target` holds a value.
 template <class T, class Make>
-  requires std::convertible_to<std::invoke_result_t<Make&>, std::optional<T>>
+requires std::convertible_to<std::invoke_result_t<Make&>, std::optional<T>>
 void assignIfAbsent(std::optional<T>& target, Make make) {
   if (!target) target = std::invoke(make);
 }
@@ -78,7 +78,9 @@ template <std::ranges::range C>
 // number) or a type with a `rawValue()` member.
 
 template <class T>
-concept RawRepresentable = std::is_enum_v<T> || requires(const T& value) { value.rawValue(); };
+concept RawRepresentable = std::is_enum_v<T> || requires(const T& value) {
+  value.rawValue();
+};
 
 template <RawRepresentable T>
 [[nodiscard]] auto rawValue(const T& value) {
@@ -96,8 +98,8 @@ template <RawRepresentable T, class Raw>
   return rawValue(*value) == *raw;
 }
 template <class Raw, RawRepresentable T>
-  requires(!RawRepresentable<Raw>)
-[[nodiscard]] bool rawValueEquals(const std::optional<Raw>& raw, const std::optional<T>& value) {
+requires(!RawRepresentable<Raw>) [[nodiscard]] bool rawValueEquals(const std::optional<Raw>& raw,
+                                                                   const std::optional<T>& value) {
   return rawValueEquals(value, raw);
 }
 
@@ -159,9 +161,9 @@ void appendInterpolation(std::string& text, const std::optional<T>& value,
 // As above, but a present value that `accept` rejects also gives the
 // placeholder. `accept` is asked once; when it throws nothing is appended.
 template <class T, class Placeholder, class Accept>
-  requires std::predicate<Accept&, const T&>
-void appendInterpolation(std::string& text, const std::optional<T>& value,
-                         Placeholder placeholder, Accept accept) {
+requires std::predicate<Accept&, const T&>
+void appendInterpolation(std::string& text, const std::optional<T>& value, Placeholder placeholder,
+                         Accept accept) {
   if (value && std::invoke(accept, *value)) {
     text += interpolated(*value);
   } else {

@@ -213,7 +213,7 @@ template <std::ranges::input_range R, class Predicate>
 // The first element whose key equals `value`; stops there.
 template <std::ranges::input_range R, class Key, class Value>
 [[nodiscard]] std::optional<RangeValue<R>> firstWhereEquals(R&& sequence, Key key,
-                                                           const Value& value) {
+                                                            const Value& value) {
   for (auto&& element : sequence) {
     if (std::invoke(key, element) == value) return element;
   }
@@ -243,7 +243,7 @@ template <std::ranges::input_range R, std::ranges::input_range Other>
 
 // True when some value occurs twice; stops at the first repeat.
 template <std::ranges::input_range R>
-  requires Hashable<RangeValue<R>>
+requires Hashable<RangeValue<R>>
 [[nodiscard]] bool containsDuplicates(R&& sequence) {
   std::unordered_set<RangeValue<R>> seen;
   for (auto&& element : sequence) {
@@ -254,7 +254,7 @@ template <std::ranges::input_range R>
 
 // Each value that occurs more than once, once, in hash order (not sequence order).
 template <std::ranges::input_range R>
-  requires Hashable<RangeValue<R>>
+requires Hashable<RangeValue<R>>
 [[nodiscard]] std::vector<RangeValue<R>> duplicates(R&& sequence) {
   std::unordered_set<RangeValue<R>> seen;
   std::unordered_set<RangeValue<R>> repeated;
@@ -325,8 +325,7 @@ template <std::ranges::input_range R, class Predicate>
 [[nodiscard]] Division<RangeValue<R>> divided(R&& sequence, Predicate predicate) {
   Division<RangeValue<R>> division;
   for (auto&& element : sequence) {
-    (std::invoke(predicate, element) ? division.matching : division.nonMatching)
-        .push_back(element);
+    (std::invoke(predicate, element) ? division.matching : division.nonMatching).push_back(element);
   }
   return division;
 }
@@ -338,8 +337,7 @@ template <std::ranges::input_range R, class Predicate>
 
 // All elements ordered by `comparison(key(a), key(b))`.
 template <std::ranges::input_range R, class Key, class Comparison>
-[[nodiscard]] std::vector<RangeValue<R>> sortedWith(R&& sequence, Key key,
-                                                    Comparison comparison) {
+[[nodiscard]] std::vector<RangeValue<R>> sortedWith(R&& sequence, Key key, Comparison comparison) {
   return detail::sortedVector(detail::toVector(std::forward<R>(sequence)),
                               [&](const auto& a, const auto& b) -> bool {
                                 decltype(auto) keyA = std::invoke(key, a);
@@ -351,8 +349,8 @@ template <std::ranges::input_range R, class Key, class Comparison>
 // All elements in ascending order of the first key, then the second among
 // equal first keys, then the third.
 template <std::ranges::input_range R, class... Keys>
-  requires(sizeof...(Keys) >= 1 && sizeof...(Keys) <= 3)
-[[nodiscard]] std::vector<RangeValue<R>> sortedBy(R&& sequence, Keys... keys) {
+requires(sizeof...(Keys) >= 1 && sizeof...(Keys) <= 3)
+    [[nodiscard]] std::vector<RangeValue<R>> sortedBy(R&& sequence, Keys... keys) {
   return detail::sortedVector(
       detail::toVector(std::forward<R>(sequence)),
       [&](const auto& a, const auto& b) { return detail::lessByKeys(a, b, keys...); });
