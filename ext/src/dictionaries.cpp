@@ -1,5 +1,7 @@
 #include "ext/dictionaries.h"
 
+#include <climits>
+
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
@@ -7,6 +9,7 @@
 namespace ext::detail {
 
 std::optional<std::string> lowercasedText(std::string_view text) {
+  if (text.size() > static_cast<std::size_t>(INT32_MAX)) return std::nullopt;
   // ICU would turn ill-formed bytes into U+FFFD, silently changing the key.
   const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
   const auto length = static_cast<int32_t>(text.size());
