@@ -248,7 +248,7 @@ class ArraySortedLike : public ::testing::Test {
 };
 
 TEST_F(ArraySortedLike, ListedKeysFirstThenTheRestInOrder) {
-  const auto sorted = ext::sortedLike(items_, std::vector<std::string>{"b", "a"}, &Item::name);
+  const auto sorted = ext::sortedLike(items_, {"b", "a"}, &Item::name);
   EXPECT_THAT(sorted,
               ElementsAre(Item{"b", 3}, Item{"a", 2}, Item{"a", 5}, Item{"x", 1}, Item{"y", 4}));
 }

@@ -279,9 +279,10 @@ void safeSwap(std::vector<T>& vector, std::ptrdiff_t from, std::ptrdiff_t to) {
 
 // The elements whose keys appear in `order` first, in that order (a key listed
 // twice counts at its later position), then the rest, in their own order.
-template <class T, class K, class Key>
+template <class T, class Key, class K = KeyResult<Key, const std::vector<T>&>>
 requires Hashable<K>
-[[nodiscard]] std::vector<T> sortedLike(const std::vector<T>& vector, const std::vector<K>& order,
+[[nodiscard]] std::vector<T> sortedLike(const std::vector<T>& vector,
+                                        const std::type_identity_t<std::vector<K>>& order,
                                         Key key) {
   std::unordered_map<K, std::size_t> rank;
   for (std::size_t i = 0; i < order.size(); ++i) rank[order[i]] = i;
