@@ -13,28 +13,29 @@ NSEdgeInsets NSEdgeInsets::withHorizontalVertical(CGFloat horizontal, CGFloat ve
   return {vertical * 0.5, horizontal * 0.5, vertical * 0.5, horizontal * 0.5};
 }
 
+namespace {
+
+NSEdgeInsets movedSide(NSEdgeInsets insets, CGFloat NSEdgeInsets::*side, CGFloat amount) {
+  insets.*side += amount;
+  return insets;
+}
+
+}  // namespace
+
 NSEdgeInsets NSEdgeInsets::insetByTop(CGFloat amount) const {
-  NSEdgeInsets out = *this;
-  out.top += amount;
-  return out;
+  return movedSide(*this, &NSEdgeInsets::top, amount);
 }
 
 NSEdgeInsets NSEdgeInsets::insetByLeft(CGFloat amount) const {
-  NSEdgeInsets out = *this;
-  out.left += amount;
-  return out;
+  return movedSide(*this, &NSEdgeInsets::left, amount);
 }
 
 NSEdgeInsets NSEdgeInsets::insetByBottom(CGFloat amount) const {
-  NSEdgeInsets out = *this;
-  out.bottom += amount;
-  return out;
+  return movedSide(*this, &NSEdgeInsets::bottom, amount);
 }
 
 NSEdgeInsets NSEdgeInsets::insetByRight(CGFloat amount) const {
-  NSEdgeInsets out = *this;
-  out.right += amount;
-  return out;
+  return movedSide(*this, &NSEdgeInsets::right, amount);
 }
 
 NSEdgeInsets NSEdgeInsets::insetByHorizontal(CGFloat amount) const {

@@ -46,6 +46,20 @@ struct ClosedRange {
   T upper;
 };
 
+// A number a formatter accepts: a signed integer or a floating-point value.
+template <typename T>
+concept SignedNumber = std::signed_integral<T> || std::floating_point<T>;
+
+// False for zero of either sign and for NaN.
+template <SignedNumber T>
+[[nodiscard]] bool isPositive(T value) {
+  return value > 0;
+}
+template <SignedNumber T>
+[[nodiscard]] bool isNegative(T value) {
+  return value < 0;
+}
+
 // --- Ordered values ---
 
 template <typename T>
@@ -115,14 +129,6 @@ template <std::floating_point F>
   return std::fabs(value);
 }
 template <std::floating_point F>
-[[nodiscard]] bool isPositive(F value) {
-  return value > 0;
-}
-template <std::floating_point F>
-[[nodiscard]] bool isNegative(F value) {
-  return value < 0;
-}
-template <std::floating_point F>
 [[nodiscard]] F ceil(F value) {
   return std::ceil(value);
 }
@@ -146,14 +152,6 @@ template <std::signed_integral T>
 [[nodiscard]] T abs(T value) {
   if (value == std::numeric_limits<T>::min()) detail::numberLimitBroken("abs of the most negative value");
   return value < 0 ? T(-value) : value;
-}
-template <std::signed_integral T>
-[[nodiscard]] bool isPositive(T value) {
-  return value > 0;
-}
-template <std::signed_integral T>
-[[nodiscard]] bool isNegative(T value) {
-  return value < 0;
 }
 template <std::signed_integral T>
 [[nodiscard]] bool isEven(T value) {
@@ -204,9 +202,6 @@ std::optional<std::string> currency(std::int64_t value);
 std::optional<std::string> currency(double value);
 }  // namespace detail
 
-// A number a formatter accepts: a signed integer or a floating-point value.
-template <typename T>
-concept SignedNumber = std::signed_integral<T> || std::floating_point<T>;
 
 // The value's default description: "42", "-0.5", "1.0", "1e+16", "nan".
 template <SignedNumber T>
