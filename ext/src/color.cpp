@@ -7,7 +7,7 @@
 #include <limits>
 #include <random>
 
-#include "precondition.h"
+#include "ext/precondition.h"
 
 namespace ext {
 namespace {
@@ -72,7 +72,7 @@ int channel(std::int64_t value, int shift) { return static_cast<int>((value >> s
 
 int truncatedComponent(double component) {
   const double scaled = component * 255.0;
-  detail::require(std::isfinite(scaled) && scaled > static_cast<double>(INT_MIN) - 1 &&
+  precondition(std::isfinite(scaled) && scaled > static_cast<double>(INT_MIN) - 1 &&
                       scaled < static_cast<double>(INT_MAX) + 1,
                   "colour component is not a finite value within the integer range");
   return static_cast<int>(scaled);
@@ -206,7 +206,7 @@ std::string shortHexOrHexString(const Color& color) {
 std::uint32_t uInt(const Color& color) {
   const std::array<int, 3> c = rgbComponents(color);
   for (int component : c) {
-    detail::require(component >= 0 && component <= 255, "uInt needs components within 0...1");
+    precondition(component >= 0 && component <= 255, "uInt needs components within 0...1");
   }
   return static_cast<std::uint32_t>(c[0]) * 65536u + static_cast<std::uint32_t>(c[1]) * 256u +
          static_cast<std::uint32_t>(c[2]);

@@ -10,21 +10,14 @@
 #include <unicode/rbnf.h>
 #include <unicode/unistr.h>
 
-#include "precondition.h"
 
 namespace ext {
-namespace detail {
-
-void numberLimitBroken(const char* what) { programmingError(std::string("ext numbers: ") + what); }
-
-}  // namespace detail
-
 namespace {
 
 constexpr std::int64_t kIntMin = std::numeric_limits<std::int64_t>::min();
 
 std::uint64_t magnitudeOf(std::int64_t value, const char* operation) {
-  if (value == kIntMin) detail::numberLimitBroken(operation);
+  if (value == kIntMin) preconditionFailure(operation);
   return static_cast<std::uint64_t>(value < 0 ? -value : value);
 }
 
@@ -128,7 +121,7 @@ std::optional<std::string> currency(double value) { return formatted(currencyFor
 }  // namespace detail
 
 std::ranges::iota_view<std::int64_t, std::int64_t> countableRange(std::int64_t value) {
-  if (value < 0) detail::numberLimitBroken("countableRange of a negative value");
+  if (value < 0) preconditionFailure("countableRange of a negative value");
   return std::ranges::iota_view<std::int64_t, std::int64_t>(0, value);
 }
 
@@ -141,7 +134,7 @@ double radiansToDegrees(std::int64_t value) {
 }
 
 std::uint64_t toUInt(std::int64_t value) {
-  if (value < 0) detail::numberLimitBroken("uInt of a negative value");
+  if (value < 0) preconditionFailure("uInt of a negative value");
   return static_cast<std::uint64_t>(value);
 }
 
@@ -204,11 +197,11 @@ std::int64_t roundToNearest(std::int64_t value, std::int64_t step) {
   if (step == 0) return value;
   const double quotient = std::round(static_cast<double>(value) / static_cast<double>(step));
   if (!(quotient >= -0x1p63 && quotient < 0x1p63)) {
-    detail::numberLimitBroken("roundToNearest outside the integer range");
+    preconditionFailure("roundToNearest outside the integer range");
   }
   std::int64_t product;
   if (__builtin_mul_overflow(static_cast<std::int64_t>(quotient), step, &product)) {
-    detail::numberLimitBroken("roundToNearest outside the integer range");
+    preconditionFailure("roundToNearest outside the integer range");
   }
   return product;
 }
@@ -216,7 +209,7 @@ std::int64_t roundToNearest(std::int64_t value, std::int64_t step) {
 std::int64_t toInt(double value) {
   const double truncated = std::trunc(value);
   if (!(truncated >= -0x1p63 && truncated < 0x1p63)) {
-    detail::numberLimitBroken("int of a value that is not finite or outside the integer range");
+    preconditionFailure("int of a value that is not finite or outside the integer range");
   }
   return static_cast<std::int64_t>(truncated);
 }
@@ -241,13 +234,13 @@ std::pair<std::int64_t, std::int64_t> plusMinus(std::int64_t a, std::int64_t b) 
   std::int64_t sum;
   std::int64_t difference;
   if (__builtin_add_overflow(a, b, &sum) || __builtin_sub_overflow(a, b, &difference)) {
-    detail::numberLimitBroken("plusMinus outside the integer range");
+    preconditionFailure("plusMinus outside the integer range");
   }
   return {sum, difference};
 }
 
 std::pair<std::int64_t, std::int64_t> plusMinus(std::int64_t a) {
-  if (a == kIntMin) detail::numberLimitBroken("plusMinus of the most negative value");
+  if (a == kIntMin) preconditionFailure("plusMinus of the most negative value");
   return {a, -a};
 }
 

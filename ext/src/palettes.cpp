@@ -2,14 +2,14 @@
 
 #include <cstdint>
 
-#include "precondition.h"
+#include "ext/precondition.h"
 
 namespace ext {
 namespace {
 
 Color hexColor(std::int64_t hex) {
   const std::optional<Color> color = Color::fromHex(hex, 1.0);
-  detail::require(color.has_value(), "a palette colour could not be made");
+  precondition(color.has_value(), "a palette colour could not be made");
   return *color;
 }
 

@@ -1,13 +1,14 @@
-#include "precondition.h"
+#include "ext/precondition.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-namespace ext::detail {
+namespace ext {
 
-void programmingError(std::string_view message) {
-  std::fprintf(stderr, "%.*s\n", static_cast<int>(message.size()), message.data());
+void preconditionFailure(std::string_view message) {
+  std::fprintf(stderr, "Precondition failed: %.*s\n", static_cast<int>(message.size()),
+               message.data());
   std::abort();
 }
 
-}  // namespace ext::detail
+}  // namespace ext

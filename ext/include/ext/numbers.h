@@ -30,14 +30,12 @@
 #include <utility>
 #include <vector>
 
+#include "ext/precondition.h"
+
 namespace ext {
 
 // The platform's graphics scalar: a double here.
 using CGFloat = double;
-
-namespace detail {
-[[noreturn]] void numberLimitBroken(const char* what);
-}  // namespace detail
 
 // Both bounds included; lower <= upper.
 template <typename T>
@@ -150,7 +148,7 @@ template <std::floating_point F>
 // The most negative value of the type has no magnitude.
 template <std::signed_integral T>
 [[nodiscard]] T abs(T value) {
-  if (value == std::numeric_limits<T>::min()) detail::numberLimitBroken("abs of the most negative value");
+  if (value == std::numeric_limits<T>::min()) preconditionFailure("abs of the most negative value");
   return value < 0 ? T(-value) : value;
 }
 template <std::signed_integral T>
@@ -184,9 +182,9 @@ template <std::signed_integral T>
 [[nodiscard]] T lcm(T value, T n) {
   T product;
   if (__builtin_mul_overflow(value, n, &product) || product == std::numeric_limits<T>::min()) {
-    detail::numberLimitBroken("lcm of a product outside the type's range");
+    preconditionFailure("lcm of a product outside the type's range");
   }
-  if (value == 0 && n == 0) detail::numberLimitBroken("lcm of 0 and 0");
+  if (value == 0 && n == 0) preconditionFailure("lcm of 0 and 0");
   return T((product < 0 ? T(-product) : product) / gcd(value, n));
 }
 

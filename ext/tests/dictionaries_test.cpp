@@ -1,0 +1,277 @@
+#include "ext/dictionaries.h"
+
+#include <cmath>
+#include <limits>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace {
+
+using ext::DynamicValue;
+using ::testing::ElementsAre;
+using ::testing::Optional;
+using ::testing::UnorderedElementsAre;
+using Object = DynamicValue::Object;
+using Dictionary = std::unordered_map<std::string, int>;
+
+struct Word {
+  std::string text;
+  char initial = 0;
+  friend bool operator==(const Word&, const Word&) = default;
+};
+
+TEST(DictionaryGrouping, GroupsInSequenceOrder) {
+  const std::vector<Word> words{{"ant", 'a'}, {"bee", 'b'}, {"ape", 'a'}};
+  const auto groups = ext::groupedBy(words, &Word::initial);
+  EXPECT_EQ(groups.size(), 2u);
+  EXPECT_THAT(groups.at('a'), ElementsAre(Word{"ant", 'a'}, Word{"ape", 'a'}));
+  EXPECT_TRUE(ext::groupedBy(std::vector<Word>{}, &Word::initial).empty());
+}
+
+TEST(DictionaryKeys, HasAndRemove) {
+  Dictionary dictionary{{"a", 1}, {"b", 2}};
+  EXPECT_FALSE(ext::hasKey(Dictionary{}, std::string("a")));
+  EXPECT_TRUE(ext::hasKey(dictionary, std::string("a")));
+  ext::removeAllKeys(dictionary, std::vector<std::string>{"x", "y"});
+  EXPECT_EQ(dictionary.size(), 2u);
+  ext::removeAllKeys(dictionary, std::vector<std::string>{"a", "a"});
+  EXPECT_EQ(dictionary, (Dictionary{{"b", 2}}));
+}
+
+TEST(DictionaryKeys, RemoveValueForRandomKey) {
+  Dictionary empty;
+  EXPECT_EQ(ext::removeValueForRandomKey(empty), std::nullopt);
+  Dictionary one{{"a", 1}};
+  EXPECT_EQ(ext::removeValueForRandomKey(one), 1);
+  EXPECT_TRUE(one.empty());
+  Dictionary three{{"a", 1}, {"b", 2}, {"c", 3}};
+  const auto removed = ext::removeValueForRandomKey(three);
+  ASSERT_TRUE(removed.has_value());
+  EXPECT_EQ(three.size(), 2u);
+  EXPECT_TRUE(ext::keysForValue(three, *removed).empty());
+}
+
+TEST(DictionaryKeys, PickAndKeysForValue) {
+  const Dictionary dictionary{{"a", 1}, {"b", 2}, {"c", 1}};
+  EXPECT_TRUE(ext::pick(dictionary, {}).empty());
+  EXPECT_TRUE(ext::pick(dictionary, {"x"}).empty());
+  EXPECT_EQ(ext::pick(dictionary, {"a", "x", "a"}), (Dictionary{{"a", 1}}));
+  EXPECT_THAT(ext::keysForValue(dictionary, 1), UnorderedElementsAre("a", "c"));
+  EXPECT_TRUE(ext::keysForValue(dictionary, 9).empty());
+}
+
+TEST(DictionaryLowercase, MovesEveryEntryToItsLowerCaseKey) {
+  Dictionary dictionary{{"Name", 1}, {"AGE", 2}, {"ÉTÉ", 3}};
+  ext::lowercaseAllKeys(dictionary);
+  EXPECT_EQ(dictionary, (Dictionary{{"name", 1}, {"age", 2}, {"été", 3}}));
+}
+
+TEST(DictionaryLowercase, CollidingKeysKeepTheUpperCaseValue) {
+  Dictionary dictionary{{"a", 1}, {"A", 2}};
+  ext::lowercaseAllKeys(dictionary);
+  EXPECT_EQ(dictionary, (Dictionary{{"a", 2}}));
+}
+
+TEST(DictionaryLowercase, KeysThatAreNotUtf8StayAsTheyAre) {
+  Dictionary dictionary{{"AB\xff", 1}};
+  ext::lowercaseAllKeys(dictionary);
+  EXPECT_EQ(dictionary, (Dictionary{{"AB\xff", 1}}));
+}
+
+TEST(DictionaryMapping, MapsKeysAndValues) {
+  const Dictionary dictionary{{"a", 1}, {"b", 2}};
+  const auto mapped = ext::mapKeysAndValues(dictionary, [](const std::string& k, int v) {
+    return std::pair{v, k + k};
+  });
+  EXPECT_EQ(mapped, (std::unordered_map<int, std::string>{{1, "aa"}, {2, "bb"}}));
+  const auto compact = ext::compactMapKeysAndValues(
+      dictionary, [](const std::string& k, int v) -> std::optional<std::pair<std::string, int>> {
+        if (v == 1) return std::nullopt;
+        return std::pair{k, v * 10};
+      });
+  EXPECT_EQ(compact, (Dictionary{{"b", 20}}));
+}
+
+TEST(DictionaryMapping, FailingTransformPassesOn) {
+  const Dictionary dictionary{{"a", 1}, {"b", 2}};
+  EXPECT_THROW((void)ext::mapKeysAndValues(dictionary,
+                                           [](const std::string&, int) -> std::pair<int, int> {
+                                             throw std::runtime_error("transform");
+                                           }),
+               std::runtime_error);
+}
+
+TEST(DictionaryMappingDeathTest, DuplicateNewKeysAreReported) {
+  const Dictionary dictionary{{"a", 1}, {"b", 2}};
+  EXPECT_DEATH((void)ext::mapKeysAndValues(dictionary,
+                                           [](const std::string&, int v) {
+                                             return std::pair{0, v};
+                                           }),
+               "same key");
+}
+
+TEST(DictionaryMerging, RightSideWinsAndSubtractionCopies) {
+  Dictionary left{{"a", 1}, {"b", 2}};
+  EXPECT_EQ(ext::merged(left, {{"b", 3}, {"c", 4}}), (Dictionary{{"a", 1}, {"b", 3}, {"c", 4}}));
+  EXPECT_EQ(ext::removingKeys(left, std::vector<std::string>{}), left);
+  EXPECT_EQ(ext::removingKeys(left, std::vector<std::string>{"a"}), (Dictionary{{"b", 2}}));
+  ext::mergeInPlace(left, {{"a", 9}});
+  EXPECT_EQ(left, (Dictionary{{"a", 9}, {"b", 2}}));
+}
+
+// --- JSON ---
+
+TEST(DictionaryJson, CompactLayout) {
+  EXPECT_EQ(ext::jsonString(Dictionary{{"a", 1}}, false), "{\"a\":1}");
+  const std::unordered_map<std::string, DynamicValue> mixed{
+      {"list", DynamicValue::Array{1, 2.5, "x/y", true, nullptr}}};
+  EXPECT_EQ(ext::jsonString(mixed, false), R"({"list":[1,2.5,"x\/y",true,null]})");
+  EXPECT_EQ(ext::jsonString(Dictionary{}, false), "{}");
+}
+
+TEST(DictionaryJson, PrettyLayout) {
+  const std::unordered_map<std::string, DynamicValue> nested{
+      {"a", Object{{"b", DynamicValue::Array{1, 2}}}}};
+  EXPECT_EQ(ext::jsonString(nested, true),
+            "{\n"
+            "  \"a\" : {\n"
+            "    \"b\" : [\n"
+            "      1,\n"
+            "      2\n"
+            "    ]\n"
+            "  }\n"
+            "}");
+  EXPECT_EQ(ext::jsonString(Dictionary{}, true), "{\n\n}");
+  const std::unordered_map<std::string, DynamicValue> emptyArray{{"a", DynamicValue::Array{}}};
+  EXPECT_EQ(ext::jsonString(emptyArray, true), "{\n  \"a\" : [\n\n  ]\n}");
+}
+
+TEST(DictionaryJson, TextIsEscaped) {
+  const std::unordered_map<std::string, std::string> text{{"k\"/", "a\\b\n\t\x01 é"}};
+  EXPECT_EQ(ext::jsonString(text, false), R"({"k\"\/":"a\\b\n\t\u0001 é"})");
+}
+
+TEST(DictionaryJson, ManyKeysParseBackToTheSameEntries) {
+  const Dictionary dictionary{{"a", 1}, {"b", -2}, {"c", 3}, {"d", 4}};
+  for (bool prettify : {false, true}) {
+    const auto bytes = ext::jsonData(dictionary, prettify);
+    ASSERT_TRUE(bytes.has_value());
+    EXPECT_EQ(nlohmann::json::parse(*bytes).get<Dictionary>(), dictionary);
+  }
+}
+
+TEST(DictionaryJson, UnwritableDictionariesGiveNothing) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double infinity = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(ext::jsonString(std::unordered_map<std::string, double>{{"a", nan}}, false),
+            std::nullopt);
+  EXPECT_EQ(ext::jsonData(std::unordered_map<std::string, double>{{"a", infinity}}, true),
+            std::nullopt);
+  EXPECT_EQ(ext::jsonString(std::unordered_map<int, int>{{1, 1}}, false), std::nullopt);
+  EXPECT_EQ(ext::jsonString(std::unordered_map<std::string, std::string>{{"a", "\xc3"}}, false),
+            std::nullopt);
+  EXPECT_EQ(ext::jsonString(std::unordered_map<std::string, std::uint64_t>{{"a", ~0ULL}}, false),
+            std::nullopt);
+}
+
+TEST(DynamicJson, TopLevelMustBeAContainer) {
+  EXPECT_EQ(ext::toJson(DynamicValue(1), false), std::nullopt);
+  EXPECT_EQ(ext::toJson(DynamicValue::Array{}, false), "[]");
+  EXPECT_EQ(ext::toJson(DynamicValue::Array{0.1, -0.0, 1e300}, false), "[0.1,-0,1e+300]");
+}
+
+// --- Paths ---
+
+class DictionaryPath : public ::testing::Test {
+ protected:
+  using Map = std::unordered_map<std::string, DynamicValue>;
+  std::optional<DynamicValue> at(std::initializer_list<std::string> path) {
+    return ext::valueAtPath(map_, path);
+  }
+  void set(std::initializer_list<std::string> path, std::optional<DynamicValue> value) {
+    ext::setValueAtPath(map_, path, value);
+  }
+
+  Map map_{{"user", Object{{"name", "Ann"}, {"tags", DynamicValue::Array{"x"}}}}, {"count", 3}};
+};
+
+TEST_F(DictionaryPath, ReadsFollowNestedObjects) {
+  EXPECT_EQ(at({}), std::nullopt);
+  EXPECT_EQ(at({"count"}), DynamicValue(3));
+  EXPECT_EQ(at({"user", "name"}), DynamicValue("Ann"));
+  EXPECT_EQ(at({"count", "x"}), std::nullopt);
+  EXPECT_EQ(at({"user", "missing"}), std::nullopt);
+  EXPECT_EQ(at({"missing"}), std::nullopt);
+}
+
+TEST_F(DictionaryPath, WritesReplaceOrAddLeavesInNestedObjects) {
+  set({"user", "name"}, DynamicValue("Bob"));
+  set({"user", "age"}, DynamicValue(40));
+  EXPECT_EQ(at({"user", "name"}), DynamicValue("Bob"));
+  EXPECT_EQ(at({"user", "age"}), DynamicValue(40));
+}
+
+TEST_F(DictionaryPath, WritesNeverCreateOrRemove) {
+  const Map before = map_;
+  set({}, DynamicValue(1));
+  set({"missing", "x"}, DynamicValue(1));
+  set({"count", "x"}, DynamicValue(1));
+  set({"count"}, std::nullopt);
+  EXPECT_EQ(map_, before);
+}
+
+TEST_F(DictionaryPath, UpdateReadsChangesAndWritesBack) {
+  const std::vector<std::string> path{"user", "tags"};
+  ext::updateValueAtPath(map_, std::span<const std::string>(path), [](auto& value) {
+    value->template getIf<DynamicValue::Array>()->push_back("y");
+  });
+  EXPECT_EQ(at({"user", "tags"}), DynamicValue(DynamicValue::Array{"x", "y"}));
+}
+
+TEST(DictionaryTypedPath, OneKeyWriteOfTheWrongTypeChangesNothing) {
+  Dictionary dictionary{{"a", 1}};
+  ext::setValueAtPath(dictionary, {"a"}, DynamicValue("text"));
+  ext::setValueAtPath(dictionary, {"b"}, DynamicValue(2.5));
+  EXPECT_EQ(dictionary, (Dictionary{{"a", 1}}));
+  ext::setValueAtPath(dictionary, {"b"}, DynamicValue(2));
+  EXPECT_EQ(dictionary, (Dictionary{{"a", 1}, {"b", 2}}));
+  EXPECT_EQ(ext::valueAtPath(dictionary, {"a", "x"}), std::nullopt);
+}
+
+TEST(DictionaryTypedPath, NonTextKeysReachOneLevelOnly) {
+  const std::unordered_map<int, std::string> dictionary{{1, "one"}};
+  const std::vector<int> one{1};
+  const std::vector<int> deeper{1, 2};
+  EXPECT_EQ(ext::valueAtPath(dictionary, std::span<const int>(one)), DynamicValue("one"));
+  EXPECT_EQ(ext::valueAtPath(dictionary, std::span<const int>(deeper)), std::nullopt);
+}
+
+// A nested write whose result no longer converts back once dropped the whole
+// first-level entry; it must leave the entry as it was.
+TEST(DictionaryTypedPath, FailedConversionKeepsTheFirstLevelEntry) {
+  using Nested = std::unordered_map<std::string, std::unordered_map<std::string, int>>;
+  Nested dictionary{{"scores", {{"ann", 1}}}};
+  ext::setValueAtPath(dictionary, {"scores", "bob"}, DynamicValue("not a number"));
+  EXPECT_EQ(dictionary, (Nested{{"scores", {{"ann", 1}}}}));
+  ext::setValueAtPath(dictionary, {"scores", "bob"}, DynamicValue(2));
+  EXPECT_EQ(dictionary, (Nested{{"scores", {{"ann", 1}, {"bob", 2}}}}));
+}
+
+TEST(DynamicConversions, RoundTripAndRangeChecks) {
+  using Conversion = ext::DynamicConversion<std::map<std::string, std::vector<int>>>;
+  const std::map<std::string, std::vector<int>> value{{"a", {1, 2}}};
+  EXPECT_EQ(Conversion::fromDynamic(*Conversion::toDynamic(value)), value);
+  EXPECT_EQ(ext::DynamicConversion<std::int8_t>::fromDynamic(DynamicValue(300)), std::nullopt);
+  EXPECT_EQ(ext::DynamicConversion<double>::fromDynamic(DynamicValue(2)), 2.0);
+  EXPECT_EQ(ext::DynamicConversion<int>::fromDynamic(DynamicValue(2.0)), std::nullopt);
+}
+
+}  // namespace
