@@ -175,6 +175,8 @@ std::optional<std::string> appendingPathExtension(std::string_view path, std::st
   return fixSlashes(fixed);
 }
 
+std::u16string nsString(std::string_view string) { return mapUtf16(string).units; }
+
 NSRange fullNSRange(std::string_view string) {
   return nsRange(string, StringRange{0, string.size()});
 }
