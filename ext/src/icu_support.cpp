@@ -91,9 +91,12 @@ std::unique_ptr<icu::RegexMatcher> matcherFor(const CompiledRegex& regex, const 
 
 std::vector<std::size_t> graphemeBoundaries(std::string_view text) {
   std::vector<std::size_t> boundaries;
-  icu::BreakIterator* breaks = characterBreaks();
+  // Break positions are int32_t; longer texts get one cluster per scalar.
+  icu::BreakIterator* breaks = fitsIcu(text.size()) ? characterBreaks() : nullptr;
   UErrorCode status = U_ZERO_ERROR;
-  UText* utext = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
+  UText* utext = breaks == nullptr
+                     ? nullptr
+                     : utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
   if (breaks != nullptr && U_SUCCESS(status)) breaks->setText(utext, status);
   if (breaks == nullptr || U_FAILURE(status)) {
     // Without break data, fall back to one cluster per scalar.

@@ -28,7 +28,8 @@ using Date = std::chrono::system_clock::time_point;
 
 // The current locale's identifier, such as "en_US".
 [[nodiscard]] std::string currentLocale();
-// False, leaving the locale as it was, when `id` names no locale.
+// False, leaving the locale as it was, when `id` is not a well-formed
+// locale identifier.
 [[nodiscard]] bool setCurrentLocale(std::string_view id);
 // The current time zone's identifier, such as "UTC" or "Europe/Berlin".
 [[nodiscard]] std::string currentTimeZone();
