@@ -42,7 +42,8 @@ bool AttributedString::addAttributes(const TextAttributes& attributes, NSRange r
   const std::uint64_t begin = range.location;
   const std::uint64_t end = range.location + range.length;
   std::vector<AttributeRun> updated;
-  const auto append = [&updated](std::uint64_t from, std::uint64_t to, const TextAttributes& style) {
+  const auto append = [&updated](std::uint64_t from, std::uint64_t to,
+                                 const TextAttributes& style) {
     if (from >= to) return;
     if (!updated.empty() && updated.back().attributes == style) {
       updated.back().range.length += to - from;

@@ -67,8 +67,8 @@ std::optional<Character> Character::make(std::string_view text) {
 }
 
 Character Character::randomAlphanumeric() {
-  return Character(
-      static_cast<char32_t>(detail::kAlphanumerics[detail::randomIndex(detail::kAlphanumerics.size())]));
+  return Character(static_cast<char32_t>(
+      detail::kAlphanumerics[detail::randomIndex(detail::kAlphanumerics.size())]));
 }
 
 bool Character::isEmoji() const {

@@ -23,7 +23,8 @@ namespace ext::icu_support {
 
 class CompiledRegex {
  public:
-  explicit CompiledRegex(std::unique_ptr<icu::RegexPattern> pattern) : pattern_(std::move(pattern)) {}
+  explicit CompiledRegex(std::unique_ptr<icu::RegexPattern> pattern)
+      : pattern_(std::move(pattern)) {}
   // Patterns are immutable; each search makes its own matcher.
   [[nodiscard]] const icu::RegexPattern& pattern() const { return *pattern_; }
 
@@ -34,7 +35,8 @@ class CompiledRegex {
 namespace {
 
 icu::UnicodeString unicode(std::string_view text) {
-  return icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  return icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
 }
 
 std::string utf8(const icu::UnicodeString& text) {
@@ -71,11 +73,14 @@ icu::Locale localeFor(std::string_view id) {
   return id.empty() ? icu::Locale::getDefault() : icu::Locale(std::string(id).c_str());
 }
 
-bool isCategory(char32_t c, uint32_t mask) { return (U_GET_GC_MASK(static_cast<UChar32>(c)) & mask) != 0; }
+bool isCategory(char32_t c, uint32_t mask) {
+  return (U_GET_GC_MASK(static_cast<UChar32>(c)) & mask) != 0;
+}
 
 // A matcher over UTF-16 units [begin, end) of `text`, set up with `flags`.
-std::unique_ptr<icu::RegexMatcher> matcherFor(const CompiledRegex& regex, const icu::UnicodeString& text,
-                                              std::uint64_t begin, std::uint64_t end, MatchFlags flags) {
+std::unique_ptr<icu::RegexMatcher> matcherFor(const CompiledRegex& regex,
+                                              const icu::UnicodeString& text, std::uint64_t begin,
+                                              std::uint64_t end, MatchFlags flags) {
   if (begin > end || end > static_cast<std::uint64_t>(text.length())) return nullptr;
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<icu::RegexMatcher> matcher(regex.pattern().matcher(text, status));
@@ -94,9 +99,9 @@ std::vector<std::size_t> graphemeBoundaries(std::string_view text) {
   // Break positions are int32_t; longer texts get one cluster per scalar.
   icu::BreakIterator* breaks = fitsIcu(text.size()) ? characterBreaks() : nullptr;
   UErrorCode status = U_ZERO_ERROR;
-  UText* utext = breaks == nullptr
-                     ? nullptr
-                     : utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
+  UText* utext = breaks == nullptr ? nullptr
+                                   : utext_openUTF8(nullptr, text.data(),
+                                                    static_cast<int64_t>(text.size()), &status);
   if (breaks != nullptr && U_SUCCESS(status)) breaks->setText(utext, status);
   if (breaks == nullptr || U_FAILURE(status)) {
     // Without break data, fall back to one cluster per scalar.
@@ -263,7 +268,9 @@ bool isPunctuation(char32_t c) { return isCategory(c, U_GC_P_MASK); }
 bool isWhitespaceOrNewline(char32_t c) {
   return (c >= 0x09 && c <= 0x0D) || c == 0x85 || isCategory(c, U_GC_Z_MASK);
 }
-bool isAlphabetic(char32_t c) { return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_ALPHABETIC); }
+bool isAlphabetic(char32_t c) {
+  return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_ALPHABETIC);
+}
 
 std::shared_ptr<const CompiledRegex> compileRegex(std::string_view pattern, RegexFlags flags) {
   if (!fitsIcu(pattern.size())) return nullptr;
@@ -320,7 +327,8 @@ std::optional<std::string> regexReplace(const CompiledRegex& regex, std::string_
 std::optional<double> parseNumber(std::string_view text, std::string_view locale) {
   if (text.empty() || !fitsIcu(text.size())) return std::nullopt;
   UErrorCode status = U_ZERO_ERROR;
-  std::unique_ptr<icu::NumberFormat> format(icu::NumberFormat::createInstance(localeFor(locale), status));
+  std::unique_ptr<icu::NumberFormat> format(
+      icu::NumberFormat::createInstance(localeFor(locale), status));
   if (U_FAILURE(status) || !format) return std::nullopt;
   format->setGroupingUsed(false);
   format->setParseIntegerOnly(false);

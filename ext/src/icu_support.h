@@ -54,12 +54,12 @@ void appendUtf8(std::string& out, char32_t scalar);
 
 // --- Character properties of one scalar ---
 
-[[nodiscard]] bool isLetterOrMark(char32_t c);    // general category L or M
-[[nodiscard]] bool isDecimalDigit(char32_t c);    // Nd
-[[nodiscard]] bool isAlphanumeric(char32_t c);    // L, M or N
-[[nodiscard]] bool isPunctuation(char32_t c);     // P
+[[nodiscard]] bool isLetterOrMark(char32_t c);         // general category L or M
+[[nodiscard]] bool isDecimalDigit(char32_t c);         // Nd
+[[nodiscard]] bool isAlphanumeric(char32_t c);         // L, M or N
+[[nodiscard]] bool isPunctuation(char32_t c);          // P
 [[nodiscard]] bool isWhitespaceOrNewline(char32_t c);  // Z, U+0009...U+000D, U+0085
-[[nodiscard]] bool isAlphabetic(char32_t c);      // the Alphabetic property
+[[nodiscard]] bool isAlphabetic(char32_t c);           // the Alphabetic property
 
 // --- Regular expressions ---
 
@@ -97,7 +97,8 @@ class CompiledRegex;
 // do not fit or the template is malformed.
 [[nodiscard]] std::optional<std::string> regexReplace(const CompiledRegex& regex,
                                                       std::string_view text, std::uint64_t begin,
-                                                      std::uint64_t end, std::string_view replacement,
+                                                      std::uint64_t end,
+                                                      std::string_view replacement,
                                                       MatchFlags flags);
 
 // --- Numbers and dates ---

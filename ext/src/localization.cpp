@@ -96,15 +96,21 @@ std::string formatted(std::string_view format, std::initializer_list<FormatArgum
       position = position * 10 + static_cast<std::size_t>(format[probe] - '0');
       ++probe;
     }
-    if (probe > i && probe < format.size() && format[probe] == '$' && position > 0) i = probe + 1;
-    else position = 0;
+    if (probe > i && probe < format.size() && format[probe] == '$' && position > 0)
+      i = probe + 1;
+    else
+      position = 0;
     std::string spec = "%";
-    while (i < format.size() && std::string_view("-+ #0").find(format[i]) != std::string_view::npos) {
+    while (i < format.size() &&
+           std::string_view("-+ #0").find(format[i]) != std::string_view::npos) {
       spec.push_back(format[i++]);
     }
-    while (i < format.size() && (isDigit(format[i]) || format[i] == '.')) spec.push_back(format[i++]);
+    while (i < format.size() && (isDigit(format[i]) || format[i] == '.'))
+      spec.push_back(format[i++]);
     // Length modifiers change nothing here: every value is already 64 bits.
-    while (i < format.size() && std::string_view("hlqLztj").find(format[i]) != std::string_view::npos) ++i;
+    while (i < format.size() &&
+           std::string_view("hlqLztj").find(format[i]) != std::string_view::npos)
+      ++i;
     const std::size_t index = position > 0 ? position - 1 : nextArgument++;
     if (i >= format.size() || index >= args.size()) {
       out.append(format.substr(start, std::min(i + 1, format.size()) - start));
@@ -126,7 +132,8 @@ std::string formatted(std::string_view format, std::initializer_list<FormatArgum
       case 'x':
       case 'X':
       case 'o':
-        out += printed(spec + "ll" + conversion, static_cast<unsigned long long>(asInteger(argument)));
+        out +=
+            printed(spec + "ll" + conversion, static_cast<unsigned long long>(asInteger(argument)));
         break;
       case 'c':
         out += printed(spec + "c", static_cast<int>(asInteger(argument)));

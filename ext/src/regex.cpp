@@ -20,14 +20,14 @@ Regex::Regex(std::string pattern, std::shared_ptr<const icu_support::CompiledReg
     : pattern_(std::move(pattern)), compiled_(std::move(compiled)) {}
 
 std::optional<Regex> Regex::make(std::string_view pattern, RegexOptions options) {
-  auto compiled = icu_support::compileRegex(
-      pattern, {.caseInsensitive = options.caseInsensitive,
-                .comments = options.allowCommentsAndWhitespace,
-                .literal = options.ignoreMetacharacters,
-                .dotAll = options.dotMatchesLineSeparators,
-                .multiline = options.anchorsMatchLines,
-                .unixLines = options.useUnixLineSeparators,
-                .unicodeWords = options.useUnicodeWordBoundaries});
+  auto compiled =
+      icu_support::compileRegex(pattern, {.caseInsensitive = options.caseInsensitive,
+                                          .comments = options.allowCommentsAndWhitespace,
+                                          .literal = options.ignoreMetacharacters,
+                                          .dotAll = options.dotMatchesLineSeparators,
+                                          .multiline = options.anchorsMatchLines,
+                                          .unixLines = options.useUnixLineSeparators,
+                                          .unicodeWords = options.useUnicodeWordBoundaries});
   if (!compiled) return std::nullopt;
   return Regex(std::string(pattern), std::move(compiled));
 }
@@ -44,9 +44,9 @@ std::string Regex::replacingMatches(std::string_view text, NSRange range,
   if (range.length > kNSNotFound || range.location > kNSNotFound - range.length) {
     return std::string(text);
   }
-  auto replaced = icu_support::regexReplace(*compiled_, text, range.location,
-                                            range.location + range.length, replacementTemplate,
-                                            matchFlags(options));
+  auto replaced =
+      icu_support::regexReplace(*compiled_, text, range.location, range.location + range.length,
+                                replacementTemplate, matchFlags(options));
   return replaced ? std::move(*replaced) : std::string(text);
 }
 

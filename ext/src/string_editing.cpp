@@ -92,8 +92,8 @@ std::string camelCased(std::string_view text) {
   if (source.find(' ') == std::string::npos) return source;
   const std::string joined = withoutScalars(icu_support::capitalized(source), isBlankOrLineFeed);
   const Characters rest(joined);
-  return std::string(first) + std::string(rest.span(std::min<std::int64_t>(1, rest.count()),
-                                                    rest.count()));
+  return std::string(first) +
+         std::string(rest.span(std::min<std::int64_t>(1, rest.count()), rest.count()));
 }
 
 std::string& camelize(std::string& text) { return assign(text, camelCased(text)); }
@@ -359,10 +359,11 @@ std::string commonSuffix(std::string_view text, std::string_view other, CompareO
   while (matched < mine.count() && matched < theirs.count()) {
     const std::size_t a = mine.count() - 1 - matched;
     const std::size_t b = theirs.count() - 1 - matched;
-    const std::string_view keyA =
-        std::string_view(mine.key).substr(mine.keyBounds[a], mine.keyBounds[a + 1] - mine.keyBounds[a]);
-    const std::string_view keyB = std::string_view(theirs.key).substr(
-        theirs.keyBounds[b], theirs.keyBounds[b + 1] - theirs.keyBounds[b]);
+    const std::string_view keyA = std::string_view(mine.key).substr(
+        mine.keyBounds[a], mine.keyBounds[a + 1] - mine.keyBounds[a]);
+    const std::string_view keyB =
+        std::string_view(theirs.key)
+            .substr(theirs.keyBounds[b], theirs.keyBounds[b + 1] - theirs.keyBounds[b]);
     if (keyA != keyB) break;
     ++matched;
   }

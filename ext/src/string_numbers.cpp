@@ -48,8 +48,8 @@ std::optional<bool> boolValue(std::string_view text) {
     bool value;
   };
   // Order matters: the first word found decides.
-  constexpr std::array<Word, 6> kWords = {{
-      {"true", true}, {"yes", true}, {"1", true}, {"false", false}, {"no", false}, {"0", false}}};
+  constexpr std::array<Word, 6> kWords = {
+      {{"true", true}, {"yes", true}, {"1", true}, {"false", false}, {"no", false}, {"0", false}}};
   const std::string cleaned = icu_support::lowercased(trimmed(text));
   for (const Word& word : kWords) {
     if (cleaned.find(word.text) != std::string::npos) return word.value;

@@ -18,11 +18,15 @@ namespace {
 constexpr std::string_view kEmailPattern =
     "^(?:[\\p{L}0-9!#$%\\&'*+/=?\\^_`{|}~-]+(?:\\.[\\p{L}0-9!#$%\\&'*+/=?\\^_`{|}~-]+)*|"
     "\""
-    "(?:[\\x01-\\x08\\x0b\\x0c\\x0e-\\x1f\\x21\\x23-\\x5b\\x5d-\\x7f]|\\\\[\\x01-\\x09\\x0b\\x0c\\x0e-\\x7f])*"
+    "(?:[\\x01-\\x08\\x0b\\x0c\\x0e-\\x1f\\x21\\x23-\\x5b\\x5d-\\x7f]|\\\\[\\x01-"
+    "\\x09\\x0b\\x0c\\x0e-\\x7f])*"
     "\""
-    ")@(?:(?:[\\p{L}0-9](?:[a-z0-9-]*[\\p{L}0-9])?\\.)+[\\p{L}0-9](?:[\\p{L}0-9-]*[\\p{L}0-9])?|\\[(?:"
-    "(?:25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\.){3}(?:25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?|[\\p{L}0-9-]*"
-    "[\\p{L}0-9]:(?:[\\x01-\\x08\\x0b\\x0c\\x0e-\\x1f\\x21-\\x5a\\x53-\\x7f]|\\\\[\\x01-\\x09\\x0b\\x0c\\x0e-"
+    ")@(?:(?:[\\p{L}0-9](?:[a-z0-9-]*[\\p{L}0-9])?\\.)+[\\p{L}0-9](?:[\\p{L}0-9-]*[\\p{L}0-9])?|\\["
+    "(?:"
+    "(?:25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\.){3}(?:25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?|[\\p{L}"
+    "0-9-]*"
+    "[\\p{L}0-9]:(?:[\\x01-\\x08\\x0b\\x0c\\x0e-\\x1f\\x21-\\x5a\\x53-\\x7f]|\\\\[\\x01-"
+    "\\x09\\x0b\\x0c\\x0e-"
     "\\x7f])+)\\])$";
 static_assert(kEmailPattern.size() == 450);
 
@@ -95,11 +99,21 @@ bool allScalars(std::string_view text, Predicate predicate) {
 // Whether a character counts as a letter: its first scalar is alphabetic.
 bool isLetterCharacter(std::string_view character) {
   std::size_t offset = 0;
-  return !character.empty() && icu_support::isAlphabetic(icu_support::nextScalar(character, offset));
+  return !character.empty() &&
+         icu_support::isAlphabetic(icu_support::nextScalar(character, offset));
 }
 
 bool isLineSeparator(char32_t c) {
   return c == U'\n' || c == U'\r' || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
+// Both texts cut into characters, lower-cased first when case does not matter.
+std::pair<detail::KeyedText, detail::KeyedText> affixKeys(std::string_view text,
+                                                          std::string_view affix,
+                                                          bool caseSensitive) {
+  if (caseSensitive) return {detail::keyed(text, {}), detail::keyed(affix, {})};
+  return {detail::keyed(icu_support::lowercased(text), {}),
+          detail::keyed(icu_support::lowercased(affix), {})};
 }
 
 bool isUrlWith(std::string_view text, bool (*accept)(const Url&)) {
@@ -149,7 +163,8 @@ bool isAlphaNumeric(std::string_view text) {
 bool isPalindrome(std::string_view text) {
   std::vector<std::string> letters;
   for (std::string_view character : icu_support::graphemes(text)) {
-    if (isLetterCharacter(character)) letters.push_back(icu_support::nfc(icu_support::lowercased(character)));
+    if (isLetterCharacter(character))
+      letters.push_back(icu_support::nfc(icu_support::lowercased(character)));
   }
   if (letters.empty()) return false;
   // The middle letter of an odd count pairs with nothing.
@@ -181,15 +196,13 @@ std::int64_t count(std::string_view text, std::string_view part, bool caseSensit
 }
 
 bool starts(std::string_view text, std::string_view prefix, bool caseSensitive) {
-  if (caseSensitive) return detail::hasPrefix(detail::keyed(text, {}), detail::keyed(prefix, {}));
-  return detail::hasPrefix(detail::keyed(icu_support::lowercased(text), {}),
-                           detail::keyed(icu_support::lowercased(prefix), {}));
+  const auto [hay, needle] = affixKeys(text, prefix, caseSensitive);
+  return detail::hasPrefix(hay, needle);
 }
 
 bool ends(std::string_view text, std::string_view suffix, bool caseSensitive) {
-  if (caseSensitive) return detail::hasSuffix(detail::keyed(text, {}), detail::keyed(suffix, {}));
-  return detail::hasSuffix(detail::keyed(icu_support::lowercased(text), {}),
-                           detail::keyed(icu_support::lowercased(suffix), {}));
+  const auto [hay, needle] = affixKeys(text, suffix, caseSensitive);
+  return detail::hasSuffix(hay, needle);
 }
 
 bool matches(std::string_view text, const Regex& regex, MatchingOptions options) {
@@ -208,7 +221,8 @@ bool patternMatches(const Regex& regex, std::string_view text) {
 std::optional<Character> mostCommonCharacter(std::string_view text) {
   std::vector<Character> counted;
   for (Character& character : charactersArray(text)) {
-    if (character.string() != " " && character.string() != "\n") counted.push_back(std::move(character));
+    if (character.string() != " " && character.string() != "\n")
+      counted.push_back(std::move(character));
   }
   std::unordered_map<Character, std::size_t> counts;
   std::size_t best = 0;
@@ -225,10 +239,13 @@ std::string base64Encoded(std::string_view text) {
   std::string encoded;
   encoded.reserve((text.size() + 2) / 3 * 4);
   std::size_t i = 0;
-  const auto byte = [&](std::size_t at) { return static_cast<std::uint32_t>(static_cast<unsigned char>(text[at])); };
+  const auto byte = [&](std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(text[at]));
+  };
   for (; i + 3 <= text.size(); i += 3) {
     const std::uint32_t group = byte(i) << 16 | byte(i + 1) << 8 | byte(i + 2);
-    for (int shift = 18; shift >= 0; shift -= 6) encoded.push_back(kBase64Alphabet[(group >> shift) & 63]);
+    for (int shift = 18; shift >= 0; shift -= 6)
+      encoded.push_back(kBase64Alphabet[(group >> shift) & 63]);
   }
   const std::size_t rest = text.size() - i;
   if (rest > 0) {
@@ -297,7 +314,9 @@ std::vector<std::string> words(std::string_view text) {
   return pieces;
 }
 
-std::int64_t wordCount(std::string_view text) { return static_cast<std::int64_t>(words(text).size()); }
+std::int64_t wordCount(std::string_view text) {
+  return static_cast<std::int64_t>(words(text).size());
+}
 
 std::vector<std::string> lines(std::string_view text) {
   std::vector<std::string> found;

@@ -32,7 +32,7 @@ KeyedText keyed(std::string_view text, KeyOptions options) {
 }
 
 std::vector<std::pair<std::size_t, std::size_t>> occurrences(const KeyedText& hay,
-                                                           const KeyedText& needle) {
+                                                             const KeyedText& needle) {
   std::vector<std::pair<std::size_t, std::size_t>> found;
   if (needle.key.empty()) return found;
   std::size_t from = 0;

@@ -43,7 +43,7 @@ struct KeyOptions {
 // from the start: pairs of [first, end) character offsets. An empty needle
 // occurs nowhere.
 [[nodiscard]] std::vector<std::pair<std::size_t, std::size_t>> occurrences(const KeyedText& hay,
-                                                                         const KeyedText& needle);
+                                                                           const KeyedText& needle);
 
 // Whether `hay` starts (ends) with `needle`, character by character.
 [[nodiscard]] bool hasPrefix(const KeyedText& hay, const KeyedText& needle);

@@ -52,7 +52,8 @@ std::optional<Url> Url::make(std::string_view text) {
 bool Url::isFileUrl() const {
   if (scheme_.size() != 4) return false;
   std::string lower;
-  for (char c : scheme_) lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  for (char c : scheme_)
+    lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
   return lower == "file";
 }
 

@@ -25,7 +25,8 @@ std::vector<std::string> strings(const std::vector<Character>& characters) {
 }
 
 TEST(Unicode, CharactersAreGraphemeClusters) {
-  const std::string text = std::string(kFlag) + std::string(kFamily) + std::string(kDecomposedE) + "\r\nx";
+  const std::string text =
+      std::string(kFlag) + std::string(kFamily) + std::string(kDecomposedE) + "\r\nx";
   EXPECT_EQ(strings(ext::charactersArray(text)),
             (std::vector<std::string>{std::string(kFlag), std::string(kFamily),
                                       std::string(kDecomposedE), "\r\n", "x"}));

@@ -31,14 +31,16 @@ void setLocalizer(Localizer localizer);
 // One argument of a format.
 class FormatArgument {
  public:
-  FormatArgument(std::int64_t value) : value_(value) {}  // NOLINT: implicit like printf's
-  FormatArgument(int value) : value_(std::int64_t{value}) {}  // NOLINT
-  FormatArgument(double value) : value_(value) {}  // NOLINT
+  FormatArgument(std::int64_t value) : value_(value) {}            // NOLINT: implicit like printf's
+  FormatArgument(int value) : value_(std::int64_t{value}) {}       // NOLINT
+  FormatArgument(double value) : value_(value) {}                  // NOLINT
   FormatArgument(std::string value) : value_(std::move(value)) {}  // NOLINT
   FormatArgument(std::string_view value) : value_(std::string(value)) {}  // NOLINT
-  FormatArgument(const char* value) : value_(std::string(value)) {}  // NOLINT
+  FormatArgument(const char* value) : value_(std::string(value)) {}       // NOLINT
 
-  [[nodiscard]] const std::variant<std::int64_t, double, std::string>& value() const { return value_; }
+  [[nodiscard]] const std::variant<std::int64_t, double, std::string>& value() const {
+    return value_;
+  }
 
  private:
   std::variant<std::int64_t, double, std::string> value_;
@@ -49,7 +51,8 @@ class FormatArgument {
 // take it as an integer, %f %e %g %a (upper case too) as a double; flags,
 // width, precision and length modifiers as printf. "%%" is "%". A conversion
 // with no argument left, or one that is malformed, is written as it stands.
-[[nodiscard]] std::string formatted(std::string_view format, std::initializer_list<FormatArgument> arguments);
+[[nodiscard]] std::string formatted(std::string_view format,
+                                    std::initializer_list<FormatArgument> arguments);
 
 // formatted() of localized(key, comment).
 [[nodiscard]] std::string formatLocalized(std::string_view key, std::string_view comment,

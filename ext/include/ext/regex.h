@@ -35,15 +35,16 @@ struct RegexOptions {
 
 // How one search runs.
 struct MatchingOptions {
-  bool anchored = false;  // matches only at the start of the range
-  bool withTransparentBounds = false;  // lookaround sees past the range
+  bool anchored = false;                // matches only at the start of the range
+  bool withTransparentBounds = false;   // lookaround sees past the range
   bool withoutAnchoringBounds = false;  // ^ and $ do not match at the range's ends
 };
 
 class Regex {
  public:
   // Nothing when `pattern` does not compile.
-  [[nodiscard]] static std::optional<Regex> make(std::string_view pattern, RegexOptions options = {});
+  [[nodiscard]] static std::optional<Regex> make(std::string_view pattern,
+                                                 RegexOptions options = {});
 
   [[nodiscard]] const std::string& pattern() const { return pattern_; }
 

@@ -32,7 +32,7 @@ namespace ext {
 struct CompareOptions {
   bool caseInsensitive = false;
   bool diacriticInsensitive = false;
-  bool literal = false;  // scalar by scalar, without canonical equivalence
+  bool literal = false;   // scalar by scalar, without canonical equivalence
   bool anchored = false;  // regular expressions: matches only where the last one ended
   bool regularExpression = false;
 };

@@ -52,9 +52,11 @@ using Date = std::chrono::system_clock::time_point;
 // "de_DE"; "" means the current locale), with its decimal separator and
 // without grouping; nothing when any of the text is not part of the number.
 [[nodiscard]] std::optional<float> floatValue(std::string_view text, std::string_view locale = "");
-[[nodiscard]] std::optional<double> doubleValue(std::string_view text, std::string_view locale = "");
+[[nodiscard]] std::optional<double> doubleValue(std::string_view text,
+                                                std::string_view locale = "");
 // CGFloat is a 64-bit float on every platform this serves.
-[[nodiscard]] std::optional<double> cgFloatValue(std::string_view text, std::string_view locale = "");
+[[nodiscard]] std::optional<double> cgFloatValue(std::string_view text,
+                                                 std::string_view locale = "");
 
 // Whether, after optional leading whitespace, the text holds one decimal
 // number (sign, digits, the current locale's decimal separator, exponent)

@@ -72,14 +72,16 @@ namespace ext {
 // Case-insensitive comparison folds case fully ("ß" matches "SS").
 
 // Whether `part` occurs in `text`; false for an empty `part`.
-[[nodiscard]] bool contains(std::string_view text, std::string_view part, bool caseSensitive = true);
+[[nodiscard]] bool contains(std::string_view text, std::string_view part,
+                            bool caseSensitive = true);
 // Non-overlapping occurrences of `part`, counted from the start; 0 for an
 // empty `part`. Case-insensitively, both are lower-cased first.
 [[nodiscard]] std::int64_t count(std::string_view text, std::string_view part,
                                  bool caseSensitive = true);
 // Whether `text` begins (ends) with the given characters; case-insensitively
 // both are lower-cased first. Everything starts and ends with "".
-[[nodiscard]] bool starts(std::string_view text, std::string_view prefix, bool caseSensitive = true);
+[[nodiscard]] bool starts(std::string_view text, std::string_view prefix,
+                          bool caseSensitive = true);
 [[nodiscard]] bool ends(std::string_view text, std::string_view suffix, bool caseSensitive = true);
 
 // Whether `regex` matches somewhere in `text`.
