@@ -219,11 +219,7 @@ bool patternMatches(const Regex& regex, std::string_view text) {
 }
 
 std::optional<Character> mostCommonCharacter(std::string_view text) {
-  std::vector<Character> counted;
-  for (Character& character : charactersArray(text)) {
-    if (character.string() != " " && character.string() != "\n")
-      counted.push_back(std::move(character));
-  }
+  const std::vector<Character> counted = charactersArray(withoutSpacesAndNewLines(text));
   std::unordered_map<Character, std::size_t> counts;
   std::size_t best = 0;
   for (const Character& character : counted) best = std::max(best, ++counts[character]);
@@ -273,8 +269,9 @@ std::optional<std::string> stringFromBase64(std::string_view base64) {
 
 std::vector<Character> charactersArray(std::string_view text) {
   std::vector<Character> characters;
-  for (std::string_view character : icu_support::graphemes(text)) {
-    characters.push_back(*Character::make(character));
+  for (std::string_view cluster : icu_support::graphemes(text)) {
+    // A cluster on its own is still one cluster, so this always holds.
+    if (auto character = Character::make(cluster)) characters.push_back(std::move(*character));
   }
   return characters;
 }
