@@ -208,6 +208,18 @@ TEST(Replacement, OnlyWithinTheRange) {
             "\U0001F600 # # 3");
 }
 
+// Bytes that are not UTF-8 read as U+FFFD but slicing keeps them as they were.
+TEST(IllFormedUtf8, SlicesKeepTheBytes) {
+  const std::string text = "a\xFF\xFE" "b";
+  EXPECT_EQ(ext::slicing(text, 1, 2), "\xFF\xFE");
+  EXPECT_EQ(ext::truncated(text, 2, std::nullopt), "a\xFF");
+  std::string reversed = text;
+  EXPECT_EQ(ext::reverse(reversed), "b\xFE\xFF" "a");
+  EXPECT_EQ(ext::trimmed(" \xC3 "), "\xC3");
+  EXPECT_EQ(ext::urlEncoded("\xFF"), "%EF%BF%BD");
+  EXPECT_EQ(ext::latinized("\xFF"), "\uFFFD");
+}
+
 TEST(CommonSuffix, PairsFromTheEnd) {
   EXPECT_EQ(ext::commonSuffix("walking", "talking"), "alking");
   EXPECT_EQ(ext::commonSuffix("abc", "xyz"), "");
