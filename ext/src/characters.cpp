@@ -42,8 +42,8 @@ std::string scalarText(char32_t scalar) {
 // The first cluster of `text`, or U+FFFD for an empty mapping (none known).
 Character firstCharacter(std::string_view text) {
   const auto clusters = icu_support::graphemes(text);
-  auto first = clusters.empty() ? std::nullopt : Character::make(clusters.front());
-  return first ? *first : Character(U'\uFFFD');
+  return clusters.empty() ? Character(U'\uFFFD')
+                          : detail::CharacterAccess::fromCluster(clusters.front());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "icu_support.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 
@@ -73,6 +74,46 @@ icu::Locale localeFor(std::string_view id) {
   return id.empty() ? icu::Locale::getDefault() : icu::Locale(std::string(id).c_str());
 }
 
+bool isAsciiByte(char c) { return static_cast<unsigned char>(c) < 0x80; }
+
+bool isAscii(std::string_view text) { return std::all_of(text.begin(), text.end(), isAsciiByte); }
+
+// Appends where the characters of `piece` start, counted from `offset`, one
+// per scalar: the fallback where the break iterator cannot serve.
+void appendScalarBoundaries(std::string_view piece, std::size_t offset,
+                            std::vector<std::size_t>& boundaries) {
+  for (std::size_t i = 0; i < piece.size();) {
+    boundaries.push_back(offset + i);
+    (void)nextScalar(piece, i);
+  }
+}
+
+// Appends where the grapheme clusters of `piece` start, counted from
+// `offset`; false, appending nothing, when the break iterator cannot serve.
+bool appendBreakIteratorBoundaries(std::string_view piece, std::size_t offset,
+                                   std::vector<std::size_t>& boundaries) {
+  // Break positions are int32_t.
+  icu::BreakIterator* breaks = fitsIcu(piece.size()) ? characterBreaks() : nullptr;
+  if (breaks == nullptr) return false;
+  UErrorCode status = U_ZERO_ERROR;
+  UText utext = UTEXT_INITIALIZER;
+  utext_openUTF8(&utext, piece.data(), static_cast<int64_t>(piece.size()), &status);
+  if (U_SUCCESS(status)) breaks->setText(&utext, status);
+  if (U_FAILURE(status)) {
+    utext_close(&utext);
+    return false;
+  }
+  // Offsets of a UTF-8 UText are byte offsets.
+  for (int32_t at = breaks->first(); at != icu::BreakIterator::DONE; at = breaks->next()) {
+    if (static_cast<std::size_t>(at) < piece.size())
+      boundaries.push_back(offset + static_cast<std::size_t>(at));
+  }
+  // Detach before the UText goes away.
+  breaks->setText(icu::UnicodeString());
+  utext_close(&utext);
+  return true;
+}
+
 bool isCategory(char32_t c, uint32_t mask) {
   return (U_GET_GC_MASK(static_cast<UChar32>(c)) & mask) != 0;
 }
@@ -96,31 +137,28 @@ std::unique_ptr<icu::RegexMatcher> matcherFor(const CompiledRegex& regex,
 
 std::vector<std::size_t> graphemeBoundaries(std::string_view text) {
   std::vector<std::size_t> boundaries;
-  // Break positions are int32_t; longer texts get one cluster per scalar.
-  icu::BreakIterator* breaks = fitsIcu(text.size()) ? characterBreaks() : nullptr;
-  UErrorCode status = U_ZERO_ERROR;
-  UText* utext = breaks == nullptr ? nullptr
-                                   : utext_openUTF8(nullptr, text.data(),
-                                                    static_cast<int64_t>(text.size()), &status);
-  if (breaks != nullptr && U_SUCCESS(status)) breaks->setText(utext, status);
-  if (breaks == nullptr || U_FAILURE(status)) {
-    // Without break data, fall back to one cluster per scalar.
-    utext_close(utext);
-    for (std::size_t i = 0; i < text.size();) {
-      boundaries.push_back(i);
-      (void)nextScalar(text, i);
+  boundaries.reserve(text.size() + 1);
+  // Two ASCII characters always have a boundary between them, except "\r\n":
+  // every rule that joins characters needs a non-ASCII one. Cut there, the
+  // text falls into pieces that break independently, and only pieces holding
+  // non-ASCII text need the break iterator.
+  std::size_t pieceStart = 0;
+  const auto cutAt = [&](std::size_t end) {
+    const std::string_view piece = text.substr(pieceStart, end - pieceStart);
+    if (isAscii(piece)) {
+      boundaries.push_back(pieceStart);  // one character, or "\r\n"
+    } else if (!appendBreakIteratorBoundaries(piece, pieceStart, boundaries)) {
+      appendScalarBoundaries(piece, pieceStart, boundaries);
     }
-    boundaries.push_back(text.size());
-    return boundaries;
+    pieceStart = end;
+  };
+  for (std::size_t at = 1; at < text.size(); ++at) {
+    const char before = text[at - 1];
+    const char after = text[at];
+    if (isAsciiByte(before) && isAsciiByte(after) && !(before == '\r' && after == '\n')) cutAt(at);
   }
-  // Offsets of a UTF-8 UText are byte offsets.
-  for (int32_t at = breaks->first(); at != icu::BreakIterator::DONE; at = breaks->next()) {
-    boundaries.push_back(static_cast<std::size_t>(at));
-  }
-  // Detach before the UText goes away.
-  breaks->setText(icu::UnicodeString());
-  utext_close(utext);
-  if (boundaries.empty() || boundaries.back() != text.size()) boundaries.push_back(text.size());
+  if (!text.empty()) cutAt(text.size());
+  boundaries.push_back(text.size());
   return boundaries;
 }
 
@@ -206,9 +244,18 @@ std::string toUtf8(std::u16string_view text) {
 }
 
 std::string nfc(std::string_view text) {
+  if (isAscii(text)) return std::string(text);
   UErrorCode status = U_ZERO_ERROR;
   const icu::Normalizer2* normalizer = icu::Normalizer2::getNFCInstance(status);
   if (U_FAILURE(status) || !fitsIcu(text.size())) return std::string(text);
+  // Most text is already composed; ill-formed text still needs its U+FFFD.
+  if (isValidUtf8(text) &&
+      normalizer->isNormalizedUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())),
+                                   status) &&
+      U_SUCCESS(status)) {
+    return std::string(text);
+  }
+  status = U_ZERO_ERROR;
   const icu::UnicodeString normalized = normalizer->normalize(unicode(text), status);
   return U_SUCCESS(status) ? utf8(normalized) : std::string(text);
 }
@@ -224,6 +271,13 @@ std::string uppercased(std::string_view text) {
 }
 
 std::string caseFolded(std::string_view text) {
+  if (isAscii(text)) {
+    std::string folded(text);
+    for (char& c : folded) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return folded;
+  }
   if (!fitsIcu(text.size())) return std::string(text);
   return utf8(unicode(text).foldCase());
 }

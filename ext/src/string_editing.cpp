@@ -262,7 +262,7 @@ std::string withPrefix(std::string_view text, std::string_view prefix) {
 std::optional<Character> safe(std::string_view text, std::int64_t offset) {
   const Characters characters(text);
   if (offset < 0 || offset >= characters.count()) return std::nullopt;
-  return Character::make(characters.at(offset));
+  return detail::CharacterAccess::fromCluster(characters.at(offset));
 }
 
 std::optional<std::string> safe(std::string_view text, OffsetRange range) {

@@ -83,7 +83,8 @@ Utf16Map mapUtf16(std::string_view string) {
 }
 
 // Whether each of `offsets` (UTF-16 units) lies between grapheme clusters.
-bool areGraphemeBoundaries(const std::u16string& units, std::initializer_list<std::size_t> offsets) {
+bool areGraphemeBoundaries(const std::u16string& units,
+                           std::initializer_list<std::size_t> offsets) {
   // ICU counts in int32_t; beyond that only code-point boundaries are checked.
   if (units.size() > static_cast<std::size_t>(INT32_MAX)) return true;
   UErrorCode status = U_ZERO_ERROR;

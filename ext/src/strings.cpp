@@ -33,10 +33,17 @@ static_assert(kEmailPattern.size() == 450);
 constexpr std::string_view kBase64Alphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-int base64Value(char c) {
-  const auto at = kBase64Alphabet.find(c);
-  return at == std::string_view::npos ? -1 : static_cast<int>(at);
-}
+// Each byte's value in the alphabet, or -1.
+constexpr std::array<signed char, 256> kBase64Values = [] {
+  std::array<signed char, 256> values{};
+  values.fill(-1);
+  for (std::size_t i = 0; i < kBase64Alphabet.size(); ++i) {
+    values[static_cast<unsigned char>(kBase64Alphabet[i])] = static_cast<signed char>(i);
+  }
+  return values;
+}();
+
+int base64Value(char c) { return kBase64Values[static_cast<unsigned char>(c)]; }
 
 // Decodes base64; with `skipUnknown`, characters outside the alphabet and
 // "=" are passed over. Padding must make a multiple of four characters.
@@ -268,10 +275,11 @@ std::optional<std::string> stringFromBase64(std::string_view base64) {
 }
 
 std::vector<Character> charactersArray(std::string_view text) {
+  const std::vector<std::string_view> clusters = icu_support::graphemes(text);
   std::vector<Character> characters;
-  for (std::string_view cluster : icu_support::graphemes(text)) {
-    // A cluster on its own is still one cluster, so this always holds.
-    if (auto character = Character::make(cluster)) characters.push_back(std::move(*character));
+  characters.reserve(clusters.size());
+  for (std::string_view cluster : clusters) {
+    characters.push_back(detail::CharacterAccess::fromCluster(cluster));
   }
   return characters;
 }

@@ -21,7 +21,10 @@ KeyedText keyed(std::string_view text, KeyOptions options) {
   for (std::size_t i = 0; i + 1 < keyedText.byteBounds.size(); ++i) {
     const std::size_t start = keyedText.byteBounds[i];
     std::string key(text.substr(start, keyedText.byteBounds[i + 1] - start));
-    if (options.diacriticInsensitive) key = icu_support::withoutDiacritics(key);
+    // Accents only matter beyond ASCII.
+    const bool ascii = std::all_of(key.begin(), key.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (options.diacriticInsensitive && !ascii) key = icu_support::withoutDiacritics(key);
     if (options.caseInsensitive) key = icu_support::caseFolded(key);
     if (!options.literal) key = icu_support::nfc(key);
     keyedText.keyBounds.push_back(keyedText.key.size());

@@ -7,7 +7,17 @@
 #include <utility>
 #include <vector>
 
+#include "ext/characters.h"
+
 namespace ext::detail {
+
+class CharacterAccess {
+ public:
+  // Requires: `cluster` is one grapheme cluster, as cut by icu_support.
+  [[nodiscard]] static Character fromCluster(std::string_view cluster) {
+    return Character(std::string(cluster));
+  }
+};
 
 inline constexpr std::string_view kAlphanumerics =
     "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";

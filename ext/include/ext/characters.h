@@ -22,6 +22,10 @@
 
 namespace ext {
 
+namespace detail {
+class CharacterAccess;
+}
+
 class Character {
  public:
   // One Unicode scalar; a surrogate or a value above U+10FFFF becomes U+FFFD.
@@ -51,6 +55,9 @@ class Character {
   [[nodiscard]] std::size_t hash() const { return std::hash<std::string>{}(nfc_); }
 
  private:
+  // Lets ext's own code make characters from clusters it has just cut.
+  friend class detail::CharacterAccess;
+
   explicit Character(std::string text);
 
   std::string text_;
