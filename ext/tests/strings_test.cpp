@@ -36,6 +36,20 @@ TEST(Unicode, CharactersAreGraphemeClusters) {
   EXPECT_EQ(ext::firstCharacterAsString(""), std::nullopt);
 }
 
+TEST(Unicode, ClusterBoundariesAroundAsciiText) {
+  const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+      {"ab\u0308c", {"a", "b\u0308", "c"}},
+      {"\r\n\n\r", {"\r\n", "\n", "\r"}},
+      {"a\u200D\U0001F600", {"a\u200D", "\U0001F600"}},
+      {"x\U0001F1E9\U0001F1EA\U0001F1E9y", {"x", "\U0001F1E9\U0001F1EA", "\U0001F1E9", "y"}},
+      {"\U0001F44D\U0001F3FD!", {"\U0001F44D\U0001F3FD", "!"}},  // skin tone modifier
+      {"\xFF" "a\xC3", {"\xFF", "a", "\xC3"}},
+  };
+  for (const auto& [text, expected] : cases) {
+    EXPECT_EQ(strings(ext::charactersArray(text)), expected) << text;
+  }
+}
+
 TEST(Unicode, EmojiOutsideTheBasicPlaneIsTwoUtf16Units) {
   EXPECT_EQ(ext::fullNSRange(kGrinning), (ext::NSRange{0, 2}));
   EXPECT_EQ(ext::nsString(kGrinning), u"\U0001F600");
