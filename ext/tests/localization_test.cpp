@@ -40,6 +40,7 @@ TEST(Formatting, Conversions) {
   EXPECT_EQ(ext::formatted("%lld", {std::int64_t{-9223372036854775807 - 1}}),
             "-9223372036854775808");
   EXPECT_EQ(ext::formatted("%@", {1.5}), "1.5");
+  EXPECT_EQ(ext::formatted("%llu %c", {18446744073709551615ull, 'x'}), "18446744073709551615 x");
 }
 
 TEST(Formatting, MissingArgumentsStayAsWritten) {

@@ -8,12 +8,14 @@
 // With no lookup installed, or when it has no entry, a key stands for itself.
 // setLocalizer() and the lookups are safe from any thread; the installed
 // lookup runs on the caller's thread.
+#include <concepts>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 
 namespace ext {
@@ -31,10 +33,14 @@ void setLocalizer(Localizer localizer);
 // One argument of a format.
 class FormatArgument {
  public:
-  FormatArgument(std::int64_t value) : value_(value) {}            // NOLINT: implicit like printf's
-  FormatArgument(int value) : value_(std::int64_t{value}) {}       // NOLINT
-  FormatArgument(double value) : value_(value) {}                  // NOLINT
-  FormatArgument(std::string value) : value_(std::move(value)) {}  // NOLINT
+  // Any integer (unsigned ones above INT64_MAX keep their bits, so %u and
+  // %x print them right) or floating-point value, or text; implicit, as
+  // printf's arguments are.
+  template <std::integral T>
+  FormatArgument(T value) : value_(static_cast<std::int64_t>(value)) {}  // NOLINT
+  template <std::floating_point T>
+  FormatArgument(T value) : value_(static_cast<double>(value)) {}         // NOLINT
+  FormatArgument(std::string value) : value_(std::move(value)) {}         // NOLINT
   FormatArgument(std::string_view value) : value_(std::string(value)) {}  // NOLINT
   FormatArgument(const char* value) : value_(std::string(value)) {}       // NOLINT
 
