@@ -5,11 +5,7 @@
 #include <memory>
 #include <string>
 
-#include <unicode/locid.h>
-#include <unicode/numfmt.h>
-#include <unicode/rbnf.h>
-#include <unicode/unistr.h>
-
+#include "icu_support.h"
 
 namespace ext {
 namespace {
@@ -66,41 +62,6 @@ std::string describeFloating(F value, double exponentAbove) {
   return sign + out;
 }
 
-std::optional<std::string> utf8(const icu::UnicodeString& text) {
-  if (text.isBogus() || text.isEmpty()) return std::nullopt;
-  std::string out;
-  text.toUTF8String(out);
-  return out;
-}
-
-std::unique_ptr<icu::NumberFormat> ruleFormatter(icu::URBNFRuleSetTag tag, std::string_view locale) {
-  UErrorCode status = U_ZERO_ERROR;
-  auto formatter = std::make_unique<icu::RuleBasedNumberFormat>(
-      tag, icu::Locale(std::string(locale).c_str()), status);
-  if (U_FAILURE(status)) return nullptr;
-  return formatter;
-}
-
-std::unique_ptr<icu::NumberFormat> currencyFormatter() {
-  UErrorCode status = U_ZERO_ERROR;
-  std::unique_ptr<icu::NumberFormat> formatter(
-      icu::NumberFormat::createCurrencyInstance(icu::Locale::getDefault(), status));
-  if (U_FAILURE(status)) return nullptr;
-  return formatter;
-}
-
-template <typename N>
-std::optional<std::string> formatted(const std::unique_ptr<icu::NumberFormat>& formatter, N value) {
-  if (!formatter) return std::nullopt;
-  icu::UnicodeString text;
-  if constexpr (std::is_same_v<N, double>) {
-    formatter->format(value, text);
-  } else {
-    formatter->format(static_cast<int64_t>(value), text);
-  }
-  return utf8(text);
-}
-
 }  // namespace
 
 namespace detail {
@@ -110,13 +71,17 @@ std::string describeDouble(double value) { return describeFloating(value, 0x1p53
 std::string describeFloat(float value) { return describeFloating(value, 0x1p24); }
 
 std::optional<std::string> spellOut(std::int64_t value, std::string_view locale) {
-  return formatted(ruleFormatter(icu::URBNF_SPELLOUT, locale), value);
+  return icu_support::formatNumber(value, icu_support::NumberStyle::SpellOut, locale);
 }
 std::optional<std::string> spellOut(double value, std::string_view locale) {
-  return formatted(ruleFormatter(icu::URBNF_SPELLOUT, locale), value);
+  return icu_support::formatNumber(value, icu_support::NumberStyle::SpellOut, locale);
 }
-std::optional<std::string> currency(std::int64_t value) { return formatted(currencyFormatter(), value); }
-std::optional<std::string> currency(double value) { return formatted(currencyFormatter(), value); }
+std::optional<std::string> currency(std::int64_t value) {
+  return icu_support::formatNumber(value, icu_support::NumberStyle::Currency, "");
+}
+std::optional<std::string> currency(double value) {
+  return icu_support::formatNumber(value, icu_support::NumberStyle::Currency, "");
+}
 
 }  // namespace detail
 
@@ -227,7 +192,7 @@ std::string timeString(std::int64_t seconds) {
 }
 
 std::optional<std::string> ordinalString(std::int64_t value, std::string_view locale) {
-  return formatted(ruleFormatter(icu::URBNF_ORDINAL, locale), value);
+  return icu_support::formatNumber(value, icu_support::NumberStyle::Ordinal, locale);
 }
 
 std::pair<std::int64_t, std::int64_t> plusMinus(std::int64_t a, std::int64_t b) {

@@ -8,9 +8,10 @@
 #include <initializer_list>
 #include <memory>
 
-#include <unicode/ubrk.h>
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
+
+#include "icu_support.h"
 
 namespace ext {
 
@@ -80,21 +81,6 @@ Utf16Map mapUtf16(std::string_view string) {
   }
   map.byteOffsets.push_back(string.size());
   return map;
-}
-
-// Whether each of `offsets` (UTF-16 units) lies between grapheme clusters.
-bool areGraphemeBoundaries(const std::u16string& units, std::initializer_list<std::size_t> offsets) {
-  // ICU counts in int32_t; beyond that only code-point boundaries are checked.
-  if (units.size() > static_cast<std::size_t>(INT32_MAX)) return true;
-  UErrorCode status = U_ZERO_ERROR;
-  std::unique_ptr<UBreakIterator, decltype(&ubrk_close)> breaks(
-      ubrk_open(UBRK_CHARACTER, "", units.data(), static_cast<int32_t>(units.size()), &status),
-      &ubrk_close);
-  if (U_FAILURE(status) || !breaks) return true;
-  for (std::size_t offset : offsets) {
-    if (!ubrk_isBoundary(breaks.get(), static_cast<int32_t>(offset))) return false;
-  }
-  return true;
 }
 
 [[noreturn]] void failToFindRange(std::string_view string, NSRange from) {
@@ -175,6 +161,8 @@ std::optional<std::string> appendingPathExtension(std::string_view path, std::st
   return fixSlashes(fixed);
 }
 
+std::u16string nsString(std::string_view string) { return mapUtf16(string).units; }
+
 NSRange fullNSRange(std::string_view string) {
   return nsRange(string, StringRange{0, string.size()});
 }
@@ -188,7 +176,7 @@ std::optional<StringRange> checkedRange(std::string_view string, NSRange from) {
   const std::size_t lower = map.byteOffsets[lowerUnit];
   const std::size_t upper = map.byteOffsets[upperUnit];
   if (lower == kMidPair || upper == kMidPair) return std::nullopt;
-  if (!areGraphemeBoundaries(map.units, {lowerUnit, upperUnit})) return std::nullopt;
+  if (!icu_support::areGraphemeBoundaries(map.units, {lowerUnit, upperUnit})) return std::nullopt;
   return StringRange{lower, upper};
 }
 

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <unicode/locid.h>
+
+#include "ext/string_numbers.h"
 
 namespace {
 
@@ -187,17 +188,13 @@ TEST(Description, WritesNumbersAsThePlatformDoes) {
 class FormatterTexts : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = icu::Locale::getDefault();
-    UErrorCode status = U_ZERO_ERROR;
-    icu::Locale::setDefault(icu::Locale("en_US"), status);
+    saved_ = ext::currentLocale();
+    ASSERT_TRUE(ext::setCurrentLocale("en_US"));
   }
-  void TearDown() override {
-    UErrorCode status = U_ZERO_ERROR;
-    icu::Locale::setDefault(saved_, status);
-  }
+  void TearDown() override { EXPECT_TRUE(ext::setCurrentLocale(saved_)); }
 
  private:
-  icu::Locale saved_;
+  std::string saved_;
 };
 
 TEST_F(FormatterTexts, OrdinalSpelledOutAndCurrency) {

@@ -21,6 +21,7 @@
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <ranges>
 #include <type_traits>
 #include <unordered_map>
@@ -47,7 +48,9 @@ template <std::ranges::forward_range R>
 }
 
 // The element at `index`, or nothing when the collection has no such index.
+// Text is left to the character-wise safe() of ext/string_editing.h.
 template <std::ranges::forward_range R>
+  requires(!std::convertible_to<const R&, std::string_view>)
 [[nodiscard]] std::optional<RangeValue<R>> safe(const R& collection, std::ptrdiff_t index) {
   if (index < 0 || index >= std::ranges::distance(collection)) return std::nullopt;
   return *std::ranges::next(std::ranges::begin(collection), index);

@@ -80,6 +80,11 @@ struct StringRange {
                                                                 std::string_view ext);
 
 // --- NSRange bridging ---
+
+// The string as the platform's UTF-16 string: a copy, the units NSRange
+// counts in.
+[[nodiscard]] std::u16string nsString(std::string_view string);
+
 // Strings that are not valid UTF-8 are read as if each maximal ill-formed
 // subsequence were U+FFFD (one UTF-16 unit).
 

@@ -1,0 +1,164 @@
+#include "ext/localization.h"
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "ext/string_numbers.h"
+
+namespace ext {
+
+namespace {
+
+std::mutex localizerMutex;
+// Guarded by localizerMutex.
+std::shared_ptr<const Localizer> installedLocalizer;
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+std::string asText(const FormatArgument& argument) {
+  const auto& value = argument.value();
+  if (const auto* text = std::get_if<std::string>(&value)) return *text;
+  if (const auto* number = std::get_if<std::int64_t>(&value)) return std::to_string(*number);
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%g", std::get<double>(value));
+  return buffer;
+}
+
+long long asInteger(const FormatArgument& argument) {
+  const auto& value = argument.value();
+  if (const auto* number = std::get_if<std::int64_t>(&value)) return *number;
+  if (const auto* real = std::get_if<double>(&value)) return static_cast<long long>(*real);
+  return intValue(std::get<std::string>(value)).value_or(0);
+}
+
+double asDouble(const FormatArgument& argument) {
+  const auto& value = argument.value();
+  if (const auto* real = std::get_if<double>(&value)) return *real;
+  if (const auto* number = std::get_if<std::int64_t>(&value)) return static_cast<double>(*number);
+  return doubleValue(std::get<std::string>(value), "en_US_POSIX").value_or(0);
+}
+
+// One conversion rendered with snprintf; `spec` holds flags, width and
+// precision without length modifiers.
+template <typename T>
+std::string printed(const std::string& spec, T value) {
+  const int size = std::snprintf(nullptr, 0, spec.c_str(), value);
+  if (size < 0) return {};
+  std::string out(static_cast<std::size_t>(size) + 1, '\0');
+  std::snprintf(out.data(), out.size(), spec.c_str(), value);
+  out.resize(static_cast<std::size_t>(size));
+  return out;
+}
+
+}  // namespace
+
+void setLocalizer(Localizer localizer) {
+  auto next = localizer ? std::make_shared<const Localizer>(std::move(localizer)) : nullptr;
+  const std::lock_guard lock(localizerMutex);
+  installedLocalizer = std::move(next);
+}
+
+std::string localized(std::string_view key, std::string_view comment) {
+  std::shared_ptr<const Localizer> localizer;
+  {
+    const std::lock_guard lock(localizerMutex);
+    localizer = installedLocalizer;
+  }
+  if (localizer) {
+    if (auto text = (*localizer)(key, comment); text && !text->empty()) return std::move(*text);
+  }
+  return std::string(key);
+}
+
+std::string formatted(std::string_view format, std::initializer_list<FormatArgument> arguments) {
+  const std::vector<FormatArgument> args(arguments);
+  std::string out;
+  std::size_t nextArgument = 0;
+  std::size_t i = 0;
+  while (i < format.size()) {
+    if (format[i] != '%') {
+      out.push_back(format[i++]);
+      continue;
+    }
+    const std::size_t start = i++;
+    if (i < format.size() && format[i] == '%') {
+      out.push_back('%');
+      ++i;
+      continue;
+    }
+    // Optional position "n$".
+    std::size_t position = 0;
+    std::size_t probe = i;
+    while (probe < format.size() && isDigit(format[probe])) {
+      position = position * 10 + static_cast<std::size_t>(format[probe] - '0');
+      ++probe;
+    }
+    if (probe > i && probe < format.size() && format[probe] == '$' && position > 0)
+      i = probe + 1;
+    else
+      position = 0;
+    std::string spec = "%";
+    while (i < format.size() &&
+           std::string_view("-+ #0").find(format[i]) != std::string_view::npos) {
+      spec.push_back(format[i++]);
+    }
+    while (i < format.size() && (isDigit(format[i]) || format[i] == '.'))
+      spec.push_back(format[i++]);
+    // Length modifiers change nothing here: every value is already 64 bits.
+    while (i < format.size() &&
+           std::string_view("hlqLztj").find(format[i]) != std::string_view::npos)
+      ++i;
+    const std::size_t index = position > 0 ? position - 1 : nextArgument++;
+    if (i >= format.size() || index >= args.size()) {
+      out.append(format.substr(start, std::min(i + 1, format.size()) - start));
+      ++i;
+      continue;
+    }
+    const char conversion = format[i++];
+    const FormatArgument& argument = args[index];
+    switch (conversion) {
+      case '@':
+      case 's':
+        out += printed(spec + "s", asText(argument).c_str());
+        break;
+      case 'd':
+      case 'i':
+        out += printed(spec + "lld", asInteger(argument));
+        break;
+      case 'u':
+      case 'x':
+      case 'X':
+      case 'o':
+        out +=
+            printed(spec + "ll" + conversion, static_cast<unsigned long long>(asInteger(argument)));
+        break;
+      case 'c':
+        out += printed(spec + "c", static_cast<int>(asInteger(argument)));
+        break;
+      case 'f':
+      case 'F':
+      case 'e':
+      case 'E':
+      case 'g':
+      case 'G':
+      case 'a':
+      case 'A':
+        out += printed(spec + conversion, asDouble(argument));
+        break;
+      default:
+        out.append(format.substr(start, i - start));
+        break;
+    }
+  }
+  return out;
+}
+
+std::string formatLocalized(std::string_view key, std::string_view comment,
+                            std::initializer_list<FormatArgument> arguments) {
+  return formatted(localized(key, comment), arguments);
+}
+
+}  // namespace ext

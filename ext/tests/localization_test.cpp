@@ -1,0 +1,52 @@
+#include "ext/localization.h"
+
+#include <map>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class Localization : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ext::setLocalizer([](std::string_view key, std::string_view) -> std::optional<std::string> {
+      static const std::map<std::string, std::string, std::less<>> kTable = {
+          {"Cancel", "Abbrechen"}, {"%d of %@", "%2$@ von %1$d"}, {"Blank", ""}};
+      const auto found = kTable.find(key);
+      if (found == kTable.end()) return std::nullopt;
+      return found->second;
+    });
+  }
+  void TearDown() override { ext::setLocalizer(nullptr); }
+};
+
+TEST_F(Localization, LooksUpAndFallsBackToTheKey) {
+  EXPECT_EQ(ext::localized("Cancel", "button"), "Abbrechen");
+  EXPECT_EQ(ext::localized("Unknown", ""), "Unknown");
+  EXPECT_EQ(ext::localized("Blank", ""), "Blank");  // an empty entry counts as none
+  ext::setLocalizer(nullptr);
+  EXPECT_EQ(ext::localized("Cancel", ""), "Cancel");
+}
+
+TEST_F(Localization, FormatsWithPositionalArguments) {
+  EXPECT_EQ(ext::formatLocalized("%d of %@", "", {3, "Kapitel"}), "Kapitel von 3");
+}
+
+TEST(Formatting, Conversions) {
+  EXPECT_EQ(ext::formatted("%@ has %d items (%.1f%%)", {"cart", 3, 42.25}),
+            "cart has 3 items (42.2%)");
+  EXPECT_EQ(ext::formatted("%5s|%-3ld|%04x", {"ab", std::int64_t{7}, 255}), "   ab|7  |00ff");
+  EXPECT_EQ(ext::formatted("%lld", {std::int64_t{-9223372036854775807 - 1}}),
+            "-9223372036854775808");
+  EXPECT_EQ(ext::formatted("%@", {1.5}), "1.5");
+  EXPECT_EQ(ext::formatted("%llu %c", {18446744073709551615ull, 'x'}), "18446744073709551615 x");
+}
+
+TEST(Formatting, MissingArgumentsStayAsWritten) {
+  EXPECT_EQ(ext::formatted("%@ and %@", {"one"}), "one and %@");
+  EXPECT_EQ(ext::formatted("%3$@", {"one"}), "%3$@");
+  EXPECT_EQ(ext::formatted("100%", {}), "100%");
+}
+
+}  // namespace

@@ -1,0 +1,121 @@
+#include "ext/string_numbers.h"
+
+#include <chrono>
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace std::chrono;
+
+// Readings that depend on the locale and time zone run pinned to en_US and UTC.
+class Pinned : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    locale_ = ext::currentLocale();
+    zone_ = ext::currentTimeZone();
+    ASSERT_TRUE(ext::setCurrentLocale("en_US"));
+    ASSERT_TRUE(ext::setCurrentTimeZone("UTC"));
+  }
+  void TearDown() override {
+    (void)ext::setCurrentLocale(locale_);
+    (void)ext::setCurrentTimeZone(zone_);
+  }
+
+  static ext::Date utc(int y, unsigned m, unsigned d, int hh = 0, int mm = 0, int ss = 0) {
+    return sys_days(year(y) / month(m) / day(d)) + hours(hh) + minutes(mm) + seconds(ss);
+  }
+
+ private:
+  std::string locale_;
+  std::string zone_;
+};
+
+TEST(IntValue, AcceptsOnlySignAndAsciiDigits) {
+  EXPECT_EQ(ext::intValue("42"), 42);
+  EXPECT_EQ(ext::intValue("+5"), 5);
+  EXPECT_EQ(ext::intValue("-0"), 0);
+  EXPECT_EQ(ext::intValue("-17"), -17);
+  EXPECT_EQ(ext::intValue(" 5"), std::nullopt);
+  EXPECT_EQ(ext::intValue("5 "), std::nullopt);
+  EXPECT_EQ(ext::intValue("+"), std::nullopt);
+  EXPECT_EQ(ext::intValue("-"), std::nullopt);
+  EXPECT_EQ(ext::intValue(""), std::nullopt);
+  EXPECT_EQ(ext::intValue("1,000"), std::nullopt);
+  EXPECT_EQ(ext::intValue("\u0663"), std::nullopt);  // a digit, but not ASCII
+}
+
+TEST(IntValue, Int64Limits) {
+  EXPECT_EQ(ext::intValue("9223372036854775807"), std::numeric_limits<std::int64_t>::max());
+  EXPECT_EQ(ext::intValue("-9223372036854775808"), std::numeric_limits<std::int64_t>::min());
+  EXPECT_EQ(ext::intValue("9223372036854775808"), std::nullopt);  // 2^63
+  EXPECT_EQ(ext::intValue("-9223372036854775809"), std::nullopt);
+  EXPECT_EQ(ext::intValue("00000000000000000000000001"), 1);
+}
+
+TEST(BoolValue, FirstWordFoundDecides) {
+  EXPECT_EQ(ext::boolValue(" YES \n"), true);
+  EXPECT_EQ(ext::boolValue("True"), true);
+  EXPECT_EQ(ext::boolValue("1"), true);
+  EXPECT_EQ(ext::boolValue("0"), false);
+  EXPECT_EQ(ext::boolValue("No"), false);
+  EXPECT_EQ(ext::boolValue("2"), std::nullopt);
+  EXPECT_EQ(ext::boolValue(""), std::nullopt);
+  // Searched, not compared: quirks that callers may rely on.
+  EXPECT_EQ(ext::boolValue("nothing"), false);
+  EXPECT_EQ(ext::boolValue("false1"), true);
+  EXPECT_EQ(ext::boolValue("untrue"), true);
+}
+
+TEST_F(Pinned, FloatingPointInTheGivenLocale) {
+  EXPECT_EQ(ext::doubleValue("3.25"), 3.25);
+  EXPECT_EQ(ext::doubleValue("-0.5"), -0.5);
+  EXPECT_EQ(ext::doubleValue("3,25", "de_DE"), 3.25);
+  EXPECT_EQ(ext::floatValue("1.5"), 1.5f);
+  EXPECT_EQ(ext::cgFloatValue("2"), 2.0);
+  EXPECT_EQ(ext::doubleValue("1,000.5"), std::nullopt);  // no grouping
+  EXPECT_EQ(ext::doubleValue("3.25abc"), std::nullopt);
+  EXPECT_EQ(ext::doubleValue(""), std::nullopt);
+  EXPECT_EQ(ext::doubleValue("abc"), std::nullopt);
+}
+
+TEST_F(Pinned, NumericUsesTheCurrentDecimalSeparator) {
+  EXPECT_TRUE(ext::isNumeric("123"));
+  EXPECT_TRUE(ext::isNumeric(" -1.5e3 "));
+  EXPECT_TRUE(ext::isNumeric(".5"));
+  EXPECT_FALSE(ext::isNumeric(""));
+  EXPECT_FALSE(ext::isNumeric("1.2.3"));
+  EXPECT_FALSE(ext::isNumeric("12a"));
+  EXPECT_FALSE(ext::isNumeric("1,5"));
+  ASSERT_TRUE(ext::setCurrentLocale("de_DE"));
+  EXPECT_TRUE(ext::isNumeric("1,5"));
+  EXPECT_FALSE(ext::isNumeric("1.5"));
+}
+
+TEST_F(Pinned, DatesInTheCurrentTimeZone) {
+  EXPECT_EQ(ext::date(" 2024-02-29\n"), utc(2024, 2, 29));
+  EXPECT_EQ(ext::dateTime("2024-02-29 13:45:10"), utc(2024, 2, 29, 13, 45, 10));
+  EXPECT_EQ(ext::date("2023-02-29"), std::nullopt);  // no such day
+  EXPECT_EQ(ext::date("2024-02-29 10:00"), std::nullopt);
+  EXPECT_EQ(ext::date("yesterday"), std::nullopt);
+  ASSERT_TRUE(ext::setCurrentTimeZone("Asia/Tokyo"));
+  EXPECT_EQ(ext::date("2024-03-01"), utc(2024, 2, 29, 15));
+}
+
+TEST_F(Pinned, DateWithFormatTakesTheTextAsItStands) {
+  EXPECT_EQ(ext::date("01/02/2020", "dd/MM/yyyy"), utc(2020, 2, 1));
+  EXPECT_EQ(ext::date("01/02/2020 ", "dd/MM/yyyy"), std::nullopt);
+  EXPECT_EQ(ext::date("2020-02-01", "dd/MM/yyyy"), std::nullopt);
+  EXPECT_EQ(ext::date("Mar 5, 2021", "MMM d, yyyy"), utc(2021, 3, 5));
+}
+
+TEST(CurrentSettings, UnknownNamesAreRefused) {
+  const std::string zone = ext::currentTimeZone();
+  EXPECT_FALSE(ext::setCurrentTimeZone("Nowhere/Special"));
+  EXPECT_EQ(ext::currentTimeZone(), zone);
+}
+
+}  // namespace
