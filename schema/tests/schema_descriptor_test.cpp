@@ -1,7 +1,11 @@
 // The whole schema, checked through its descriptors: every definition file
 // defines what it should, and every message survives a round trip with all of
 // its fields set. The spot checks pin down wire details that peers rely on.
+#include <cstdint>
+#include <initializer_list>
+#include <iterator>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,11 +13,14 @@
 #include <google/protobuf/descriptor.h>
 #include <google/protobuf/descriptor.pb.h>
 #include <google/protobuf/message.h>
+#include <google/protobuf/text_format.h>
+#include <google/protobuf/util/json_util.h>
 #include <google/protobuf/util/message_differencer.h>
 
 #include <gtest/gtest.h>
 
 #include "schema/App.pb.h"
+#include "schema/BaseMsg.pb.h"
 #include "schema/DeviceSync.pb.h"
 #include "schema/DictUpdate.pb.h"
 #include "schema/FyvoiceUpload.pb.h"
@@ -261,6 +268,55 @@ TEST(SchemaShapeTest, EachTopicDefinesItsStatedCounts) {
   EXPECT_EQ(std::size(kFiles), 134u);
 }
 
+// Scalars: neither lists, nor maps, nor messages.
+bool isScalar(const FieldDescriptor* field) {
+  return !field->is_repeated() && field->cpp_type() != FieldDescriptor::CPPTYPE_MESSAGE;
+}
+
+std::vector<const Descriptor*> messagesInPackage(std::string_view package) {
+  std::vector<const Descriptor*> out;
+  for (const FileShape& shape : kFiles) {
+    if (shape.package != package) continue;
+    const FileDescriptor* file = pool().FindFileByName(std::string(shape.name));
+    if (file == nullptr) continue;  // SchemaFileTest reports it
+    for (const Descriptor* message : messagesOf(file)) out.push_back(message);
+  }
+  return out;
+}
+
+TEST(SchemaShapeTest, ReportsLeadWithTheHeaderAndLeaveZeroScalarsOut) {
+  auto reports = messagesInPackage(kReport);
+  std::erase(reports, tpb::BaseMsg::descriptor());
+  ASSERT_EQ(reports.size(), 60u);
+  for (const Descriptor* report : reports) {
+    SCOPED_TRACE(report->full_name());
+    const FieldDescriptor* first = report->FindFieldByNumber(1);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->name(), "base_log");
+    ASSERT_NE(first->message_type(), nullptr);
+    EXPECT_EQ(first->message_type()->full_name(), "com.norvane.tanix.pb.BaseMsg");
+    for (int i = 0; i < report->field_count(); ++i) {
+      if (isScalar(report->field(i))) {
+        EXPECT_FALSE(report->field(i)->has_presence()) << report->field(i)->name();
+      }
+    }
+  }
+}
+
+TEST(SchemaShapeTest, DeviceSyncScalarsAreWrittenOnceSetEvenWhenZero) {
+  const auto messages = messagesInPackage("QLDeviceSync");
+  ASSERT_EQ(messages.size(), 47u);
+  for (const Descriptor* message : messages) {
+    for (int i = 0; i < message->field_count(); ++i) {
+      if (isScalar(message->field(i))) {
+        EXPECT_TRUE(message->field(i)->has_presence()) << message->field(i)->full_name();
+      }
+    }
+  }
+}
+
+void PrintTo(const FileShape& shape, std::ostream* out) { *out << shape.name; }
+
 class SchemaFileTest : public testing::TestWithParam<FileShape> {};
 
 TEST_P(SchemaFileTest, DefinesWhatItShould) {
@@ -400,6 +456,27 @@ TEST_P(SchemaRoundTripTest, EveryFieldSetSurvivesSerialisation) {
   EXPECT_EQ(copy->GetReflection()->GetUnknownFields(*copy).field_count(), 0);
 }
 
+// The text and JSON forms name fields and values by their schema names.
+TEST_P(SchemaRoundTripTest, TextAndJsonFormsRoundTrip) {
+  const Descriptor* type = pool().FindMessageTypeByName(GetParam());
+  ASSERT_NE(type, nullptr);
+  const Message* prototype = MessageFactory::generated_factory()->GetPrototype(type);
+  std::unique_ptr<Message> original(prototype->New());
+  fillAll(*original, 0);
+
+  std::string text;
+  ASSERT_TRUE(google::protobuf::TextFormat::PrintToString(*original, &text));
+  std::unique_ptr<Message> fromText(prototype->New());
+  ASSERT_TRUE(google::protobuf::TextFormat::ParseFromString(text, fromText.get())) << text;
+  EXPECT_TRUE(MessageDifferencer::Equals(*original, *fromText)) << text;
+
+  std::string json;
+  ASSERT_TRUE(google::protobuf::util::MessageToJsonString(*original, &json).ok());
+  std::unique_ptr<Message> fromJson(prototype->New());
+  ASSERT_TRUE(google::protobuf::util::JsonStringToMessage(json, fromJson.get()).ok()) << json;
+  EXPECT_TRUE(MessageDifferencer::Equals(*original, *fromJson)) << json;
+}
+
 std::string messageTestName(const testing::TestParamInfo<std::string>& info) {
   std::string name = info.param;
   for (char& c : name) {
@@ -535,6 +612,10 @@ struct NamedValue {
   int number;
   std::string_view name;
 };
+
+void PrintTo(const NamedValue& value, std::ostream* out) {
+  *out << value.enumeration << " " << value.number << " " << value.name;
+}
 
 class SchemaValueTest : public testing::TestWithParam<NamedValue> {};
 
