@@ -1,8 +1,10 @@
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <string_view>
 
 #include <google/protobuf/descriptor.h>
+
 #include <gtest/gtest.h>
 
 #include "schema/App.pb.h"
@@ -76,9 +78,8 @@ TEST(ReportSchemaTest, EveryFileIsProto3InTheReportPackage) {
     EXPECT_EQ(file->package(), "com.norvane.tanix.pb");
     // One type per file, named after the file.
     EXPECT_EQ(file->message_type_count() + file->enum_type_count(), 1);
-    const std::string& typeName = file->message_type_count() == 1
-                                      ? file->message_type(0)->name()
-                                      : file->enum_type(0)->name();
+    const std::string& typeName = file->message_type_count() == 1 ? file->message_type(0)->name()
+                                                                  : file->enum_type(0)->name();
     EXPECT_EQ(typeName + ".proto", file->name());
   }
 }
@@ -89,8 +90,7 @@ TEST(ReportSchemaTest, FullReportHasExactWireBytes) {
   const std::string expected = bytes({0x0A, 0x3E, 0x0A, 0x23}) + std::string(kReportId) +
                                kClientTime + bytes({0x1A, 0x0D}) + "1.2.3(4) beta" +
                                bytes({0x20, 0x2A, 0x28, 0x01}) +
-                               bytes({0x10, 0x01, 0x18, 0x01, 0x2A, 0x14}) +
-                               "Mac14,2;macOS 14.5.0";
+                               bytes({0x10, 0x01, 0x18, 0x01, 0x2A, 0x14}) + "Mac14,2;macOS 14.5.0";
   ASSERT_EQ(wire.size(), 90u);
   EXPECT_EQ(wire, expected);
 }
@@ -100,8 +100,7 @@ TEST(ReportSchemaTest, MinimalReportLeavesZeroFieldsOut) {
   const std::string wire = serialized(installReport("", 0, ""));
 
   const std::string expected = bytes({0x0A, 0x2D, 0x0A, 0x23}) + std::string(kReportId) +
-                               kClientTime + bytes({0x28, 0x01}) +
-                               bytes({0x10, 0x01, 0x18, 0x01});
+                               kClientTime + bytes({0x28, 0x01}) + bytes({0x10, 0x01, 0x18, 0x01});
   EXPECT_EQ(wire, expected);
 }
 
@@ -142,6 +141,8 @@ struct EnumShape {
   std::string_view prefix;
 };
 
+void PrintTo(const EnumShape& shape, std::ostream* out) { *out << shape.descriptor()->name(); }
+
 class EnumShapeTest : public testing::TestWithParam<EnumShape> {};
 
 TEST_P(EnumShapeTest, ValuesRunFromZeroWithoutGapsAndShareThePrefix) {
@@ -163,21 +164,25 @@ TEST_P(EnumShapeTest, ValuesRunFromZeroWithoutGapsAndShareThePrefix) {
 
 INSTANTIATE_TEST_SUITE_P(
     AllEnums, EnumShapeTest,
-    testing::Values(
-        EnumShape{pb::App_descriptor, pb::App_IsValid, 6, ""},
-        EnumShape{pb::QlVmodeSource_descriptor, pb::QlVmodeSource_IsValid, 10, "vmode_source_"},
-        EnumShape{pb::QlStatPcAppCommonScene_descriptor, pb::QlStatPcAppCommonScene_IsValid, 72,
-                  "ql_pc_app_scene_"},
-        EnumShape{pb::QlStatPcAppCommonAction_descriptor, pb::QlStatPcAppCommonAction_IsValid,
-                  258, "ql_pc_app_action_"},
-        EnumShape{pb::QlAppPcInstallSource_descriptor, pb::QlAppPcInstallSource_IsValid, 35,
-                  "ql_pc_install_source_"}));
+    testing::Values(EnumShape{pb::App_descriptor, pb::App_IsValid, 6, ""},
+                    EnumShape{pb::QlVmodeSource_descriptor, pb::QlVmodeSource_IsValid, 10,
+                              "vmode_source_"},
+                    EnumShape{pb::QlStatPcAppCommonScene_descriptor,
+                              pb::QlStatPcAppCommonScene_IsValid, 72, "ql_pc_app_scene_"},
+                    EnumShape{pb::QlStatPcAppCommonAction_descriptor,
+                              pb::QlStatPcAppCommonAction_IsValid, 258, "ql_pc_app_action_"},
+                    EnumShape{pb::QlAppPcInstallSource_descriptor, pb::QlAppPcInstallSource_IsValid,
+                              35, "ql_pc_install_source_"}));
 
 struct NamedValue {
   const EnumDescriptor* (*descriptor)();
   int number;
   std::string_view name;
 };
+
+void PrintTo(const NamedValue& value, std::ostream* out) {
+  *out << value.descriptor()->name() << " " << value.number << " " << value.name;
+}
 
 class EnumValueTest : public testing::TestWithParam<NamedValue> {};
 
@@ -198,32 +203,32 @@ constexpr auto kSource = pb::QlAppPcInstallSource_descriptor;
 
 INSTANTIATE_TEST_SUITE_P(
     Tables, EnumValueTest,
-    testing::Values(
-        NamedValue{pb::App_descriptor, 5, "backend"},
-        NamedValue{pb::QlVmodeSource_descriptor, 4, "vmode_source_switch_left_right"},
-        NamedValue{kScene, 15, "ql_pc_app_scene_intro_install_failed_other_reason"},
-        NamedValue{kScene, 16, "ql_pc_app_scene_intro_install_failed_32_bit"},
-        NamedValue{kScene, 37, "ql_pc_app_scene_subpage_default_lanuage"},
-        NamedValue{kScene, 56, "ql_pc_app_scene_download_failed_low_disk_space"},
-        NamedValue{kScene, 57, "ql_pc_app_scene_download_failed_network_error"},
-        NamedValue{kScene, 69, "ql_pc_app_scene_v_mode"},
-        NamedValue{kScene, 71, "ql_pc_app_scene_subpage_multi_device"},
-        NamedValue{kAction, 12, "ql_pc_app_action_close_chinese_switch_english"},
-        NamedValue{kAction, 59, "ql_pc_app_action_click_personalised_keyboard"},
-        NamedValue{kAction, 77, "ql_pc_app_action_pending_motification"},
-        NamedValue{kAction, 97, "ql_pc_app_action_click_connect_multi_devic"},
-        NamedValue{kAction, 113, "ql_pc_app_action_close_always_english_punction"},
-        NamedValue{kAction, 115, "ql_pc_app_action_close_keep_lanuage_type"},
-        NamedValue{kAction, 188, "ql_pc_app_action_click"},
-        NamedValue{kAction, 210, "ql_pc_app_action_microphone_pop_window_expo"},
-        NamedValue{kAction, 211, "microphone_pop_window_click"},
-        NamedValue{kAction, 216, "ql_pc_app_action_trasfer_connected_page_enter_failed"},
-        NamedValue{kAction, 221, "ql_pc_app_action_qr_code_scaned"},
-        NamedValue{kAction, 235, "ql_pc_app_action_click_connect_multi_device"},
-        NamedValue{kAction, 257, "ql_pc_app_action_close_toolbar"},
-        NamedValue{kSource, 17, "ql_pc_install_source_win_nv_pc_manager"},
-        NamedValue{kSource, 27, "ql_pc_install_source_lumo_website_topbar_revision"},
-        NamedValue{kSource, 28, "ql_pc_install_cource_win_huajun"},
-        NamedValue{kSource, 34, "ql_pc_install_cource_mac_zp_plugin"}));
+    testing::Values(NamedValue{pb::App_descriptor, 5, "backend"},
+                    NamedValue{pb::QlVmodeSource_descriptor, 4, "vmode_source_switch_left_right"},
+                    NamedValue{kScene, 15, "ql_pc_app_scene_intro_install_failed_other_reason"},
+                    NamedValue{kScene, 16, "ql_pc_app_scene_intro_install_failed_32_bit"},
+                    NamedValue{kScene, 37, "ql_pc_app_scene_subpage_default_lanuage"},
+                    NamedValue{kScene, 56, "ql_pc_app_scene_download_failed_low_disk_space"},
+                    NamedValue{kScene, 57, "ql_pc_app_scene_download_failed_network_error"},
+                    NamedValue{kScene, 69, "ql_pc_app_scene_v_mode"},
+                    NamedValue{kScene, 71, "ql_pc_app_scene_subpage_multi_device"},
+                    NamedValue{kAction, 12, "ql_pc_app_action_close_chinese_switch_english"},
+                    NamedValue{kAction, 59, "ql_pc_app_action_click_personalised_keyboard"},
+                    NamedValue{kAction, 77, "ql_pc_app_action_pending_motification"},
+                    NamedValue{kAction, 97, "ql_pc_app_action_click_connect_multi_devic"},
+                    NamedValue{kAction, 113, "ql_pc_app_action_close_always_english_punction"},
+                    NamedValue{kAction, 115, "ql_pc_app_action_close_keep_lanuage_type"},
+                    NamedValue{kAction, 188, "ql_pc_app_action_click"},
+                    NamedValue{kAction, 210, "ql_pc_app_action_microphone_pop_window_expo"},
+                    NamedValue{kAction, 211, "microphone_pop_window_click"},
+                    NamedValue{kAction, 216,
+                               "ql_pc_app_action_trasfer_connected_page_enter_failed"},
+                    NamedValue{kAction, 221, "ql_pc_app_action_qr_code_scaned"},
+                    NamedValue{kAction, 235, "ql_pc_app_action_click_connect_multi_device"},
+                    NamedValue{kAction, 257, "ql_pc_app_action_close_toolbar"},
+                    NamedValue{kSource, 17, "ql_pc_install_source_win_nv_pc_manager"},
+                    NamedValue{kSource, 27, "ql_pc_install_source_lumo_website_topbar_revision"},
+                    NamedValue{kSource, 28, "ql_pc_install_cource_win_huajun"},
+                    NamedValue{kSource, 34, "ql_pc_install_cource_mac_zp_plugin"}));
 
 }  // namespace
