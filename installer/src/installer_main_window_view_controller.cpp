@@ -33,8 +33,6 @@ constexpr double kActivateApplicationDelay = 1.0;
 constexpr double kAgentRestartDelay = 3.0;
 constexpr long kConsentMajorVersion = 12;
 
-constexpr const char* kAgentRestartCommands[] = {"killall -9 TextInputMenuAgent",
-                                                  "killall -9 TextInputSwitcher"};
 
 ViewReason viewReason(RunReason reason) {
   switch (reason) {
@@ -279,7 +277,7 @@ void InstallerMainWindowViewController::viewDidChangeToState(const ViewState& st
       Queue::main()->asyncAfter(kAgentRestartDelay, [weak] {
         auto self = weak.lock();
         if (!self) return;
-        for (const char* command : kAgentRestartCommands) Utils::execCommand(command);
+        InstallerMainWindowViewModel::restartInputMenuAgents();
         self->needReloadInputMenu_ = false;
       });
       setWindowLevel(InstallerMainWindowView::kFloatingLevel);

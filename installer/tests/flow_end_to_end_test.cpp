@@ -3,6 +3,8 @@
 // install.sh run as root under a private system root, the input method
 // approved from another process by the input-source tool, and the log read
 // back with jotdump.
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -196,3 +198,42 @@ TEST_F(FlowEndToEndTest, NetworkFailureIsShownAndTheRetryCompletes) {
 }
 
 }  // namespace
+
+// The agent restarts after an install reach this session's stand-ins inside
+// the system root only: processes of the same names on the host, or in
+// another session, are never signalled.
+TEST_F(FlowEndToEndTest, HostProcessesNamedLikeTheAgentsSurviveAnInstall) {
+  std::vector<pid_t> started;
+  const auto start = [&](const fs::path& folder, const std::string& name, const char* session) {
+    fs::create_directories(folder);
+    if (!fs::exists(folder / name)) fs::copy_file("/bin/sleep", folder / name);
+    quillo::SpawnOptions options;
+    if (session) options.environment = {{"DBUS_SESSION_BUS_ADDRESS", session}};
+    quillo::Spawned child;
+    EXPECT_FALSE(quillo::spawnProcess({(folder / name).string(), "600"}, options, child));
+    started.push_back(child.pid);
+    return child.pid;
+  };
+  const fs::path agents = world_.dir() / "system root/System/Library/CoreServices";
+  std::vector<pid_t> host;
+  for (const char* name : {"TextInputMenuAgent", "TextInputSwitcher", "pboard"}) {
+    host.push_back(start(world_.dir() / "host", name, nullptr));
+    host.push_back(start(agents, name, "unix:path=/nonexistent/another-session"));
+  }
+  const pid_t standIn = start(agents, "TextInputSwitcher", nullptr);
+
+  launch("QuilloInstaller.app");
+  click("installButton");
+  ASSERT_TRUE(waitForConsentPrompt());
+  ASSERT_EQ(inputSourcesTool({"approve", flowtest::kInputMethod}), 0);
+  ASSERT_TRUE(waitForState(InstallerViewState::complete(false)));
+  int status = 0;
+  EXPECT_TRUE(waitFor([&] { return ::waitpid(standIn, &status, WNOHANG) == standIn; }));
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "this session's stand-in is restarted";
+  std::erase(started, standIn);
+  for (pid_t pid : host) EXPECT_EQ(::kill(pid, 0), 0) << "a host process was signalled";
+  for (pid_t pid : started) {
+    ::kill(pid, SIGKILL);
+    (void)quillo::waitForExit(pid);
+  }
+}
