@@ -166,6 +166,7 @@ void InstallerMainWindowViewController::report(pb::QlStatPcAppCommonScene scene,
 // ---- Running an install ----
 
 void InstallerMainWindowViewController::install() {
+  installErrorFromStepTwo_ = false;
   setState(ViewState::none());
   needSelectInputMode_ = handler().isCurrentInputMode();
   if (needSelectInputMode_) handler().changeToSystemInputMode();
@@ -348,9 +349,12 @@ void InstallerMainWindowViewController::enableInputSourceFinished(bool selectMod
     // Enabling the mode changes the enabled set once more, so the handler
     // reports again after the flow has moved on (with selectModeFailed, as
     // the mode is selected by then). Only a flow that waits takes the report.
+    // A step-two click that could not start enabling leaves the system's
+    // consent prompt up; the user's later approval still completes the run.
     const ViewState state = self->currentState();
     const bool waiting = state.is(Kind::activiting) || state.is(Kind::requireEnabling) ||
-                         state.isFail(ErrorKind::selectInputModeError);
+                         state.isFail(ErrorKind::selectInputModeError) ||
+                         (state.isFail(ErrorKind::installError) && self->installErrorFromStepTwo_);
     if (!waiting) {
       LogWarn("enable input source finished in state " + describe(state) + ", ignored");
       return;
@@ -414,6 +418,7 @@ void InstallerMainWindowViewController::installerViewDidClickEnableBtn() {
   LogInfo(std::string("[stepTwo] will enable input: ") + (ok ? "true" : "false"));
   if (!ok) {
     LogInfo("[stepTwo] do enable now");
+    installErrorFromStepTwo_ = true;
     setState(ViewState::fail(InstallerViewStateError::installError()));
   }
 }

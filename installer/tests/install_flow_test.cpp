@@ -170,6 +170,24 @@ TEST_F(InstallFlowTest, EnableFinishedAfterCompletionIsIgnored) {
   EXPECT_EQ(world_.reportCount(), 3u);
 }
 
+// The step-two button fails when the source cannot be found for a moment;
+// the system's consent prompt stays up, and the user's approval completes.
+TEST_F(InstallFlowTest, ApprovalAfterAFailedStepTwoClickCompletes) {
+  start();
+  flow_->installerViewDidClickInstallBtn();
+  ASSERT_TRUE(waitForState(InstallerViewState::requireEnabling()));
+  const std::filesystem::path registry = tis::registryPath();
+  const std::filesystem::path aside = registry.string() + ".aside";
+  std::filesystem::rename(registry, aside);
+  flow_->installerViewDidClickEnableBtn();
+  ASSERT_TRUE(waitForState(InstallerViewState::fail(InstallerViewStateError::installError())));
+  std::filesystem::rename(aside, registry);
+
+  approve();
+  ASSERT_TRUE(waitForState(InstallerViewState::complete(false)));
+  EXPECT_TRUE(FlowWorld::pinyinIsCurrent());
+}
+
 TEST_F(InstallFlowTest, ClickingInstallDuringARunChangesNothing) {
   start();
   flow_->installerViewDidClickInstallBtn();
