@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "ext/string_path.h"
 #include "installer/g.h"
 #include "installer/identities.h"
 #include "installer/page_content.h"
@@ -149,7 +150,8 @@ void installStep(const std::string& resourcePath, const std::string& zipPath,
                  const StateHandler& onStateChange) {
   postState(onStateChange, InstallState::installBegin());
   const std::string shellPath =
-      resourcePath.empty() ? std::string() : resourcePath + "/" + InstallerMainWindowViewModel::kScriptName;
+      resourcePath.empty() ? std::string()
+                           : ext::appendingPathComponent(resourcePath, InstallerMainWindowViewModel::kScriptName);
   if (atLeast(sysinfo::operatingSystemVersion(), kTaskRunnerMinimumVersion) &&
       RkPrivilegedTask::authorizationFunctionAvailable()) {
     installViaRkPrivilegedTask(shellPath, zipPath, onStateChange);
