@@ -16,6 +16,7 @@
 #include "app_delegate.h"
 #include "installer/installer_cask_manager.h"
 #include "installer_main_window_content.h"
+#include "platform/privileged.h"
 #include "platform/process.h"
 #include "platform/workspace.h"
 #include "support/flow_test_support.h"
@@ -197,8 +198,6 @@ TEST_F(FlowEndToEndTest, NetworkFailureIsShownAndTheRetryCompletes) {
   EXPECT_EQ(quillo::InstallerInstallEventInfo::fromJSON(std::string(json->begin(), json->end()))->source, com::norvane::tanix::pb::ql_pc_install_source_website);
 }
 
-}  // namespace
-
 // The agent restarts after an install reach this session's stand-ins inside
 // the system root only: processes of the same names on the host, or in
 // another session, are never signalled.
@@ -237,3 +236,24 @@ TEST_F(FlowEndToEndTest, HostProcessesNamedLikeTheAgentsSurviveAnInstall) {
     (void)quillo::waitForExit(pid);
   }
 }
+
+// Against a root this user does not administer the script goes through
+// pkexec; without it the install fails, the page and the report say so, and
+// the log names the cause in words.
+TEST_F(FlowEndToEndTest, MissingPkexecFailsTheInstallWithTheReasonInTheLog) {
+  quillo::privileged::setExecuteWithPrivilegesAvailableForTesting(false);
+  quillo::privileged::setAdministratorPromptProgramForTesting((world_.dir() / "bin/pkexec").string());
+  launch("QuilloInstaller.app");
+  click("installButton");
+  const bool failed = waitForState(InstallerViewState::fail(InstallerViewStateError::installError()));
+  quillo::privileged::setExecuteWithPrivilegesAvailableForTesting(std::nullopt);
+  quillo::privileged::setAdministratorPromptProgramForTesting("");
+  ASSERT_TRUE(failed);
+  ASSERT_TRUE(waitForReports(3));
+  EXPECT_EQ(world_.reports().back(), (Report{4, 1}));
+  EXPECT_FALSE(fs::exists(world_.installed()));
+  delegate_->applicationWillTerminate();
+  EXPECT_NE(decodedLog().find("pkexec is not installed: Debian package pkexec"), std::string::npos);
+}
+
+}  // namespace
