@@ -4,9 +4,12 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include <gtest/gtest.h>
 
+#include "platform/build_config.h"
 #include "platform/dispatch.h"
 #include "platform/folders.h"
 #include "platform/notification_center.h"
@@ -125,6 +128,20 @@ TEST_F(PrivilegedTaskTest, DescriptionQuotesEachArgument) {
   EXPECT_EQ(text.rfind("<RkPrivilegedTask: 0x", 0), 0u) << text;
   EXPECT_NE(text.find("> /bin/sh 'a b' 'c' (CWD:/x)"), std::string::npos) << text;
   EXPECT_EQ(RkPrivilegedTask::create()->currentDirectoryPath(), fs::current_path().string());
+}
+
+// The polkit action in the bundle names exactly the command line the
+// administrator shell gives pkexec for the compiled-in root.
+TEST(PolkitActionTest, NamesTheCommandLineOfTheCompiledRoot) {
+  std::ifstream in(fs::path(QUILLO_BUNDLE_DIR) / "Contents/Resources/com.norvane.quillo.installer.policy");
+  ASSERT_TRUE(in);
+  const std::string policy((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_NE(policy.find(std::string("<action id=\"") + privileged::kPolkitActionId + "\">"), std::string::npos);
+  EXPECT_NE(policy.find("<annotate key=\"org.freedesktop.policykit.exec.path\">/usr/bin/env</annotate>"),
+            std::string::npos);
+  EXPECT_NE(policy.find(std::string("<annotate key=\"org.freedesktop.policykit.exec.argv1\">QUILLO_SYSTEM_ROOT=") +
+                        quillo::kCompiledSystemRoot + "</annotate>"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -125,6 +126,17 @@ TEST_F(PrivilegedTest, PromptProgramGetsTheArgvAndTheSystemRoot) {
       {"/bin/sh", "-c", "printf '[%s][%s]' \"$QUILLO_SYSTEM_ROOT\" \"$1\"", "sh", "x 'y' \"z\""});
   EXPECT_EQ(r.errorNumber, std::nullopt) << r.errorMessage;
   EXPECT_EQ(r.output, "[" + dir_.string() + "][x 'y' \"z\"]");
+}
+
+TEST_F(PrivilegedTest, PkexecRunsEnvWithTheRootFirstAsOurPolkitActionExpects) {
+  quillo::folders::setSystemRoot("/opt/quillo");
+  privileged::setAdministratorPromptProgramForTesting(
+      fakePrompt("printf '%s\\n' \"$@\" > '" + (dir_ / "argv").string() + "'"));
+  EXPECT_EQ(privileged::runWithAdministratorPrivileges({"/bin/sh", "/x/install.sh", "/y/Quillo.zip"}).errorNumber,
+            std::nullopt);
+  std::ifstream in(dir_ / "argv");
+  std::string argv((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(argv, "/usr/bin/env\nQUILLO_SYSTEM_ROOT=/opt/quillo\n/bin/sh\n/x/install.sh\n/y/Quillo.zip\n");
 }
 
 TEST_F(PrivilegedTest, DismissedPromptIsUserCanceled) {
