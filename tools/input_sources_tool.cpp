@@ -34,9 +34,16 @@ int usage() {
 }
 
 int list() {
+  const auto sources = tis::createInputSourceList({}, /*includeAllInstalled=*/true);
+  // A registry that can be read always holds the system's layouts, so an
+  // empty list means it could not be read (or locked): say so.
+  if (sources.empty()) {
+    std::fprintf(stderr, "quillo-input-sources: cannot read the registry %s\n", tis::registryPath().c_str());
+    return 1;
+  }
   const auto current = tis::copyCurrentKeyboardInputSource();
   std::printf("ID\tSTATE\tSELECTION\tBUNDLE\n");
-  for (const auto& s : tis::createInputSourceList({}, /*includeAllInstalled=*/true)) {
+  for (const auto& s : sources) {
     const bool enabled = tis::boolProperty(s, tis::Property::InputSourceIsEnabled).value_or(false);
     const char* state = enabled ? "enabled" : tis::isPendingApproval(s) ? "pending" : "disabled";
     const bool selected = tis::boolProperty(s, tis::Property::InputSourceIsSelected).value_or(false);

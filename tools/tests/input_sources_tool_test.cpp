@@ -86,7 +86,15 @@ TEST_F(InputSourcesToolTest, BadRootsAndRegistriesAreErrorsNotCrashes) {
   const ToolRun folder = onRoot({"list"});
   EXPECT_EQ(folder.status, 2);
   EXPECT_THAT(folder.err, HasSubstr("InputSources.json: "));
-  EXPECT_TRUE(folder.out.empty() || folder.out == "ID\tSTATE\tSELECTION\tBUNDLE\n");
+  EXPECT_EQ(folder.out, "");
+  fs::remove(root_ / "Library/Preferences/InputSources.json");
+
+  std::ofstream(root_ / "Library/Preferences/InputSources.json") << "{not json";
+  const ToolRun malformed = onRoot({"list"});
+  EXPECT_EQ(malformed.status, 1) << "an unreadable registry is not an empty list";
+  EXPECT_THAT(malformed.err, HasSubstr("quillo-input-sources: cannot read the registry " +
+                                       (root_ / "Library/Preferences/InputSources.json").string() + "\n"));
+  EXPECT_EQ(malformed.out, "");
 
   EXPECT_EQ(run({}).status, 2);
   EXPECT_EQ(onRoot({"select"}).status, 2);
