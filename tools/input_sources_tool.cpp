@@ -5,9 +5,17 @@
 //   quillo-input-sources [--root DIR] approve SOURCE_ID   # the user allows a pending source
 //   quillo-input-sources [--root DIR] select SOURCE_ID    # the user picks a source in the menu
 //
+// `list` prints a header row, then one tab-separated row per source: id,
+// state (enabled, pending, disabled), selection (current, selected, -) and
+// bundle id. A refusal names its reason and the platform status:
+// "cannot select X: the source is not enabled (-50)".
+//
 // Exit status: 0 done, 1 refused (unknown or not pending source, unreadable
-// registry), 2 usage.
+// registry), 2 usage (also a --root that is not a folder).
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -26,8 +34,16 @@ int usage() {
 }
 
 int list() {
+  const auto sources = tis::createInputSourceList({}, /*includeAllInstalled=*/true);
+  // A registry that can be read always holds the system's layouts, so an
+  // empty list means it could not be read (or locked): say so.
+  if (sources.empty()) {
+    std::fprintf(stderr, "quillo-input-sources: cannot read the registry %s\n", tis::registryPath().c_str());
+    return 1;
+  }
   const auto current = tis::copyCurrentKeyboardInputSource();
-  for (const auto& s : tis::createInputSourceList({}, /*includeAllInstalled=*/true)) {
+  std::printf("ID\tSTATE\tSELECTION\tBUNDLE\n");
+  for (const auto& s : sources) {
     const bool enabled = tis::boolProperty(s, tis::Property::InputSourceIsEnabled).value_or(false);
     const char* state = enabled ? "enabled" : tis::isPendingApproval(s) ? "pending" : "disabled";
     const bool selected = tis::boolProperty(s, tis::Property::InputSourceIsSelected).value_or(false);
@@ -38,18 +54,40 @@ int list() {
   return 0;
 }
 
-int report(const char* verb, const std::string& id, tis::OSStatus status) {
+// Why `verb` was refused for `source`, in words; read after the refusal.
+std::string reasonFor(const std::string& verb, const tis::InputSource& source, tis::OSStatus status) {
+  if (status == tis::ioErr) return "the registry " + tis::registryPath() + " cannot be read or written";
+  if (status != tis::paramErr) return "the platform refused";
+  if (!tis::stringProperty(source, tis::Property::InputSourceID)) return "no such input source";
+  const bool enabled = tis::boolProperty(source, tis::Property::InputSourceIsEnabled).value_or(false);
+  if (verb == "approve") return enabled ? "the source is already enabled" : "the source is not waiting for approval";
+  if (!enabled) return tis::isPendingApproval(source) ? "the source is not enabled (approval pending)"
+                                                      : "the source is not enabled";
+  if (!tis::boolProperty(source, tis::Property::InputSourceIsSelectCapable).value_or(false)) {
+    return "the source cannot be selected";
+  }
+  return "the platform refused";
+}
+
+int report(const std::string& verb, const std::string& id, tis::OSStatus status) {
   if (status == tis::noErr) return 0;
-  std::fprintf(stderr, "quillo-input-sources: cannot %s %s (status %d)\n", verb, id.c_str(),
-               static_cast<int>(status));
+  std::fprintf(stderr, "quillo-input-sources: cannot %s %s: %s (%d)\n", verb.c_str(), id.c_str(),
+               reasonFor(verb, tis::InputSource(id), status).c_str(), static_cast<int>(status));
   return 1;
 }
 
-}  // namespace
+bool isFolder(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
 
-int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.size() >= 2 && args[0] == "--root") {
+int runCommand(std::vector<std::string> args) {
+  if (!args.empty() && args[0] == "--root") {
+    if (args.size() < 2 || args[1].empty()) return usage();
+    if (!isFolder(args[1])) {
+      std::fprintf(stderr, "quillo-input-sources: --root: not a folder: %s\n", args[1].c_str());
+      return 2;
+    }
     quillo::folders::setSystemRoot(args[1]);
     args.erase(args.begin(), args.begin() + 2);
   }
@@ -61,4 +99,17 @@ int main(int argc, char** argv) {
     return report("select", args[1], tis::selectInputSource(tis::InputSource(args[1])));
   }
   return usage();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A registry path that is a folder, or any other surprise of the file
+  // system, is reported rather than aborting the tool.
+  try {
+    return runCommand(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quillo-input-sources: %s: %s\n", quillo::tis::registryPath().c_str(), e.what());
+    return 2;
+  }
 }

@@ -33,8 +33,6 @@ constexpr double kActivateApplicationDelay = 1.0;
 constexpr double kAgentRestartDelay = 3.0;
 constexpr long kConsentMajorVersion = 12;
 
-constexpr const char* kAgentRestartCommands[] = {"killall -9 TextInputMenuAgent",
-                                                  "killall -9 TextInputSwitcher"};
 
 ViewReason viewReason(RunReason reason) {
   switch (reason) {
@@ -168,6 +166,7 @@ void InstallerMainWindowViewController::report(pb::QlStatPcAppCommonScene scene,
 // ---- Running an install ----
 
 void InstallerMainWindowViewController::install() {
+  installErrorFromStepTwo_ = false;
   setState(ViewState::none());
   needSelectInputMode_ = handler().isCurrentInputMode();
   if (needSelectInputMode_) handler().changeToSystemInputMode();
@@ -279,7 +278,7 @@ void InstallerMainWindowViewController::viewDidChangeToState(const ViewState& st
       Queue::main()->asyncAfter(kAgentRestartDelay, [weak] {
         auto self = weak.lock();
         if (!self) return;
-        for (const char* command : kAgentRestartCommands) Utils::execCommand(command);
+        InstallerMainWindowViewModel::restartInputMenuAgents();
         self->needReloadInputMenu_ = false;
       });
       setWindowLevel(InstallerMainWindowView::kFloatingLevel);
@@ -350,9 +349,12 @@ void InstallerMainWindowViewController::enableInputSourceFinished(bool selectMod
     // Enabling the mode changes the enabled set once more, so the handler
     // reports again after the flow has moved on (with selectModeFailed, as
     // the mode is selected by then). Only a flow that waits takes the report.
+    // A step-two click that could not start enabling leaves the system's
+    // consent prompt up; the user's later approval still completes the run.
     const ViewState state = self->currentState();
     const bool waiting = state.is(Kind::activiting) || state.is(Kind::requireEnabling) ||
-                         state.isFail(ErrorKind::selectInputModeError);
+                         state.isFail(ErrorKind::selectInputModeError) ||
+                         (state.isFail(ErrorKind::installError) && self->installErrorFromStepTwo_);
     if (!waiting) {
       LogWarn("enable input source finished in state " + describe(state) + ", ignored");
       return;
@@ -416,6 +418,7 @@ void InstallerMainWindowViewController::installerViewDidClickEnableBtn() {
   LogInfo(std::string("[stepTwo] will enable input: ") + (ok ? "true" : "false"));
   if (!ok) {
     LogInfo("[stepTwo] do enable now");
+    installErrorFromStepTwo_ = true;
     setState(ViewState::fail(InstallerViewStateError::installError()));
   }
 }

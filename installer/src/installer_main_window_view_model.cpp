@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "ext/string_path.h"
 #include "installer/g.h"
 #include "installer/identities.h"
 #include "installer/page_content.h"
@@ -54,9 +55,6 @@ constexpr std::array<std::pair<const char*, QlAppPcInstallSource>, 10> kChannelS
     {"_k", pb::ql_pc_install_cource_mac_zp_plugin},
 }};
 
-constexpr const char* kAgentRestartCommands[] = {"killall -9 TextInputMenuAgent",
-                                                  "killall -9 TextInputSwitcher"};
-constexpr const char* kPasteboardServerRestartCommand = "killall -9 pboard";
 constexpr sysinfo::OsVersion kTaskRunnerMinimumVersion{13, 0, 0};
 
 const char* reasonName(Reason r) {
@@ -152,7 +150,8 @@ void installStep(const std::string& resourcePath, const std::string& zipPath,
                  const StateHandler& onStateChange) {
   postState(onStateChange, InstallState::installBegin());
   const std::string shellPath =
-      resourcePath.empty() ? std::string() : resourcePath + "/" + InstallerMainWindowViewModel::kScriptName;
+      resourcePath.empty() ? std::string()
+                           : ext::appendingPathComponent(resourcePath, InstallerMainWindowViewModel::kScriptName);
   if (atLeast(sysinfo::operatingSystemVersion(), kTaskRunnerMinimumVersion) &&
       RkPrivilegedTask::authorizationFunctionAvailable()) {
     installViaRkPrivilegedTask(shellPath, zipPath, onStateChange);
@@ -335,17 +334,22 @@ void InstallerMainWindowViewModel::reloadPasteBoard() {
   bool holdsFile = false;
   for (const auto& type : board->types()) holdsFile = holdsFile || type == Pasteboard::kFileURLType;
   if (!holdsFile) kept = board->dataForType(Pasteboard::kStringType);
-  Utils::execCommand(kPasteboardServerRestartCommand);
+  (void)restartSystemAgent(kPasteboardServer);  // "killall -9 pboard"
   board->clearContents();
   board->setData(kept, Pasteboard::kStringType);
+}
+
+void InstallerMainWindowViewModel::restartInputMenuAgents() {
+  // "killall -9 TextInputMenuAgent", then "killall -9 TextInputSwitcher" on
+  // the original platform; here only this session's stand-ins, never a host
+  // process that happens to share the name.
+  for (auto agent : {kTextInputMenuAgent, kTextInputSwitcher}) (void)restartSystemAgent(agent);
 }
 
 void InstallerMainWindowViewModel::terminateSelf(bool needReloadInputMenu) {
   // The agents are restarted before the application ends: posted to a
   // background queue, the restart would race the exit and could be lost.
-  if (needReloadInputMenu) {
-    for (const char* command : kAgentRestartCommands) Utils::execCommand(command);
-  }
+  if (needReloadInputMenu) restartInputMenuAgents();
   if (terminateApplication_) terminateApplication_();
 }
 

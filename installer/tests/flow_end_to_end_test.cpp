@@ -3,6 +3,8 @@
 // install.sh run as root under a private system root, the input method
 // approved from another process by the input-source tool, and the log read
 // back with jotdump.
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -14,6 +16,7 @@
 #include "app_delegate.h"
 #include "installer/installer_cask_manager.h"
 #include "installer_main_window_content.h"
+#include "platform/privileged.h"
 #include "platform/process.h"
 #include "platform/workspace.h"
 #include "support/flow_test_support.h"
@@ -33,7 +36,6 @@ constexpr const char* kOtherVendorSource = "com.sogou.inputmethod.sogou";
 class FlowEndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (::geteuid() != 0) GTEST_SKIP() << "installs as root; CI runs as root";
     windowtest::prepareEnvironment(0.01);
   }
   void TearDown() override {
@@ -194,6 +196,64 @@ TEST_F(FlowEndToEndTest, NetworkFailureIsShownAndTheRetryCompletes) {
   const auto json = store->getData(quillo::InstallerCaskKeys::reportInstallEventKey);
   ASSERT_TRUE(json);
   EXPECT_EQ(quillo::InstallerInstallEventInfo::fromJSON(std::string(json->begin(), json->end()))->source, com::norvane::tanix::pb::ql_pc_install_source_website);
+}
+
+// The agent restarts after an install reach this session's stand-ins inside
+// the system root only: processes of the same names on the host, or in
+// another session, are never signalled.
+TEST_F(FlowEndToEndTest, HostProcessesNamedLikeTheAgentsSurviveAnInstall) {
+  std::vector<pid_t> started;
+  const auto start = [&](const fs::path& folder, const std::string& name, const char* session) {
+    fs::create_directories(folder);
+    if (!fs::exists(folder / name)) fs::copy_file("/bin/sleep", folder / name);
+    quillo::SpawnOptions options;
+    if (session) options.environment = {{"DBUS_SESSION_BUS_ADDRESS", session}};
+    quillo::Spawned child;
+    EXPECT_FALSE(quillo::spawnProcess({(folder / name).string(), "600"}, options, child));
+    started.push_back(child.pid);
+    return child.pid;
+  };
+  const fs::path agents = world_.dir() / "system root/System/Library/CoreServices";
+  std::vector<pid_t> host;
+  for (const char* name : {"TextInputMenuAgent", "TextInputSwitcher", "pboard"}) {
+    host.push_back(start(world_.dir() / "host", name, nullptr));
+    host.push_back(start(agents, name, "unix:path=/nonexistent/another-session"));
+  }
+  const pid_t standIn = start(agents, "TextInputSwitcher", nullptr);
+
+  launch("QuilloInstaller.app");
+  click("installButton");
+  ASSERT_TRUE(waitForConsentPrompt());
+  ASSERT_EQ(inputSourcesTool({"approve", flowtest::kInputMethod}), 0);
+  ASSERT_TRUE(waitForState(InstallerViewState::complete(false)));
+  int status = 0;
+  EXPECT_TRUE(waitFor([&] { return ::waitpid(standIn, &status, WNOHANG) == standIn; }));
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "this session's stand-in is restarted";
+  std::erase(started, standIn);
+  for (pid_t pid : host) EXPECT_EQ(::kill(pid, 0), 0) << "a host process was signalled";
+  for (pid_t pid : started) {
+    ::kill(pid, SIGKILL);
+    (void)quillo::waitForExit(pid);
+  }
+}
+
+// Against a root this user does not administer the script goes through
+// pkexec; without it the install fails, the page and the report say so, and
+// the log names the cause in words.
+TEST_F(FlowEndToEndTest, MissingPkexecFailsTheInstallWithTheReasonInTheLog) {
+  quillo::privileged::setExecuteWithPrivilegesAvailableForTesting(false);
+  quillo::privileged::setAdministratorPromptProgramForTesting((world_.dir() / "bin/pkexec").string());
+  launch("QuilloInstaller.app");
+  click("installButton");
+  const bool failed = waitForState(InstallerViewState::fail(InstallerViewStateError::installError()));
+  quillo::privileged::setExecuteWithPrivilegesAvailableForTesting(std::nullopt);
+  quillo::privileged::setAdministratorPromptProgramForTesting("");
+  ASSERT_TRUE(failed);
+  ASSERT_TRUE(waitForReports(3));
+  EXPECT_EQ(world_.reports().back(), (Report{4, 1}));
+  EXPECT_FALSE(fs::exists(world_.installed()));
+  delegate_->applicationWillTerminate();
+  EXPECT_NE(decodedLog().find("pkexec is not installed: Debian package pkexec"), std::string::npos);
 }
 
 }  // namespace

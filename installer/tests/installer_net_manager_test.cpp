@@ -1,6 +1,7 @@
 #include "installer/installer_net_manager.h"
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -90,20 +91,30 @@ TEST_F(InstallerNetManagerTest, ConcurrentCallersShareOneRequestAndTheLastAskerI
 }
 
 TEST_F(InstallerNetManagerTest, CallersFromManyThreadsStillMakeOneRequest) {
-  server_.route(kPath, CannedResponse{.body = kDoc, .chunkSize = 8, .chunkDelay = 5ms});
+  // The answer waits until every caller has asked, so none comes late: with
+  // the test's frozen clock a late caller would find the cache stale (its
+  // time equals the fetch's) and rightly fetch again.
+  constexpr int kCallers = 8;
+  std::atomic<int> asked{0};
+  server_.route(kPath, [&](const quillo::testing::RecordedRequest&) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (asked < kCallers && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
+    return CannedResponse{.body = kDoc, .chunkSize = 8, .chunkDelay = 5ms};
+  });
   std::vector<std::thread> threads;
   std::atomic<int> answers{0};
   auto m = manager();
-  for (int i = 0; i < 8; ++i) {
+  for (int i = 0; i < kCallers; ++i) {
     threads.emplace_back([&] {
       m->requestInstallInfoIfNeeded([&](const auto& info) {
         EXPECT_TRUE(info);
         ++answers;
       });
+      ++asked;
     });
   }
   for (auto& t : threads) t.join();
-  ASSERT_TRUE(quillo::mainPlainLoop().runUntil([&] { return answers == 8; }, 20s));
+  ASSERT_TRUE(quillo::mainPlainLoop().runUntil([&] { return answers == kCallers; }, 20s));
   EXPECT_EQ(documentRequests(), 1u);
 }
 

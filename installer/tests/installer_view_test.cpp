@@ -343,6 +343,31 @@ TEST(SmallWidgetTest, LogoWithoutItsPictureKeepsItsSize) {
   prepareEnvironment();
 }
 
+TEST(SmallWidgetTest, VerticallyCenteredLabelOpensItsFieldEditorOnTheCentredText) {
+  prepareEnvironment();
+  quillo::RvVerticallyCenteredLabel label;
+  label.setFont(quillo::uiFont(14));
+  label.setText("重试");
+  const QRectF frame(0, 0, 240, 44);
+  const QFontMetricsF metrics(label.font());
+  const QRectF centred = quillo::RvVerticallyCenteredLabel::drawingRectForBounds(
+      frame, {metrics.horizontalAdvance("重试"), metrics.height()}, false);
+  ASSERT_GT(centred.y(), 0);
+  label.selectWithFrame(frame, 0, 2);
+  EXPECT_EQ(label.fieldEditorFrame(), centred) << "centred once, not twice";
+  label.editWithFrame(QRectF(10, 0, 240, 44));
+  EXPECT_EQ(label.fieldEditorFrame(), centred.translated(10, 0));
+}
+
+TEST(SmallWidgetTest, MediumTextsRenderWithAMediumFace) {
+  prepareEnvironment();
+  const QFont medium = quillo::uiFont(20, QFont::Medium);
+  const QFontInfo info(medium);
+  EXPECT_EQ(info.family(), quillo::kCjkFontFamily);
+  EXPECT_EQ(info.styleName(), "Medium");
+  EXPECT_EQ(QFontInfo(quillo::uiFont(20)).styleName(), "Regular");
+}
+
 TEST(SmallWidgetTest, VerticallyCenteredLabelNeverMovesTextOutOfItsBounds) {
   using quillo::RvVerticallyCenteredLabel;
   const QRectF bounds(0, 0, 240, 44);

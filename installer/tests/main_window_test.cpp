@@ -155,6 +155,42 @@ TEST_F(HintSheetTest, BeginsAsAWindowModalChildWithoutDecorations) {
   EXPECT_EQ(QApplication::activeModalWidget(), sheet);
 }
 
+TEST_F(HintSheetTest, HangsFromTheTopOfTheContentBelowTheMenuBar) {
+  window_->menuBar()->addMenu("QuilloInstaller");
+  window_->adjustSize();
+  ASSERT_TRUE(waitFor([&] { return window_->centralWidget()->y() > 0; }));
+  sheet_.beginSheet(window_.get());
+  const QPoint content = window_->centralWidget()->mapToGlobal(QPoint(0, 0));
+  EXPECT_EQ(sheet_.window()->pos(), content + QPoint((500 - 348) / 2, 0));
+  EXPECT_GT(sheet_.window()->y(), window_->mapToGlobal(QPoint(0, 0)).y()) << "the menu bar stays visible";
+  saveScreen(composite(), "window_with_sheet_and_menu");
+}
+
+TEST_F(HintSheetTest, CastsABlackQuarterShadowAndDrawsNoBorder) {
+  sheet_.beginSheet(window_.get());
+  const quillo::InstallerExistHintView* view = sheet_.hintView();
+  EXPECT_EQ(view->shadowColor(), QColor(0, 0, 0, 64));
+  EXPECT_EQ(view->borderColor(), quillo::assetColor("bc09"));
+  ASSERT_NE(sheet_.shadow(), nullptr);
+  EXPECT_TRUE(sheet_.shadow()->isVisible());
+
+  // Just below and beside the sheet the content is darker than its background; far off it is not.
+  const QImage picture = composite().toImage();
+  const QPoint sheetInWindow = sheet_.window()->pos() - window_->pos();
+  const QColor background = quillo::assetColor("bg06");
+  const QColor below = picture.pixelColor(sheetInWindow + QPoint(174, 287 + 1));
+  EXPECT_LT(below.lightness(), background.lightness());
+  EXPECT_LT(picture.pixelColor(sheetInWindow + QPoint(348 + 1, 100)).lightness(), background.lightness());
+  EXPECT_EQ(picture.pixelColor(sheetInWindow + QPoint(348 + 40, 100)), background);
+  // The border colour is set but, with no border width, never drawn.
+  const QImage sheet = sheet_.window()->grab().toImage();
+  EXPECT_EQ(sheet.pixelColor(0, 100), background);
+  EXPECT_EQ(sheet.pixelColor(174, 286), background);
+
+  sheet_.close();
+  EXPECT_FALSE(sheet_.shadow()->isVisible());
+}
+
 TEST_F(HintSheetTest, SecondBeginLeavesTheSheetAsItIs) {
   sheet_.beginSheet(window_.get());
   sheet_.window()->move(sheet_.window()->pos() + QPoint(7, 7));

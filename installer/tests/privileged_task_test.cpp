@@ -4,10 +4,14 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include <gtest/gtest.h>
 
+#include "platform/build_config.h"
 #include "platform/dispatch.h"
+#include "platform/folders.h"
 #include "platform/notification_center.h"
 #include "platform/privileged.h"
 
@@ -19,10 +23,15 @@ namespace privileged = quillo::privileged;
 
 class PrivilegedTaskTest : public ::testing::Test {
  protected:
+  // A system root of the test user's own: tools run without a prompt, as any user.
   void SetUp() override {
-    if (::geteuid() != 0) GTEST_SKIP() << "runs tools as root; CI runs as root";
+    root_ = fs::path(::testing::TempDir()) / ("privileged-task-root-" + std::to_string(::getpid()));
+    fs::create_directories(root_);
+    quillo::folders::setSystemRoot(root_.string());
   }
   void TearDown() override {
+    quillo::folders::setSystemRoot("");
+    fs::remove_all(root_);
     privileged::setAuthorizationPromptForTesting(nullptr);
     privileged::setExecuteWithPrivilegesAvailableForTesting(std::nullopt);
     quillo::mainPlainLoop().clear();
@@ -36,13 +45,14 @@ class PrivilegedTaskTest : public ::testing::Test {
     EXPECT_FALSE(task.isRunning());
     return out;
   }
+  fs::path root_;
 };
 
 TEST_F(PrivilegedTaskTest, ArgumentsWithBlanksAndQuotesArriveAsOneArgumentEach) {
   const std::string script = "printf '[%s]' \"$@\"; printf '|%s' \"$(id -u)\" \"$PWD\"";
   auto task = RkPrivilegedTask::create(
       "/bin/sh", {"-c", script, "sh", "/tmp/My Files/it's \"quoted\".zip", "$(reboot)"}, "/");
-  EXPECT_EQ(runToEnd(*task), "[/tmp/My Files/it's \"quoted\".zip][$(reboot)]|0|/");
+  EXPECT_EQ(runToEnd(*task), "[/tmp/My Files/it's \"quoted\".zip][$(reboot)]|" + std::to_string(::geteuid()) + "|/");
   EXPECT_EQ(task->terminationStatus(), 0);
   EXPECT_GT(task->processIdentifier(), 0);
 }
@@ -118,6 +128,20 @@ TEST_F(PrivilegedTaskTest, DescriptionQuotesEachArgument) {
   EXPECT_EQ(text.rfind("<RkPrivilegedTask: 0x", 0), 0u) << text;
   EXPECT_NE(text.find("> /bin/sh 'a b' 'c' (CWD:/x)"), std::string::npos) << text;
   EXPECT_EQ(RkPrivilegedTask::create()->currentDirectoryPath(), fs::current_path().string());
+}
+
+// The polkit action in the bundle names exactly the command line the
+// administrator shell gives pkexec for the compiled-in root.
+TEST(PolkitActionTest, NamesTheCommandLineOfTheCompiledRoot) {
+  std::ifstream in(fs::path(QUILLO_BUNDLE_DIR) / "Contents/Resources/com.norvane.quillo.installer.policy");
+  ASSERT_TRUE(in);
+  const std::string policy((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_NE(policy.find(std::string("<action id=\"") + privileged::kPolkitActionId + "\">"), std::string::npos);
+  EXPECT_NE(policy.find("<annotate key=\"org.freedesktop.policykit.exec.path\">/usr/bin/env</annotate>"),
+            std::string::npos);
+  EXPECT_NE(policy.find(std::string("<annotate key=\"org.freedesktop.policykit.exec.argv1\">QUILLO_SYSTEM_ROOT=") +
+                        quillo::kCompiledSystemRoot + "</annotate>"),
+            std::string::npos);
 }
 
 }  // namespace

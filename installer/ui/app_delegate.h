@@ -40,6 +40,8 @@ class AppDelegate {
   void applicationDidFinishLaunching();
   // Flushes the log; the last thing the installer does.
   void applicationWillTerminate();
+  // The window's state may be restored only from trusted (encoded) data.
+  [[nodiscard]] bool applicationSupportsSecureRestorableState() const { return true; }
 
   [[nodiscard]] InstallerMainWindowController* windowController() const {
     return windowController_.get();

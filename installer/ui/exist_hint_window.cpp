@@ -1,5 +1,6 @@
 #include "exist_hint_window.h"
 
+#include <QMainWindow>
 #include <QPainter>
 
 #include "assets.h"
@@ -43,6 +44,41 @@ RoundedButton* generateButton(std::string_view background, std::string_view titl
   return button;
 }
 
+// The sheet's shadow on its parent window: a soft band around the sheet's
+// sides and bottom that darkens to `color` at the sheet's edge.
+class SheetShadow : public QWidget {
+ public:
+  SheetShadow(QWidget* parent, const InstallerExistHintView* view) : QWidget(parent), view_(view) {
+    setObjectName("existHintShadow");
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+  }
+
+  // Places the shadow around `sheet`, given in the parent's coordinates.
+  void surround(const QRect& sheet) {
+    constexpr int r = InstallerExistHintView::UI::shadowRadius;
+    setGeometry(sheet.adjusted(-r, 0, r, r + InstallerExistHintView::UI::shadowOffsetY));
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    constexpr int r = InstallerExistHintView::UI::shadowRadius;
+    const QColor color = view_->shadowColor();
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    // r nested bands, each adding 1/r of the colour's alpha: alpha grows
+    // linearly from nothing at the outer edge to the full colour at the sheet.
+    QColor band = color;
+    band.setAlphaF(color.alphaF() / r);
+    painter.setBrush(band);
+    const QRect sheet = rect().adjusted(r, 0, -r, -r);
+    for (int k = r; k >= 1; --k) painter.drawRoundedRect(QRectF(sheet.adjusted(-k, 0, k, k)), k, k);
+  }
+
+ private:
+  const InstallerExistHintView* view_;
+};
+
 }  // namespace
 
 InstallerExistHintView::InstallerExistHintView(QWidget* parent)
@@ -76,6 +112,7 @@ void InstallerExistHintView::updateLayoutForCurrentAppearance() {
   // picture follow on their own).
   background_ = assetColor(UI::backgroundColor);
   border_ = assetColor(UI::borderColor);
+  shadow_ = UI::shadowColor;
   titleLabel_->setTextColor(assetColor(UI::Text::color));
   subTitleLabel_->setTextColor(assetColor(UI::Text::color));
   update();
@@ -95,10 +132,13 @@ void InstallerExistHintView::layoutSubviews() {
 void InstallerExistHintView::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.fillRect(rect(), background_);
-  // Without a window shadow a sheet the colour of its parent would vanish
-  // into it; the hairline keeps its edge visible.
-  painter.setPen(border_);
-  painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+  // The border colour alone draws nothing, as on a layer; the shadow around
+  // the sheet sets it off from its parent.
+  if (UI::borderWidth > 0) {
+    painter.setPen(QPen(border_, UI::borderWidth));
+    const qreal inset = UI::borderWidth / 2;
+    painter.drawRect(QRectF(rect()).adjusted(inset, inset, -inset, -inset));
+  }
 }
 
 // --- InstallerExistHintWindowController -------------------------------------------------
@@ -117,6 +157,7 @@ InstallerExistHintWindowController::InstallerExistHintWindowController()
 }
 
 InstallerExistHintWindowController::~InstallerExistHintWindowController() {
+  delete shadow_.data();
   if (window_) {
     hintView_->setDelegate(nullptr);
     delete window_.data();
@@ -131,15 +172,28 @@ void InstallerExistHintWindowController::beginSheet(QWidget* parent) {
     window_->setParent(parentWindow, Qt::Dialog | Qt::FramelessWindowHint);
   }
   window_->setWindowModality(Qt::WindowModal);
-  // Hang it from the top of the parent's content, centred like a sheet.
-  const QRect area = parentWindow->geometry();
-  window_->move(area.x() + (area.width() - UI::Window::size.width()) / 2, area.y());
+  // Hang it from the top of the content, below the window's own menu bar,
+  // centred like a sheet.
+  QWidget* content = parentWindow;
+  if (auto* main = qobject_cast<QMainWindow*>(parentWindow); main && main->centralWidget()) {
+    content = main->centralWidget();
+  }
+  const QPoint topLeft = content->mapTo(parentWindow, QPoint((content->width() - UI::Window::size.width()) / 2, 0));
+  if (!shadow_ || shadow_->parentWidget() != parentWindow) {
+    delete shadow_.data();
+    shadow_ = new SheetShadow(parentWindow, hintView_);
+  }
+  static_cast<SheetShadow*>(shadow_.data())->surround(QRect(topLeft, UI::Window::size));
+  shadow_->show();
+  shadow_->raise();
+  window_->move(parentWindow->mapToGlobal(topLeft));
   window_->show();
   window_->raise();
   window_->activateWindow();
 }
 
 void InstallerExistHintWindowController::close() {
+  if (shadow_) shadow_->hide();
   if (window_) window_->hide();
 }
 

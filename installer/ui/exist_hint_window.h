@@ -55,7 +55,15 @@ class InstallerExistHintView : public QWidget {
       static constexpr qreal cornerRadius = 10;
     };
     static constexpr std::string_view backgroundColor = "bg06";
+    // The layer's border colour, set with each appearance; the border's
+    // width stays 0, so it is not drawn.
     static constexpr std::string_view borderColor = "bc09";
+    static constexpr qreal borderWidth = 0;
+    // The sheet's shadow: black at 0.25, falling off over `shadowRadius`
+    // points around the sides and the bottom, `shadowOffsetY` lower.
+    static constexpr QColor shadowColor{0, 0, 0, 64};
+    static constexpr int shadowRadius = 12;
+    static constexpr int shadowOffsetY = 3;
     struct Layout {
       QRect image;
       QRect title;
@@ -69,8 +77,11 @@ class InstallerExistHintView : public QWidget {
   explicit InstallerExistHintView(QWidget* parent = nullptr);
 
   void setDelegate(InstallerExistHintViewDelegate* delegate) { delegate_ = delegate; }
-  // Re-reads every named colour for the current appearance.
+  // Re-reads every named colour for the current appearance, and sets the
+  // border and shadow colours.
   void updateLayoutForCurrentAppearance();
+  [[nodiscard]] QColor borderColor() const { return border_; }
+  [[nodiscard]] QColor shadowColor() const { return shadow_; }
 
   [[nodiscard]] ImageView* imageView() const { return imageView_; }
   [[nodiscard]] TextLabel* titleLabel() const { return titleLabel_; }
@@ -95,6 +106,7 @@ class InstallerExistHintView : public QWidget {
   InstallerExistHintViewDelegate* delegate_ = nullptr;
   QColor background_;
   QColor border_;
+  QColor shadow_;
 };
 
 // Owns the sheet window and relays its two buttons to its delegate.
@@ -114,15 +126,19 @@ class InstallerExistHintWindowController : private InstallerExistHintViewDelegat
   // The delegate must outlive the controller or be reset first.
   void setDelegate(InstallerExistHintWindowDelegate* delegate) { delegate_ = delegate; }
 
-  // Shows the sheet on `parent`: a window-modal child without decorations,
-  // centred horizontally under the parent's title. A sheet that is already
-  // up stays as it is.
+  // Shows the sheet on `parent`'s window: a window-modal child without
+  // decorations, hanging from the top of its content (below the menu bar),
+  // centred, with its shadow drawn on the window around it. A sheet that is
+  // already up stays as it is.
   void beginSheet(QWidget* parent);
   // Ends the sheet and releases the parent from its modality.
   void close();
   [[nodiscard]] bool isSheetVisible() const;
 
   [[nodiscard]] QWidget* window() const { return window_; }
+  // The shadow under the sheet, a child of the parent window; null before
+  // the first beginSheet().
+  [[nodiscard]] QWidget* shadow() const { return shadow_; }
   [[nodiscard]] InstallerExistHintView* hintView() const { return hintView_; }
 
  private:
@@ -133,6 +149,7 @@ class InstallerExistHintWindowController : private InstallerExistHintViewDelegat
   // The window belongs to its parent once the sheet has been begun; the
   // pointer clears itself if the parent takes it down first.
   QPointer<QWidget> window_;
+  QPointer<QWidget> shadow_;
   InstallerExistHintView* hintView_;
 };
 

@@ -15,8 +15,9 @@ void setUpApplicationFonts() {
   QFont font = QApplication::font();
   QStringList families = font.families();
   if (families.isEmpty()) families << font.family();
-  if (families.contains(kCjkFontFamily)) return;
-  families << kCjkFontFamily;
+  if (!families.isEmpty() && families.front() == kCjkFontFamily) return;
+  families.removeAll(kCjkFontFamily);
+  families.prepend(kCjkFontFamily);
   font.setFamilies(families);
   QApplication::setFont(font);
 }
@@ -87,7 +88,15 @@ QSize TextLabel::sizeHint() const {
   return QSizeF(metrics.horizontalAdvance(text_), metrics.height()).toSize() + QSize(1, 0);
 }
 
-QRectF TextLabel::drawingRect() const { return QRectF(rect()); }
+QRectF TextLabel::drawingRect() const { return drawingRectForBounds(QRectF(rect())); }
+
+void TextLabel::selectWithFrame(const QRectF& frame, int start, int length) {
+  editorFrame_ = drawingRectForBounds(frame);
+  selectionStart_ = start;
+  selectionLength_ = length;
+}
+
+void TextLabel::editWithFrame(const QRectF& frame) { editorFrame_ = drawingRectForBounds(frame); }
 
 void TextLabel::paintEvent(QPaintEvent*) {
   if (text_.isEmpty()) return;
@@ -133,10 +142,25 @@ QRectF RvVerticallyCenteredLabel::drawingRectForBounds(const QRectF& bounds, con
   return r;
 }
 
-QRectF RvVerticallyCenteredLabel::drawingRect() const {
+QRectF RvVerticallyCenteredLabel::drawingRectForBounds(const QRectF& bounds) const {
+  if (mIsEditingOrSelecting) return bounds;
   const QFontMetricsF metrics(font());
   const QSizeF textSize(metrics.horizontalAdvance(text()), metrics.height());
-  return drawingRectForBounds(QRectF(rect()), textSize, horizontalCentered_);
+  return drawingRectForBounds(bounds, textSize, horizontalCentered_);
+}
+
+void RvVerticallyCenteredLabel::selectWithFrame(const QRectF& frame, int start, int length) {
+  const QRectF centred = drawingRectForBounds(frame);
+  mIsEditingOrSelecting = true;
+  TextLabel::selectWithFrame(centred, start, length);
+  mIsEditingOrSelecting = false;
+}
+
+void RvVerticallyCenteredLabel::editWithFrame(const QRectF& frame) {
+  const QRectF centred = drawingRectForBounds(frame);
+  mIsEditingOrSelecting = true;
+  TextLabel::editWithFrame(centred);
+  mIsEditingOrSelecting = false;
 }
 
 // --- ImageView ----------------------------------------------------------------

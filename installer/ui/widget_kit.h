@@ -15,12 +15,12 @@ class QPainter;
 
 namespace quillo {
 
-// The font that draws the Chinese texts (fonts-wqy-microhei).
-inline constexpr const char* kCjkFontFamily = "WenQuanYi Micro Hei";
+// The font of every text (fonts-noto-cjk-extra): it has Chinese and Latin
+// glyphs in every weight, so Medium texts render Medium.
+inline constexpr const char* kCjkFontFamily = "Noto Sans CJK SC";
 
-// Appends the CJK family to the application font's families, so every widget
-// falls back to it for glyphs the default family lacks. Needs a QApplication;
-// calling it again changes nothing.
+// Puts the CJK family first in the application font's families, the old ones
+// after it as fallbacks. Needs a QApplication; calling it again changes nothing.
 void setUpApplicationFonts();
 
 // The application font at `pixelSize` pixels (points would scale with the
@@ -55,12 +55,23 @@ class TextLabel : public QWidget {
 
   [[nodiscard]] QSize sizeHint() const override;
 
+  // A text cell's selection and edit: where the field editor opens (in this
+  // widget's coordinates) and the selected range. Our labels are neither
+  // editable nor selectable, so nothing opens; the frame is recorded.
+  virtual void selectWithFrame(const QRectF& frame, int start, int length);
+  virtual void editWithFrame(const QRectF& frame);
+  [[nodiscard]] const QRectF& fieldEditorFrame() const { return editorFrame_; }
+
  protected:
   void paintEvent(QPaintEvent* event) override;
-  // Where the text is drawn, in this widget's coordinates.
-  [[nodiscard]] virtual QRectF drawingRect() const;
+  // Where the text is drawn, in this widget's coordinates: drawingRectForBounds(rect()).
+  [[nodiscard]] QRectF drawingRect() const;
+  [[nodiscard]] virtual QRectF drawingRectForBounds(const QRectF& bounds) const { return bounds; }
 
  private:
+  QRectF editorFrame_;
+  int selectionStart_ = 0;
+  int selectionLength_ = 0;
   QString text_;
   QColor color_;
   Qt::Alignment alignment_ = Qt::AlignLeft | Qt::AlignVCenter;
@@ -83,10 +94,16 @@ class RvVerticallyCenteredLabel : public TextLabel {
   [[nodiscard]] static QRectF drawingRectForBounds(const QRectF& bounds, const QSizeF& textSize,
                                                    bool horizontalCentered);
 
+  // Open the field editor on the centred text rectangle of `frame`.
+  void selectWithFrame(const QRectF& frame, int start, int length) override;
+  void editWithFrame(const QRectF& frame) override;
+
  protected:
-  [[nodiscard]] QRectF drawingRect() const override;
+  // While an edit or a selection starts, the bounds unchanged.
+  [[nodiscard]] QRectF drawingRectForBounds(const QRectF& bounds) const override;
 
  private:
+  bool mIsEditingOrSelecting = false;  // Set only while an edit or a selection starts.
   bool horizontalCentered_ = false;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/privileged.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,15 +29,36 @@ Hooks& hooks() {
 
 bool isRoot() { return ::geteuid() == 0; }
 
+// Why pkexec failed, in words; its own message follows.
+std::string promptFailure(int exitStatus, const std::string& stderrText) {
+  std::string why = exitStatus == kPromptFailedExitStatus
+                        ? "pkexec could not obtain the administrator right (no polkit "
+                          "authentication agent in this session, or polkit is not running)"
+                        : "pkexec failed";
+  return stderrText.empty() ? why : why + ": " + stderrText;
+}
+
 std::vector<std::pair<std::string, std::string>> childEnvironment() {
   return {{kSystemRootVariable, folders::systemRoot()}};
 }
 
 }  // namespace
 
+bool administersSystemRoot() {
+  if (isRoot()) return true;
+  const std::string root = folders::systemRoot();
+  if (root.empty()) return false;
+  struct stat st {};
+  return ::lstat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+}
+
 bool executeWithPrivilegesAvailable() {
-  std::lock_guard lock(hooks().mu);
-  return hooks().available.value_or(isRoot());
+  std::optional<bool> available;
+  {
+    std::lock_guard lock(hooks().mu);
+    available = hooks().available;
+  }
+  return available ? *available : administersSystemRoot();
 }
 
 OSStatus authorizeAdministrator(const std::string& toolPath, Authorization& authorization) {
@@ -46,7 +68,8 @@ OSStatus authorizeAdministrator(const std::string& toolPath, Authorization& auth
     prompt = hooks().prompt;
   }
   OSStatus status = prompt ? prompt(toolPath)
-                           : (isRoot() ? kErrAuthorizationSuccess : kErrAuthorizationDenied);
+                           : (administersSystemRoot() ? kErrAuthorizationSuccess
+                                                      : kErrAuthorizationDenied);
   authorization.administratorGranted = status == kErrAuthorizationSuccess;
   return status;
 }
@@ -83,7 +106,7 @@ AdministratorShellResult runWithAdministratorPrivileges(const std::vector<std::s
     std::lock_guard lock(hooks().mu);
     promptProgram = hooks().promptProgram;
   }
-  if (promptProgram.empty() && !isRoot()) promptProgram = kDefaultPromptProgram;
+  if (promptProgram.empty() && !administersSystemRoot()) promptProgram = kDefaultPromptProgram;
 
   std::vector<std::string> command;
   if (!promptProgram.empty()) {
@@ -101,6 +124,10 @@ AdministratorShellResult runWithAdministratorPrivileges(const std::vector<std::s
   if (auto ec = spawnProcess(command, options, child)) {
     result.errorNumber = kShellNotStartedErr;
     result.errorMessage = "cannot run " + shellQuote(command[0]) + ": " + ec.message();
+    const bool isPkexec = command[0].substr(command[0].find_last_of('/') + 1) == kDefaultPromptProgram;
+    if (ec == std::errc::no_such_file_or_directory && isPkexec) {
+      result.errorMessage += " (pkexec is not installed: Debian package pkexec)";
+    }
     return result;
   }
   readBoth(child.outputFd, result.output, child.errorFd, result.errorMessage);
@@ -112,8 +139,16 @@ AdministratorShellResult runWithAdministratorPrivileges(const std::vector<std::s
     result.errorNumber = kShellNotStartedErr;
     result.errorMessage += "lost track of the command";
   } else if (*status != 0) {
-    const bool dismissed = !promptProgram.empty() && *status == kPromptDismissedExitStatus;
-    result.errorNumber = dismissed ? kUserCanceledErr : *status;
+    const bool prompted = !promptProgram.empty();
+    if (prompted && *status == kPromptDismissedExitStatus) {
+      result.errorNumber = kUserCanceledErr;
+    } else if (prompted && *status == kPromptFailedExitStatus) {
+      // The tool never ran: say why rather than pass 127 off as its status.
+      result.errorNumber = kShellNotStartedErr;
+      result.errorMessage = promptFailure(*status, result.errorMessage);
+    } else {
+      result.errorNumber = *status;
+    }
   }
   return result;
 }

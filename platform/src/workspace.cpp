@@ -15,6 +15,7 @@
 
 #include "platform/bundle.h"
 #include "platform/dispatch.h"
+#include "platform/folders.h"
 
 extern char** environ;
 
@@ -133,14 +134,13 @@ std::optional<std::string> launchDetached(std::vector<std::string> argv) {
   return std::nullopt;
 }
 
-}  // namespace
-
-bool RunningApplication::terminate() const { return ::kill(pid_, SIGTERM) == 0; }
-
-std::vector<RunningApplication> runningApplications(const std::string& bundleIdentifier) {
-  std::vector<RunningApplication> found;
+// Calls `visit(pid, executable)` for every other process of this session
+// whose executable `wanted` accepts; the cheap test on the path runs before
+// the session is read.
+template <typename Wanted, typename Visit>
+void forEachSessionProcess(Wanted wanted, Visit visit) {
   DIR* proc = ::opendir("/proc");
-  if (!proc) return found;
+  if (!proc) return;
   const pid_t self = ::getpid();
   const uid_t uid = ::getuid();
   const std::string session = ourSession();
@@ -150,16 +150,44 @@ std::vector<RunningApplication> runningApplications(const std::string& bundleIde
     if (*entry->d_name == '\0' || *end != '\0' || pid <= 0 || pid == self) continue;
     const std::string dir = std::string("/proc/") + entry->d_name;
     const auto exe = executableOf(dir);
-    if (!exe) continue;
-    const auto bundlePath = Bundle::enclosingBundlePath(*exe);
-    if (!bundlePath) continue;
-    if (Bundle(*bundlePath).bundleIdentifier() != bundleIdentifier) continue;
+    if (!exe || !wanted(*exe)) continue;
     if (realUid(dir) != uid) continue;
     if (sessionOf(readFile(dir + "/environ")) != session) continue;
-    found.emplace_back(static_cast<pid_t>(pid), bundleIdentifier, *bundlePath);
+    visit(static_cast<pid_t>(pid), *exe);
   }
   ::closedir(proc);
+}
+
+}  // namespace
+
+bool RunningApplication::terminate() const { return ::kill(pid_, SIGTERM) == 0; }
+
+std::vector<RunningApplication> runningApplications(const std::string& bundleIdentifier) {
+  std::vector<RunningApplication> found;
+  forEachSessionProcess(
+      [&](const std::string& exe) {
+        const auto bundlePath = Bundle::enclosingBundlePath(exe);
+        return bundlePath && Bundle(*bundlePath).bundleIdentifier() == bundleIdentifier;
+      },
+      [&](pid_t pid, const std::string& exe) {
+        found.emplace_back(pid, bundleIdentifier, *Bundle::enclosingBundlePath(exe));
+      });
   return found;
+}
+
+int restartSystemAgent(std::string_view name) {
+  const std::string root = folders::systemRoot();
+  if (root.empty() || name.empty()) return 0;
+  const std::string inside = root + "/";
+  int signalled = 0;
+  forEachSessionProcess(
+      [&](const std::string& exe) {
+        return exe.starts_with(inside) && std::string_view(exe).substr(exe.rfind('/') + 1) == name;
+      },
+      [&](pid_t pid, const std::string&) {
+        if (::kill(pid, SIGKILL) == 0) ++signalled;
+      });
+  return signalled;
 }
 
 std::string bundleExecutablePath(const std::string& bundlePath) {

@@ -4,7 +4,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "platform/folders.h"
@@ -29,8 +31,12 @@ class PrivilegedTest : public ::testing::Test {
     quillo::folders::setSystemRoot("");
     fs::remove_all(dir_);
   }
-  static void requireRoot() {
-    if (::geteuid() != 0) GTEST_SKIP() << "runs tools as root; CI runs as root";
+  // A system root of this user's own: we administer it without a prompt.
+  std::string ownRoot() {
+    const auto root = dir_ / "it's root";
+    fs::create_directories(root);
+    quillo::folders::setSystemRoot(root.string());
+    return root.string();
   }
   // A stand-in for the prompt program: a script with this body.
   std::string fakePrompt(const std::string& body) {
@@ -42,9 +48,8 @@ class PrivilegedTest : public ::testing::Test {
   fs::path dir_;
 };
 
-TEST_F(PrivilegedTest, ExecuteRunsTheToolAsRootWithItsArgvAndOutputPipe) {
-  requireRoot();
-  quillo::folders::setSystemRoot("/srv/it's root");
+TEST_F(PrivilegedTest, ExecuteRunsTheToolAsTheRootsAdministratorWithItsArgvAndOutputPipe) {
+  const std::string root = ownRoot();
   privileged::Authorization auth;
   ASSERT_EQ(privileged::authorizeAdministrator("/bin/sh", auth), 0);
   privileged::PrivilegedChild child;
@@ -58,7 +63,7 @@ TEST_F(PrivilegedTest, ExecuteRunsTheToolAsRootWithItsArgvAndOutputPipe) {
   const auto out = quillo::readAll(child.outputFd);
   ::close(child.outputFd);
   EXPECT_EQ(quillo::waitForExit(child.pid), 0);
-  EXPECT_EQ(out, "0|" + dir_.string() + "|/srv/it's root|a 'b' \"c\"");
+  EXPECT_EQ(out, std::to_string(::geteuid()) + "|" + dir_.string() + "|" + root + "|a 'b' \"c\"");
 }
 
 TEST_F(PrivilegedTest, PromptAnswersAndMissingToolsGiveTheirStatuses) {
@@ -79,14 +84,29 @@ TEST_F(PrivilegedTest, PromptAnswersAndMissingToolsGiveTheirStatuses) {
   EXPECT_EQ(child.pid, -1);
 }
 
-TEST_F(PrivilegedTest, AvailabilityFollowsRootUnlessOverridden) {
+TEST_F(PrivilegedTest, AvailabilityFollowsWhoAdministersTheRootUnlessOverridden) {
+  quillo::folders::setSystemRoot("/");
   EXPECT_EQ(privileged::executeWithPrivilegesAvailable(), ::geteuid() == 0);
+  ownRoot();
+  EXPECT_TRUE(privileged::executeWithPrivilegesAvailable());
   privileged::setExecuteWithPrivilegesAvailableForTesting(false);
   EXPECT_FALSE(privileged::executeWithPrivilegesAvailable());
 }
 
-TEST_F(PrivilegedTest, AdministratorShellAsRootRunsDirectly) {
-  requireRoot();
+TEST_F(PrivilegedTest, ARootThatIsALinkOrMissingIsNotOurs) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root administers every root";
+  fs::create_directories(dir_ / "real");
+  fs::create_directory_symlink(dir_ / "real", dir_ / "link");
+  quillo::folders::setSystemRoot((dir_ / "link").string());
+  EXPECT_FALSE(privileged::administersSystemRoot());
+  quillo::folders::setSystemRoot((dir_ / "missing").string());
+  EXPECT_FALSE(privileged::administersSystemRoot());
+  privileged::Authorization auth;
+  EXPECT_EQ(privileged::authorizeAdministrator("/bin/sh", auth), privileged::kErrAuthorizationDenied);
+}
+
+TEST_F(PrivilegedTest, AdministratorShellRunsDirectlyForTheRootsAdministrator) {
+  ownRoot();
   auto ok = privileged::runWithAdministratorPrivileges({"/bin/sh", "-c", "echo out; echo err >&2"});
   EXPECT_EQ(ok.errorNumber, std::nullopt);
   EXPECT_EQ(ok.output, "out");
@@ -108,6 +128,17 @@ TEST_F(PrivilegedTest, PromptProgramGetsTheArgvAndTheSystemRoot) {
   EXPECT_EQ(r.output, "[" + dir_.string() + "][x 'y' \"z\"]");
 }
 
+TEST_F(PrivilegedTest, PkexecRunsEnvWithTheRootFirstAsOurPolkitActionExpects) {
+  quillo::folders::setSystemRoot("/opt/quillo");
+  privileged::setAdministratorPromptProgramForTesting(
+      fakePrompt("printf '%s\\n' \"$@\" > '" + (dir_ / "argv").string() + "'"));
+  EXPECT_EQ(privileged::runWithAdministratorPrivileges({"/bin/sh", "/x/install.sh", "/y/Quillo.zip"}).errorNumber,
+            std::nullopt);
+  std::ifstream in(dir_ / "argv");
+  std::string argv((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(argv, "/usr/bin/env\nQUILLO_SYSTEM_ROOT=/opt/quillo\n/bin/sh\n/x/install.sh\n/y/Quillo.zip\n");
+}
+
 TEST_F(PrivilegedTest, DismissedPromptIsUserCanceled) {
   privileged::setAdministratorPromptProgramForTesting(fakePrompt("exit 126"));
   auto r = privileged::runWithAdministratorPrivileges({"/bin/true"});
@@ -120,6 +151,20 @@ TEST_F(PrivilegedTest, ShellThatCannotStartIsAFailure) {
   EXPECT_EQ(r.errorNumber, privileged::kShellNotStartedErr);
   EXPECT_NE(r.errorMessage.find("no-such-prompt"), std::string::npos);
   EXPECT_EQ(privileged::runWithAdministratorPrivileges({}).errorNumber, privileged::kShellNotStartedErr);
+}
+
+TEST_F(PrivilegedTest, PkexecFailuresSayWhyInWords) {
+  privileged::setAdministratorPromptProgramForTesting((dir_ / "pkexec").string());
+  auto missing = privileged::runWithAdministratorPrivileges({"/bin/true"});
+  EXPECT_EQ(missing.errorNumber, privileged::kShellNotStartedErr);
+  EXPECT_THAT(missing.errorMessage, ::testing::HasSubstr("pkexec is not installed"));
+
+  privileged::setAdministratorPromptProgramForTesting(
+      fakePrompt("echo 'Error executing command as another user: No authentication agent found.' >&2; exit 127"));
+  auto noAgent = privileged::runWithAdministratorPrivileges({"/bin/true"});
+  EXPECT_EQ(noAgent.errorNumber, privileged::kShellNotStartedErr) << "127 is not the tool's status";
+  EXPECT_THAT(noAgent.errorMessage, ::testing::HasSubstr("no polkit authentication agent"));
+  EXPECT_THAT(noAgent.errorMessage, ::testing::HasSubstr("No authentication agent found."));
 }
 
 }  // namespace

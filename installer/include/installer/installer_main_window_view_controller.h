@@ -133,6 +133,8 @@ class InstallerMainWindowViewController
   std::string originInputSourceID_;
   bool needSelectInputMode_ = false;
   bool needReloadInputMenu_ = false;
+  // fail(installError) came from the step-two button; cleared by a new run.
+  bool installErrorFromStepTwo_ = false;
 };
 
 }  // namespace quillo

@@ -157,6 +157,8 @@ class InstallerMainWindowViewModel {
   // From platform version 12: restarts the pasteboard server and keeps the
   // pasteboard's text, unless it held a file URL (then it is cleared).
   void reloadPasteBoard();
+  // Restarts this session's input-menu agents (platform/workspace.h).
+  static void restartInputMenuAgents();
   // Restarts the input-menu agents when asked, then ends the application.
   void terminateSelf(bool needReloadInputMenu);
 

@@ -12,6 +12,9 @@
 
 namespace quillo {
 
+// The string's UTF-8 bytes, NUL-terminated, for C interfaces; valid while
+// `text` lives unchanged.
+[[nodiscard]] inline const char* c_base_str(const std::string& text) { return text.c_str(); }
 // Length of a NUL-terminated string; 0 for nullptr.
 [[nodiscard]] uint32_t cStrLen(const char* text);
 // The bytes as text; nothing for nullptr or bytes that are not valid UTF-8.

@@ -10,6 +10,9 @@
 
 namespace quillo {
 
+// A type with no members, kept for callers that name it.
+class InstallerUtils {};
+
 class Utils {
  public:
   // "%s(%s)%s": short version, build, "" — e.g. "1.2.3(45)"; "0.0.0(0)" without keys.

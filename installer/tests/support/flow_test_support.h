@@ -57,6 +57,8 @@ class FlowWorld {
     ::setenv("XDG_DATA_HOME", (dir_ / "data").c_str(), 1);
     ::setenv("XDG_CACHE_HOME", (dir_ / "cache").c_str(), 1);
     ::setenv("QUILLO_FIXTURE_RECORD", recordPath().c_str(), 1);
+    // A root of the test user's own: installs run without a prompt, as any user.
+    fs::create_directories(dir_ / "system root");
     quillo::folders::setSystemRoot((dir_ / "system root").string());
     quillo::sysinfo::setOperatingSystemVersion(quillo::sysinfo::OsVersion{14, 0, 0});
     zip_ = std::string(QUILLO_FIXTURES_DIR) + "/Quillo.zip";

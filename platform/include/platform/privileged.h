@@ -5,12 +5,17 @@
 // - Authorization: authorizeAdministrator() asks for the administrator
 //   right (the password prompt); executeWithPrivileges() then forks and execs
 //   one tool with an argv and hands back its pid and the read end of its
-//   stdout. It is available when this process may run tools as root without
-//   a prompt program of its own, that is, when it is root (the CI case).
-// - Administrator shell: runWithAdministratorPrivileges() runs an argv as root
-//   and waits for it: directly when already root, otherwise through the
-//   system's prompt program ("pkexec") with the same argv. A dismissed prompt
-//   is error kUserCanceledErr, as the original platform reports it.
+//   stdout. It is available, and grants without a prompt, when this process
+//   is already its system root's administrator: when it is root, or when the
+//   system root is a folder of this user's own (the demo's and the tests'
+//   roots). Against the real system it is unavailable for other users.
+// - Administrator shell: runWithAdministratorPrivileges() runs an argv as the
+//   system root's administrator and waits for it: directly in the two cases
+//   above, otherwise through polkit's prompt program ("pkexec", Debian package
+//   pkexec) with the same argv; our polkit action (kPolkitActionId, installed
+//   from the bundle's Resources) names the request in the prompt. A dismissed
+//   prompt is error kUserCanceledErr, as the original platform reports it; a
+//   missing pkexec or authentication agent is an error whose message says so.
 //
 // Arguments travel as an argv from end to end; nothing is ever joined into a
 // shell command line. Children get QUILLO_SYSTEM_ROOT = folders::systemRoot()
@@ -41,7 +46,11 @@ struct Authorization {
   bool administratorGranted = false;
 };
 
-// Whether executeWithPrivileges() can work in this process.
+// Whether this process administers the system root without asking: it is
+// root, or the root is a real folder (not a link) owned by this user.
+[[nodiscard]] bool administersSystemRoot();
+
+// Whether executeWithPrivileges() can work in this process (administersSystemRoot()).
 [[nodiscard]] bool executeWithPrivilegesAvailable();
 
 // Asks for the administrator right to run `toolPath`. Returns 0 and sets
@@ -68,8 +77,12 @@ struct PrivilegedChild {
 // Error numbers of the administrator shell besides a tool's own exit status.
 inline constexpr int kUserCanceledErr = -128;
 inline constexpr int kShellNotStartedErr = -2700;
-// The exit status with which the prompt program reports a dismissed dialog.
+// The exit statuses with which the prompt program reports a dismissed dialog,
+// and an authorization it could not obtain (no agent, polkit not running).
 inline constexpr int kPromptDismissedExitStatus = 126;
+inline constexpr int kPromptFailedExitStatus = 127;
+// Our polkit action (installer/bundle/com.norvane.quillo.installer.policy.in).
+inline constexpr const char* kPolkitActionId = "com.norvane.quillo.installer.install";
 
 struct AdministratorShellResult {
   // Nothing on success; the tool's exit status (128 + signal when killed),
@@ -79,19 +92,22 @@ struct AdministratorShellResult {
   std::string output;        // The tool's stdout, one trailing newline removed.
 };
 
-// Runs `argv` (argv[0] an absolute path) as root and waits for it. Blocks the
-// calling thread, the prompt included.
+// Runs `argv` (argv[0] an absolute path) as the root's administrator and
+// waits for it. Blocks the calling thread, the prompt included. When pkexec
+// is missing or cannot authorise, errorNumber is kShellNotStartedErr and
+// errorMessage says why in words.
 [[nodiscard]] AdministratorShellResult runWithAdministratorPrivileges(
     const std::vector<std::string>& argv);
 
 // Test hooks; each one is process-wide, and an empty value restores the default.
-// Answers authorizeAdministrator() in place of the default (granted when root,
-// kErrAuthorizationDenied otherwise).
+// Answers authorizeAdministrator() in place of the default (granted when
+// administersSystemRoot(), kErrAuthorizationDenied otherwise).
 void setAuthorizationPromptForTesting(std::function<OSStatus(const std::string& toolPath)> prompt);
 // Overrides executeWithPrivilegesAvailable().
 void setExecuteWithPrivilegesAvailableForTesting(std::optional<bool> available);
 // Makes the administrator shell go through `program` (a stand-in for the
-// prompt program: it gets the argv as its arguments) even when root.
+// prompt program: it gets the argv as its arguments) even when it could run
+// directly.
 void setAdministratorPromptProgramForTesting(std::string program);
 
 }  // namespace quillo::privileged

@@ -17,6 +17,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillo {
@@ -57,5 +58,20 @@ using OpenApplicationCompletion = std::function<void(std::optional<std::string> 
 // thread, after the program was started or failed to start.
 void openApplication(const std::string& bundlePath, std::vector<std::string> arguments,
                      OpenApplicationCompletion completion);
+
+// The system agents the installer restarts: the input menu's two agents (so
+// that the menu reloads the input sources) and the pasteboard server.
+inline constexpr std::string_view kTextInputMenuAgent = "TextInputMenuAgent";
+inline constexpr std::string_view kTextInputSwitcher = "TextInputSwitcher";
+inline constexpr std::string_view kPasteboardServer = "pboard";
+
+// Restarts the system agent `name` for this session: kills (SIGKILL) its
+// stand-ins, for their supervisor to start afresh as the platform's agents
+// are. A stand-in is a process of this session (as runningApplications()
+// counts it) whose program is named `name` and lies inside the system root
+// (folders::systemRoot()). A process of that name anywhere else, another
+// user's or another session's, is never signalled; with an empty root nothing
+// is. Returns how many processes were signalled.
+int restartSystemAgent(std::string_view name);
 
 }  // namespace quillo

@@ -1,6 +1,7 @@
 // The main() of every Qt test: a QApplication on the offscreen platform, with
 // the main queue running on Qt's event loop.
 #include <QApplication>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,12 @@
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen"
                                                                  : qgetenv("QT_QPA_PLATFORM"));
+  // Without a runtime folder Qt makes one in /tmp and leaves it behind; give
+  // it a private one that goes with the test.
+  QTemporaryDir runtime;
+  if (qgetenv("XDG_RUNTIME_DIR").isEmpty() && runtime.isValid()) {
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+  }
   QApplication app(argc, argv);
   quillo::setMainLoop(std::make_shared<quillo::QtEventLoop>());
   ::testing::InitGoogleTest(&argc, argv);
