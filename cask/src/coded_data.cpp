@@ -99,7 +99,6 @@ std::string CodedInputData::readString(KeyValueHolder& holder) {
   const size_t start = position_;
   const int32_t length = readLength();
   const std::span<const uint8_t> bytes(data_ + position_, static_cast<size_t>(length));
-  if (!isValidUtf8(bytes)) throw std::invalid_argument("InvalidProtocolBuffer invalid UTF-8 key");
   if (length > 0xffff || start > 0xffffffffu) throw std::length_error("InvalidProtocolBuffer key too long");
   holder.offset = static_cast<uint32_t>(start);
   holder.keySize = static_cast<uint16_t>(length);

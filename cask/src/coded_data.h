@@ -79,8 +79,8 @@ class CodedInputData {
   [[nodiscard]] uint64_t readRawLittleEndian64();
   // Length-prefixed bytes.
   [[nodiscard]] std::string readString();
-  // A key: records the pair's start and the key size in `holder`. Throws
-  // std::invalid_argument for a key that is not UTF-8.
+  // A key: records the pair's start and the key size in `holder`. The bytes
+  // come as stored; the caller decides what a key that is not UTF-8 means.
   [[nodiscard]] std::string readString(KeyValueHolder& holder);
   // A value after readString(holder): records its size and skips it.
   void readData(KeyValueHolder& holder);
