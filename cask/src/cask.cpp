@@ -1,7 +1,8 @@
 #include "cask/cask.h"
 
+#include <sys/utsname.h>
+
 #include <cstring>
-#include <mutex>
 #include <stdexcept>
 
 #include "cask_internal.h"
@@ -16,7 +17,7 @@ std::atomic<TestPointHook> g_testPointHook{nullptr};
 
 namespace {
 
-std::once_flag g_initOnce;
+pthread_once_t g_initOnce = PTHREAD_ONCE_INIT;
 ThreadLock* g_instanceLock = nullptr;
 std::unordered_map<std::string, Cask*>* g_instanceDic = nullptr;
 std::string* g_rootDir = nullptr;  // Guarded by g_instanceLock.
@@ -25,15 +26,22 @@ bool g_terminated = false;         // Guarded by g_instanceLock.
 // defaults instead of touching freed memory.
 std::vector<Cask*>* g_retired = nullptr;
 
-void initialize() {
-  std::call_once(g_initOnce, [] {
-    g_instanceLock = new ThreadLock();
-    g_instanceDic = new std::unordered_map<std::string, Cask*>();
-    g_rootDir = new std::string();
-    g_retired = new std::vector<Cask*>();
-    CaskInfo("version %s, page size %zu, arch %s", version(), getPageSize(), "x86_64");
-  });
+// The machine the process runs on, as uname(2) names it.
+std::string machineName() {
+  struct utsname name {};
+  return uname(&name) == 0 ? std::string(name.machine) : std::string("unknown");
 }
+
+void initializeOnce() {
+  ThreadLock::initialize();
+  g_instanceLock = new ThreadLock();
+  g_instanceDic = new std::unordered_map<std::string, Cask*>();
+  g_rootDir = new std::string();
+  g_retired = new std::vector<Cask*>();
+  CaskInfo("version %s, page size %zu, arch %s", version(), getPageSize(), machineName().c_str());
+}
+
+void initialize() { ThreadLock::ThreadOnce(&g_initOnce, &initializeOnce); }
 
 template <typename T>
 T decodeScalar(const RvBuffer& bytes);
