@@ -43,24 +43,6 @@ void initializeOnce() {
 
 void initialize() { ThreadLock::ThreadOnce(&g_initOnce, &initializeOnce); }
 
-template <typename T>
-T decodeScalar(const RvBuffer& bytes);
-
-template <>
-bool decodeScalar<bool>(const RvBuffer& b) { return CodedInputData(b.span()).readBool(); }
-template <>
-int32_t decodeScalar<int32_t>(const RvBuffer& b) { return CodedInputData(b.span()).readInt32(); }
-template <>
-uint32_t decodeScalar<uint32_t>(const RvBuffer& b) { return CodedInputData(b.span()).readUInt32(); }
-template <>
-int64_t decodeScalar<int64_t>(const RvBuffer& b) { return CodedInputData(b.span()).readInt64(); }
-template <>
-uint64_t decodeScalar<uint64_t>(const RvBuffer& b) { return CodedInputData(b.span()).readUInt64(); }
-template <>
-float decodeScalar<float>(const RvBuffer& b) { return CodedInputData(b.span()).readFloat(); }
-template <>
-double decodeScalar<double>(const RvBuffer& b) { return CodedInputData(b.span()).readDouble(); }
-
 }  // namespace
 
 const char* version() { return "v1.0.0"; }
@@ -327,7 +309,7 @@ bool Cask::readValue(std::string_view key, Decode&& decode) {
   Type Cask::Name(std::string_view key, Type defaultValue, bool* hasValue) {               \
     Type value = defaultValue;                                                             \
     const bool found =                                                                     \
-        readValue(key, [&](const RvBuffer& bytes) { value = decodeScalar<Type>(bytes); }); \
+        readValue(key, [&](const RvBuffer& bytes) { value = decodeValue<Type>(bytes.span()); }); \
     if (hasValue != nullptr) *hasValue = found;                                            \
     return value;                                                                          \
   }
@@ -343,17 +325,13 @@ CASK_SCALAR_GETTER(getDouble, double)
 
 std::optional<std::string> Cask::getString(std::string_view key) {
   std::optional<std::string> result;
-  readValue(key,
-            [&](const RvBuffer& bytes) { result = CodedInputData(bytes.span()).readString(); });
+  readValue(key, [&](const RvBuffer& bytes) { result = decodeValue<std::string>(bytes.span()); });
   return result;
 }
 
 std::optional<std::vector<uint8_t>> Cask::getBytes(std::string_view key) {
   std::optional<std::vector<uint8_t>> result;
-  readValue(key, [&](const RvBuffer& bytes) {
-    const RvBuffer value = CodedInputData(bytes.span()).readData();
-    result.emplace(value.data(), value.data() + value.length());
-  });
+  readValue(key, [&](const RvBuffer& bytes) { result = decodeValue<std::vector<uint8_t>>(bytes.span()); });
   return result;
 }
 
