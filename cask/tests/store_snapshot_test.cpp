@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 
@@ -130,6 +131,9 @@ TEST_P(SnapshotTest, CompleteOnlyWhenOpeningLosesNothing) {
       ++complete;
       Cask* store = Cask::caskWithID("store", cask::CaskSingleProcess, keyPointer(), &root);
       ASSERT_NE(store, nullptr);
+      std::vector<std::string> keys = store->allKeys();
+      std::sort(keys.begin(), keys.end());
+      EXPECT_EQ(keys, snapshot.keys()) << damage.name;
       EXPECT_EQ(store->count(), values.size()) << damage.name;
       for (const auto& [k, bytes] : values) {
         EXPECT_EQ(store->getRaw(k), bytes) << damage.name << ", key " << k;
