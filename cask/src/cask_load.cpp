@@ -64,6 +64,7 @@ void Cask::checkLoadData() {
 }
 
 void Cask::loadFromFile() {
+  removeStaleJournalTemp();
   restoreFromJournalIfNeeded();
   // The first pass validates under the caller's shared lock. Anything that
   // writes (discard, recovery, fallback) runs in a second pass under the
@@ -162,6 +163,28 @@ void Cask::loadFromFile() {
 
 bool Cask::decodeContent(size_t from, bool greedy) {
   const uint8_t* content = m_dataFile->getMemory() + kFixed32Size;
+  // A key that is not UTF-8 cannot be named by any caller: its entry is
+  // skipped and the rest stays readable. Content where no key at all is
+  // UTF-8 is far more likely read with the wrong key than damaged this way,
+  // so it counts as undecodable and stays untouched.
+  size_t skipped = 0;
+  bool sawKey = false;
+  auto usable = [&](const std::string& key, size_t offset) {
+    if (key.empty()) return false;
+    if (isValidUtf8({reinterpret_cast<const uint8_t*>(key.data()), key.size()})) {
+      sawKey = true;
+      return true;
+    }
+    ++skipped;
+    CaskWarning("[%s] skipping an entry whose key is not UTF-8 (%zu bytes at offset %zu)", m_mmapID.c_str(),
+                key.size(), offset);
+    return false;
+  };
+  auto allSkipped = [&] {
+    if (from > 0 || skipped == 0 || sawKey) return false;
+    CaskError("[%s] no key of the content is UTF-8", m_mmapID.c_str());
+    return true;
+  };
   try {
     if (m_cipher) {
       CodedInputDataCrypt input(content, m_contentSize, *m_cipher);
@@ -174,14 +197,16 @@ bool Cask::decodeContent(size_t from, bool greedy) {
       CryptIndex& target = (greedy || from > 0) ? *m_cryptIndex : fresh;
       while (!input.isAtEnd()) {
         KeyValueHolderCrypt holder;
+        const size_t offset = input.position();
         std::string key = input.readPair(holder);
-        if (key.empty()) continue;
+        if (!usable(key, offset)) continue;
         if (holder.realValueSize() > 0) {
           target.insert_or_assign(std::move(key), std::move(holder));
         } else {
           target.erase(key);
         }
       }
+      if (allSkipped()) return false;
       if (&target == &fresh) m_cryptIndex->swap(fresh);
     } else {
       CodedInputData input(content, m_contentSize);
@@ -196,13 +221,14 @@ bool Cask::decodeContent(size_t from, bool greedy) {
         KeyValueHolder holder;
         std::string key = input.readString(holder);
         input.readData(holder);
-        if (key.empty()) continue;
+        if (!usable(key, holder.offset)) continue;
         if (holder.valueSize > 0) {
           target.insert_or_assign(std::move(key), holder);
         } else {
           target.erase(key);
         }
       }
+      if (allSkipped()) return false;
       if (&target == &fresh) m_plainIndex->swap(fresh);
     }
     return true;
@@ -268,8 +294,9 @@ bool Cask::checkLastConfirmedInfo() {
   const uint32_t last = m_metaInfo.lastConfirmedActualSize;
   if (last < fileSize && last + kFixed32Size <= fileSize) {
     if (checkFileCRCValid(last, m_metaInfo.lastConfirmedCrcDigest)) {
-      // Whatever was appended since the last confirmed state is dropped.
-      if (last != m_contentSize) copyDamagedFilesAside();
+      // Whatever was appended since the last confirmed state is dropped;
+      // the header may record more than a damaged meta record does.
+      if (last != m_contentSize || oldStyle > last) copyDamagedFilesAside();
       writeActualSize(last, m_metaInfo.lastConfirmedCrcDigest, nullptr, false);
       return true;
     }
@@ -371,7 +398,7 @@ void Cask::copyDamagedFilesAside() {
 
 bool Cask::writeJournal() {
   const std::string journal = m_dataPath + kJournalSuffix;
-  const std::string temp = journal + ".tmp";
+  const std::string temp = journal + kTempSuffix;
   const size_t dataLength = kFixed32Size + m_contentSize;
   const uint8_t* data = m_dataFile->getMemory();
   CaskMetaInfo meta;
@@ -416,6 +443,23 @@ bool Cask::writeJournal() {
 }
 
 void Cask::removeJournal() { unlink((m_dataPath + kJournalSuffix).c_str()); }
+
+void Cask::removeStaleJournalTemp() {
+  // Left by a kill while a journal was being written (it can be as large as
+  // the data file); the journal itself was never renamed into place, so it
+  // holds nothing the data file lacks.
+  const std::string temp = m_dataPath + kJournalSuffix + kTempSuffix;
+  if (!isFileExist(temp)) return;
+  // Journals are written under the exclusive lock: holding it, no other
+  // process is writing this one now.
+  ScopedLock<InterProcessLock> lock(m_exclusiveLock.get());
+  if (!lock.locked()) return;
+  if (unlink(temp.c_str()) == 0) {
+    CaskWarning("[%s] removed a stale %s", m_mmapID.c_str(), temp.c_str());
+  } else if (errno != ENOENT) {
+    CaskError("fail to remove [%s], %s", temp.c_str(), std::strerror(errno));
+  }
+}
 
 bool Cask::restoreFromJournalIfNeeded() {
   const std::string journal = m_dataPath + kJournalSuffix;

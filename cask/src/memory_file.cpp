@@ -17,6 +17,11 @@
 
 namespace cask {
 
+namespace {
+// Open and close lines show the descriptor in pointer form ("0x7").
+const void* descriptorText(int fd) { return reinterpret_cast<const void*>(static_cast<intptr_t>(fd)); }
+}  // namespace
+
 File::File(std::string path, uint32_t flag) : path_(std::move(path)), flag_(flag) { open(); }
 
 File::~File() { close(); }
@@ -34,18 +39,19 @@ bool File::open() {
   if (flag_ & Create) native |= O_CREAT;
   if (flag_ & Exclusive) native |= O_EXCL;
   if (flag_ & Truncate) native |= O_TRUNC;
-  fd_ = ::open(path_.c_str(), native, S_IRWXU);
+  // Store files are data, never programs, and only their owner reads them.
+  fd_ = ::open(path_.c_str(), native, S_IRUSR | S_IWUSR);
   if (fd_ < 0) {
     CaskError("fail to open [%s], %d(%s)", path_.c_str(), errno, std::strerror(errno));
     return false;
   }
-  CaskDebug("open fd[%d], %s", fd_, path_.c_str());
+  CaskInfo("open fd[%p], %s", descriptorText(fd_), path_.c_str());
   return true;
 }
 
 void File::close() {
   if (fd_ < 0) return;
-  CaskDebug("closing fd[%d], %s", fd_, path_.c_str());
+  CaskInfo("closing fd[%p], %s", descriptorText(fd_), path_.c_str());
   // close(2) releases the descriptor even when it reports an error.
   if (::close(fd_) != 0) CaskError("fail to close [%s], %d(%s)", path_.c_str(), errno, std::strerror(errno));
   fd_ = -1;
@@ -183,7 +189,7 @@ bool mkPath(const std::string& path) {
     if (prefix.empty()) continue;
     struct stat st {};
     if (stat(prefix.c_str(), &st) != 0) {
-      if (errno != ENOENT || (mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST)) {
+      if (errno != ENOENT || (mkdir(prefix.c_str(), S_IRWXU) != 0 && errno != EEXIST)) {
         CaskWarning("%s : %s", prefix.c_str(), std::strerror(errno));
         return false;
       }

@@ -24,6 +24,7 @@ class StoreTest : public ::testing::Test {
     for (Cask* store : opened_) store->close();
     Cask::registerErrorHandler(nullptr);
     Cask::registerContentChangeHandler(nullptr);
+    removeTempDir(dir_);
   }
 
   Cask* open(const std::string& id = "store", const std::string& key = "", int mode = CaskSingleProcess) {
@@ -50,7 +51,7 @@ class StoreTest : public ::testing::Test {
   static void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     FILE* file = std::fopen(path.c_str(), "wb");
     ASSERT_NE(file, nullptr);
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), file);
     std::fclose(file);
   }
 
