@@ -193,7 +193,7 @@ void InstallerZipDownloadManager::downloadZipPackage(Progress progress, Completi
           if (!file.isSuccess()) return completion(std::move(file));
           auto strong = weak.lock();
           if (!strong) return completion(fail(InstallerZipDownloadError::downloadZipError));
-          strong->validateZipMD5(file.value(), md5, generation, std::move(completion));
+          strong->validateZipMD5(file.value().path, md5, generation, std::move(completion));
         });
   });
 }
@@ -255,7 +255,7 @@ void InstallerZipDownloadManager::downloadZipFile(const PackageSource& source, u
   }
   if (isRegularFile(destination)) {
     // Reused without traffic; the MD5 check decides whether it is usable.
-    return completion(ZipResult::success(destination));
+    return completion(ZipResult::success({.path = destination}));
   }
   // The folder holds at most one archive.
   std::error_code ignored;
@@ -367,7 +367,7 @@ void InstallerZipDownloadManager::validateZipMD5(const std::string& fileURL,
       return completion(fail(InstallerZipDownloadError::downloadZipError));
     }
     const auto actual = (md5 && !md5->empty()) ? md5HexOfFile(fileURL) : std::nullopt;
-    if (actual && *actual == *md5) return completion(ZipResult::success(fileURL));
+    if (actual && *actual == *md5) return completion(ZipResult::success({fileURL, *md5}));
     ::unlink(fileURL.c_str());
     completion(fail(InstallerZipDownloadError::validateZipError));
   });
@@ -430,7 +430,7 @@ void InstallerZipDownloadManager::urlSession(URLSession& session,
              std::error_code(errno, std::generic_category()).message());
     return completion(fail(InstallerZipDownloadError::downloadZipError));
   }
-  completion(ZipResult::success(*destination));
+  completion(ZipResult::success({.path = *destination}));
 }
 
 void InstallerZipDownloadManager::urlSession(URLSession& session, URLSessionTask&,

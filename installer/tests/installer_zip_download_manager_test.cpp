@@ -183,7 +183,7 @@ class ZipDownloadTest : public ::testing::Test {
 TEST_F(ZipDownloadTest, DownloadsVerifiesAndReportsProgressUpToOne) {
   const auto result = run();
   ASSERT_TRUE(result.isSuccess()) << quillo::toString(result.error());
-  EXPECT_EQ(result.value(), destination().string());
+  EXPECT_EQ(result.value().path, destination().string());
   EXPECT_EQ(readFile(destination()), package_);
   EXPECT_EQ(folderEntries(), std::vector<std::string>{"quillo-1.0.zip"});
   EXPECT_EQ((fs::status(folder_).permissions() & fs::perms::all), fs::perms::owner_all);
@@ -355,7 +355,7 @@ TEST_F(ZipDownloadTest, Md5ComesFromTheDocumentThatNamedTheArchive) {
   });
   const auto result = run();
   ASSERT_TRUE(result.isSuccess());
-  EXPECT_EQ(result.value(), destination().string());
+  EXPECT_EQ(result.value().path, destination().string());
   EXPECT_EQ(server_.requestCount("GET", "/info"), 1u);
 }
 

@@ -35,8 +35,16 @@ enum class InstallerZipDownloadError {
 
 [[nodiscard]] const char* toString(InstallerZipDownloadError error);
 
-// The archive's local path, or why there is none.
-using ZipDownloadResult = Result<std::string, InstallerZipDownloadError>;
+// A verified archive: its local path and the MD5 it matched, which the
+// privileged side checks again on its own copy.
+struct DownloadedZip {
+  std::string path;
+  std::string md5;
+  friend bool operator==(const DownloadedZip&, const DownloadedZip&) = default;
+};
+
+// The archive, or why there is none.
+using ZipDownloadResult = Result<DownloadedZip, InstallerZipDownloadError>;
 
 class InstallerZipDownloadManager final
     : public URLSessionDownloadDelegate,

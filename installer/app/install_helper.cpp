@@ -1,0 +1,28 @@
+// quillo-install-helper: the program the installer runs as root. It installs
+// a private copy of the package, checked against the MD5 it is given, with a
+// private copy of the install script (installer/verified_install.h).
+//
+//   quillo-install-helper SCRIPT PACKAGE MD5
+//
+// Exit status: the script's, or 64 usage, 65 unusable script or package,
+// 66 MD5 mismatch, 70 script not started, 73 no private folder.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+
+#include "installer/verified_install.h"
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: quillo-install-helper SCRIPT PACKAGE MD5\n");
+    return quillo::kVerifiedInstallUsage;
+  }
+  // What root creates is readable by all and writable by root alone.
+  ::umask(022);
+  std::string error;
+  const int status = quillo::runVerifiedInstall(
+      {.scriptPath = argv[1], .packagePath = argv[2], .expectedMd5 = argv[3]}, error);
+  if (!error.empty()) std::fprintf(stderr, "quillo-install-helper: %s\n", error.c_str());
+  return status;
+}
