@@ -6,7 +6,7 @@
 //   quillo-input-sources [--root DIR] select SOURCE_ID    # the user picks a source in the menu
 //
 // Exit status: 0 done, 1 refused (unknown or not pending source, unreadable
-// registry), 2 usage.
+// registry, registry kept locked by another process), 2 usage.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -26,6 +26,10 @@ int usage() {
 }
 
 int list() {
+  if (tis::checkRegistry() != tis::noErr) {
+    std::fprintf(stderr, "quillo-input-sources: cannot read %s\n", tis::registryPath().c_str());
+    return 1;
+  }
   const auto current = tis::copyCurrentKeyboardInputSource();
   for (const auto& s : tis::createInputSourceList({}, /*includeAllInstalled=*/true)) {
     const bool enabled = tis::boolProperty(s, tis::Property::InputSourceIsEnabled).value_or(false);
@@ -40,6 +44,11 @@ int list() {
 
 int report(const char* verb, const std::string& id, tis::OSStatus status) {
   if (status == tis::noErr) return 0;
+  if (status == tis::fBsyErr) {
+    std::fprintf(stderr, "quillo-input-sources: cannot %s %s: the registry is locked by another process\n",
+                 verb, id.c_str());
+    return 1;
+  }
   std::fprintf(stderr, "quillo-input-sources: cannot %s %s (status %d)\n", verb, id.c_str(),
                static_cast<int>(status));
   return 1;
