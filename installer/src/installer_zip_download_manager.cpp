@@ -34,14 +34,12 @@ int hexValue(char c) {
 }
 
 // The last path component of `url`, percent-decoded; nothing when it is not a
-// plain file name, so that it can never name anything outside the folder.
+// plain file name: it must never name anything outside the folder, and it
+// goes into log lines, where a control character could forge a line.
 std::optional<std::string> plainFileName(const std::string& url) {
-  const auto schemeEnd = url.find("://");
-  if (schemeEnd == std::string::npos) return std::nullopt;
-  const auto pathStart = url.find_first_of("/?#", schemeEnd + 3);
-  if (pathStart == std::string::npos || url[pathStart] != '/') return std::nullopt;
-  const auto pathEnd = url.find_first_of("?#", pathStart);
-  const std::string path = url.substr(pathStart, pathEnd - pathStart);
+  const auto components = URLComponents::parse(url);
+  if (!components) return std::nullopt;
+  const std::string& path = components->path;
   const std::string raw = path.substr(path.rfind('/') + 1);
   std::string name;
   for (size_t i = 0; i < raw.size(); ++i) {
@@ -55,9 +53,11 @@ std::optional<std::string> plainFileName(const std::string& url) {
       name.push_back(raw[i]);
     }
   }
-  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
-      name.find('\0') != std::string::npos) {
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
     return std::nullopt;
+  }
+  for (const char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return std::nullopt;
   }
   return name;
 }
@@ -292,20 +292,25 @@ void InstallerZipDownloadManager::downloadZipFile(const PackageSource& source, u
     } else {
       LogError("zip size looks invalid, skip disk space check: " + std::to_string(zipSize));
     }
-    self->startDownload(url, destination, generation, std::move(progress), std::move(completion));
+    // The body may not grow past what the probe announced, nor past 5 GiB.
+    const int64_t maximumBody =
+        zipSize >= 1 ? std::min(zipSize + kBodySizeMargin, kDiskCheckLimit) : kDiskCheckLimit;
+    self->startDownload(url, destination, maximumBody, generation, std::move(progress),
+                        std::move(completion));
   });
 }
 
 void InstallerZipDownloadManager::startDownload(const std::string& url,
                                                 const std::string& destination,
-                                                uint64_t generation, Progress progress,
-                                                Completion completion) {
+                                                int64_t maximumBody, uint64_t generation,
+                                                Progress progress, Completion completion) {
   std::shared_ptr<URLSessionDownloadTask> task;
   {
     std::lock_guard lock(mu_);
     if (generation == generation_ && downLoadSession_) {
       task = downLoadSession_->downloadTask(
-          {.url = url, .timeoutInterval = options_.requestTimeout}, options_.downloadFolder);
+          {.url = url, .timeoutInterval = options_.requestTimeout, .maximumBodySize = maximumBody},
+          options_.downloadFolder);
       downloadCompletion_ = std::move(completion);
       downloadProgress_ = std::move(progress);
       downloadDestinationURL_ = destination;

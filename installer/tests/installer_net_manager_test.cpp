@@ -165,6 +165,24 @@ TEST_F(InstallerNetManagerTest, ErrorStatusIsAFailureAndIsNotCached) {
   EXPECT_EQ(documentRequests(), 3u);
 }
 
+// A hostile endpoint cannot make us hold an endless document: above 1 MiB
+// it is refused, announced or not.
+TEST_F(InstallerNetManagerTest, DocumentAboveOneMiBIsRefused) {
+  const std::string padded = std::string(R"({"package_type":")") +
+                             std::string(InstallerNetManager::kMaxInstallInfoSize, 'x') + R"("})";
+  for (const bool announced : {true, false}) {
+    SCOPED_TRACE(announced ? "announced" : "unannounced");
+    server_.route(kPath, CannedResponse{.body = padded, .omitContentLength = !announced});
+    auto answer = ask();
+    ASSERT_TRUE(waitUntilAnswered(announced ? 1 : 2));
+    EXPECT_FALSE(answer->info);
+  }
+  server_.route(kPath, CannedResponse{.body = kDoc});
+  auto good = ask();
+  ASSERT_TRUE(waitUntilAnswered(3));
+  EXPECT_TRUE(good->info);
+}
+
 TEST_F(InstallerNetManagerTest, TransportFailuresAnswerEveryCallerWithNothingOnTheMainThread) {
   LoopbackHttpServer gone;
   const auto url = gone.url(kPath);

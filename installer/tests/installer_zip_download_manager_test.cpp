@@ -250,6 +250,9 @@ TEST_F(ZipDownloadTest, DiskCheckBoundaries) {
       {std::to_string(size), size + kMargin + 1, std::nullopt},
       {std::to_string(size), -1, std::nullopt},  // Unknown free space passes.
       {"0", 1000, std::nullopt},
+      // A length that is no number reads as 0: the check is skipped, the download goes on.
+      {"abc", 1000, std::nullopt},
+      {"12abc", 1000, std::nullopt},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.announced + " free=" + std::to_string(c.freeSpace));
@@ -282,6 +285,22 @@ TEST_F(ZipDownloadTest, CutOffTransferIsOneDownloadError) {
   EXPECT_TRUE(run().isSuccess());
 }
 
+// The probe announced one size; a body that keeps coming is not that package.
+TEST_F(ZipDownloadTest, BodyGrowingPastTheProbedSizeIsADownloadError) {
+  package_ = makePackage(InstallerZipDownloadManager::kBodySizeMargin + 300 * 1024, 2);
+  serveInfo(infoDocument(packageUrl(), md5Of(package_)));
+  server_.route("/pkg/quillo-1.0.zip", [this](const RecordedRequest& r) {
+    CannedResponse response{.body = package_, .omitContentLength = true};
+    if (r.method == "HEAD") response.headers = {{"Content-Length", "1000"}};
+    return response;
+  });
+  EXPECT_EQ(errorOf(run()), Error::downloadZipError);
+  EXPECT_TRUE(folderEntries().empty());
+  manager_.reset();
+  announceLength(std::to_string(package_.size()));
+  EXPECT_TRUE(run().isSuccess()) << "the announced size is fine";
+}
+
 TEST_F(ZipDownloadTest, ErrorPageIsADownloadErrorAndNeverLandsAsTheArchive) {
   server_.route("/pkg/quillo-1.0.zip", CannedResponse{.status = 404, .body = "<html>gone</html>"});
   EXPECT_EQ(errorOf(run()), Error::downloadZipError);
@@ -302,6 +321,8 @@ TEST_F(ZipDownloadTest, MissingOrUnusableAddressIsAUrlError) {
       server_.url("/pkg/.."),     server_.url("/pkg/."),      server_.url("/pkg/"),
       server_.url("/pkg/%2E%2E"), server_.url("/pkg/a%2Fb"),  server_.url("/pkg/..%2F..%2Fkeep.txt"),
       server_.url(""),            server_.url("/pkg/a%00b"),  server_.url("/pkg/bad%zz"),
+      server_.url("/pkg/a%0Ab.zip"), server_.url("/pkg/a%0Db.zip"), server_.url("/pkg/a%1Bb.zip"),
+      server_.url("/pkg/a%7Fb.zip"),
       "not a url",                "file:///etc/passwd",
   };
   fs::create_directories(folder_);

@@ -76,6 +76,9 @@ class InstallerZipDownloadManager final
 
   static constexpr int64_t kDiskMargin = 104'857'600;            // 100 MiB
   static constexpr int64_t kDiskCheckLimit = 5'368'709'120;      // 5 GiB
+  // How far the body may grow past the size the probe announced; no body
+  // grows past kDiskCheckLimit.
+  static constexpr int64_t kBodySizeMargin = 1 << 20;
 
   [[nodiscard]] static const std::shared_ptr<InstallerZipDownloadManager>& shared();
   [[nodiscard]] static std::shared_ptr<InstallerZipDownloadManager> create(Options options);
@@ -122,8 +125,8 @@ class InstallerZipDownloadManager final
                       uint64_t generation, Completion completion);
   // Returns the session it made, or null.
   std::shared_ptr<URLSession> resetDownloadSession(uint64_t generation);
-  void startDownload(const std::string& url, const std::string& destination, uint64_t generation,
-                     Progress progress, Completion completion);
+  void startDownload(const std::string& url, const std::string& destination, int64_t maximumBody,
+                     uint64_t generation, Progress progress, Completion completion);
 
   [[nodiscard]] bool isCurrent(uint64_t generation) const;
   [[nodiscard]] bool isCurrentSession(const URLSession& session) const;
