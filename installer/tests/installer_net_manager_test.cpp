@@ -18,6 +18,7 @@ using quillo::testing::CannedResponse;
 using quillo::testing::LoopbackHttpServer;
 
 constexpr const char* kPath = "/web/mac/download";
+constexpr double kClockStep = 0.001;
 constexpr const char* kDoc =
     R"({"zip_download_url":"http://127.0.0.1/p.zip","zip_download_md5":"abc","zip_version":"1.2.3.4","package_type":"beta"})";
 
@@ -38,7 +39,9 @@ class InstallerNetManagerTest : public ::testing::Test {
     return InstallerNetManager::create(
         {.endpoint = std::move(endpoint),
          .session = quillo::URLSession::make({.timeoutIntervalForRequest = timeout}),
-         .now = [this] { return now_.load(); }});
+         // Every reading is a little later, as a real clock's: a caller that
+         // asks right after an answer finds it fresh, not stale at an equal time.
+         .now = [this] { return now_.fetch_add(kClockStep) + kClockStep; }});
   }
   std::shared_ptr<InstallerNetManager> manager() {
     if (!manager_) manager_ = makeManager(server_.url(std::string(kPath) + "?channel=InstallInfo"));
