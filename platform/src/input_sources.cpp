@@ -49,6 +49,11 @@ class RegistryLock {
     fs::create_directories(fs::path(path).parent_path(), ec);
     fd_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd_ < 0) return;
+    // A lock file left open to others by an older version is closed now.
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0) {
+      (void)::fchmod(fd_, 0600);
+    }
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                               std::chrono::duration<double>(lockTimeout()));
