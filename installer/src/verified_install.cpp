@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "installer/md5.h"
+#include "platform/file_handle.h"
 #include "platform/process.h"
 
 namespace quillo {
@@ -20,51 +21,26 @@ constexpr const char* kStagedPackageName = "package.zip";
 
 std::string errnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  [[nodiscard]] int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-bool writeAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // Copies `source` into the new file `destination`, reading it through one
 // descriptor opened without following a link. Anything but a regular file
 // (a pipe or a device would never end) and anything above `limit` bytes is
 // refused. Returns the reason, or nothing.
 std::string copyRegularFile(const std::string& source, const std::string& destination,
                             int64_t limit) {
-  Fd in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (in.get() < 0) return errnoText("cannot open " + source);
+  FileHandle in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC),
+                 /*closeOnDealloc=*/true);
+  if (in.fileDescriptor() < 0) return errnoText("cannot open " + source);
   struct stat st {};
-  if (::fstat(in.get(), &st) != 0) return errnoText("cannot inspect " + source);
+  if (::fstat(in.fileDescriptor(), &st) != 0) return errnoText("cannot inspect " + source);
   if (!S_ISREG(st.st_mode)) return source + " is not a regular file";
   if (st.st_size > limit) return source + " is larger than " + std::to_string(limit) + " bytes";
-  Fd out(::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (out.get() < 0) return errnoText("cannot create " + destination);
+  FileHandle out(::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600),
+                  /*closeOnDealloc=*/true);
+  if (out.fileDescriptor() < 0) return errnoText("cannot create " + destination);
   std::vector<char> buffer(1 << 20);
   int64_t copied = 0;
   for (;;) {
-    const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
+    const ssize_t n = ::read(in.fileDescriptor(), buffer.data(), buffer.size());
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -73,7 +49,7 @@ std::string copyRegularFile(const std::string& source, const std::string& destin
     copied += n;
     // The file may grow while we read it.
     if (copied > limit) return source + " is larger than " + std::to_string(limit) + " bytes";
-    if (!writeAll(out.get(), buffer.data(), static_cast<size_t>(n))) {
+    if (!writeAll(out.fileDescriptor(), std::string_view(buffer.data(), static_cast<size_t>(n)))) {
       return errnoText("cannot write " + destination);
     }
   }

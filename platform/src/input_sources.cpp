@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/file_handle.h"
 #include "platform/folders.h"
 #include "platform/notification_center.h"
 #include "platform/shell.h"
@@ -126,19 +127,6 @@ std::optional<json> load(const std::string& path) {
     return std::nullopt;
   }
   return r;
-}
-
-bool writeAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 // Requires: the registry lock held. Writes a new file of an unpredictable

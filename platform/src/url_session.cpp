@@ -16,6 +16,8 @@
 
 #include <curl/curl.h>
 
+#include "platform/file_handle.h"
+
 namespace quillo {
 namespace {
 
@@ -265,15 +267,9 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
     t.body.append(data, n);
     return n;
   }
-  size_t done = 0;
-  while (done < n) {
-    const ssize_t w = ::write(t.fd, data + done, n - done);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      t.writeErrno = errno;
-      return 0;  // Makes curl stop with CURLE_WRITE_ERROR.
-    }
-    done += static_cast<size_t>(w);
+  if (!writeAll(t.fd, std::string_view(data, n))) {
+    t.writeErrno = errno;
+    return 0;  // Makes curl stop with CURLE_WRITE_ERROR.
   }
   t.bytesWritten += static_cast<int64_t>(n);
   postProgress(t);
