@@ -23,6 +23,11 @@ int main(int argc, char** argv) {
   std::string error;
   const int status = quillo::runVerifiedInstall(
       {.scriptPath = argv[1], .packagePath = argv[2], .expectedMd5 = argv[3]}, error);
-  if (!error.empty()) std::fprintf(stderr, "quillo-install-helper: %s\n", error.c_str());
+  if (!error.empty()) {
+    // The task runner logs the tool's output, the administrator shell its
+    // error stream: the reason reaches the installer's log either way.
+    std::printf("quillo-install-helper: %s\n", error.c_str());
+    std::fprintf(stderr, "quillo-install-helper: %s\n", error.c_str());
+  }
   return status;
 }
