@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
@@ -30,6 +32,8 @@ constexpr std::string_view kRegistryLocation = "/Library/Preferences/InputSource
 constexpr long kConsentMajorVersion = 12;
 
 constexpr double kDefaultLockTimeout = 5.0;
+// Temporary registries are "InputSources.json.tmp-" + six mkstemp characters.
+constexpr std::string_view kTemporarySuffix = ".tmp-";
 constexpr auto kLockRetryInterval = std::chrono::milliseconds(10);
 
 std::mutex gLockTimeoutMu;
@@ -129,11 +133,30 @@ std::optional<json> load(const std::string& path) {
   return r;
 }
 
+// Requires: the registry lock held. Temporary files are only made under the
+// lock, so any found now was left by a writer that was killed: remove them.
+// Only names of mkstemp's shape are touched (never the lock file, never a link's target).
+void removeStaleTemporaryFiles(const std::string& path) {
+  const fs::path registry(path);
+  const std::string prefix = registry.filename().string() + std::string(kTemporarySuffix);
+  std::error_code ec;
+  for (fs::directory_iterator it(registry.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() != prefix.size() + 6 || !name.starts_with(prefix)) continue;
+    const auto suffix = std::string_view(name).substr(prefix.size());
+    if (!std::all_of(suffix.begin(), suffix.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); })) {
+      continue;
+    }
+    ::unlink(it->path().c_str());
+  }
+}
+
 // Requires: the registry lock held. Writes a new file of an unpredictable
 // name beside the registry (never through a planted name or link), syncs it
 // and renames it over the registry.
 bool save(const std::string& path, const json& r) {
-  std::string tmp = path + ".XXXXXX";
+  removeStaleTemporaryFiles(path);
+  std::string tmp = path + std::string(kTemporarySuffix) + "XXXXXX";
   const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
   if (fd < 0) return false;
   const bool written = writeAll(fd, r.dump(2) + "\n") && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
@@ -141,6 +164,12 @@ bool save(const std::string& path, const json& r) {
   if (!written || !closed || ::rename(tmp.c_str(), path.c_str()) != 0) {
     ::unlink(tmp.c_str());
     return false;
+  }
+  // The rename reaches the disk with its folder.
+  const int folder = ::open(fs::path(path).parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    (void)::fsync(folder);
+    ::close(folder);
   }
   return true;
 }

@@ -222,6 +222,18 @@ TEST_F(InputSourcesTest, PlantedTemporaryLinkIsNeverWrittenThrough) {
   EXPECT_EQ(st.st_mode & 0777, 0644u) << "everyone may read the registry";
 }
 
+// A writer killed between writing its temporary file and the rename leaves
+// the file behind; the next change removes it, and nothing else.
+TEST_F(InputSourcesTest, KilledWritersLeftoversGoAtTheNextChange) {
+  const auto folder = fs::path(tis::registryPath()).parent_path();
+  fs::create_directories(folder);
+  std::ofstream(folder / "InputSources.json.tmp-Ab12Cd") << "half";
+  std::ofstream(folder / "InputSources.json.backup") << "mine";
+  ASSERT_EQ(tis::enableInputSource(InputSource("com.apple.keylayout.US")), tis::noErr);
+  EXPECT_FALSE(fs::exists(folder / "InputSources.json.tmp-Ab12Cd"));
+  EXPECT_TRUE(fs::exists(folder / "InputSources.json.backup"));
+}
+
 TEST_F(InputSourcesTest, LockFileIsTheOwnersAloneAndAKeptLockIsAnError) {
   ASSERT_EQ(tis::enableInputSource(InputSource("com.apple.keylayout.US")), tis::noErr);
   const std::string lockPath = tis::registryPath() + ".lock";
