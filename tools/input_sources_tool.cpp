@@ -45,7 +45,8 @@ int list() {
 int report(const char* verb, const std::string& id, tis::OSStatus status) {
   if (status == tis::noErr) return 0;
   if (status == tis::fBsyErr) {
-    std::fprintf(stderr, "quillo-input-sources: cannot %s %s: the registry is locked by another process\n",
+    std::fprintf(stderr,
+                 "quillo-input-sources: cannot %s %s: the registry is locked by another process\n",
                  verb, id.c_str());
     return 1;
   }

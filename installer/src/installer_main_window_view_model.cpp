@@ -103,7 +103,9 @@ struct PrivilegedInstall {
   std::string md5;
 
   [[nodiscard]] std::vector<std::string> arguments() const { return {shellPath, zipPath, md5}; }
-  [[nodiscard]] std::vector<std::string> argv() const { return {helperPath, shellPath, zipPath, md5}; }
+  [[nodiscard]] std::vector<std::string> argv() const {
+    return {helperPath, shellPath, zipPath, md5};
+  }
 };
 
 // The administrator shell, the stand-in for a script command run "with
@@ -127,7 +129,8 @@ void installViaAppleScript(const PrivilegedInstall& install, const StateHandler&
   postState(onStateChange, InstallState::success());
 }
 
-void installViaRkPrivilegedTask(const PrivilegedInstall& install, const StateHandler& onStateChange) {
+void installViaRkPrivilegedTask(const PrivilegedInstall& install,
+                                const StateHandler& onStateChange) {
   LogInfo("installViaRkPrivilegedTask: " + shellQuote(install.argv()));
   auto task = RkPrivilegedTask::create(install.helperPath, install.arguments());
   const auto status = task->launch();
@@ -232,8 +235,8 @@ void InstallerMainWindowViewModel::installZpKB(StateHandler onStateChange) {
   onStateChange(InstallState::downLoadBegin());
   auto manager = downloadManager_ ? downloadManager_ : InstallerZipDownloadManager::shared();
   const std::string resourcePath = resourcePath_.value_or(Bundle::main().resourcePath());
-  const std::string helperPath = installHelperPath_.value_or(
-      Bundle::main().executableFolder() + "/" + kInstallHelperName);
+  const std::string helperPath =
+      installHelperPath_.value_or(Bundle::main().executableFolder() + "/" + kInstallHelperName);
   // downLoadZpKB: progress passes through; results are mapped to the run's errors.
   manager->downloadZipPackage(
       [onStateChange](double fraction) { onStateChange(InstallState::downLoading(fraction)); },

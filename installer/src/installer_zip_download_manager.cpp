@@ -301,9 +301,9 @@ void InstallerZipDownloadManager::downloadZipFile(const PackageSource& source, u
 }
 
 void InstallerZipDownloadManager::startDownload(const std::string& url,
-                                                const std::string& destination,
-                                                int64_t maximumBody, uint64_t generation,
-                                                Progress progress, Completion completion) {
+                                                const std::string& destination, int64_t maximumBody,
+                                                uint64_t generation, Progress progress,
+                                                Completion completion) {
   std::shared_ptr<URLSessionDownloadTask> task;
   {
     std::lock_guard lock(mu_);

@@ -28,14 +28,15 @@ std::string errnoText(const std::string& what) { return what + ": " + std::strer
 std::string copyRegularFile(const std::string& source, const std::string& destination,
                             int64_t limit) {
   FileHandle in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC),
-                 /*closeOnDealloc=*/true);
+                /*closeOnDealloc=*/true);
   if (in.fileDescriptor() < 0) return errnoText("cannot open " + source);
   struct stat st {};
   if (::fstat(in.fileDescriptor(), &st) != 0) return errnoText("cannot inspect " + source);
   if (!S_ISREG(st.st_mode)) return source + " is not a regular file";
   if (st.st_size > limit) return source + " is larger than " + std::to_string(limit) + " bytes";
-  FileHandle out(::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600),
-                  /*closeOnDealloc=*/true);
+  FileHandle out(
+      ::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600),
+      /*closeOnDealloc=*/true);
   if (out.fileDescriptor() < 0) return errnoText("cannot create " + destination);
   std::vector<char> buffer(1 << 20);
   int64_t copied = 0;
@@ -129,7 +130,8 @@ int runVerifiedInstall(const VerifiedInstallRequest& request, std::string& error
   }
 
   Spawned child;
-  if (auto ec = spawnProcess({"/bin/sh", script, package}, {.workingDirectory = stage.path()}, child)) {
+  if (auto ec =
+          spawnProcess({"/bin/sh", script, package}, {.workingDirectory = stage.path()}, child)) {
     error = "cannot run the install script: " + ec.message();
     return kVerifiedInstallScriptFailed;
   }

@@ -115,7 +115,8 @@ class InstallRunTest : public ::testing::Test {
   }
   fs::path downloaded() const { return dir_ / "downloads 'q'" / kPackageName; }
   // Packs `entries` of `work` into dir_/`name` (links kept as links).
-  fs::path zip(const std::string& name, const fs::path& work, const std::vector<std::string>& entries) {
+  fs::path zip(const std::string& name, const fs::path& work,
+               const std::vector<std::string>& entries) {
     std::vector<std::string> argv{"zip", "-q", "-r", "-y", (dir_ / name).string()};
     argv.insert(argv.end(), entries.begin(), entries.end());
     quillo::Spawned p;
@@ -174,8 +175,8 @@ TEST_F(InstallRunTest, RootRunsPrivateCopiesOfScriptAndPackage) {
   requireRoot();
   // The resource folder's name has blanks and quotes; the script notes what it was given.
   const auto args = dir_ / "args";
-  useScript("printf '%s\\n' \"$0\" \"$1\" > '" + args.string() +
-            "'\ncp \"$1\" '" + (dir_ / "seen.zip").string() + "'\n");
+  useScript("printf '%s\\n' \"$0\" \"$1\" > '" + args.string() + "'\ncp \"$1\" '" +
+            (dir_ / "seen.zip").string() + "'\n");
   EXPECT_EQ(milestones(run()).back(), "success");
   std::ifstream in(args);
   std::string script, package;
@@ -183,7 +184,8 @@ TEST_F(InstallRunTest, RootRunsPrivateCopiesOfScriptAndPackage) {
   std::getline(in, package);
   EXPECT_EQ(fs::path(script).parent_path(), fs::path(package).parent_path());
   EXPECT_NE(fs::path(script).parent_path(), resources_);
-  EXPECT_EQ(quillo::md5HexOfFile((dir_ / "seen.zip").string()), quillo::md5HexOfFile(downloaded().string()));
+  EXPECT_EQ(quillo::md5HexOfFile((dir_ / "seen.zip").string()),
+            quillo::md5HexOfFile(downloaded().string()));
   EXPECT_FALSE(fs::exists(fs::path(script).parent_path())) << "the private folder is removed";
 }
 
@@ -194,7 +196,8 @@ TEST_F(InstallRunTest, ArchiveSwappedInAfterTheCheckIsNeverInstalled) {
   const auto forged = packApp("forged.zip", "forged");
   privileged::setAuthorizationPromptForTesting([&](const std::string&) {
     quillo::Spawned mover;
-    EXPECT_FALSE(quillo::spawnProcess({"/bin/mv", "-f", forged.string(), downloaded().string()}, {}, mover));
+    EXPECT_FALSE(
+        quillo::spawnProcess({"/bin/mv", "-f", forged.string(), downloaded().string()}, {}, mover));
     EXPECT_EQ(quillo::waitForExit(mover.pid), 0);
     return privileged::kErrAuthorizationSuccess;
   });

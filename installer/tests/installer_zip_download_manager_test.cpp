@@ -318,12 +318,21 @@ TEST_F(ZipDownloadTest, StalledPackageServerHitsTheTimeout) {
 
 TEST_F(ZipDownloadTest, MissingOrUnusableAddressIsAUrlError) {
   const std::string hostile[] = {
-      server_.url("/pkg/.."),     server_.url("/pkg/."),      server_.url("/pkg/"),
-      server_.url("/pkg/%2E%2E"), server_.url("/pkg/a%2Fb"),  server_.url("/pkg/..%2F..%2Fkeep.txt"),
-      server_.url(""),            server_.url("/pkg/a%00b"),  server_.url("/pkg/bad%zz"),
-      server_.url("/pkg/a%0Ab.zip"), server_.url("/pkg/a%0Db.zip"), server_.url("/pkg/a%1Bb.zip"),
+      server_.url("/pkg/.."),
+      server_.url("/pkg/."),
+      server_.url("/pkg/"),
+      server_.url("/pkg/%2E%2E"),
+      server_.url("/pkg/a%2Fb"),
+      server_.url("/pkg/..%2F..%2Fkeep.txt"),
+      server_.url(""),
+      server_.url("/pkg/a%00b"),
+      server_.url("/pkg/bad%zz"),
+      server_.url("/pkg/a%0Ab.zip"),
+      server_.url("/pkg/a%0Db.zip"),
+      server_.url("/pkg/a%1Bb.zip"),
       server_.url("/pkg/a%7Fb.zip"),
-      "not a url",                "file:///etc/passwd",
+      "not a url",
+      "file:///etc/passwd",
   };
   fs::create_directories(folder_);
   fs::permissions(folder_, fs::perms::owner_all);

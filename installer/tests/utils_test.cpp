@@ -73,7 +73,8 @@ TEST(GlobalsTest, UrlValidation) {
   EXPECT_EQ(quillo::urlFromString("http://"), std::nullopt);
   EXPECT_EQ(quillo::urlFromString("http://host/a b"), std::nullopt);
   // As a URL parser reads them: "_" in hosts, IPv6 literals, ports.
-  EXPECT_EQ(quillo::urlFromString("https://cdn_2.example.com:8443/p.zip"), "https://cdn_2.example.com:8443/p.zip");
+  EXPECT_EQ(quillo::urlFromString("https://cdn_2.example.com:8443/p.zip"),
+            "https://cdn_2.example.com:8443/p.zip");
   EXPECT_EQ(quillo::urlFromString("http://[::1]:8080/p.zip"), "http://[::1]:8080/p.zip");
 }
 

@@ -17,7 +17,8 @@ class VerifiedInstallTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::path(::testing::TempDir()) /
-           ("verified-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+           ("verified-" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(dir_ / "stage");
     fs::permissions(dir_ / "stage", fs::perms::owner_all);
@@ -73,7 +74,8 @@ TEST_F(VerifiedInstallTest, DifferentPackageIsRefusedBeforeTheScriptRuns) {
 }
 
 TEST_F(VerifiedInstallTest, MalformedMd5IsAUsageError) {
-  for (const std::string& md5 : {std::string(), md5().substr(1), std::string(32, 'A'), md5() + "0"}) {
+  for (const std::string& md5 :
+       {std::string(), md5().substr(1), std::string(32, 'A'), md5() + "0"}) {
     EXPECT_EQ(install(package(), md5), quillo::kVerifiedInstallUsage) << md5;
   }
   EXPECT_FALSE(fs::exists(dir_ / "args"));

@@ -140,11 +140,13 @@ void removeStaleTemporaryFiles(const std::string& path) {
   const fs::path registry(path);
   const std::string prefix = registry.filename().string() + std::string(kTemporarySuffix);
   std::error_code ec;
-  for (fs::directory_iterator it(registry.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
+  for (fs::directory_iterator it(registry.parent_path(), ec), end; !ec && it != end;
+       it.increment(ec)) {
     const std::string name = it->path().filename().string();
     if (name.size() != prefix.size() + 6 || !name.starts_with(prefix)) continue;
     const auto suffix = std::string_view(name).substr(prefix.size());
-    if (!std::all_of(suffix.begin(), suffix.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); })) {
+    if (!std::all_of(suffix.begin(), suffix.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)); })) {
       continue;
     }
     ::unlink(it->path().c_str());
@@ -159,14 +161,16 @@ bool save(const std::string& path, const json& r) {
   std::string tmp = path + std::string(kTemporarySuffix) + "XXXXXX";
   const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
   if (fd < 0) return false;
-  const bool written = writeAll(fd, r.dump(2) + "\n") && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
+  const bool written =
+      writeAll(fd, r.dump(2) + "\n") && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
   const bool closed = ::close(fd) == 0;
   if (!written || !closed || ::rename(tmp.c_str(), path.c_str()) != 0) {
     ::unlink(tmp.c_str());
     return false;
   }
   // The rename reaches the disk with its folder.
-  const int folder = ::open(fs::path(path).parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int folder =
+      ::open(fs::path(path).parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder >= 0) {
     (void)::fsync(folder);
     ::close(folder);

@@ -71,7 +71,8 @@ const char* describe(URLErrorCode code) {
     case URLErrorCode::NetworkConnectionLost: return "The network connection was lost.";
     case URLErrorCode::TooManyRedirects: return "too many HTTP redirects";
     case URLErrorCode::BadServerResponse: return "The server returned a malformed answer.";
-    case URLErrorCode::DataLengthExceedsMaximum: return "The resource exceeds the maximum size.";
+    case URLErrorCode::DataLengthExceedsMaximum:
+      return "The resource exceeds the maximum size.";
     case URLErrorCode::SecureConnectionFailed: return "A secure connection to the server could not be made.";
     case URLErrorCode::CannotCreateFile: return "The download file could not be created.";
     case URLErrorCode::CannotWriteToFile: return "The download file could not be written.";
@@ -103,7 +104,8 @@ URLErrorCode codeForCurl(CURLcode code) {
     case CURLE_SSL_CIPHER:
     case CURLE_SSL_CACERT_BADFILE: return URLErrorCode::SecureConnectionFailed;
     case CURLE_WRITE_ERROR: return URLErrorCode::CannotWriteToFile;
-    case CURLE_FILESIZE_EXCEEDED: return URLErrorCode::DataLengthExceedsMaximum;
+    case CURLE_FILESIZE_EXCEEDED:
+      return URLErrorCode::DataLengthExceedsMaximum;
     default: return URLErrorCode::Unknown;
   }
 }

@@ -61,7 +61,8 @@ TEST_F(FoldersTest, SquattedTemporaryDirectoryIsReplacedByAnUnpredictableOne) {
     EXPECT_TRUE(path.starts_with((base_ / squat / name).string() + "-")) << path;
     expectPrivateFolder(path);
   }
-  EXPECT_EQ(fs::status(base_ / "open" / name).permissions(), fs::perms::all) << "theirs is left alone";
+  EXPECT_EQ(fs::status(base_ / "open" / name).permissions(), fs::perms::all)
+      << "theirs is left alone";
 }
 
 TEST_F(FoldersTest, PrivateDirectoryIsCreatedWithMode0700) {

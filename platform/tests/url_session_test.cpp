@@ -201,7 +201,8 @@ TEST_F(UrlSessionTest, BodyAboveTheLimitFailsWhetherAnnouncedOrNot) {
   for (const char* path : {"/announced", "/unannounced"}) {
     const auto r = fetch({.url = server_.url(path), .maximumBodySize = 1000});
     ASSERT_TRUE(r.error) << path;
-    EXPECT_TRUE(r.error->is(URLErrorCode::DataLengthExceedsMaximum)) << path << ": " << r.error->code;
+    EXPECT_TRUE(r.error->is(URLErrorCode::DataLengthExceedsMaximum))
+        << path << ": " << r.error->code;
     EXPECT_FALSE(r.body);
   }
   const auto fits = fetch({.url = server_.url("/fits"), .maximumBodySize = 1000});
@@ -234,8 +235,9 @@ TEST(URLComponentsTest, AddressesParseAsAURLParserReadsThem) {
   EXPECT_EQ(underscore->host, "cdn_1.example.com");
   EXPECT_EQ(underscore->port, std::nullopt);
   EXPECT_EQ(underscore->path, "/");
-  for (const std::string& bad : std::vector<std::string>{"ftp://host/x", "file:///etc/passwd", "http://", "host/x", "http://host/a b",
-        "http://host/a\nb", std::string("http://host/a\0b", 15), "http://host:99999/", ""}) {
+  for (const std::string& bad : std::vector<std::string>{
+           "ftp://host/x", "file:///etc/passwd", "http://", "host/x", "http://host/a b",
+           "http://host/a\nb", std::string("http://host/a\0b", 15), "http://host:99999/", ""}) {
     EXPECT_FALSE(URLComponents::parse(bad)) << bad;
   }
 }
@@ -247,9 +249,12 @@ TEST_F(UrlSessionTest, InvalidatingASessionJoinsItsTransferThreads) {
   auto session = URLSession::make({});
   Inbox<DataResult> inbox;
   for (int i = 0; i < 3; ++i) {
-    session->dataTask({.url = server_.url("/stall")}, [&](auto body, auto response, auto error) {
-      inbox.put({body, response, error, ""});
-    })->resume();
+    session
+        ->dataTask({.url = server_.url("/stall")},
+                   [&](auto body, auto response, auto error) {
+                     inbox.put({body, response, error, ""});
+                   })
+        ->resume();
   }
   ASSERT_TRUE(server_.waitForRequests("/stall", 3, kWait));
   EXPECT_EQ(session->runningTransferCount(), 3u);
@@ -268,7 +273,8 @@ TEST_F(UrlSessionTest, ExitWithTransfersInFlightEndsCleanly) {
   EXPECT_EXIT(
       {
         auto session = URLSession::make({});
-        for (int i = 0; i < 2; ++i) session->dataTask({.url = url}, [](auto, auto, auto) {})->resume();
+        for (int i = 0; i < 2; ++i)
+          session->dataTask({.url = url}, [](auto, auto, auto) {})->resume();
         while (session->runningTransferCount() < 2) std::this_thread::sleep_for(1ms);
         std::exit(0);
       },

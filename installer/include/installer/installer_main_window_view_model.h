@@ -2,11 +2,10 @@
 // InstallerMainWindowViewModel: carries out install runs for the flow
 // controller and offers the services around a run (reports, the install
 // channel and other store records, quitting and opening the companion
-// applications, the pasteboard reload, termination). A run has the package downloaded and verified, then runs the
-// installer bundle's "install.sh" as root with the package's path, and
-// reports each step through one callback. Root does not run the script from
-// the bundle: the install helper copies script and package into a folder of
-// its own and checks the MD5 there (verified_install.h).
+// applications, the pasteboard reload, termination). A run has the package downloaded and verified,
+// then runs the installer bundle's "install.sh" as root with the package's path, and reports each
+// step through one callback. Root does not run the script from the bundle: the install helper
+// copies script and package into a folder of its own and checks the MD5 there (verified_install.h).
 //
 // Reports:
 //

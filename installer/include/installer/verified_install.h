@@ -28,10 +28,10 @@ struct VerifiedInstallRequest {
 
 // Exit statuses of the helper besides the script's own.
 inline constexpr int kVerifiedInstallUsage = 64;
-inline constexpr int kVerifiedInstallBadInput = 65;     // Script or package unusable.
-inline constexpr int kVerifiedInstallMismatch = 66;     // The copy is not the verified package.
-inline constexpr int kVerifiedInstallNoStaging = 73;    // The private folder could not be made.
-inline constexpr int kVerifiedInstallScriptFailed = 70; // The script could not be started.
+inline constexpr int kVerifiedInstallBadInput = 65;      // Script or package unusable.
+inline constexpr int kVerifiedInstallMismatch = 66;      // The copy is not the verified package.
+inline constexpr int kVerifiedInstallNoStaging = 73;     // The private folder could not be made.
+inline constexpr int kVerifiedInstallScriptFailed = 70;  // The script could not be started.
 
 // The largest install script and package root copies.
 inline constexpr int64_t kMaxInstallScriptSize = 1 << 20;
