@@ -21,8 +21,17 @@ int main(int argc, char** argv) {
   // What root creates is readable by all and writable by root alone.
   ::umask(022);
   std::string error;
-  const int status = quillo::runVerifiedInstall(
-      {.scriptPath = argv[1], .packagePath = argv[2], .expectedMd5 = argv[3]}, error);
+  int status = quillo::kVerifiedInstallNoStaging;
+  // /var/tmp lies on disk where /tmp may be a small memory file system.
+  for (const char* parent : {"/var/tmp", "/tmp"}) {
+    error.clear();
+    status = quillo::runVerifiedInstall({.scriptPath = argv[1],
+                                         .packagePath = argv[2],
+                                         .expectedMd5 = argv[3],
+                                         .stagingParent = parent},
+                                        error);
+    if (status != quillo::kVerifiedInstallNoStaging) break;
+  }
   if (!error.empty()) {
     // The task runner logs the tool's output, the administrator shell its
     // error stream: the reason reaches the installer's log either way.

@@ -23,6 +23,7 @@ struct VerifiedInstallRequest {
   std::string expectedMd5;  // 32 lower-case hexadecimal digits.
   // Where the private folder is made. It must not let anyone else rename
   // our entries: owned by root or by us, and sticky or closed to others.
+  // The helper tries /var/tmp, then /tmp.
   std::string stagingParent = "/tmp";
 };
 
