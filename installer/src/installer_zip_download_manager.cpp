@@ -139,6 +139,11 @@ InstallerZipDownloadManager::DiskSpace InstallerZipDownloadManager::statvfsDiskS
           .important = static_cast<int64_t>(vfs.f_bfree) * unit};
 }
 
+int64_t InstallerZipDownloadManager::maximumBodySize(int64_t probedSize) {
+  if (probedSize < 1 || probedSize >= kDiskCheckLimit - kBodySizeMargin) return kDiskCheckLimit;
+  return probedSize + kBodySizeMargin;
+}
+
 bool InstallerZipDownloadManager::isCurrent(uint64_t generation) const {
   std::lock_guard lock(mu_);
   return generation == generation_;
@@ -292,11 +297,8 @@ void InstallerZipDownloadManager::downloadZipFile(const PackageSource& source, u
     } else {
       LogError("zip size looks invalid, skip disk space check: " + std::to_string(zipSize));
     }
-    // The body may not grow past what the probe announced, nor past 5 GiB.
-    const int64_t maximumBody =
-        zipSize >= 1 ? std::min(zipSize + kBodySizeMargin, kDiskCheckLimit) : kDiskCheckLimit;
-    self->startDownload(url, destination, maximumBody, generation, std::move(progress),
-                        std::move(completion));
+    self->startDownload(url, destination, maximumBodySize(zipSize), generation,
+                        std::move(progress), std::move(completion));
   });
 }
 

@@ -301,6 +301,19 @@ TEST_F(ZipDownloadTest, BodyGrowingPastTheProbedSizeIsADownloadError) {
   EXPECT_TRUE(run().isSuccess()) << "the announced size is fine";
 }
 
+TEST(ZipDownloadLimitTest, BodyLimitFollowsTheProbeAndNeverPassesFiveGiB) {
+  constexpr int64_t kBody = InstallerZipDownloadManager::kBodySizeMargin;
+  constexpr int64_t kFiveGiB = InstallerZipDownloadManager::kDiskCheckLimit;
+  const std::pair<int64_t, int64_t> cases[] = {
+      {1000, 1000 + kBody}, {0, kFiveGiB}, {-1, kFiveGiB},
+      {kFiveGiB - kBody - 1, kFiveGiB - 1}, {kFiveGiB - 1, kFiveGiB},
+      {kFiveGiB, kFiveGiB}, {INT64_MAX, kFiveGiB},
+  };
+  for (const auto& [probed, limit] : cases) {
+    EXPECT_EQ(InstallerZipDownloadManager::maximumBodySize(probed), limit) << probed;
+  }
+}
+
 TEST_F(ZipDownloadTest, ErrorPageIsADownloadErrorAndNeverLandsAsTheArchive) {
   server_.route("/pkg/quillo-1.0.zip", CannedResponse{.status = 404, .body = "<html>gone</html>"});
   EXPECT_EQ(errorOf(run()), Error::downloadZipError);

@@ -80,6 +80,11 @@ class InstallerZipDownloadManager final
   // grows past kDiskCheckLimit.
   static constexpr int64_t kBodySizeMargin = 1 << 20;
 
+  // The most body bytes a download accepts after the probe announced
+  // `probedSize` (0 or less: unknown): that size plus the margin, and never
+  // more than kDiskCheckLimit.
+  [[nodiscard]] static int64_t maximumBodySize(int64_t probedSize);
+
   [[nodiscard]] static const std::shared_ptr<InstallerZipDownloadManager>& shared();
   [[nodiscard]] static std::shared_ptr<InstallerZipDownloadManager> create(Options options);
   ~InstallerZipDownloadManager() override;
