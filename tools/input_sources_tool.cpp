@@ -11,7 +11,8 @@
 // "cannot select X: the source is not enabled (-50)".
 //
 // Exit status: 0 done, 1 refused (unknown or not pending source, unreadable
-// registry), 2 usage (also a --root that is not a folder).
+// registry, registry kept locked by another process), 2 usage (also a --root
+// that is not a folder).
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -34,10 +35,7 @@ int usage() {
 }
 
 int list() {
-  const auto sources = tis::createInputSourceList({}, /*includeAllInstalled=*/true);
-  // A registry that can be read always holds the system's layouts, so an
-  // empty list means it could not be read (or locked): say so.
-  if (sources.empty()) {
+  if (tis::checkRegistry() != tis::noErr) {
     std::fprintf(stderr, "quillo-input-sources: cannot read the registry %s\n", tis::registryPath().c_str());
     return 1;
   }
@@ -56,6 +54,7 @@ int list() {
 
 // Why `verb` was refused for `source`, in words; read after the refusal.
 std::string reasonFor(const std::string& verb, const tis::InputSource& source, tis::OSStatus status) {
+  if (status == tis::fBsyErr) return "the registry is locked by another process";
   if (status == tis::ioErr) return "the registry " + tis::registryPath() + " cannot be read or written";
   if (status != tis::paramErr) return "the platform refused";
   if (!tis::stringProperty(source, tis::Property::InputSourceID)) return "no such input source";

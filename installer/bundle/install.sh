@@ -3,8 +3,10 @@
 # The zip holds Quillo.app; it replaces "$QUILLO_SYSTEM_ROOT/Library/Input Methods/Quillo.app"
 # (the system root is empty on a real system). Runs as root: every path stays
 # quoted, and any failure stops the script with a non-zero status before the
-# installed copy is touched.
+# installed copy is touched. The installer runs it through quillo-install-helper,
+# on private copies of itself and of the verified package.
 set -eu
+umask 022
 
 fail() {
   echo "install.sh: $*" >&2
@@ -35,6 +37,14 @@ trap 'rm -rf "$stage"' EXIT INT TERM
 unzip -q "$package" -d "$stage" || fail "cannot unpack $package"
 [ -d "$stage/Quillo.app" ] || fail "package holds no Quillo.app"
 [ -f "$stage/Quillo.app/Contents/Info.json" ] || fail "Quillo.app has no manifest"
+
+# Whatever owners and modes the archive carries, the installed copy belongs
+# to whoever installs it (root), only its owner may change it, and no
+# program in it runs with other rights than its caller's.
+if [ "$(id -u)" -eq 0 ]; then
+  chown -R 0:0 "$stage/Quillo.app" || fail "cannot take ownership of Quillo.app"
+fi
+chmod -R go-w,ugo-st "$stage/Quillo.app" || fail "cannot set the modes of Quillo.app"
 
 # Swap in the new copy; the staging folder lies beside the target, so both
 # moves are renames within one file system.

@@ -1,17 +1,14 @@
 #include "installer/g.h"
 
-#include <regex>
-
 #include "installer/endpoints.h"
 #include "platform/bundle.h"
 #include "platform/folders.h"
+#include "platform/url_session.h"
 
 namespace quillo {
 
 std::optional<std::string> urlFromString(const std::string& text) {
-  // scheme://host[:port][/path][?query]; no blanks or controls anywhere.
-  static const std::regex kUrl(R"(^https?://[A-Za-z0-9.\-]+(:[0-9]{1,5})?([/?][^\s\x00-\x1f]*)?$)");
-  if (!std::regex_match(text, kUrl)) return std::nullopt;
+  if (!URLComponents::parse(text)) return std::nullopt;
   return text;
 }
 

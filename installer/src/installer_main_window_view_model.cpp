@@ -92,13 +92,26 @@ void postState(const StateHandler& onStateChange, InstallState state) {
   runBlockOnMainThread([onStateChange, state] { onStateChange(state); });
 }
 
+// What the privileged side is given: the helper, the script and the package
+// to copy, and the MD5 to check its copies against (verified_install.h).
+struct PrivilegedInstall {
+  std::string helperPath;
+  std::string shellPath;
+  std::string zipPath;
+  std::string md5;
+
+  [[nodiscard]] std::vector<std::string> arguments() const { return {shellPath, zipPath, md5}; }
+  [[nodiscard]] std::vector<std::string> argv() const {
+    return {helperPath, shellPath, zipPath, md5};
+  }
+};
+
 // The administrator shell, the stand-in for a script command run "with
 // administrator privileges". The paths go as separate arguments: the package's
 // name comes from the server, so joining it into a command line would let the
 // server run commands as root.
-void installViaAppleScript(const std::string& shellPath, const std::string& zipPath,
-                           const StateHandler& onStateChange) {
-  const std::vector<std::string> argv{InstallerMainWindowViewModel::kShellPath, shellPath, zipPath};
+void installViaAppleScript(const PrivilegedInstall& install, const StateHandler& onStateChange) {
+  const auto argv = install.argv();
   LogInfo("Apple Script source: " + shellQuote(argv) + " with administrator privileges");
   const auto result = privileged::runWithAdministratorPrivileges(argv);
   if (result.errorNumber) {
@@ -114,11 +127,10 @@ void installViaAppleScript(const std::string& shellPath, const std::string& zipP
   postState(onStateChange, InstallState::success());
 }
 
-void installViaRkPrivilegedTask(const std::string& shellPath, const std::string& zipPath,
+void installViaRkPrivilegedTask(const PrivilegedInstall& install,
                                 const StateHandler& onStateChange) {
-  LogInfo("installViaRkPrivilegedTask: " +
-          shellQuote({InstallerMainWindowViewModel::kShellPath, shellPath, zipPath}));
-  auto task = RkPrivilegedTask::create(InstallerMainWindowViewModel::kShellPath, {shellPath, zipPath});
+  LogInfo("installViaRkPrivilegedTask: " + shellQuote(install.argv()));
+  auto task = RkPrivilegedTask::create(install.helperPath, install.arguments());
   const auto status = task->launch();
   if (status == InstallerMainWindowViewModel::kAuthorizationCancelled) {
     LogInfo("RkPrivilegedTask: user cancelled authorization");
@@ -128,7 +140,7 @@ void installViaRkPrivilegedTask(const std::string& shellPath, const std::string&
   if (status != 0) {
     LogError("RkPrivilegedTask launch failed with OSStatus: " + std::to_string(status) +
              ", fallback to AppleScript");
-    installViaAppleScript(shellPath, zipPath, onStateChange);
+    installViaAppleScript(install, onStateChange);
     return;
   }
   std::string output;
@@ -146,17 +158,22 @@ void installViaRkPrivilegedTask(const std::string& shellPath, const std::string&
 }
 
 // Runs on the utility queue.
-void installStep(const std::string& resourcePath, const std::string& zipPath,
-                 const StateHandler& onStateChange) {
+void installStep(const std::string& resourcePath, const std::string& helperPath,
+                 const DownloadedZip& zip, const StateHandler& onStateChange) {
   postState(onStateChange, InstallState::installBegin());
-  const std::string shellPath =
-      resourcePath.empty() ? std::string()
-                           : ext::appendingPathComponent(resourcePath, InstallerMainWindowViewModel::kScriptName);
+  const PrivilegedInstall install{
+      .helperPath = helperPath,
+      .shellPath = resourcePath.empty()
+                       ? std::string()
+                       : ext::appendingPathComponent(resourcePath,
+                                                     InstallerMainWindowViewModel::kScriptName),
+      .zipPath = zip.path,
+      .md5 = zip.md5};
   if (atLeast(sysinfo::operatingSystemVersion(), kTaskRunnerMinimumVersion) &&
       RkPrivilegedTask::authorizationFunctionAvailable()) {
-    installViaRkPrivilegedTask(shellPath, zipPath, onStateChange);
+    installViaRkPrivilegedTask(install, onStateChange);
   } else {
-    installViaAppleScript(shellPath, zipPath, onStateChange);
+    installViaAppleScript(install, onStateChange);
   }
 }
 
@@ -200,6 +217,7 @@ InstallerMainWindowViewModel::InstallerMainWindowViewModel(Options options)
                                                      : InstallerInputSourceHandler::create()),
       downloadManager_(std::move(options.downloadManager)),
       resourcePath_(std::move(options.resourcePath)),
+      installHelperPath_(std::move(options.installHelperPath)),
       netManager_(std::move(options.netManager)),
       bundlePath_(options.bundlePath.value_or(G::bundlePath())),
       terminateApplication_(std::move(options.terminateApplication)) {}
@@ -216,18 +234,20 @@ void InstallerMainWindowViewModel::installZpKB(StateHandler onStateChange) {
   onStateChange(InstallState::downLoadBegin());
   auto manager = downloadManager_ ? downloadManager_ : InstallerZipDownloadManager::shared();
   const std::string resourcePath = resourcePath_.value_or(Bundle::main().resourcePath());
+  const std::string helperPath =
+      installHelperPath_.value_or(Bundle::main().executableFolder() + "/" + kInstallHelperName);
   // downLoadZpKB: progress passes through; results are mapped to the run's errors.
   manager->downloadZipPackage(
       [onStateChange](double fraction) { onStateChange(InstallState::downLoading(fraction)); },
-      [onStateChange, resourcePath](ZipDownloadResult result) {
+      [onStateChange, resourcePath, helperPath](ZipDownloadResult result) {
         if (!result.isSuccess()) {
           onStateChange(InstallState::fail(mapDownloadError(result.error())));
           return;
         }
-        const std::string zipPath = result.value();
-        LogInfo("download ZpKB success: file://" + zipPath);
-        Queue::global(Qos::Utility)->async([resourcePath, zipPath, onStateChange] {
-          installStep(resourcePath, zipPath, onStateChange);
+        const DownloadedZip zip = result.value();
+        LogInfo("download ZpKB success: file://" + zip.path);
+        Queue::global(Qos::Utility)->async([resourcePath, helperPath, zip, onStateChange] {
+          installStep(resourcePath, helperPath, zip, onStateChange);
         });
       });
 }

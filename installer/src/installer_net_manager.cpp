@@ -64,7 +64,7 @@ void InstallerNetManager::startRequest() {
   // Held strongly: the waiting callers are answered even if the owner lets go.
   auto self = shared_from_this();
   auto task = options_.session->dataTask(
-      {.url = *options_.endpoint},
+      {.url = *options_.endpoint, .maximumBodySize = kMaxInstallInfoSize},
       [self](std::optional<std::string> body, std::optional<HTTPURLResponse> response,
              std::optional<URLError> error) {
         if (error) {
@@ -137,6 +137,7 @@ void InstallerNetManager::sendReportToCGI(std::string body) {
     request.headers.emplace_back(std::string(field.name), std::string(field.value));
   }
   request.httpBody = std::move(body);
+  request.maximumBodySize = kMaxInstallInfoSize;  // The answer is not read; it may not fill memory.
   options_.session
       ->dataTask(std::move(request),
                  [](std::optional<std::string>, std::optional<HTTPURLResponse> response,

@@ -34,14 +34,12 @@ int hexValue(char c) {
 }
 
 // The last path component of `url`, percent-decoded; nothing when it is not a
-// plain file name, so that it can never name anything outside the folder.
+// plain file name: it must never name anything outside the folder, and it
+// goes into log lines, where a control character could forge a line.
 std::optional<std::string> plainFileName(const std::string& url) {
-  const auto schemeEnd = url.find("://");
-  if (schemeEnd == std::string::npos) return std::nullopt;
-  const auto pathStart = url.find_first_of("/?#", schemeEnd + 3);
-  if (pathStart == std::string::npos || url[pathStart] != '/') return std::nullopt;
-  const auto pathEnd = url.find_first_of("?#", pathStart);
-  const std::string path = url.substr(pathStart, pathEnd - pathStart);
+  const auto components = URLComponents::parse(url);
+  if (!components) return std::nullopt;
+  const std::string& path = components->path;
   const std::string raw = path.substr(path.rfind('/') + 1);
   std::string name;
   for (size_t i = 0; i < raw.size(); ++i) {
@@ -55,9 +53,11 @@ std::optional<std::string> plainFileName(const std::string& url) {
       name.push_back(raw[i]);
     }
   }
-  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
-      name.find('\0') != std::string::npos) {
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
     return std::nullopt;
+  }
+  for (const char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return std::nullopt;
   }
   return name;
 }
@@ -139,6 +139,11 @@ InstallerZipDownloadManager::DiskSpace InstallerZipDownloadManager::statvfsDiskS
           .important = static_cast<int64_t>(vfs.f_bfree) * unit};
 }
 
+int64_t InstallerZipDownloadManager::maximumBodySize(int64_t probedSize) {
+  if (probedSize < 1 || probedSize >= kDiskCheckLimit - kBodySizeMargin) return kDiskCheckLimit;
+  return probedSize + kBodySizeMargin;
+}
+
 bool InstallerZipDownloadManager::isCurrent(uint64_t generation) const {
   std::lock_guard lock(mu_);
   return generation == generation_;
@@ -193,7 +198,7 @@ void InstallerZipDownloadManager::downloadZipPackage(Progress progress, Completi
           if (!file.isSuccess()) return completion(std::move(file));
           auto strong = weak.lock();
           if (!strong) return completion(fail(InstallerZipDownloadError::downloadZipError));
-          strong->validateZipMD5(file.value(), md5, generation, std::move(completion));
+          strong->validateZipMD5(file.value().path, md5, generation, std::move(completion));
         });
   });
 }
@@ -255,7 +260,7 @@ void InstallerZipDownloadManager::downloadZipFile(const PackageSource& source, u
   }
   if (isRegularFile(destination)) {
     // Reused without traffic; the MD5 check decides whether it is usable.
-    return completion(ZipResult::success(destination));
+    return completion(ZipResult::success({.path = destination}));
   }
   // The folder holds at most one archive.
   std::error_code ignored;
@@ -292,12 +297,13 @@ void InstallerZipDownloadManager::downloadZipFile(const PackageSource& source, u
     } else {
       LogError("zip size looks invalid, skip disk space check: " + std::to_string(zipSize));
     }
-    self->startDownload(url, destination, generation, std::move(progress), std::move(completion));
+    self->startDownload(url, destination, maximumBodySize(zipSize), generation,
+                        std::move(progress), std::move(completion));
   });
 }
 
 void InstallerZipDownloadManager::startDownload(const std::string& url,
-                                                const std::string& destination,
+                                                const std::string& destination, int64_t maximumBody,
                                                 uint64_t generation, Progress progress,
                                                 Completion completion) {
   std::shared_ptr<URLSessionDownloadTask> task;
@@ -305,7 +311,8 @@ void InstallerZipDownloadManager::startDownload(const std::string& url,
     std::lock_guard lock(mu_);
     if (generation == generation_ && downLoadSession_) {
       task = downLoadSession_->downloadTask(
-          {.url = url, .timeoutInterval = options_.requestTimeout}, options_.downloadFolder);
+          {.url = url, .timeoutInterval = options_.requestTimeout, .maximumBodySize = maximumBody},
+          options_.downloadFolder);
       downloadCompletion_ = std::move(completion);
       downloadProgress_ = std::move(progress);
       downloadDestinationURL_ = destination;
@@ -367,7 +374,7 @@ void InstallerZipDownloadManager::validateZipMD5(const std::string& fileURL,
       return completion(fail(InstallerZipDownloadError::downloadZipError));
     }
     const auto actual = (md5 && !md5->empty()) ? md5HexOfFile(fileURL) : std::nullopt;
-    if (actual && *actual == *md5) return completion(ZipResult::success(fileURL));
+    if (actual && *actual == *md5) return completion(ZipResult::success({fileURL, *md5}));
     ::unlink(fileURL.c_str());
     completion(fail(InstallerZipDownloadError::validateZipError));
   });
@@ -430,7 +437,7 @@ void InstallerZipDownloadManager::urlSession(URLSession& session,
              std::error_code(errno, std::generic_category()).message());
     return completion(fail(InstallerZipDownloadError::downloadZipError));
   }
-  completion(ZipResult::success(*destination));
+  completion(ZipResult::success({.path = *destination}));
 }
 
 void InstallerZipDownloadManager::urlSession(URLSession& session, URLSessionTask&,

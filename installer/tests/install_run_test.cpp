@@ -1,5 +1,6 @@
 #include "installer/installer_main_window_view_model.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -78,7 +79,9 @@ class InstallRunTest : public ::testing::Test {
     auto net = quillo::InstallerNetManager::create({.endpoint = server_.url("/info")});
     auto manager = quillo::InstallerZipDownloadManager::create(
         {.netManager = net, .downloadFolder = (dir_ / "downloads 'q'").string()});
-    VM viewModel({.downloadManager = manager, .resourcePath = resources_.string()});
+    VM viewModel({.downloadManager = manager,
+                  .resourcePath = resources_.string(),
+                  .installHelperPath = QUILLO_BUNDLE_DIR "/Contents/MacOS/quillo-install-helper"});
     auto states = std::make_shared<std::vector<State>>();
     auto mu = std::make_shared<std::mutex>();
     viewModel.installZpKB([states, mu](State s) {
@@ -109,6 +112,30 @@ class InstallRunTest : public ::testing::Test {
   }
   fs::path installed() const {
     return fs::path(quillo::folders::systemPath("/Library/Input Methods/Quillo.app"));
+  }
+  fs::path downloaded() const { return dir_ / "downloads 'q'" / kPackageName; }
+  // Packs `entries` of `work` into dir_/`name` (links kept as links).
+  fs::path zip(const std::string& name, const fs::path& work,
+               const std::vector<std::string>& entries) {
+    std::vector<std::string> argv{"zip", "-q", "-r", "-y", (dir_ / name).string()};
+    argv.insert(argv.end(), entries.begin(), entries.end());
+    quillo::Spawned p;
+    EXPECT_FALSE(quillo::spawnProcess(argv, {.workingDirectory = work.string()}, p));
+    EXPECT_EQ(quillo::waitForExit(p.pid), 0);
+    return dir_ / name;
+  }
+  // A package holding a Quillo.app with a manifest and one `marker` file.
+  fs::path packApp(const std::string& name, const std::string& marker) {
+    const auto work = dir_ / ("work-" + name);
+    fs::create_directories(work / "Quillo.app/Contents");
+    std::ofstream(work / "Quillo.app/Contents/Info.json") << "{}";
+    std::ofstream(work / "Quillo.app/Contents" / marker) << marker;
+    return zip(name, work, {"Quillo.app"});
+  }
+  // Serves `package` as the one the install information announces.
+  void servePackage(const fs::path& package) {
+    server_.route(kPackagePath, {.bodyFile = package.string()});
+    serveInfo(*quillo::md5HexOfFile(package.string()));
   }
 
   fs::path dir_;
@@ -144,16 +171,61 @@ TEST_F(InstallRunTest, ReinstallReplacesTheInstalledBundle) {
   EXPECT_TRUE(fs::exists(installed() / "Contents/Info.json"));
 }
 
-TEST_F(InstallRunTest, PathsWithQuotesAndBlanksReachTheScriptIntact) {
+TEST_F(InstallRunTest, RootRunsPrivateCopiesOfScriptAndPackage) {
   requireRoot();
-  useScript("printf '%s\\n' \"$0\" \"$1\" > \"$(dirname \"$0\")/args\"\n");
+  // The resource folder's name has blanks and quotes; the script notes what it was given.
+  const auto args = dir_ / "args";
+  useScript("printf '%s\\n' \"$0\" \"$1\" > '" + args.string() + "'\ncp \"$1\" '" +
+            (dir_ / "seen.zip").string() + "'\n");
   EXPECT_EQ(milestones(run()).back(), "success");
-  std::ifstream in(resources_ / "args");
+  std::ifstream in(args);
   std::string script, package;
   std::getline(in, script);
   std::getline(in, package);
-  EXPECT_EQ(script, (resources_ / "install.sh").string());
-  EXPECT_EQ(package, (dir_ / "downloads 'q'" / kPackageName).string());
+  EXPECT_EQ(fs::path(script).parent_path(), fs::path(package).parent_path());
+  EXPECT_NE(fs::path(script).parent_path(), resources_);
+  EXPECT_EQ(quillo::md5HexOfFile((dir_ / "seen.zip").string()),
+            quillo::md5HexOfFile(downloaded().string()));
+  EXPECT_FALSE(fs::exists(fs::path(script).parent_path())) << "the private folder is removed";
+}
+
+// Another process of the same user renames a different archive over the
+// verified package between the check and root's unpacking.
+TEST_F(InstallRunTest, ArchiveSwappedInAfterTheCheckIsNeverInstalled) {
+  requireRoot();
+  const auto forged = packApp("forged.zip", "forged");
+  privileged::setAuthorizationPromptForTesting([&](const std::string&) {
+    quillo::Spawned mover;
+    EXPECT_FALSE(
+        quillo::spawnProcess({"/bin/mv", "-f", forged.string(), downloaded().string()}, {}, mover));
+    EXPECT_EQ(quillo::waitForExit(mover.pid), 0);
+    return privileged::kErrAuthorizationSuccess;
+  });
+  EXPECT_EQ(milestones(run()),
+            (std::vector<std::string>{"downLoadBegin", "installBegin", "fail(installError)"}));
+  EXPECT_FALSE(fs::exists(installed()));
+}
+
+TEST_F(InstallRunTest, InstalledBundleBelongsToRootAndIsClosedToOthers) {
+  requireRoot();
+  const auto work = dir_ / "loose";
+  const auto contents = work / "Quillo.app/Contents";
+  fs::create_directories(contents / "MacOS");
+  std::ofstream(contents / "Info.json") << "{}";
+  std::ofstream(contents / "MacOS/tool") << "#!/bin/sh\n";
+  ASSERT_EQ(::chmod((contents / "Info.json").c_str(), 0666), 0);
+  ASSERT_EQ(::chmod((contents / "MacOS").c_str(), 0777), 0);
+  ASSERT_EQ(::chown((contents / "MacOS/tool").c_str(), 4242, 4242), 0);
+  ASSERT_EQ(::chmod((contents / "MacOS/tool").c_str(), 06777), 0);
+  servePackage(zip("loose.zip", work, {"Quillo.app"}));
+  ASSERT_EQ(milestones(run()).back(), "success");
+  for (const auto& entry : fs::recursive_directory_iterator(installed())) {
+    struct stat st {};
+    ASSERT_EQ(::lstat(entry.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u) << entry.path();
+    EXPECT_EQ(st.st_gid, 0u) << entry.path();
+    EXPECT_EQ(st.st_mode & 07022, 0u) << entry.path();
+  }
 }
 
 TEST_F(InstallRunTest, ScriptExitingWithThreeIsAnInstallError) {
@@ -231,15 +303,8 @@ TEST_F(InstallRunTest, InstallScriptRefusesBadPackagesAndKeepsTheInstalledCopy) 
   std::ofstream(work / "Other.app/x") << "x";
   fs::create_directories(work / "Quillo.app/Contents");
   fs::create_symlink("/etc", work / "Quillo.app/Contents/link");
-  auto zip = [&](const std::string& name, const std::vector<std::string>& entries) {
-    std::vector<std::string> argv{"zip", "-q", "-r", "-y", (dir_ / name).string()};
-    argv.insert(argv.end(), entries.begin(), entries.end());
-    quillo::Spawned p;
-    ASSERT_FALSE(quillo::spawnProcess(argv, {.workingDirectory = work.string()}, p));
-    ASSERT_EQ(quillo::waitForExit(p.pid), 0);
-  };
-  zip("other.zip", {"Other.app"});
-  zip("link.zip", {"Quillo.app"});
+  zip("other.zip", work, {"Other.app"});
+  zip("link.zip", work, {"Quillo.app"});
   std::ofstream(dir_ / "garbage.zip") << "not a zip";
   for (const char* package : {"other.zip", "link.zip", "garbage.zip", "missing.zip"}) {
     quillo::Spawned p;

@@ -19,6 +19,7 @@ using quillo::testing::CannedResponse;
 using quillo::testing::LoopbackHttpServer;
 
 constexpr const char* kPath = "/web/mac/download";
+constexpr double kClockStep = 0.001;
 constexpr const char* kDoc =
     R"({"zip_download_url":"http://127.0.0.1/p.zip","zip_download_md5":"abc","zip_version":"1.2.3.4","package_type":"beta"})";
 
@@ -39,7 +40,9 @@ class InstallerNetManagerTest : public ::testing::Test {
     return InstallerNetManager::create(
         {.endpoint = std::move(endpoint),
          .session = quillo::URLSession::make({.timeoutIntervalForRequest = timeout}),
-         .now = [this] { return now_.load(); }});
+         // Every reading is a little later, as a real clock's: a caller that
+         // asks right after an answer finds it fresh, not stale at an equal time.
+         .now = [this] { return now_.fetch_add(kClockStep) + kClockStep; }});
   }
   std::shared_ptr<InstallerNetManager> manager() {
     if (!manager_) manager_ = makeManager(server_.url(std::string(kPath) + "?channel=InstallInfo"));
@@ -174,6 +177,24 @@ TEST_F(InstallerNetManagerTest, ErrorStatusIsAFailureAndIsNotCached) {
   ASSERT_TRUE(waitUntilAnswered(3));
   EXPECT_TRUE(good->info);
   EXPECT_EQ(documentRequests(), 3u);
+}
+
+// A hostile endpoint cannot make us hold an endless document: above 1 MiB
+// it is refused, announced or not.
+TEST_F(InstallerNetManagerTest, DocumentAboveOneMiBIsRefused) {
+  const std::string padded = std::string(R"({"package_type":")") +
+                             std::string(InstallerNetManager::kMaxInstallInfoSize, 'x') + R"("})";
+  for (const bool announced : {true, false}) {
+    SCOPED_TRACE(announced ? "announced" : "unannounced");
+    server_.route(kPath, CannedResponse{.body = padded, .omitContentLength = !announced});
+    auto answer = ask();
+    ASSERT_TRUE(waitUntilAnswered(announced ? 1 : 2));
+    EXPECT_FALSE(answer->info);
+  }
+  server_.route(kPath, CannedResponse{.body = kDoc});
+  auto good = ask();
+  ASSERT_TRUE(waitUntilAnswered(3));
+  EXPECT_TRUE(good->info);
 }
 
 TEST_F(InstallerNetManagerTest, TransportFailuresAnswerEveryCallerWithNothingOnTheMainThread) {

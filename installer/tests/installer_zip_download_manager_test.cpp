@@ -183,7 +183,7 @@ class ZipDownloadTest : public ::testing::Test {
 TEST_F(ZipDownloadTest, DownloadsVerifiesAndReportsProgressUpToOne) {
   const auto result = run();
   ASSERT_TRUE(result.isSuccess()) << quillo::toString(result.error());
-  EXPECT_EQ(result.value(), destination().string());
+  EXPECT_EQ(result.value().path, destination().string());
   EXPECT_EQ(readFile(destination()), package_);
   EXPECT_EQ(folderEntries(), std::vector<std::string>{"quillo-1.0.zip"});
   EXPECT_EQ((fs::status(folder_).permissions() & fs::perms::all), fs::perms::owner_all);
@@ -250,6 +250,9 @@ TEST_F(ZipDownloadTest, DiskCheckBoundaries) {
       {std::to_string(size), size + kMargin + 1, std::nullopt},
       {std::to_string(size), -1, std::nullopt},  // Unknown free space passes.
       {"0", 1000, std::nullopt},
+      // A length that is no number reads as 0: the check is skipped, the download goes on.
+      {"abc", 1000, std::nullopt},
+      {"12abc", 1000, std::nullopt},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.announced + " free=" + std::to_string(c.freeSpace));
@@ -282,6 +285,35 @@ TEST_F(ZipDownloadTest, CutOffTransferIsOneDownloadError) {
   EXPECT_TRUE(run().isSuccess());
 }
 
+// The probe announced one size; a body that keeps coming is not that package.
+TEST_F(ZipDownloadTest, BodyGrowingPastTheProbedSizeIsADownloadError) {
+  package_ = makePackage(InstallerZipDownloadManager::kBodySizeMargin + 300 * 1024, 2);
+  serveInfo(infoDocument(packageUrl(), md5Of(package_)));
+  server_.route("/pkg/quillo-1.0.zip", [this](const RecordedRequest& r) {
+    CannedResponse response{.body = package_, .omitContentLength = true};
+    if (r.method == "HEAD") response.headers = {{"Content-Length", "1000"}};
+    return response;
+  });
+  EXPECT_EQ(errorOf(run()), Error::downloadZipError);
+  EXPECT_TRUE(folderEntries().empty());
+  manager_.reset();
+  announceLength(std::to_string(package_.size()));
+  EXPECT_TRUE(run().isSuccess()) << "the announced size is fine";
+}
+
+TEST(ZipDownloadLimitTest, BodyLimitFollowsTheProbeAndNeverPassesFiveGiB) {
+  constexpr int64_t kBody = InstallerZipDownloadManager::kBodySizeMargin;
+  constexpr int64_t kFiveGiB = InstallerZipDownloadManager::kDiskCheckLimit;
+  const std::pair<int64_t, int64_t> cases[] = {
+      {1000, 1000 + kBody}, {0, kFiveGiB}, {-1, kFiveGiB},
+      {kFiveGiB - kBody - 1, kFiveGiB - 1}, {kFiveGiB - 1, kFiveGiB},
+      {kFiveGiB, kFiveGiB}, {INT64_MAX, kFiveGiB},
+  };
+  for (const auto& [probed, limit] : cases) {
+    EXPECT_EQ(InstallerZipDownloadManager::maximumBodySize(probed), limit) << probed;
+  }
+}
+
 TEST_F(ZipDownloadTest, ErrorPageIsADownloadErrorAndNeverLandsAsTheArchive) {
   server_.route("/pkg/quillo-1.0.zip", CannedResponse{.status = 404, .body = "<html>gone</html>"});
   EXPECT_EQ(errorOf(run()), Error::downloadZipError);
@@ -299,10 +331,21 @@ TEST_F(ZipDownloadTest, StalledPackageServerHitsTheTimeout) {
 
 TEST_F(ZipDownloadTest, MissingOrUnusableAddressIsAUrlError) {
   const std::string hostile[] = {
-      server_.url("/pkg/.."),     server_.url("/pkg/."),      server_.url("/pkg/"),
-      server_.url("/pkg/%2E%2E"), server_.url("/pkg/a%2Fb"),  server_.url("/pkg/..%2F..%2Fkeep.txt"),
-      server_.url(""),            server_.url("/pkg/a%00b"),  server_.url("/pkg/bad%zz"),
-      "not a url",                "file:///etc/passwd",
+      server_.url("/pkg/.."),
+      server_.url("/pkg/."),
+      server_.url("/pkg/"),
+      server_.url("/pkg/%2E%2E"),
+      server_.url("/pkg/a%2Fb"),
+      server_.url("/pkg/..%2F..%2Fkeep.txt"),
+      server_.url(""),
+      server_.url("/pkg/a%00b"),
+      server_.url("/pkg/bad%zz"),
+      server_.url("/pkg/a%0Ab.zip"),
+      server_.url("/pkg/a%0Db.zip"),
+      server_.url("/pkg/a%1Bb.zip"),
+      server_.url("/pkg/a%7Fb.zip"),
+      "not a url",
+      "file:///etc/passwd",
   };
   fs::create_directories(folder_);
   fs::permissions(folder_, fs::perms::owner_all);
@@ -355,7 +398,7 @@ TEST_F(ZipDownloadTest, Md5ComesFromTheDocumentThatNamedTheArchive) {
   });
   const auto result = run();
   ASSERT_TRUE(result.isSuccess());
-  EXPECT_EQ(result.value(), destination().string());
+  EXPECT_EQ(result.value().path, destination().string());
   EXPECT_EQ(server_.requestCount("GET", "/info"), 1u);
 }
 

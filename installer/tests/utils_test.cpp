@@ -56,8 +56,14 @@ TEST(GlobalsTest, EndpointsAndDownloadFolder) {
   EXPECT_TRUE(quillo::G::jsonConfigURL()->ends_with("/web/mac/download?channel=InstallInfo"));
   ASSERT_TRUE(quillo::G::reportCGIURL());
   EXPECT_TRUE(quillo::G::reportCGIURL()->ends_with("/ombra/single"));
-  EXPECT_TRUE(quillo::G::zipDownloadLocation().ends_with(
-      "/quillo-" + std::to_string(::geteuid()) + "/Quillo/ZipFile"));
+  // The private folder is made on first use: make it in a folder of ours.
+  const auto tmp = fs::path(::testing::TempDir()) / "globals-tmpdir";
+  fs::create_directories(tmp);
+  ::setenv("TMPDIR", tmp.c_str(), 1);
+  EXPECT_EQ(quillo::G::zipDownloadLocation(),
+            (tmp / ("quillo-" + std::to_string(::geteuid())) / "Quillo/ZipFile").string());
+  ::unsetenv("TMPDIR");
+  fs::remove_all(tmp);
 }
 
 TEST(GlobalsTest, UrlValidation) {
@@ -66,6 +72,10 @@ TEST(GlobalsTest, UrlValidation) {
   EXPECT_EQ(quillo::urlFromString("ftp://host/x"), std::nullopt);
   EXPECT_EQ(quillo::urlFromString("http://"), std::nullopt);
   EXPECT_EQ(quillo::urlFromString("http://host/a b"), std::nullopt);
+  // As a URL parser reads them: "_" in hosts, IPv6 literals, ports.
+  EXPECT_EQ(quillo::urlFromString("https://cdn_2.example.com:8443/p.zip"),
+            "https://cdn_2.example.com:8443/p.zip");
+  EXPECT_EQ(quillo::urlFromString("http://[::1]:8080/p.zip"), "http://[::1]:8080/p.zip");
 }
 
 TEST(IdentitiesTest, SettingsArgumentRawValues) {

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "platform/process.h"
 
 namespace quillo {
@@ -11,5 +13,17 @@ FileHandle::~FileHandle() {
 }
 
 std::string FileHandle::readDataToEndOfFile() { return readAll(fd_); }
+
+bool writeAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
 
 }  // namespace quillo

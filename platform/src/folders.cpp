@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 
 #include "platform/build_config.h"
@@ -30,7 +31,20 @@ std::string& rootSlot() {
 std::string temporaryDirectory() {
   auto base = envOr("TMPDIR", "/tmp");
   while (base.size() > 1 && base.back() == '/') base.pop_back();
-  return base + "/quillo-" + std::to_string(::geteuid());
+  static std::mutex mu;
+  static auto* chosen = new std::map<std::string, std::string>;  // Guarded by mu.
+  std::lock_guard lock(mu);
+  if (auto it = chosen->find(base); it != chosen->end()) return it->second;
+  const std::string predictable = base + "/quillo-" + std::to_string(::geteuid());
+  std::string path = predictable;
+  if (ensurePrivateDirectory(predictable)) {
+    // Someone else holds the usual name; take one they cannot guess.
+    std::string pattern = predictable + "-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) return predictable;
+    path = pattern;
+  }
+  chosen->emplace(base, path);
+  return path;
 }
 
 std::string cachesDirectory() { return envOr("XDG_CACHE_HOME", home() + "/.cache"); }

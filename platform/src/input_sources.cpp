@@ -2,15 +2,22 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <set>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
+#include "platform/file_handle.h"
 #include "platform/folders.h"
 #include "platform/notification_center.h"
 #include "platform/shell.h"
@@ -24,32 +31,63 @@ using nlohmann::json;
 constexpr std::string_view kRegistryLocation = "/Library/Preferences/InputSources.json";
 constexpr long kConsentMajorVersion = 12;
 
-// Holds the registry's lock file locked for the scope.
+constexpr double kDefaultLockTimeout = 5.0;
+// Temporary registries are "InputSources.json.tmp-" + six mkstemp characters.
+constexpr std::string_view kTemporarySuffix = ".tmp-";
+constexpr auto kLockRetryInterval = std::chrono::milliseconds(10);
+
+std::mutex gLockTimeoutMu;
+std::optional<double> gLockTimeoutOverride;  // Guarded by gLockTimeoutMu.
+
+double lockTimeout() {
+  std::lock_guard lock(gLockTimeoutMu);
+  return gLockTimeoutOverride.value_or(kDefaultLockTimeout);
+}
+
+// Holds the registry's lock file locked for the scope. The lock file is the
+// owner's alone (0600): nobody else can open it and hold the lock forever.
+// The wait is bounded; a writer that keeps it longer gets fBsyErr.
 class RegistryLock {
  public:
   explicit RegistryLock(const std::string& path) {
     std::error_code ec;
     fs::create_directories(fs::path(path).parent_path(), ec);
-    fd_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    fd_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd_ < 0) return;
-    int r;
-    do {
-      r = ::flock(fd_, LOCK_EX);
-    } while (r != 0 && errno == EINTR);
-    if (r != 0) {
-      ::close(fd_);
-      fd_ = -1;
+    // A lock file left open to others by an older version is closed now.
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0) {
+      (void)::fchmod(fd_, 0600);
     }
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(lockTimeout()));
+    for (;;) {
+      if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+        status_ = noErr;
+        return;
+      }
+      if (errno != EWOULDBLOCK && errno != EINTR) break;
+      if (std::chrono::steady_clock::now() >= deadline) {
+        status_ = fBsyErr;
+        break;
+      }
+      std::this_thread::sleep_for(kLockRetryInterval);
+    }
+    ::close(fd_);
+    fd_ = -1;
   }
   ~RegistryLock() {
     if (fd_ >= 0) ::close(fd_);  // Closing releases the lock.
   }
   RegistryLock(const RegistryLock&) = delete;
   RegistryLock& operator=(const RegistryLock&) = delete;
-  [[nodiscard]] bool held() const { return fd_ >= 0; }
+  // noErr when held; fBsyErr when another process kept it; ioErr otherwise.
+  [[nodiscard]] OSStatus status() const { return status_; }
 
  private:
   int fd_ = -1;
+  OSStatus status_ = ioErr;
 };
 
 json systemEntry(std::string_view id, bool enabled) {
@@ -78,11 +116,13 @@ bool validRegistry(const json& r) {
   return true;
 }
 
-// Requires: the registry lock held.
+// Reads the registry. Writers replace the file by a rename, so a reader sees
+// the old or the new file whole and needs no lock; it creates nothing.
 std::optional<json> load(const std::string& path) {
   std::ifstream in(path);
   if (!in) {
-    if (!fs::exists(path)) return defaultRegistry();
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) return defaultRegistry();
     return std::nullopt;
   }
   json r = json::parse(in, nullptr, /*allow_exceptions=*/false);
@@ -93,22 +133,49 @@ std::optional<json> load(const std::string& path) {
   return r;
 }
 
-// Requires: the registry lock held. Writes a temporary file, syncs it and
-// renames it over the registry, so readers see the old or the new file whole.
+// Requires: the registry lock held. Temporary files are only made under the
+// lock, so any found now was left by a writer that was killed: remove them.
+// Only names of mkstemp's shape are touched (never the lock file, never a link's target).
+void removeStaleTemporaryFiles(const std::string& path) {
+  const fs::path registry(path);
+  const std::string prefix = registry.filename().string() + std::string(kTemporarySuffix);
+  std::error_code ec;
+  for (fs::directory_iterator it(registry.parent_path(), ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() != prefix.size() + 6 || !name.starts_with(prefix)) continue;
+    const auto suffix = std::string_view(name).substr(prefix.size());
+    if (!std::all_of(suffix.begin(), suffix.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)); })) {
+      continue;
+    }
+    ::unlink(it->path().c_str());
+  }
+}
+
+// Requires: the registry lock held. Writes a new file of an unpredictable
+// name beside the registry (never through a planted name or link), syncs it
+// and renames it over the registry.
 bool save(const std::string& path, const json& r) {
-  const std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::trunc);
-    out << r.dump(2) << '\n';
-    out.flush();
-    if (!out) return false;
+  removeStaleTemporaryFiles(path);
+  std::string tmp = path + std::string(kTemporarySuffix) + "XXXXXX";
+  const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool written =
+      writeAll(fd, r.dump(2) + "\n") && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
+  const bool closed = ::close(fd) == 0;
+  if (!written || !closed || ::rename(tmp.c_str(), path.c_str()) != 0) {
+    ::unlink(tmp.c_str());
+    return false;
   }
-  int fd = ::open(tmp.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
+  // The rename reaches the disk with its folder.
+  const int folder =
+      ::open(fs::path(path).parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    (void)::fsync(folder);
+    ::close(folder);
   }
-  return ::rename(tmp.c_str(), path.c_str()) == 0;
+  return true;
 }
 
 json* findEntry(json& r, const std::string& id) {
@@ -175,7 +242,7 @@ OSStatus mutate(F&& change) {
   OSStatus status;
   {
     RegistryLock lock(path);
-    if (!lock.held()) return ioErr;
+    if (lock.status() != noErr) return lock.status();
     auto r = load(path);
     if (!r) return ioErr;
     const auto before = enabledIds(*r);
@@ -188,12 +255,7 @@ OSStatus mutate(F&& change) {
   return status;
 }
 
-std::optional<json> snapshot() {
-  const std::string path = registryPath();
-  RegistryLock lock(path);
-  if (!lock.held()) return std::nullopt;
-  return load(path);
-}
+std::optional<json> snapshot() { return load(registryPath()); }
 
 std::optional<PropertyValue> entryProperty(const json& e, Property property) {
   switch (property) {
@@ -281,6 +343,13 @@ std::string_view propertyName(Property property) {
 }
 
 std::string registryPath() { return folders::systemPath(kRegistryLocation); }
+
+OSStatus checkRegistry() { return snapshot() ? noErr : ioErr; }
+
+void setLockTimeoutForTesting(std::optional<double> seconds) {
+  std::lock_guard lock(gLockTimeoutMu);
+  gLockTimeoutOverride = seconds;
+}
 
 std::vector<InputSource> createInputSourceList(const Filter& filter, bool includeAllInstalled) {
   std::vector<InputSource> list;

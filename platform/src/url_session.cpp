@@ -8,19 +8,26 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <thread>
 
 #include <curl/curl.h>
+
+#include "platform/file_handle.h"
 
 namespace quillo {
 namespace {
 
 using namespace std::chrono_literals;
 
-// Large reads keep a loopback transfer from being bound by callback overhead.
-constexpr long kDownloadBufferSize = 256 * 1024;
+// Large reads keep a loopback transfer from being bound by callback and write
+// overhead; 512 KiB is the most libcurl accepts.
+constexpr long kDownloadBufferSize = 512 * 1024;
 constexpr long kMaxRedirects = 16;
+constexpr auto kProgressInterval = std::chrono::milliseconds(20);
 
 void initCurlOnce() {
   static const bool ready = [] {
@@ -31,6 +38,7 @@ void initCurlOnce() {
 }
 
 std::atomic<uint64_t> gNextTaskId{1};
+std::atomic<uint64_t> gNextSessionId{1};
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -63,6 +71,8 @@ const char* describe(URLErrorCode code) {
     case URLErrorCode::NetworkConnectionLost: return "The network connection was lost.";
     case URLErrorCode::TooManyRedirects: return "too many HTTP redirects";
     case URLErrorCode::BadServerResponse: return "The server returned a malformed answer.";
+    case URLErrorCode::DataLengthExceedsMaximum:
+      return "The resource exceeds the maximum size.";
     case URLErrorCode::SecureConnectionFailed: return "A secure connection to the server could not be made.";
     case URLErrorCode::CannotCreateFile: return "The download file could not be created.";
     case URLErrorCode::CannotWriteToFile: return "The download file could not be written.";
@@ -94,6 +104,8 @@ URLErrorCode codeForCurl(CURLcode code) {
     case CURLE_SSL_CIPHER:
     case CURLE_SSL_CACERT_BADFILE: return URLErrorCode::SecureConnectionFailed;
     case CURLE_WRITE_ERROR: return URLErrorCode::CannotWriteToFile;
+    case CURLE_FILESIZE_EXCEEDED:
+      return URLErrorCode::DataLengthExceedsMaximum;
     default: return URLErrorCode::Unknown;
   }
 }
@@ -104,6 +116,39 @@ URLError URLError::loading(URLErrorCode code, std::string detail) {
   URLError error{std::string(kURLErrorDomain), static_cast<int>(code), describe(code)};
   if (!detail.empty()) error.localizedDescription += " (" + detail + ")";
   return error;
+}
+
+std::optional<URLComponents> URLComponents::parse(std::string_view text) {
+  // curl_url reads up to a NUL; an address holding one is not an address.
+  if (text.find('\0') != std::string_view::npos) return std::nullopt;
+  initCurlOnce();
+  std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), curl_url_cleanup);
+  if (!url || curl_url_set(url.get(), CURLUPART_URL, std::string(text).c_str(), 0) != CURLUE_OK) {
+    return std::nullopt;
+  }
+  auto part = [&](CURLUPart which) -> std::optional<std::string> {
+    char* value = nullptr;
+    if (curl_url_get(url.get(), which, &value, 0) != CURLUE_OK || !value) return std::nullopt;
+    std::string out(value);
+    curl_free(value);
+    return out;
+  };
+  URLComponents components;
+  auto scheme = part(CURLUPART_SCHEME);
+  auto host = part(CURLUPART_HOST);
+  if (!scheme || (*scheme != "http" && *scheme != "https") || !host || host->empty()) {
+    return std::nullopt;
+  }
+  components.scheme = std::move(*scheme);
+  components.host = std::move(*host);
+  if (auto port = part(CURLUPART_PORT)) {
+    int value = 0;
+    const auto [ptr, ec] = std::from_chars(port->data(), port->data() + port->size(), value);
+    if (ec != std::errc() || ptr != port->data() + port->size()) return std::nullopt;
+    components.port = value;
+  }
+  components.path = part(CURLUPART_PATH).value_or("/");
+  return components;
 }
 
 std::optional<std::string> HTTPURLResponse::valueForHTTPHeaderField(std::string_view name) const {
@@ -159,18 +204,22 @@ struct Transfer {
   URLSessionTask::Impl* impl = nullptr;
   std::shared_ptr<URLSession> session;
   Clock::time_point lastActivity = Clock::now();
+  Clock::time_point lastProgressPost{};
   curl_off_t lastUploaded = 0;
   HTTPURLResponse pending;  // The answer whose header is arriving.
   std::string body;         // Data tasks.
   int fd = -1;              // Download tasks.
   std::string tempPath;
   int64_t bytesWritten = 0;
+  int64_t bodyReceived = 0;
+  int64_t maximumBody = -1;  // Negative: no limit.
+  bool bodyTooLarge = false;
   bool sawHeader = false;
   int writeErrno = 0;
   char errorBuffer[CURL_ERROR_SIZE] = {};
 };
 
-void postProgress(Transfer& t);
+void postProgress(Transfer& t, bool flush = false);
 
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
   auto& t = *static_cast<Transfer*>(user);
@@ -211,19 +260,18 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
   auto& t = *static_cast<Transfer*>(user);
   const size_t n = size * count;
   t.lastActivity = Clock::now();
+  if (t.maximumBody >= 0 && t.bodyReceived + static_cast<int64_t>(n) > t.maximumBody) {
+    t.bodyTooLarge = true;
+    return 0;  // Makes curl stop with CURLE_WRITE_ERROR.
+  }
+  t.bodyReceived += static_cast<int64_t>(n);
   if (t.fd < 0) {
     t.body.append(data, n);
     return n;
   }
-  size_t done = 0;
-  while (done < n) {
-    const ssize_t w = ::write(t.fd, data + done, n - done);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      t.writeErrno = errno;
-      return 0;  // Makes curl stop with CURLE_WRITE_ERROR.
-    }
-    done += static_cast<size_t>(w);
+  if (!writeAll(t.fd, std::string_view(data, n))) {
+    t.writeErrno = errno;
+    return 0;  // Makes curl stop with CURLE_WRITE_ERROR.
   }
   t.bytesWritten += static_cast<int64_t>(n);
   postProgress(t);
@@ -239,19 +287,25 @@ int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t upload
   return 0;
 }
 
-// Reports are coalesced: while one is queued, later writes only add to it.
-void postProgress(Transfer& t) {
+// Reports are coalesced: while one is queued, later writes only add to it,
+// and a new one is queued at most every kProgressInterval (`flush` forces one
+// for what is left). Waking the delegate queue for every buffer costs a
+// loopback download a tenth of its speed.
+void postProgress(Transfer& t, bool flush) {
   auto* impl = t.impl;
   bool post = false;
+  const auto now = flush ? Clock::time_point{} : Clock::now();
+  const bool due = flush || now - t.lastProgressPost >= kProgressInterval;
   {
     std::lock_guard lock(impl->mu);
     impl->written = t.bytesWritten;
-    if (!impl->progressPending) {
+    if (due && !impl->progressPending) {
       impl->progressPending = true;
       post = true;
     }
   }
   if (!post) return;
+  t.lastProgressPost = now;
   t.session->delegateQueue()->async([task = t.task, session = t.session, implRef = t.implRef] {
     auto* i = implRef.get();
     int64_t delta = 0, total = 0, expected = -1;
@@ -270,6 +324,95 @@ void postProgress(Transfer& t) {
     }
   });
 }
+
+// Every transfer runs on a thread of its own. The threads are tracked here so
+// that invalidating a session, and leaving the process, cancels and joins
+// them: a thread still inside libcurl while the process tears down its TLS
+// library crashes or leaks.
+class TransferThreads {
+ public:
+  static TransferThreads& instance() {
+    static auto* threads = new TransferThreads;  // Outlives every static user.
+    return *threads;
+  }
+
+  // Runs `body` on a new thread for `task` of session `sessionId`.
+  void start(uint64_t sessionId, const std::shared_ptr<URLSessionTask>& task,
+             std::function<void()> body) {
+    std::vector<std::thread> finished;
+    {
+      std::lock_guard lock(mu_);
+      if (!exitHookInstalled_) {
+        // Registered after curl_global_init(), so it runs before the TLS
+        // library's own exit cleanup.
+        std::atexit([] { instance().cancelAndJoin(std::nullopt); });
+        exitHookInstalled_ = true;
+      }
+      for (auto it = entries_.begin(); it != entries_.end();) {
+        if (it->second.finished) {
+          finished.push_back(std::move(it->second.thread));
+          it = entries_.erase(it);
+        } else {
+          ++it;
+        }
+      }
+      const uint64_t key = nextKey_++;
+      auto& entry = entries_[key];
+      entry.session = sessionId;
+      entry.task = task;
+      // The thread marks itself under mu_, so it waits until its entry is whole.
+      entry.thread = std::thread([this, key, body = std::move(body)] {
+        body();
+        std::lock_guard done(mu_);
+        if (auto it = entries_.find(key); it != entries_.end()) it->second.finished = true;
+      });
+    }
+    for (auto& thread : finished) thread.join();
+  }
+
+  // Cancels the transfers of `sessionId` (nothing: of every session) and
+  // waits for their threads to end. A transfer thread never waits for itself.
+  void cancelAndJoin(std::optional<uint64_t> sessionId) {
+    std::vector<std::thread> threads;
+    std::vector<std::shared_ptr<URLSessionTask>> tasks;
+    {
+      std::lock_guard lock(mu_);
+      for (auto it = entries_.begin(); it != entries_.end();) {
+        auto& entry = it->second;
+        if ((sessionId && entry.session != *sessionId) ||
+            entry.thread.get_id() == std::this_thread::get_id()) {
+          ++it;
+          continue;
+        }
+        if (auto task = entry.task.lock()) tasks.push_back(std::move(task));
+        threads.push_back(std::move(entry.thread));
+        it = entries_.erase(it);
+      }
+    }
+    for (const auto& task : tasks) task->cancel();
+    for (auto& thread : threads) thread.join();
+  }
+
+  // Transfers of `sessionId` whose thread has not ended.
+  size_t running(uint64_t sessionId) {
+    std::lock_guard lock(mu_);
+    size_t n = 0;
+    for (const auto& [key, entry] : entries_) n += entry.session == sessionId && !entry.finished;
+    return n;
+  }
+
+ private:
+  struct Entry {
+    uint64_t session = 0;
+    std::weak_ptr<URLSessionTask> task;
+    std::thread thread;
+    bool finished = false;
+  };
+  std::mutex mu_;
+  std::map<uint64_t, Entry> entries_;  // Guarded by mu_.
+  uint64_t nextKey_ = 1;               // Guarded by mu_.
+  bool exitHookInstalled_ = false;     // Guarded by mu_.
+};
 
 }  // namespace
 
@@ -361,8 +504,16 @@ class TransferRunner {
       curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
       curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
     }
+    t.maximumBody = request.maximumBodySize;
+    if (t.maximumBody >= 0) {
+      // Refuses an announced length above the limit before any body byte.
+      curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(t.maximumBody));
+    }
     if (method == "HEAD") {
       curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+      // A HEAD answer has no body: its Content-Length is the caller's to
+      // read (onHeader keeps it), and curl must not refuse one it cannot parse.
+      curl_easy_setopt(easy, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
     } else if (method == "POST") {
       curl_easy_setopt(easy, CURLOPT_POST, 1L);
     } else if (method != "GET") {
@@ -443,6 +594,10 @@ class TransferRunner {
 
     if (stopped) return URLError::loading(*stopped);
     if (result == CURLE_OK) return std::nullopt;
+    if (t.bodyTooLarge) {
+      return URLError::loading(URLErrorCode::DataLengthExceedsMaximum,
+                               "more than " + std::to_string(t.maximumBody) + " bytes");
+    }
     if (result == CURLE_WRITE_ERROR && t.writeErrno != 0) {
       return URLError::loading(URLErrorCode::CannotWriteToFile, std::strerror(t.writeErrno));
     }
@@ -486,6 +641,9 @@ class TransferRunner {
     if (error) {
       if (!t.tempPath.empty()) ::unlink(t.tempPath.c_str());
     } else {
+      t.session = session;
+      t.task = task;
+      postProgress(t, /*flush=*/true);  // The last bytes are reported before the finish.
       queue->async([session, task, location = t.tempPath] {
         if (auto delegate = session->delegate()) {
           delegate->urlSession(*session, static_cast<URLSessionDownloadTask&>(*task), location);
@@ -517,7 +675,10 @@ void URLSessionTask::resume() {
                                           URLError::loading(URLErrorCode::Cancelled));
     return;
   }
-  std::thread(&TransferRunner::run, shared_from_this()).detach();
+  initCurlOnce();
+  auto self = shared_from_this();
+  TransferThreads::instance().start(session ? session->id_ : 0, self,
+                                    [self] { TransferRunner::run(self); });
 }
 
 void URLSessionTask::cancel() {
@@ -560,7 +721,8 @@ std::optional<URLError> URLSessionTask::error() const {
 URLSession::URLSession(URLSessionConfiguration configuration,
                        std::weak_ptr<URLSessionDownloadDelegate> delegate,
                        std::shared_ptr<Queue> delegateQueue)
-    : configuration_(configuration),
+    : id_(gNextSessionId.fetch_add(1)),
+      configuration_(configuration),
       delegate_(std::move(delegate)),
       delegateQueue_(delegateQueue ? std::move(delegateQueue)
                                    : Queue::makeSerial("url-session.delegate")) {}
@@ -628,7 +790,10 @@ void URLSession::invalidateAndCancel() {
   for (const auto& weak : tasks) {
     if (auto task = weak.lock()) task->cancel();
   }
+  TransferThreads::instance().cancelAndJoin(id_);
 }
+
+size_t URLSession::runningTransferCount() const { return TransferThreads::instance().running(id_); }
 
 bool URLSession::isInvalidated() const {
   std::lock_guard lock(mu_);

@@ -27,12 +27,42 @@ class FoldersTest : public ::testing::Test {
   fs::path base_;
 };
 
-TEST_F(FoldersTest, TemporaryDirectoryIsPerUserUnderTmpdir) {
-  ::setenv("TMPDIR", (base_.string() + "//").c_str(), 1);
-  EXPECT_EQ(quillo::folders::temporaryDirectory(),
-            base_.string() + "/quillo-" + std::to_string(::geteuid()));
+void expectPrivateFolder(const std::string& path) {
+  struct stat st {};
+  ASSERT_EQ(::lstat(path.c_str(), &st), 0) << path;
+  EXPECT_TRUE(S_ISDIR(st.st_mode)) << path;
+  EXPECT_EQ(st.st_uid, ::geteuid()) << path;
+  EXPECT_EQ(st.st_mode & 0777, 0700u) << path;
+}
+
+TEST_F(FoldersTest, TemporaryDirectoryIsAPrivateFolderPerUserUnderTmpdir) {
+  ::setenv("TMPDIR", (base_.string() + "/plain//").c_str(), 1);
+  fs::create_directories(base_ / "plain");
+  const auto path = quillo::folders::temporaryDirectory();
   ::unsetenv("TMPDIR");
-  EXPECT_EQ(quillo::folders::temporaryDirectory(), "/tmp/quillo-" + std::to_string(::geteuid()));
+  EXPECT_EQ(path, (base_ / "plain").string() + "/quillo-" + std::to_string(::geteuid()));
+  expectPrivateFolder(path);
+}
+
+// Another local user pre-creates the usual name (as a folder open to all, or
+// as a link to a folder of theirs): we take a name they cannot predict.
+TEST_F(FoldersTest, SquattedTemporaryDirectoryIsReplacedByAnUnpredictableOne) {
+  const std::string name = "quillo-" + std::to_string(::geteuid());
+  fs::create_directories(base_ / "open" / name);
+  fs::permissions(base_ / "open" / name, fs::perms::all);
+  fs::create_directories(base_ / "linked" / "theirs");
+  fs::permissions(base_ / "linked" / "theirs", fs::perms::owner_all);
+  fs::create_directory_symlink(base_ / "linked" / "theirs", base_ / "linked" / name);
+  for (const char* squat : {"open", "linked"}) {
+    ::setenv("TMPDIR", (base_ / squat).c_str(), 1);
+    const auto path = quillo::folders::temporaryDirectory();
+    EXPECT_EQ(quillo::folders::temporaryDirectory(), path) << "stable for the process";
+    ::unsetenv("TMPDIR");
+    EXPECT_TRUE(path.starts_with((base_ / squat / name).string() + "-")) << path;
+    expectPrivateFolder(path);
+  }
+  EXPECT_EQ(fs::status(base_ / "open" / name).permissions(), fs::perms::all)
+      << "theirs is left alone";
 }
 
 TEST_F(FoldersTest, PrivateDirectoryIsCreatedWithMode0700) {

@@ -1,5 +1,11 @@
 #include "platform/input_sources.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -8,6 +14,7 @@
 #include "platform/dispatch.h"
 #include "platform/folders.h"
 #include "platform/notification_center.h"
+#include "platform/process.h"
 #include "platform/system_info.h"
 
 namespace {
@@ -36,6 +43,7 @@ class InputSourcesTest : public ::testing::Test {
         std::string(tis::kEnabledKeyboardInputSourcesChanged), [this](const auto&) { ++changed_; });
   }
   void TearDown() override {
+    tis::setLockTimeoutForTesting(std::nullopt);
     changes_.reset();
     quillo::mainPlainLoop().clear();
     quillo::folders::setSystemRoot("");
@@ -178,6 +186,99 @@ TEST_F(InputSourcesTest, ReRegisteringKeepsStatesAndDropsWhatTheBundleNoLongerDe
             (std::vector<std::string>{"org.example.im"}));
   EXPECT_EQ(tis::boolProperty(InputSource("org.example.im"), Property::InputSourceIsSelectCapable), true)
       << "an input method without modes is selected itself";
+}
+
+// Reading is what the installer does at start and what "list" does: it must
+// leave a system root as it found it.
+TEST_F(InputSourcesTest, ReadingTheRegistryCreatesNothing) {
+  EXPECT_EQ(tis::checkRegistry(), tis::noErr);
+  EXPECT_EQ(tis::createInputSourceList({}, true).size(), 2u);
+  EXPECT_EQ(tis::copyCurrentKeyboardInputSource(), InputSource("com.apple.keylayout.ABC"));
+  EXPECT_FALSE(tis::isPendingApproval(InputSource("com.apple.keylayout.US")));
+  EXPECT_TRUE(fs::is_empty(root_));
+}
+
+// Root rewrites the registry: a link planted where a predictable temporary
+// name would be must not make it write through to the link's target.
+TEST_F(InputSourcesTest, PlantedTemporaryLinkIsNeverWrittenThrough) {
+  const auto folder = fs::path(tis::registryPath()).parent_path();
+  fs::create_directories(folder);
+  const auto victim = root_ / "victim";
+  std::ofstream(victim) << "precious";
+  fs::create_symlink(victim, folder / "InputSources.json.tmp");
+  ASSERT_EQ(tis::registerInputSource(bundle(kManifest)), tis::noErr);
+  ASSERT_EQ(tis::enableInputSource(InputSource("com.apple.keylayout.US")), tis::noErr);
+  std::ifstream in(victim);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
+  EXPECT_TRUE(enabled("com.apple.keylayout.US"));
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"InputSources.json", "InputSources.json.lock",
+                                             "InputSources.json.tmp"}))
+      << "no temporary file is left behind";
+  struct stat st {};
+  ASSERT_EQ(::stat(tis::registryPath().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u) << "everyone may read the registry";
+}
+
+// A writer killed between writing its temporary file and the rename leaves
+// the file behind; the next change removes it, and nothing else.
+TEST_F(InputSourcesTest, KilledWritersLeftoversGoAtTheNextChange) {
+  const auto folder = fs::path(tis::registryPath()).parent_path();
+  fs::create_directories(folder);
+  std::ofstream(folder / "InputSources.json.tmp-Ab12Cd") << "half";
+  std::ofstream(folder / "InputSources.json.backup") << "mine";
+  ASSERT_EQ(tis::enableInputSource(InputSource("com.apple.keylayout.US")), tis::noErr);
+  EXPECT_FALSE(fs::exists(folder / "InputSources.json.tmp-Ab12Cd"));
+  EXPECT_TRUE(fs::exists(folder / "InputSources.json.backup"));
+}
+
+TEST_F(InputSourcesTest, LockFileIsTheOwnersAloneAndAKeptLockIsAnError) {
+  ASSERT_EQ(tis::enableInputSource(InputSource("com.apple.keylayout.US")), tis::noErr);
+  const std::string lockPath = tis::registryPath() + ".lock";
+  struct stat st {};
+  ASSERT_EQ(::stat(lockPath.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  const int holder = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+  tis::setLockTimeoutForTesting(0.05);
+  EXPECT_EQ(tis::disableInputSource(InputSource("com.apple.keylayout.US")), tis::fBsyErr);
+  EXPECT_TRUE(enabled("com.apple.keylayout.US")) << "reading goes on while the lock is kept";
+  ::close(holder);
+  EXPECT_EQ(tis::disableInputSource(InputSource("com.apple.keylayout.US")), tis::noErr);
+}
+
+// The settings tool says so and fails when it cannot lock or read the registry.
+TEST_F(InputSourcesTest, ToolFailsWhenTheRegistryIsLockedOrUnreadable) {
+  auto runTool = [&](const std::vector<std::string>& args, std::string& err) {
+    std::vector<std::string> argv{QUILLO_INPUT_SOURCES_TOOL, "--root", root_.string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    quillo::Spawned child;
+    EXPECT_FALSE(quillo::spawnProcess(argv, {.captureOutput = true, .captureError = true}, child));
+    std::string out;
+    quillo::readBoth(child.outputFd, out, child.errorFd, err);
+    ::close(child.outputFd);
+    ::close(child.errorFd);
+    return quillo::waitForExit(child.pid).value_or(-1);
+  };
+  ASSERT_EQ(tis::registerInputSource(bundle(kManifest)), tis::noErr);
+  ASSERT_EQ(tis::enableInputSource(InputSource("org.example.im")), tis::noErr);
+  const int holder = ::open((tis::registryPath() + ".lock").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+  std::string err;
+  EXPECT_EQ(runTool({"approve", "org.example.im"}, err), 1);
+  EXPECT_NE(err.find("locked"), std::string::npos) << err;
+  EXPECT_EQ(runTool({"list"}, err), 0) << "listing needs no lock: " << err;
+  ::close(holder);
+  EXPECT_EQ(runTool({"approve", "org.example.im"}, err), 0) << err;
+
+  std::ofstream(tis::registryPath()) << "garbage";
+  EXPECT_EQ(runTool({"list"}, err), 1);
+  EXPECT_NE(err.find("cannot read"), std::string::npos) << err;
 }
 
 }  // namespace

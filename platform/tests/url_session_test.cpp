@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -191,6 +192,95 @@ TEST_F(UrlSessionTest, CancelCompletesOnceWithCancelled) {
   EXPECT_EQ(inbox.items().size(), 2u);
 }
 
+// What a hostile or broken server may send.
+
+TEST_F(UrlSessionTest, BodyAboveTheLimitFailsWhetherAnnouncedOrNot) {
+  server_.route("/announced", {.body = std::string(2000, 'a')});
+  server_.route("/unannounced", {.body = std::string(2000, 'u'), .omitContentLength = true});
+  server_.route("/fits", {.body = std::string(1000, 'f'), .omitContentLength = true});
+  for (const char* path : {"/announced", "/unannounced"}) {
+    const auto r = fetch({.url = server_.url(path), .maximumBodySize = 1000});
+    ASSERT_TRUE(r.error) << path;
+    EXPECT_TRUE(r.error->is(URLErrorCode::DataLengthExceedsMaximum))
+        << path << ": " << r.error->code;
+    EXPECT_FALSE(r.body);
+  }
+  const auto fits = fetch({.url = server_.url("/fits"), .maximumBodySize = 1000});
+  ASSERT_FALSE(fits.error);
+  EXPECT_EQ(fits.body->size(), 1000u);
+}
+
+TEST_F(UrlSessionTest, HeadHandsOverALengthCurlCannotParse) {
+  for (const std::string length : {"abc", "-5", "12abc", ""}) {
+    server_.route("/size", {.raw = "HTTP/1.1 200 OK\r\nContent-Length: " + length +
+                                   "\r\nConnection: close\r\n\r\n"});
+    const auto r = fetch({.url = server_.url("/size"), .httpMethod = "HEAD"});
+    ASSERT_FALSE(r.error) << length << ": " << r.error->localizedDescription;
+    EXPECT_EQ(r.response->valueForHTTPHeaderField("Content-Length"), length);
+    EXPECT_EQ(r.response->expectedContentLength(), -1);
+  }
+}
+
+TEST(URLComponentsTest, AddressesParseAsAURLParserReadsThem) {
+  using quillo::URLComponents;
+  const auto ipv6 = URLComponents::parse("http://[::1]:8080/a%20b.zip?x=1#f");
+  ASSERT_TRUE(ipv6);
+  EXPECT_EQ(ipv6->scheme, "http");
+  EXPECT_EQ(ipv6->host, "[::1]");
+  EXPECT_EQ(ipv6->port, 8080);
+  EXPECT_EQ(ipv6->path, "/a%20b.zip");
+  const auto underscore = URLComponents::parse("HTTPS://cdn_1.example.com");
+  ASSERT_TRUE(underscore);
+  EXPECT_EQ(underscore->scheme, "https");
+  EXPECT_EQ(underscore->host, "cdn_1.example.com");
+  EXPECT_EQ(underscore->port, std::nullopt);
+  EXPECT_EQ(underscore->path, "/");
+  for (const std::string& bad : std::vector<std::string>{
+           "ftp://host/x", "file:///etc/passwd", "http://", "host/x", "http://host/a b",
+           "http://host/a\nb", std::string("http://host/a\0b", 15), "http://host:99999/", ""}) {
+    EXPECT_FALSE(URLComponents::parse(bad)) << bad;
+  }
+}
+
+// Transfer threads.
+
+TEST_F(UrlSessionTest, InvalidatingASessionJoinsItsTransferThreads) {
+  server_.route("/stall", {.stall = true});
+  auto session = URLSession::make({});
+  Inbox<DataResult> inbox;
+  for (int i = 0; i < 3; ++i) {
+    session
+        ->dataTask({.url = server_.url("/stall")},
+                   [&](auto body, auto response, auto error) {
+                     inbox.put({body, response, error, ""});
+                   })
+        ->resume();
+  }
+  ASSERT_TRUE(server_.waitForRequests("/stall", 3, kWait));
+  EXPECT_EQ(session->runningTransferCount(), 3u);
+  session->invalidateAndCancel();
+  EXPECT_EQ(session->runningTransferCount(), 0u) << "joined before invalidateAndCancel returns";
+  ASSERT_TRUE(inbox.waitFor(3));
+  for (const auto& r : inbox.items()) EXPECT_TRUE(r.error->is(URLErrorCode::Cancelled));
+}
+
+// A process that ends with transfers in flight cancels and joins them first,
+// so no transfer thread is inside libcurl while the process tears down.
+TEST_F(UrlSessionTest, ExitWithTransfersInFlightEndsCleanly) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  server_.route("/stall", {.stall = true});
+  const auto url = server_.url("/stall");
+  EXPECT_EXIT(
+      {
+        auto session = URLSession::make({});
+        for (int i = 0; i < 2; ++i)
+          session->dataTask({.url = url}, [](auto, auto, auto) {})->resume();
+        while (session->runningTransferCount() < 2) std::this_thread::sleep_for(1ms);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 // Download tasks.
 
 struct Event {
@@ -291,6 +381,7 @@ TEST_F(DownloadTaskTest, InvalidatedSessionCancelsItsDownload) {
   session->downloadTask({.url = server_.url("/pkg.zip")}, folder_.string())->resume();
   ASSERT_TRUE(server_.waitForRequests("/pkg.zip", 1, kWait));
   session->invalidateAndCancel();
+  EXPECT_EQ(session->runningTransferCount(), 0u);
   const auto events = waitForCompletion(*delegate);
   ASSERT_EQ(events.size(), 1u);
   EXPECT_TRUE(events[0].error->is(URLErrorCode::Cancelled));

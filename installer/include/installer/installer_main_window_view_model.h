@@ -2,9 +2,12 @@
 // InstallerMainWindowViewModel: carries out install runs for the flow
 // controller and offers the services around a run (reports, the install
 // channel and other store records, quitting and opening the companion
-// applications, the pasteboard reload, termination). A run has the package downloaded and verified, then runs the
-// installer bundle's "install.sh" as root with the package's path, and
-// reports each step through one callback:
+// applications, the pasteboard reload, termination). A run has the package downloaded and verified,
+// then runs the installer bundle's "install.sh" as root with the package's path, and reports each
+// step through one callback. Root does not run the script from the bundle: the install helper
+// copies script and package into a folder of its own and checks the MD5 there (verified_install.h).
+//
+// Reports:
 //
 //   viewModel.installZpKB([](InstallerMainWindowViewModel::InstallState s) { ... });
 //   // downLoadBegin, downLoading(p)..., then fail(downloadError(r)), or
@@ -97,6 +100,9 @@ class InstallerMainWindowViewModel {
     std::shared_ptr<InstallerZipDownloadManager> downloadManager;
     // The folder holding "install.sh". Nothing: the main bundle's resource path.
     std::optional<std::string> resourcePath;
+    // The program run as root (kInstallHelperName). Nothing: the main bundle's
+    // executable folder.
+    std::optional<std::string> installHelperPath;
     // Where reports go. Null: InstallerNetManager::shared().
     std::shared_ptr<InstallerNetManager> netManager;
     // The installer bundle; its name carries the install channel. Nothing: G::bundlePath().
@@ -107,6 +113,7 @@ class InstallerMainWindowViewModel {
 
   static constexpr const char* kScriptName = "install.sh";
   static constexpr const char* kShellPath = "/bin/sh";
+  static constexpr const char* kInstallHelperName = "quillo-install-helper";
   static constexpr int kAppleScriptCancelled = -128;
   static constexpr int kAuthorizationCancelled = -60006;
 
@@ -173,6 +180,7 @@ class InstallerMainWindowViewModel {
   std::unique_ptr<Timer> watchDogTimer_;
   std::shared_ptr<InstallerZipDownloadManager> downloadManager_;
   std::optional<std::string> resourcePath_;
+  std::optional<std::string> installHelperPath_;
   std::shared_ptr<InstallerNetManager> netManager_;
   std::string bundlePath_;
   Block terminateApplication_;

@@ -9,6 +9,7 @@
 // cache is fresh, otherwise later on the main queue (the last caller of a
 // round first). Nothing means that no document could be obtained; the next
 // call tries again.
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -44,6 +45,8 @@ class InstallerNetManager : public std::enable_shared_from_this<InstallerNetMana
   using VidProvider = std::function<uint64_t()>;
 
   static constexpr double kCacheLifetime = 3600.0;
+  // The install information is a few hundred bytes: a larger answer is refused.
+  static constexpr int64_t kMaxInstallInfoSize = 1 << 20;
 
   // The process-wide manager on G::jsonConfigURL() and the shared session.
   [[nodiscard]] static const std::shared_ptr<InstallerNetManager>& shared();

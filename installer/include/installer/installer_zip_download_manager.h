@@ -35,8 +35,16 @@ enum class InstallerZipDownloadError {
 
 [[nodiscard]] const char* toString(InstallerZipDownloadError error);
 
-// The archive's local path, or why there is none.
-using ZipDownloadResult = Result<std::string, InstallerZipDownloadError>;
+// A verified archive: its local path and the MD5 it matched, which the
+// privileged side checks again on its own copy.
+struct DownloadedZip {
+  std::string path;
+  std::string md5;
+  friend bool operator==(const DownloadedZip&, const DownloadedZip&) = default;
+};
+
+// The archive, or why there is none.
+using ZipDownloadResult = Result<DownloadedZip, InstallerZipDownloadError>;
 
 class InstallerZipDownloadManager final
     : public URLSessionDownloadDelegate,
@@ -68,6 +76,14 @@ class InstallerZipDownloadManager final
 
   static constexpr int64_t kDiskMargin = 104'857'600;            // 100 MiB
   static constexpr int64_t kDiskCheckLimit = 5'368'709'120;      // 5 GiB
+  // How far the body may grow past the size the probe announced; no body
+  // grows past kDiskCheckLimit.
+  static constexpr int64_t kBodySizeMargin = 1 << 20;
+
+  // The most body bytes a download accepts after the probe announced
+  // `probedSize` (0 or less: unknown): that size plus the margin, and never
+  // more than kDiskCheckLimit.
+  [[nodiscard]] static int64_t maximumBodySize(int64_t probedSize);
 
   [[nodiscard]] static const std::shared_ptr<InstallerZipDownloadManager>& shared();
   [[nodiscard]] static std::shared_ptr<InstallerZipDownloadManager> create(Options options);
@@ -114,8 +130,8 @@ class InstallerZipDownloadManager final
                       uint64_t generation, Completion completion);
   // Returns the session it made, or null.
   std::shared_ptr<URLSession> resetDownloadSession(uint64_t generation);
-  void startDownload(const std::string& url, const std::string& destination, uint64_t generation,
-                     Progress progress, Completion completion);
+  void startDownload(const std::string& url, const std::string& destination, int64_t maximumBody,
+                     uint64_t generation, Progress progress, Completion completion);
 
   [[nodiscard]] bool isCurrent(uint64_t generation) const;
   [[nodiscard]] bool isCurrentSession(const URLSession& session) const;

@@ -94,6 +94,8 @@ class FlowWorld {
     o.downloadManager = manager;
     o.netManager = net;
     o.resourcePath = (fs::path(QUILLO_BUNDLE_DIR) / "Contents/Resources").string();
+    o.installHelperPath =
+        (fs::path(QUILLO_BUNDLE_DIR) / "Contents/MacOS/quillo-install-helper").string();
     o.bundlePath = (dir_ / bundleName).string();
     return o;
   }

@@ -2,6 +2,7 @@
 // A file descriptor with an owner: FileHandle closes it when destroyed
 // (when asked to). Not thread-safe: one reader at a time.
 #include <string>
+#include <string_view>
 
 namespace quillo {
 
@@ -21,5 +22,9 @@ class FileHandle {
   int fd_;
   bool closeOnDealloc_;
 };
+
+// Writes all of `data` to `fd`, retrying after signals and short writes.
+// False at the first error, with errno telling which.
+[[nodiscard]] bool writeAll(int fd, std::string_view data);
 
 }  // namespace quillo

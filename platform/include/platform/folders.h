@@ -7,9 +7,14 @@
 
 namespace quillo::folders {
 
-// The user's private temporary folder: $TMPDIR (or /tmp) + "/quillo-<uid>".
-// Only the path; ensurePrivateDirectory() makes it safe to use. /tmp is
-// shared, and files put here are later run by root, so never use it unchecked.
+// The user's private temporary folder under $TMPDIR (or /tmp), created on
+// first use (mode 0700): "quillo-<uid>" when that is, or can be made, ours
+// alone; when another user holds that name (a folder, a link, open modes), a
+// new folder "quillo-<uid>-XXXXXX" made by mkdtemp, which nobody can predict.
+// The same path for the rest of the process (per $TMPDIR). When neither can
+// be made, the predictable path, whose checks then fail where it is used.
+// /tmp is shared and files put here are later read by root: check a folder
+// below it with ensurePrivateDirectory() before use.
 [[nodiscard]] std::string temporaryDirectory();
 
 // $XDG_CACHE_HOME, else $HOME/.cache.

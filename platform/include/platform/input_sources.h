@@ -4,8 +4,10 @@
 // in. The stand-in for the platform's Text Input Sources service.
 //
 // The registry is one JSON file under the system root
-// (docs/input_sources.md), read and rewritten whole under an exclusive file
-// lock, so several processes can use it at once. An input source is referred
+// (docs/input_sources.md), rewritten whole under an exclusive file lock and
+// replaced by a rename, so several processes can use it at once. Reading
+// takes no lock and creates nothing; a change waits a bounded time for the
+// lock and fails with fBsyErr when another process keeps it. An input source is referred
 // to by its id; its properties are read from the file at the time of the
 // call. Every change of the set of enabled sources posts the distributed
 // notification kEnabledKeyboardInputSourcesChanged.
@@ -34,6 +36,7 @@ using OSStatus = int32_t;
 inline constexpr OSStatus noErr = 0;
 inline constexpr OSStatus paramErr = -50;  // No such source, or not allowed on it.
 inline constexpr OSStatus ioErr = -36;     // The registry cannot be read or written.
+inline constexpr OSStatus fBsyErr = -47;   // Another process kept the registry locked.
 
 inline constexpr std::string_view kEnabledKeyboardInputSourcesChanged =
     "TISNotifyEnabledKeyboardInputSourcesChanged";
@@ -104,5 +107,11 @@ class InputSource {
 
 // The registry file for the current system root.
 [[nodiscard]] std::string registryPath();
+// noErr when the registry reads (a missing one reads as the default), ioErr
+// when it is unreadable or malformed. Creates nothing.
+[[nodiscard]] OSStatus checkRegistry();
+
+// How long a change waits for the registry's lock (nothing: the default, 5 s).
+void setLockTimeoutForTesting(std::optional<double> seconds);
 
 }  // namespace quillo::tis

@@ -44,6 +44,7 @@ enum class URLErrorCode : int {
   NetworkConnectionLost = -1005,
   TooManyRedirects = -1007,
   BadServerResponse = -1011,
+  DataLengthExceedsMaximum = -1103,
   SecureConnectionFailed = -1200,
   CannotCreateFile = -3000,
   CannotWriteToFile = -3003,
@@ -72,6 +73,24 @@ struct URLRequest {
   std::string httpBody;
   // Seconds without progress before TimedOut; nothing means the session's.
   std::optional<double> timeoutInterval;
+  // The most body bytes accepted (negative: no limit). An answer announcing
+  // more, or sending more, fails with DataLengthExceedsMaximum.
+  int64_t maximumBodySize = -1;
+};
+
+// An absolute http or https address as libcurl's URL parser reads it: hosts
+// with "_", IPv6 literals ("[::1]") and ports parse; blanks, control
+// characters, other schemes and addresses without a host do not.
+//
+//   URLComponents::parse("http://[::1]:8080/a%20b.zip?x")
+//     == {scheme "http", host "[::1]", port 8080, path "/a%20b.zip"}
+struct URLComponents {
+  std::string scheme;  // "http" or "https"
+  std::string host;
+  std::optional<int> port;
+  std::string path;  // As written, percent-encoded; "/" at least.
+
+  [[nodiscard]] static std::optional<URLComponents> parse(std::string_view text);
 };
 
 struct HTTPURLResponse {
@@ -188,8 +207,12 @@ class URLSession : public std::enable_shared_from_this<URLSession> {
                                                                      std::string downloadFolder);
 
   // Cancels every task of this session and refuses new ones (they complete
-  // with Cancelled as soon as they are resumed).
+  // with Cancelled as soon as they are resumed). Returns once the transfer
+  // threads of its tasks have ended; their completions may still be queued.
+  // Leaving the process does the same for every session.
   void invalidateAndCancel();
+  // Tasks of this session whose transfer thread has not ended.
+  [[nodiscard]] size_t runningTransferCount() const;
 
   [[nodiscard]] const URLSessionConfiguration& configuration() const { return configuration_; }
   [[nodiscard]] const std::shared_ptr<Queue>& delegateQueue() const { return delegateQueue_; }
@@ -203,7 +226,9 @@ class URLSession : public std::enable_shared_from_this<URLSession> {
              std::weak_ptr<URLSessionDownloadDelegate> delegate,
              std::shared_ptr<Queue> delegateQueue);
   void track(const std::shared_ptr<URLSessionTask>& task);
+  friend class URLSessionTask;
 
+  const uint64_t id_;
   const URLSessionConfiguration configuration_;
   const std::weak_ptr<URLSessionDownloadDelegate> delegate_;
   const std::shared_ptr<Queue> delegateQueue_;

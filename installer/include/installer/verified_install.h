@@ -1,0 +1,46 @@
+#pragma once
+// The privileged side of an install: what runs as root once the user has
+// authorised it. The package and the install script lie in folders the user
+// can write, so root never uses them by name: it copies both (each opened
+// once, never through a symbolic link) into a fresh folder of its own (mode
+// 0700, `mkdtemp`), checks the copy's MD5 against the value it was given on
+// its command line, runs the script on the copy and removes the folder.
+// Whatever is renamed over the package after the user's own check is either
+// never read or fails this check.
+//
+//   quillo-install-helper SCRIPT PACKAGE MD5
+//   # = /bin/sh STAGE/install.sh STAGE/package.zip, when the copy's MD5 is MD5
+//
+// Single-threaded: it spawns the script and waits for it.
+#include <cstdint>
+#include <string>
+
+namespace quillo {
+
+struct VerifiedInstallRequest {
+  std::string scriptPath;
+  std::string packagePath;
+  std::string expectedMd5;  // 32 lower-case hexadecimal digits.
+  // Where the private folder is made. It must not let anyone else rename
+  // our entries: owned by root or by us, and sticky or closed to others.
+  // The helper tries /var/tmp, then /tmp.
+  std::string stagingParent = "/tmp";
+};
+
+// Exit statuses of the helper besides the script's own.
+inline constexpr int kVerifiedInstallUsage = 64;
+inline constexpr int kVerifiedInstallBadInput = 65;      // Script or package unusable.
+inline constexpr int kVerifiedInstallMismatch = 66;      // The copy is not the verified package.
+inline constexpr int kVerifiedInstallNoStaging = 73;     // The private folder could not be made.
+inline constexpr int kVerifiedInstallScriptFailed = 70;  // The script could not be started.
+
+// The largest install script and package root copies.
+inline constexpr int64_t kMaxInstallScriptSize = 1 << 20;
+inline constexpr int64_t kMaxPackageSize = 5'368'709'120;  // 5 GiB
+
+// Runs the install as described above. Returns the script's exit status
+// (128 + signal when killed), or one of the statuses above with the reason in
+// `error`; the private folder is gone in every case.
+[[nodiscard]] int runVerifiedInstall(const VerifiedInstallRequest& request, std::string& error);
+
+}  // namespace quillo

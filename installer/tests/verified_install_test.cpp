@@ -1,0 +1,107 @@
+#include "installer/verified_install.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "installer/md5.h"
+
+namespace {
+namespace fs = std::filesystem;
+
+class VerifiedInstallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::path(::testing::TempDir()) /
+           ("verified-" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "stage");
+    fs::permissions(dir_ / "stage", fs::perms::owner_all);
+    std::ofstream(package()) << "the package";
+    // The script notes its arguments and what it was handed.
+    writeScript("printf '%s\\n' \"$0\" \"$1\" > '" + (dir_ / "args").string() + "'\n" +
+                "cp \"$1\" '" + (dir_ / "unpacked").string() + "'\n");
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  void writeScript(const std::string& body) { std::ofstream(script()) << body; }
+  fs::path script() const { return dir_ / "install it's.sh"; }
+  fs::path package() const { return dir_ / "pack age.zip"; }
+  std::string md5() const { return *quillo::md5HexOfFile(package().string()); }
+
+  int install(const fs::path& pkg, const std::string& md5) {
+    error_.clear();
+    return quillo::runVerifiedInstall({.scriptPath = script().string(),
+                                       .packagePath = pkg.string(),
+                                       .expectedMd5 = md5,
+                                       .stagingParent = (dir_ / "stage").string()},
+                                      error_);
+  }
+  bool stageIsEmpty() const { return fs::is_empty(dir_ / "stage"); }
+
+  fs::path dir_;
+  std::string error_;
+};
+
+TEST_F(VerifiedInstallTest, ScriptRunsOnPrivateCopiesThatAreRemovedAfterwards) {
+  EXPECT_EQ(install(package(), md5()), 0) << error_;
+  std::ifstream in(dir_ / "args");
+  std::string script, pkg;
+  std::getline(in, script);
+  std::getline(in, pkg);
+  EXPECT_EQ(fs::path(script).parent_path().parent_path(), dir_ / "stage");
+  EXPECT_EQ(fs::path(pkg).parent_path(), fs::path(script).parent_path());
+  EXPECT_EQ(quillo::md5HexOfFile((dir_ / "unpacked").string()), md5());
+  EXPECT_TRUE(stageIsEmpty());
+}
+
+TEST_F(VerifiedInstallTest, ScriptStatusIsTheResult) {
+  writeScript("exit 3\n");
+  EXPECT_EQ(install(package(), md5()), 3);
+  EXPECT_TRUE(stageIsEmpty());
+}
+
+TEST_F(VerifiedInstallTest, DifferentPackageIsRefusedBeforeTheScriptRuns) {
+  EXPECT_EQ(install(package(), std::string(32, '0')), quillo::kVerifiedInstallMismatch);
+  EXPECT_NE(error_.find("MD5"), std::string::npos) << error_;
+  EXPECT_FALSE(fs::exists(dir_ / "args"));
+  EXPECT_TRUE(stageIsEmpty());
+}
+
+TEST_F(VerifiedInstallTest, MalformedMd5IsAUsageError) {
+  for (const std::string& md5 :
+       {std::string(), md5().substr(1), std::string(32, 'A'), md5() + "0"}) {
+    EXPECT_EQ(install(package(), md5), quillo::kVerifiedInstallUsage) << md5;
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "args"));
+}
+
+// A link (even to the genuine package), a pipe that never ends or a folder is
+// never read as the package; neither is a linked script.
+TEST_F(VerifiedInstallTest, OnlyRegularFilesAreCopied) {
+  fs::create_symlink(package(), dir_ / "link.zip");
+  ASSERT_EQ(::mkfifo((dir_ / "fifo.zip").c_str(), 0600), 0);
+  fs::create_directory(dir_ / "folder.zip");
+  for (const char* name : {"link.zip", "fifo.zip", "folder.zip", "missing.zip"}) {
+    EXPECT_EQ(install(dir_ / name, md5()), quillo::kVerifiedInstallBadInput) << name;
+  }
+  fs::rename(script(), dir_ / "real.sh");
+  fs::create_symlink(dir_ / "real.sh", script());
+  EXPECT_EQ(install(package(), md5()), quillo::kVerifiedInstallBadInput);
+  EXPECT_FALSE(fs::exists(dir_ / "args"));
+  EXPECT_TRUE(stageIsEmpty());
+}
+
+TEST_F(VerifiedInstallTest, StagingParentOthersCouldRenameInIsRefused) {
+  fs::permissions(dir_ / "stage", fs::perms::all);
+  EXPECT_EQ(install(package(), md5()), quillo::kVerifiedInstallNoStaging);
+  fs::permissions(dir_ / "stage", fs::perms::all | fs::perms::sticky_bit);
+  EXPECT_EQ(install(package(), md5()), 0) << "a sticky folder keeps our entries ours: " << error_;
+}
+
+}  // namespace
