@@ -41,7 +41,7 @@ int list() {
   }
   const auto current = tis::copyCurrentKeyboardInputSource();
   std::printf("ID\tSTATE\tSELECTION\tBUNDLE\n");
-  for (const auto& s : sources) {
+  for (const auto& s : tis::createInputSourceList({}, /*includeAllInstalled=*/true)) {
     const bool enabled = tis::boolProperty(s, tis::Property::InputSourceIsEnabled).value_or(false);
     const char* state = enabled ? "enabled" : tis::isPendingApproval(s) ? "pending" : "disabled";
     const bool selected = tis::boolProperty(s, tis::Property::InputSourceIsSelected).value_or(false);
