@@ -185,7 +185,7 @@ size_t Cask::backupOrRestoreAll(const std::string& srcDir, const std::string& ds
     // Copies of damaged files, journals and half-written temporaries are
     // not stores.
     if (name.starts_with(".") || endsWith(name, kJournalSuffix) || endsWith(name, kDamagedSuffix) ||
-        endsWith(name, ".tmp")) {
+        endsWith(name, kTempSuffix)) {
       return;
     }
     if (endsWith(name, kCrcSuffix)) {

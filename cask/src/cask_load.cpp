@@ -64,6 +64,7 @@ void Cask::checkLoadData() {
 }
 
 void Cask::loadFromFile() {
+  removeStaleJournalTemp();
   restoreFromJournalIfNeeded();
   // The first pass validates under the caller's shared lock. Anything that
   // writes (discard, recovery, fallback) runs in a second pass under the
@@ -371,7 +372,7 @@ void Cask::copyDamagedFilesAside() {
 
 bool Cask::writeJournal() {
   const std::string journal = m_dataPath + kJournalSuffix;
-  const std::string temp = journal + ".tmp";
+  const std::string temp = journal + kTempSuffix;
   const size_t dataLength = kFixed32Size + m_contentSize;
   const uint8_t* data = m_dataFile->getMemory();
   CaskMetaInfo meta;
@@ -416,6 +417,23 @@ bool Cask::writeJournal() {
 }
 
 void Cask::removeJournal() { unlink((m_dataPath + kJournalSuffix).c_str()); }
+
+void Cask::removeStaleJournalTemp() {
+  // Left by a kill while a journal was being written (it can be as large as
+  // the data file); the journal itself was never renamed into place, so it
+  // holds nothing the data file lacks.
+  const std::string temp = m_dataPath + kJournalSuffix + kTempSuffix;
+  if (!isFileExist(temp)) return;
+  // Journals are written under the exclusive lock: holding it, no other
+  // process is writing this one now.
+  ScopedLock<InterProcessLock> lock(m_exclusiveLock.get());
+  if (!lock.locked()) return;
+  if (unlink(temp.c_str()) == 0) {
+    CaskWarning("[%s] removed a stale %s", m_mmapID.c_str(), temp.c_str());
+  } else if (errno != ENOENT) {
+    CaskError("fail to remove [%s], %s", temp.c_str(), std::strerror(errno));
+  }
+}
 
 bool Cask::restoreFromJournalIfNeeded() {
   const std::string journal = m_dataPath + kJournalSuffix;

@@ -112,7 +112,8 @@ FileCheck checkDataFile(const std::string& dataPath) {
     }
   }
   uint8_t raw[sizeof(CaskMetaInfo)] = {};
-  std::memcpy(raw, metaBytes.data(), std::min(metaBytes.size(), sizeof raw));
+  // An empty meta file has no bytes at all (and a null data pointer).
+  if (!metaBytes.empty()) std::memcpy(raw, metaBytes.data(), std::min(metaBytes.size(), sizeof raw));
   CaskMetaInfo meta;
   std::memcpy(&meta, raw, sizeof meta);
   applyJournal(dataPath + kJournalSuffix, meta, data);

@@ -34,7 +34,8 @@ bool File::open() {
   if (flag_ & Create) native |= O_CREAT;
   if (flag_ & Exclusive) native |= O_EXCL;
   if (flag_ & Truncate) native |= O_TRUNC;
-  fd_ = ::open(path_.c_str(), native, S_IRWXU);
+  // Store files are data, never programs, and only their owner reads them.
+  fd_ = ::open(path_.c_str(), native, S_IRUSR | S_IWUSR);
   if (fd_ < 0) {
     CaskError("fail to open [%s], %d(%s)", path_.c_str(), errno, std::strerror(errno));
     return false;
@@ -183,7 +184,7 @@ bool mkPath(const std::string& path) {
     if (prefix.empty()) continue;
     struct stat st {};
     if (stat(prefix.c_str(), &st) != 0) {
-      if (errno != ENOENT || (mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST)) {
+      if (errno != ENOENT || (mkdir(prefix.c_str(), S_IRWXU) != 0 && errno != EEXIST)) {
         CaskWarning("%s : %s", prefix.c_str(), std::strerror(errno));
         return false;
       }

@@ -22,7 +22,7 @@ using SyncFlag = bool;  // true: MS_SYNC, false: MS_ASYNC
 
 class File {
  public:
-  // Opens at once; check isFileValid().
+  // Opens at once; check isFileValid(). A created file gets mode 0600.
   File(std::string path, uint32_t flag);
   File(const File&) = delete;
   File& operator=(const File&) = delete;
@@ -80,7 +80,7 @@ class MemoryFile {
 [[nodiscard]] size_t getPageSize();
 bool zeroFillFile(int fd, size_t offset, size_t length);
 [[nodiscard]] bool isFileExist(const std::string& path);
-// Creates every missing directory of `path` (mode 0777 less umask).
+// Creates every missing directory of `path` (mode 0700: stores are private).
 bool mkPath(const std::string& path);
 // The whole file, or empty when it cannot be read.
 [[nodiscard]] std::vector<uint8_t> readWholeFile(const std::string& path);

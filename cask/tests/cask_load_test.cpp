@@ -117,6 +117,27 @@ TEST_F(LoadTest, ZeroedOrDeletedMetaFileNeverCrashes) {
   EXPECT_EQ(reopen(store, "key")->getInt32("y"), 2);
 }
 
+TEST_F(LoadTest, EmptyMetaFileIsJudgedWithoutReadingThroughNothing) {
+  makeStore(3);
+  writeBytes(dataPath() + ".crc", {});
+  EXPECT_EQ(cask::checkDataFile(dataPath()), cask::FileCheck::BadCrc);
+  EXPECT_FALSE(Cask::isFileValid("store", &dir_));
+}
+
+TEST_F(LoadTest, StaleJournalTempIsRemovedOnLoadAndTheValuesKept) {
+  for (const int mode : {cask::CaskSingleProcess, cask::CaskMultiProcess}) {
+    makeStore(5);
+    const std::string temp = dataPath() + ".journal.tmp";
+    writeBytes(temp, std::vector<uint8_t>(3 * Cask::pageSize(), 0xAB));
+    Cask* store = open("store", "", mode);
+    EXPECT_EQ(store->getString("k4"), "value4");
+    EXPECT_FALSE(cask::isFileExist(temp));
+    EXPECT_FALSE(cask::isFileExist(dataPath() + ".journal"));
+    forget(store);
+    store->close();
+  }
+}
+
 TEST_F(LoadTest, UnopenableMetaFileLeavesTheStoreUnusableAndTheDataUntouched) {
   makeStore(5);
   const auto before = bytesOf(dataPath());

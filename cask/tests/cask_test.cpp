@@ -3,6 +3,7 @@
 #include "cask/cask.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <cstring>
@@ -294,6 +295,30 @@ TEST_F(CaskTest, IdsThatMakeBadPathsUseTheHashedName) {
     EXPECT_EQ(reopen(store)->getInt32("k"), 7);
   }
   EXPECT_EQ(open("plain.id")->dataPath(), dir_ + "/plain.id");
+}
+
+TEST_F(CaskTest, StoreFilesAndFoldersArePrivateAndNeverExecutable) {
+  auto modeOf = [](const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+  };
+  const std::string root = dir_ + "/nested/root";
+  Cask* store = Cask::caskWithID("a/b", cask::CaskSingleProcess, nullptr, &root);
+  ASSERT_NE(store, nullptr);
+  opened_.push_back(store);
+  ASSERT_TRUE(store->set(int32_t{1}, "k"));
+  EXPECT_EQ(modeOf(dir_ + "/nested"), 0700u);
+  EXPECT_EQ(modeOf(root), 0700u);
+  EXPECT_EQ(modeOf(root + "/specialCharacter"), 0700u);
+  EXPECT_EQ(modeOf(store->dataPath()), 0600u);
+  EXPECT_EQ(modeOf(store->metaPath()), 0600u);
+
+  const std::string backup = dir_ + "/backup";
+  ASSERT_TRUE(Cask::backupOneToDirectory("a/b", backup, &root));
+  EXPECT_EQ(modeOf(backup), 0700u);
+  EXPECT_EQ(modeOf(Cask::mappedKVPathWithID("a/b", &backup)), 0600u);
+  EXPECT_EQ(modeOf(Cask::crcPathWithID("a/b", &backup)), 0600u);
 }
 
 TEST_F(CaskTest, RegistryReturnsTheOpenStoreAndKeysCustomRoots) {

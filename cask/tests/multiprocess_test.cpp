@@ -74,6 +74,7 @@ class MultiProcessTest : public ::testing::Test {
     if (store_ != nullptr) store_->close();
     Cask::registerContentChangeHandler(nullptr);
     Cask::registerLogHandler(nullptr);
+    cask::testing::removeTempDir(dir_);
   }
   static void expectClean(ChildProcess& child) {
     const int status = child.wait();

@@ -12,6 +12,8 @@
 //
 // Thread-safe: every operation holds the store's recursive lock, and in
 // multi-process mode the shared (reads) or exclusive (writes) file lock.
+// Not fork-safe: a child process reopens stores after exec and never uses
+// the ones it inherited (see cask_facade.h).
 // Decoding errors never reach the caller: they are logged and turn into the
 // default value or a false result. A store whose content does not decode
 // (wrong key, plain/encrypted mix-up) is "undecodable": reads give defaults
@@ -278,6 +280,7 @@ class Cask {
   void memmoveCrypt(const Prepared& prepared, AESCrypt* target);
   bool writeJournal();
   void removeJournal();
+  void removeStaleJournalTemp();
   void doClearAll();
   void resetWriter();
   bool isWritable() const;

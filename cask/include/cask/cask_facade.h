@@ -13,6 +13,14 @@
 // (or a null pointer for archived objects). Every method is thread-safe and
 // multi-process-safe; none throws. Handler functions run on the thread of the
 // operation that needs them, with the store's locks held.
+//
+// fork(): a store must not be shared across it. The child inherits the
+// parent's descriptors, whose flock locks are the parent's own (they do not
+// exclude each other, and an unlock in one releases the other), any thread
+// lock held at the moment of the fork, and a private copy of the index that
+// no longer sees the parent's appends. A child that needs a store reopens it
+// in a fresh program (exec; the descriptors are close-on-exec) and leaves the
+// inherited objects alone.
 #include <concepts>
 #include <cstdint>
 #include <functional>

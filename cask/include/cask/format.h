@@ -36,6 +36,8 @@ inline constexpr char kSpecialCharacterDirectoryName[] = "specialCharacter";
 inline constexpr char kCrcSuffix[] = ".crc";
 // Beside the data file while a compaction rewrites it in place.
 inline constexpr char kJournalSuffix[] = ".journal";
+// The journal is written under this suffix, then renamed.
+inline constexpr char kTempSuffix[] = ".tmp";
 // Copies of damaged files taken before their content is discarded.
 inline constexpr char kDamagedSuffix[] = ".damaged";
 

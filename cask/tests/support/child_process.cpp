@@ -10,7 +10,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
+#include <mutex>
+#include <set>
 #include <stdexcept>
 
 #include "cask_internal.h"
@@ -174,6 +177,26 @@ void installTestPointsFromEnvironment() {
   if (!g_killPoint.empty() || !g_hangPoint.empty()) detail::g_testPointHook = &testPointHook;
 }
 
+namespace {
+
+std::mutex g_tempDirsMutex;
+std::set<std::string> g_tempDirs;  // Guarded by g_tempDirsMutex.
+pid_t g_tempDirsOwner = 0;
+
+// Whatever a test did not remove itself (a failed assertion, a fixture that
+// keeps stores open across tests) goes when the process exits.
+void removeLeftoverTempDirs() {
+  std::lock_guard<std::mutex> lock(g_tempDirsMutex);
+  if (getpid() != g_tempDirsOwner) return;
+  for (const std::string& dir : g_tempDirs) {
+    std::error_code error;
+    std::filesystem::remove_all(dir, error);
+  }
+  g_tempDirs.clear();
+}
+
+}  // namespace
+
 std::string makeTempDir(const std::string& name) {
   static std::atomic<int> counter{0};
   const char* base = std::getenv("QUILLO_TEST_TMP");
@@ -181,10 +204,23 @@ std::string makeTempDir(const std::string& name) {
   mkPath(root);
   const std::string path = root + "/cask-" + name + "-" + std::to_string(getpid()) + "-" +
                            std::to_string(counter.fetch_add(1));
-  std::string command = "rm -rf '" + path + "'";
-  if (std::system(command.c_str()) != 0) throw std::runtime_error("rm");
+  std::error_code error;
+  std::filesystem::remove_all(path, error);
   if (!mkPath(path)) throw std::runtime_error("cannot create " + path);
+  std::lock_guard<std::mutex> lock(g_tempDirsMutex);
+  if (g_tempDirsOwner != getpid()) {
+    g_tempDirsOwner = getpid();
+    std::atexit(removeLeftoverTempDirs);
+  }
+  g_tempDirs.insert(path);
   return path;
+}
+
+void removeTempDir(const std::string& path) {
+  std::error_code error;
+  std::filesystem::remove_all(path, error);
+  std::lock_guard<std::mutex> lock(g_tempDirsMutex);
+  g_tempDirs.erase(path);
 }
 
 bool exitedCleanly(int status) { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }

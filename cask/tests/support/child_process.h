@@ -63,8 +63,11 @@ std::optional<std::string> receiveLine();
 // CASK_HANG_AT=<point> (sends "hang", then waits to be killed).
 void installTestPointsFromEnvironment();
 
-// A fresh directory under $QUILLO_TEST_TMP unique to this process and call.
+// A fresh directory under $QUILLO_TEST_TMP (else /tmp) unique to this
+// process and call. Removed by removeTempDir(), or else when the process
+// exits.
 [[nodiscard]] std::string makeTempDir(const std::string& name);
+void removeTempDir(const std::string& path);
 
 // Exit status helpers.
 [[nodiscard]] bool exitedCleanly(int status);

@@ -24,6 +24,7 @@ class StoreTest : public ::testing::Test {
     for (Cask* store : opened_) store->close();
     Cask::registerErrorHandler(nullptr);
     Cask::registerContentChangeHandler(nullptr);
+    removeTempDir(dir_);
   }
 
   Cask* open(const std::string& id = "store", const std::string& key = "", int mode = CaskSingleProcess) {
