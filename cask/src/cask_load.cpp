@@ -37,12 +37,8 @@ void Cask::checkLoadData() {
   if (!m_multiProcess || !m_metaMapping->isFileValid()) return;
 
   ScopedLock<InterProcessLock> lock(m_sharedLock.get());
-  if (restoreFromJournalIfNeeded()) {
-    doClearMemoryCache();
-    loadFromFile();
-    notifyContentChanged();
-    return;
-  }
+  // A journal is only ever left behind a raised sequence (see
+  // doFullWriteBack), and the full load below looks for it.
   CaskMetaInfo mapped;
   readMetaFromMapping(mapped);
   if (mapped.sequence != m_metaInfo.sequence) {
@@ -370,10 +366,9 @@ void Cask::copyDamagedFilesAside() {
   copyFile(m_metaPath, m_metaPath + kDamagedSuffix);
 }
 
-bool Cask::writeJournal() {
+bool Cask::writeJournal(size_t dataLength) {
   const std::string journal = m_dataPath + kJournalSuffix;
   const std::string temp = journal + kTempSuffix;
-  const size_t dataLength = kFixed32Size + m_contentSize;
   const uint8_t* data = m_dataFile->getMemory();
   CaskMetaInfo meta;
   readMetaFromMapping(meta);
@@ -403,15 +398,11 @@ bool Cask::writeJournal() {
       done += static_cast<size_t>(put);
     }
   }
-  if (fsync(file.getFd()) != 0 || !tryAtomicRename(temp, journal)) {
-    CaskError("fail to sync journal [%s], %s", temp.c_str(), std::strerror(errno));
+  // No fsync: the journal guards against a kill, which keeps the page
+  // cache, and the rewrite it guards ends with a synchronous sync.
+  if (!tryAtomicRename(temp, journal)) {
     unlink(temp.c_str());
     return false;
-  }
-  const size_t slash = journal.rfind('/');
-  if (slash != std::string::npos) {
-    File dir(journal.substr(0, slash), ReadOnly);
-    if (dir.isFileValid()) fsync(dir.getFd());
   }
   return true;
 }

@@ -1,6 +1,7 @@
 // Appending, growth, compaction (full write-back), clear, trim and re-key.
 #include <algorithm>
 #include <cassert>
+#include <cstddef>
 #include <cstring>
 
 #include <zlib.h>
@@ -10,6 +11,7 @@
 namespace cask {
 
 struct Cask::Prepared {
+  std::vector<KeyValueHolder*> plainEntries;  // plain store: the entries by offset
   std::vector<uint8_t> memoryPairs;  // encrypted store: the in-memory values as pairs
   size_t total = 0;                  // content size after the rewrite
   uint32_t holderSize = 4;
@@ -195,10 +197,14 @@ Cask::Prepared Cask::prepareData() {
     }
     sum += prepared.memoryPairs.size();
   } else {
-    for (const auto& [key, holder] : *m_plainIndex) {
+    prepared.plainEntries.reserve(m_plainIndex->size());
+    for (auto& [key, holder] : *m_plainIndex) {
       sum += size_t{holder.computedKVSize} + holder.valueSize;
-      lowest = std::min(lowest.value_or(holder.offset), holder.offset);
+      prepared.plainEntries.push_back(&holder);
     }
+    std::sort(prepared.plainEntries.begin(), prepared.plainEntries.end(),
+              [](auto* a, auto* b) { return a->offset < b->offset; });
+    if (!prepared.plainEntries.empty()) lowest = prepared.plainEntries.front()->offset;
   }
   prepared.holderSize = holderSizeFor(lowest);
   prepared.total = prepared.holderSize + sum;
@@ -269,10 +275,22 @@ bool Cask::doFullWriteBack(Prepared prepared, Target target, AESCrypt* newCrypte
                             : target == Target::NewCrypter ? newCrypter
                                                            : m_cipher.get();
   // The rewrite happens in place; a kill in the middle would leave neither
-  // the old nor the new content. The journal lets the next load restore.
-  if (m_contentSize > 0 && !writeJournal()) {
-    CaskError("[%s] cannot write the journal, compaction skipped", m_mmapID.c_str());
-    return false;
+  // the old nor the new content. The journal lets the next load restore what
+  // it overwrites: the header and the new content's length of old bytes
+  // (sources only move down, so nothing above is touched).
+  if (m_contentSize > 0 && rewriteChangesBytes(prepared, targetCrypter)) {
+    if (m_multiProcess) {
+      // Other processes trust their index while the sequence stands; raised
+      // now, it sends them to a full load, which finds the journal should
+      // this process die mid-rewrite.
+      m_metaInfo.sequence++;
+      std::memcpy(m_metaMapping->getMemory() + offsetof(CaskMetaInfo, sequence), &m_metaInfo.sequence,
+                  sizeof m_metaInfo.sequence);
+    }
+    if (!writeJournal(kFixed32Size + prepared.total)) {
+      CaskError("[%s] cannot write the journal, compaction skipped", m_mmapID.c_str());
+      return false;
+    }
   }
   uint8_t iv[kAESKeyLength];
   if (targetCrypter != nullptr) {
@@ -294,12 +312,25 @@ bool Cask::doFullWriteBack(Prepared prepared, Target target, AESCrypt* newCrypte
   return true;
 }
 
+bool Cask::rewriteChangesBytes(const Prepared& prepared, AESCrypt* target) const {
+  // A new stream (and a plain store's turn to encrypted) rewrites everything.
+  if (m_cipher || target != nullptr) return true;
+  uint8_t holder[5];
+  writeHolder(holder, prepared.holderSize);
+  const uint8_t* base = m_dataFile->getMemory() + kFixed32Size;
+  if (std::memcmp(base, holder, prepared.holderSize) != 0) return true;
+  // Pairs that already follow each other from the holder on stay in place.
+  size_t expected = prepared.holderSize;
+  for (const KeyValueHolder* entry : prepared.plainEntries) {
+    if (entry->offset != expected) return true;
+    expected = entry->end();
+  }
+  return false;
+}
+
 void Cask::memmovePlain(const Prepared& prepared, AESCrypt* target) {
   uint8_t* base = m_dataFile->getMemory() + kFixed32Size;
-  std::vector<KeyValueHolder*> entries;
-  entries.reserve(m_plainIndex->size());
-  for (auto& [key, holder] : *m_plainIndex) entries.push_back(&holder);
-  std::sort(entries.begin(), entries.end(), [](auto* a, auto* b) { return a->offset < b->offset; });
+  const std::vector<KeyValueHolder*>& entries = prepared.plainEntries;
 
   size_t written = prepared.holderSize;
   for (size_t i = 0; i < entries.size();) {

@@ -104,7 +104,7 @@ bool MemoryFile::truncate(size_t size) {
     CaskError("fail to truncate [%s] to size %zu, %s", getPath().c_str(), target, std::strerror(errno));
     return false;
   }
-  if (target > oldSize && !zeroFillFile(file_.getFd(), oldSize, target - oldSize)) {
+  if (target > oldSize && !reserveSpace(file_.getFd(), oldSize, target - oldSize)) {
     CaskError("fail to zeroFile [%s] to size %zu, %s", getPath().c_str(), target, std::strerror(errno));
     if (ftruncate(file_.getFd(), static_cast<off_t>(oldSize)) != 0) {
       CaskError("fail to truncate [%s] back to size %zu", getPath().c_str(), oldSize);
@@ -150,6 +150,22 @@ bool MemoryFile::msync(SyncFlag flag) {
     return false;
   }
   return true;
+}
+
+bool reserveSpace(int fd, size_t offset, size_t length) {
+  if (fd < 0) return false;
+  // Blocks that read as zeros without writing them; a store written through
+  // its mapping would get SIGBUS instead of an error on a full disk.
+  int ret;
+  do {
+    ret = fallocate(fd, 0, static_cast<off_t>(offset), static_cast<off_t>(length));
+  } while (ret != 0 && errno == EINTR);
+  if (ret == 0) return true;
+  if (errno != EOPNOTSUPP && errno != ENOSYS) {
+    CaskError("fail to allocate fd[%d], error:%s", fd, std::strerror(errno));
+    return false;
+  }
+  return zeroFillFile(fd, offset, length);
 }
 
 bool zeroFillFile(int fd, size_t offset, size_t length) {

@@ -79,6 +79,9 @@ class MemoryFile {
 
 [[nodiscard]] size_t getPageSize();
 bool zeroFillFile(int fd, size_t offset, size_t length);
+// Allocates `length` zero bytes at `offset` (fallocate, else zeroFillFile);
+// false on a full disk.
+bool reserveSpace(int fd, size_t offset, size_t length);
 [[nodiscard]] bool isFileExist(const std::string& path);
 // Creates every missing directory of `path` (mode 0700: stores are private).
 bool mkPath(const std::string& path);

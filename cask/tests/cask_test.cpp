@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "aes_crypt.h"
+#include "cask_internal.h"
 #include "store_fixture.h"
 
 namespace {
@@ -170,6 +171,73 @@ TEST_F(CaskTest, RewritingOneKeyCompactsInsteadOfGrowing) {
     store = reopen(store, key);
     EXPECT_EQ(store->getInt64("counter"), 1999);
     EXPECT_EQ(store->getString("large"), std::string(500, 'x'));
+  }
+}
+
+// The journal and the meta sequence as each "mid-compaction" point saw them.
+struct RewriteSeen {
+  long journalBytes;  // -1: no journal
+  uint32_t sequence;
+};
+std::vector<RewriteSeen> g_rewrites;
+std::string g_watchedData;
+
+void recordRewrite(const char* name) {
+  if (std::string_view(name) != "mid-compaction") return;
+  struct stat st {};
+  const std::string journal = g_watchedData + cask::kJournalSuffix;
+  g_rewrites.push_back({stat(journal.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1,
+                        cask::readMetaInfo(g_watchedData + cask::kCrcSuffix).value_or(cask::CaskMetaInfo{}).sequence});
+}
+
+class RewriteWatch : public CaskTest {
+ protected:
+  void watch(Cask* store) {
+    g_watchedData = store->dataPath();
+    g_rewrites.clear();
+    cask::detail::g_testPointHook = &recordRewrite;
+  }
+  void TearDown() override {
+    cask::detail::g_testPointHook = nullptr;
+    CaskTest::TearDown();
+  }
+};
+
+TEST_F(RewriteWatch, GrowthWithEveryPairLiveWritesNoJournal) {
+  Cask* store = open("growth", "", cask::CaskMultiProcess);
+  watch(store);
+  for (int i = 0; i < 300; ++i) ASSERT_TRUE(store->set(std::string(40, 'v'), "key" + std::to_string(i)));
+  ASSERT_GE(g_rewrites.size(), 2u);
+  for (const RewriteSeen& seen : g_rewrites) EXPECT_EQ(seen.journalBytes, -1);
+  EXPECT_EQ(reopen(store, "", cask::CaskMultiProcess)->count(), 300u);
+}
+
+TEST_F(RewriteWatch, CompactionJournalsTheRewrittenPrefixBehindARaisedSequence) {
+  for (const std::string key : {"", "journal-key"}) {
+    Cask* store = open("prefix" + key, key, cask::CaskMultiProcess);
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(store->set(std::string(40, 'v'), "key" + std::to_string(i)));
+    watch(store);
+    const size_t contentBefore = store->actualSize();
+    const uint32_t sequenceBefore = metaOf(store->dataPath()).sequence;
+    // Overwrites leave dead pairs below live ones until a rewrite moves them.
+    size_t previous = contentBefore;
+    int i = 0;
+    while (g_rewrites.empty()) {
+      previous = store->actualSize();
+      ASSERT_TRUE(store->set(std::string(40, 'w'), "key" + std::to_string(i++ % 20)));
+    }
+    ASSERT_EQ(g_rewrites.size(), 1u);
+    const size_t pair = 1 + 4 + 1 + 41;  // "keyN" and a 40-byte string
+    const size_t header = 16 + sizeof(cask::CaskMetaInfo);
+    const size_t rewritten = store->actualSize() - pair;
+    EXPECT_EQ(g_rewrites[0].journalBytes, static_cast<long>(header + 4 + rewritten)) << key;
+    EXPECT_LT(rewritten, previous) << key;
+    // Other processes reload (and would find the journal) from the start.
+    EXPECT_GT(g_rewrites[0].sequence, sequenceBefore) << key;
+    EXPECT_FALSE(cask::isFileExist(store->dataPath() + cask::kJournalSuffix)) << key;
+    store = reopen(store, key, cask::CaskMultiProcess);
+    EXPECT_EQ(store->count(), 20u) << key;
+    EXPECT_EQ(store->getString("key0"), std::string(40, 'w')) << key;
   }
 }
 

@@ -278,7 +278,9 @@ class Cask {
   bool doFullWriteBack(Prepared prepared, Target target, AESCrypt* newCrypter);
   void memmovePlain(const Prepared& prepared, AESCrypt* target);
   void memmoveCrypt(const Prepared& prepared, AESCrypt* target);
-  bool writeJournal();
+  // Saves the meta record and the data file's first `dataLength` bytes.
+  bool writeJournal(size_t dataLength);
+  bool rewriteChangesBytes(const Prepared& prepared, AESCrypt* target) const;
   void removeJournal();
   void removeStaleJournalTemp();
   void doClearAll();
