@@ -1,5 +1,6 @@
 #include "cask/cask.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
@@ -490,13 +491,24 @@ void Cask::removeValuesForKeys(const std::vector<std::string>& keys) {
 void Cask::syncFiles(SyncFlag flag) {
   m_dataFile->msync(flag);
   m_metaMapping->msync(flag);
+  if (flag == CaskSync) m_syncedContentSize = m_contentSize;
 }
 
 void Cask::sync(SyncFlag flag) {
   ScopedLock<ThreadLock> lock(m_threadLock.get());
   if (m_needsLoad || !m_dataFile->isFileValid()) return;
   ScopedLock<InterProcessLock> processLock(m_exclusiveLock.get());
-  syncFiles(flag);
+  if (flag != CaskSync) {
+    syncFiles(flag);
+    return;
+  }
+  // Since the last sync only appends (and the header) touched the data file;
+  // everything else syncs the whole file as it goes.
+  const size_t from = kFixed32Size + std::min(m_syncedContentSize, m_contentSize);
+  m_dataFile->msync(flag, 0, kFixed32Size);
+  m_dataFile->msync(flag, from, kFixed32Size + m_contentSize - from);
+  m_metaMapping->msync(flag);
+  m_syncedContentSize = m_contentSize;
 }
 
 void Cask::clearMemoryCache() {
@@ -522,6 +534,7 @@ void Cask::doClearMemoryCache() {
   // stay open for the store's whole life.
   m_dataFile->clearMemoryCache();
   m_contentSize = 0;
+  m_syncedContentSize = 0;
   m_metaInfo.crcDigest = 0;
 }
 

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -166,6 +167,20 @@ bool reserveSpace(int fd, size_t offset, size_t length) {
     return false;
   }
   return zeroFillFile(fd, offset, length);
+}
+
+bool MemoryFile::msync(SyncFlag flag, size_t offset, size_t length) {
+  if (ptr_ == nullptr) return false;
+  if (length == 0) return true;
+  const size_t page = getPageSize();
+  const size_t begin = offset / page * page;
+  const size_t end = std::min(size_, (offset + length + page - 1) / page * page);
+  if (begin >= end) return true;
+  if (::msync(ptr_ + begin, end - begin, flag ? MS_SYNC : MS_ASYNC) != 0) {
+    CaskError("fail to msync [%s], %s", getPath().c_str(), std::strerror(errno));
+    return false;
+  }
+  return true;
 }
 
 bool zeroFillFile(int fd, size_t offset, size_t length) {

@@ -64,6 +64,8 @@ class MemoryFile {
   // remaps. On failure the old size and mapping are kept when possible.
   bool truncate(size_t size);
   bool msync(SyncFlag flag);
+  // Only the pages holding [offset, offset + length); nothing for length 0.
+  bool msync(SyncFlag flag, size_t offset, size_t length);
   void reloadFromFile();
   // Unmaps and closes.
   void clearMemoryCache() { doCleanMemoryCache(); }
