@@ -37,7 +37,7 @@
 // files in the page cache; "cold" first drops the files from the page cache
 // (fsync, then posix_fadvise DONTNEED on each file of the store).
 //
-//   build/dev/bench/cask_bench [--scale=1.0] [--dir=/tmp] [--only=WORD]
+//   build/dev/bench/cask_bench [--scale=1.0] [--dir=/tmp] [--only=WORD] [--engine=NAME]...
 #include <fcntl.h>
 #include <lmdb.h>
 #include <sqlite3.h>
@@ -477,8 +477,20 @@ std::string g_only;  // run only workloads whose id contains this
 
 bool wanted(const std::string& id) { return g_only.empty() || id.find(g_only) != std::string::npos; }
 
-void runSuite(const std::vector<EngineEntry>& engines, Durability durability, size_t fillKeys, size_t hotOps,
+std::vector<std::string> g_engines;  // run only these engines (all when empty)
+
+std::vector<EngineEntry> selected(const std::vector<EngineEntry>& engines) {
+  if (g_engines.empty()) return engines;
+  std::vector<EngineEntry> chosen;
+  for (const EngineEntry& entry : engines) {
+    if (std::find(g_engines.begin(), g_engines.end(), entry.name) != g_engines.end()) chosen.push_back(entry);
+  }
+  return chosen;
+}
+
+void runSuite(const std::vector<EngineEntry>& allEngines, Durability durability, size_t fillKeys, size_t hotOps,
               size_t getOps, size_t mixOps, size_t churnOps, size_t oneKeyOps) {
+  const std::vector<EngineEntry> engines = selected(allEngines);
   const std::string level = durability == Durability::Synced ? "synced" : "crash-safe";
   auto each = [&](const std::string& id, const std::string& title, const std::function<void(Engine&)>& prepare,
                   const std::function<void(Engine&, Recorder&)>& body, size_t ops) {
@@ -588,9 +600,10 @@ void createStore(const EngineEntry& entry, const std::string& dir, size_t keys) 
 
 // Opens a store of `keys` keys and reads one value, `rounds` times; a cold
 // open drops the files from the page cache first (untimed).
-void openStore(const std::vector<EngineEntry>& engines, size_t keys, size_t rounds, bool cold) {
+void openStore(const std::vector<EngineEntry>& allEngines, size_t keys, size_t rounds, bool cold) {
   const std::string id = cold ? "open-cold" : "open-warm";
   if (!wanted(id)) return;
+  const std::vector<EngineEntry> engines = selected(allEngines);
   std::vector<Result> results;
   for (const EngineEntry& entry : engines) {
     Result result;
@@ -621,8 +634,9 @@ void openStore(const std::vector<EngineEntry>& engines, size_t keys, size_t roun
 
 // `writers` processes each write `perWriter` keys of their own into one
 // shared store; ops/s is over all of them, p99 the worst writer's.
-void multiProcess(const std::vector<EngineEntry>& engines, size_t writers, size_t perWriter) {
+void multiProcess(const std::vector<EngineEntry>& allEngines, size_t writers, size_t perWriter) {
   if (!wanted("writers")) return;
+  const std::vector<EngineEntry> engines = selected(allEngines);
   std::vector<Result> results;
   for (const EngineEntry& entry : engines) {
     Result result;
@@ -737,6 +751,7 @@ int main(int argc, char** argv) {
     if (arg.rfind("--scale=", 0) == 0) g_scale = std::stod(arg.substr(8));
     if (arg.rfind("--dir=", 0) == 0) g_root = arg.substr(6);
     if (arg.rfind("--only=", 0) == 0) g_only = arg.substr(7);
+    if (arg.rfind("--engine=", 0) == 0) g_engines.push_back(arg.substr(9));
   }
   const std::string key = "bench-crypt-key!";
   const EngineEntry cask{"cask", [] { return std::make_unique<CaskEngine>(cask::CaskSingleProcess, ""); }, true};
