@@ -1,30 +1,53 @@
-// cask-tool: opens a store and reads or writes typed values, lists keys,
-// dumps the meta record or checks a data file against its CRC.
+// cask-tool: reads a store without changing it (get, keys, meta, check), or
+// opens it to write (set, remove).
 //
 //   cask-tool --root DIR [--key KEY] [--multi] [--log 0..4] ID COMMAND [ARGS]
-//     set TYPE KEY VALUE   TYPE: bool int32 uint32 int64 uint64 float double string hex
-//     get TYPE KEY
-//     remove KEY
+//     get TYPE KEY         TYPE: bool int32 uint32 int64 uint64 float double string hex
 //     keys
-//     meta                 the meta record (read without opening the store)
-//     check                the data file against the meta CRC (without opening)
+//     meta                 the meta record
+//     check                "valid" when opening the store would lose nothing
+//     set TYPE KEY VALUE
+//     remove KEY
+//
+// Read commands work on a read-only snapshot of the files: they never
+// create, grow, repair or discard anything, and report damage with exit 1.
+// Exit status: 0 done, 1 failed (damage, missing value or store), 2 usage.
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "cask/cask.h"
+#include "cask/store_snapshot.h"
 
 namespace {
+
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
 
 int usage() {
   std::fprintf(stderr,
                "usage: cask-tool --root DIR [--key KEY] [--multi] [--log 0..4] ID COMMAND [ARGS]\n"
-               "  set TYPE KEY VALUE   TYPE: bool int32 uint32 int64 uint64 float double string hex\n"
-               "  get TYPE KEY\n  remove KEY\n  keys\n  meta\n  check\n");
-  return 2;
+               "  read, never changing the store:\n"
+               "    get TYPE KEY         TYPE: bool int32 uint32 int64 uint64 float double string hex\n"
+               "    keys\n    meta\n    check\n"
+               "  write:\n"
+               "    set TYPE KEY VALUE\n    remove KEY\n");
+  return kUsage;
+}
+
+template <typename... Args>
+int fail(int status, const char* format, Args... args) {
+  std::fprintf(stderr, "cask-tool: ");
+  std::fprintf(stderr, format, args...);
+  std::fprintf(stderr, "\n");
+  return status;
 }
 
 std::string hex(const uint8_t* bytes, size_t size) {
@@ -47,6 +70,154 @@ bool parseHex(const std::string& text, std::vector<uint8_t>& out) {
     out.push_back(static_cast<uint8_t>(value));
   }
   return true;
+}
+
+struct Options {
+  std::string root = ".";
+  std::string key;
+  bool hasKey = false;
+  int mode = cask::CaskSingleProcess;
+  int logLevel = cask::CaskLogWarning;
+  std::string id;
+  std::string command;
+  std::vector<std::string> args;
+};
+
+// Returns a usage status when the command line is not understood.
+std::optional<int> parseOptions(int argc, char** argv, Options& options) {
+  int i = 1;
+  for (; i < argc && argv[i][0] == '-'; ++i) {
+    const std::string option = argv[i];
+    if (option == "--multi") {
+      options.mode = cask::CaskMultiProcess;
+    } else if (i + 1 < argc && option == "--root") {
+      options.root = argv[++i];
+    } else if (i + 1 < argc && option == "--key") {
+      options.key = argv[++i];
+      options.hasKey = true;
+    } else if (i + 1 < argc && option == "--log") {
+      const std::string level = argv[++i];
+      if (level.size() != 1 || level[0] < '0' || level[0] > '4') {
+        return fail(kUsage, "--log: expected a level 0..4: %s", level.c_str());
+      }
+      options.logLevel = level[0] - '0';
+    } else {
+      return usage();
+    }
+  }
+  if (argc - i < 2) return usage();
+  options.id = argv[i];
+  options.command = argv[i + 1];
+  options.args.assign(argv + i + 2, argv + argc);
+  return std::nullopt;
+}
+
+bool isReadCommand(const std::string& command) {
+  return command == "get" || command == "keys" || command == "meta" || command == "check";
+}
+
+// The root must be a folder; only writes may create it.
+std::optional<int> checkRoot(const std::string& root, bool mayCreate) {
+  struct stat st {};
+  if (stat(root.c_str(), &st) != 0) {
+    if (errno == ENOENT && mayCreate) return std::nullopt;
+    return fail(kUsage, "--root: %s: %s", root.c_str(), std::strerror(errno));
+  }
+  if (!S_ISDIR(st.st_mode)) return fail(kUsage, "--root: not a folder: %s", root.c_str());
+  return std::nullopt;
+}
+
+// A record as the store writes it: a known version and zero reserved words.
+bool isMetaRecord(const cask::CaskMetaInfo& meta) {
+  if (meta.version > cask::CaskVersionActualSize) return false;
+  for (const uint32_t word : meta.reserved) {
+    if (word != 0) return false;
+  }
+  return true;
+}
+
+int printMeta(const std::string& metaPath) {
+  struct stat st {};
+  if (stat(metaPath.c_str(), &st) != 0) return fail(kFailed, "%s: %s", metaPath.c_str(), std::strerror(errno));
+  const auto meta = cask::readMetaInfo(metaPath);
+  if (!meta || !isMetaRecord(*meta)) return fail(kFailed, "%s: does not hold a meta record", metaPath.c_str());
+  std::printf("crcDigest: %u\nversion: %u\nsequence: %u\nvector: %s\nactualSize: %u\n"
+              "lastConfirmedActualSize: %u\nlastConfirmedCrcDigest: %u\n",
+              meta->crcDigest, meta->version, meta->sequence, hex(meta->vector, sizeof meta->vector).c_str(),
+              meta->actualSize, meta->lastConfirmedActualSize, meta->lastConfirmedCrcDigest);
+  return 0;
+}
+
+template <typename T, typename Print>
+bool printValue(const cask::StoreSnapshot& snapshot, const std::string& key, Print&& print) {
+  const std::optional<T> value = snapshot.get<T>(key);
+  if (value) print(*value);
+  return value.has_value();
+}
+
+// Returns nothing for an unknown type.
+std::optional<bool> getValue(const cask::StoreSnapshot& s, const std::string& type, const std::string& key) {
+  if (type == "bool") return printValue<bool>(s, key, [](bool v) { std::printf("%s\n", v ? "true" : "false"); });
+  if (type == "int32") return printValue<int32_t>(s, key, [](int32_t v) { std::printf("%d\n", v); });
+  if (type == "uint32") return printValue<uint32_t>(s, key, [](uint32_t v) { std::printf("%u\n", v); });
+  if (type == "int64") {
+    return printValue<int64_t>(s, key, [](int64_t v) { std::printf("%lld\n", static_cast<long long>(v)); });
+  }
+  if (type == "uint64") {
+    return printValue<uint64_t>(
+        s, key, [](uint64_t v) { std::printf("%llu\n", static_cast<unsigned long long>(v)); });
+  }
+  if (type == "float") {
+    return printValue<float>(s, key, [](float v) { std::printf("%.9g\n", static_cast<double>(v)); });
+  }
+  if (type == "double") return printValue<double>(s, key, [](double v) { std::printf("%.17g\n", v); });
+  if (type == "string") {
+    return printValue<std::string>(s, key, [](const std::string& v) { std::printf("%s\n", v.c_str()); });
+  }
+  if (type == "hex") {
+    return printValue<std::vector<uint8_t>>(
+        s, key, [](const std::vector<uint8_t>& v) { std::printf("%s\n", hex(v.data(), v.size()).c_str()); });
+  }
+  return std::nullopt;
+}
+
+int read(const Options& options) {
+  const std::string dataPath = cask::Cask::mappedKVPathWithID(options.id, &options.root);
+  if (options.command == "meta") {
+    if (!options.args.empty()) return usage();
+    return printMeta(dataPath + cask::kCrcSuffix);
+  }
+  const bool isCheck = options.command == "check" && options.args.empty();
+  const bool isKeys = options.command == "keys" && options.args.empty();
+  const bool isGet = options.command == "get" && options.args.size() == 2;
+  if (!isCheck && !isKeys && !isGet) return usage();
+
+  const cask::StoreSnapshot snapshot = cask::StoreSnapshot::read(dataPath, options.hasKey ? &options.key : nullptr);
+  if (snapshot.fileCheck() == cask::FileCheck::NoData) return fail(kFailed, "%s: no such store", dataPath.c_str());
+  std::string problem;
+  if (!snapshot.isComplete()) {
+    problem = snapshot.describe();
+    if (snapshot.fileCheck() == cask::FileCheck::Valid && !snapshot.isDecoded()) {
+      problem += options.hasKey ? " (wrong key?)" : " (encrypted? give --key)";
+    }
+  }
+  if (isCheck) {
+    if (!problem.empty()) return fail(kFailed, "%s: %s", dataPath.c_str(), problem.c_str());
+    std::printf("%s: valid\n", dataPath.c_str());
+    return 0;
+  }
+  // Nothing to show from content a load would not read.
+  if (!snapshot.isDecoded()) return fail(kFailed, "%s: %s", dataPath.c_str(), problem.c_str());
+  int status = 0;
+  if (isKeys) {
+    for (const std::string& key : snapshot.keys()) std::printf("%s\n", key.c_str());
+  } else {
+    const std::optional<bool> found = getValue(snapshot, options.args[0], options.args[1]);
+    if (!found) return fail(kUsage, "unknown type: %s", options.args[0].c_str());
+    if (!*found) status = fail(kFailed, "no %s value for %s", options.args[0].c_str(), options.args[1].c_str());
+  }
+  if (!problem.empty()) status = fail(kFailed, "%s: %s", dataPath.c_str(), problem.c_str());
+  return status;
 }
 
 bool setValue(cask::Cask& store, const std::string& type, const std::string& key, const std::string& value) {
@@ -72,123 +243,43 @@ bool setValue(cask::Cask& store, const std::string& type, const std::string& key
   throw std::invalid_argument("unknown type: " + type);
 }
 
-int getValue(cask::Cask& store, const std::string& type, const std::string& key) {
-  bool has = true;
-  if (type == "bool") {
-    const bool v = store.getBool(key, false, &has);
-    if (has) std::printf("%s\n", v ? "true" : "false");
-  } else if (type == "int32") {
-    const int32_t v = store.getInt32(key, 0, &has);
-    if (has) std::printf("%d\n", v);
-  } else if (type == "uint32") {
-    const uint32_t v = store.getUInt32(key, 0, &has);
-    if (has) std::printf("%u\n", v);
-  } else if (type == "int64") {
-    const int64_t v = store.getInt64(key, 0, &has);
-    if (has) std::printf("%lld\n", static_cast<long long>(v));
-  } else if (type == "uint64") {
-    const uint64_t v = store.getUInt64(key, 0, &has);
-    if (has) std::printf("%llu\n", static_cast<unsigned long long>(v));
-  } else if (type == "float") {
-    const float v = store.getFloat(key, 0, &has);
-    if (has) std::printf("%.9g\n", static_cast<double>(v));
-  } else if (type == "double") {
-    const double v = store.getDouble(key, 0, &has);
-    if (has) std::printf("%.17g\n", v);
-  } else if (type == "string") {
-    const auto v = store.getString(key);
-    has = v.has_value();
-    if (has) std::printf("%s\n", v->c_str());
-  } else if (type == "hex") {
-    const auto v = store.getBytes(key);
-    has = v.has_value();
-    if (has) std::printf("%s\n", hex(v->data(), v->size()).c_str());
-  } else {
-    std::fprintf(stderr, "unknown type: %s\n", type.c_str());
-    return 2;
+int write(const Options& options) {
+  const bool isSet = options.command == "set" && options.args.size() == 3;
+  const bool isRemove = options.command == "remove" && options.args.size() == 1;
+  if (!isSet && !isRemove) return usage();
+  cask::Cask::initializeCask(options.root, static_cast<cask::CaskLogLevel>(options.logLevel));
+  cask::Cask* store = cask::Cask::caskWithID(options.id, options.mode, options.hasKey ? &options.key : nullptr);
+  if (store == nullptr) return fail(kFailed, "cannot open %s", options.id.c_str());
+  int status = 0;
+  try {
+    if (isSet) {
+      if (!setValue(*store, options.args[0], options.args[1], options.args[2])) {
+        status = fail(kFailed, "cannot set %s", options.args[1].c_str());
+      }
+    } else {
+      store->removeValueForKey(options.args[0]);
+    }
+  } catch (const std::exception& e) {
+    status = fail(kUsage, "%s", e.what());
   }
-  if (!has) {
-    std::fprintf(stderr, "no value for %s\n", key.c_str());
-    return 1;
+  if (store->isUndecodable()) {
+    status = fail(status == 0 ? kFailed : status,
+                  "the store does not decode: wrong key, or plain/encrypted mix-up?");
   }
-  return 0;
+  cask::Cask::onExit();
+  return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string root = ".";
-  std::string key;
-  bool hasKey = false;
-  int mode = cask::CaskSingleProcess;
-  int logLevel = cask::CaskLogWarning;
-  int i = 1;
-  for (; i < argc && argv[i][0] == '-'; ++i) {
-    const std::string option = argv[i];
-    if (option == "--multi") {
-      mode = cask::CaskMultiProcess;
-    } else if (i + 1 < argc && option == "--root") {
-      root = argv[++i];
-    } else if (i + 1 < argc && option == "--key") {
-      key = argv[++i];
-      hasKey = true;
-    } else if (i + 1 < argc && option == "--log") {
-      logLevel = std::atoi(argv[++i]);
-    } else {
-      return usage();
-    }
+  Options options;
+  if (const std::optional<int> status = parseOptions(argc, argv, options)) return *status;
+  const bool reading = isReadCommand(options.command);
+  if (const std::optional<int> status = checkRoot(options.root, !reading)) return *status;
+  if (reading) {
+    cask::Cask::setLogLevel(static_cast<cask::CaskLogLevel>(options.logLevel));
+    return read(options);
   }
-  if (argc - i < 2) return usage();
-  const std::string id = argv[i];
-  const std::string command = argv[i + 1];
-  const std::vector<std::string> args(argv + i + 2, argv + argc);
-
-  cask::Cask::initializeCask(root, static_cast<cask::CaskLogLevel>(logLevel));
-  const std::string dataPath = cask::Cask::mappedKVPathWithID(id);
-  if (command == "meta") {
-    const auto meta = cask::readMetaInfo(dataPath + cask::kCrcSuffix);
-    if (!meta) {
-      std::fprintf(stderr, "cannot read %s%s\n", dataPath.c_str(), cask::kCrcSuffix);
-      return 1;
-    }
-    std::printf("crcDigest: %u\nversion: %u\nsequence: %u\nvector: %s\nactualSize: %u\n"
-                "lastConfirmedActualSize: %u\nlastConfirmedCrcDigest: %u\n",
-                meta->crcDigest, meta->version, meta->sequence, hex(meta->vector, sizeof meta->vector).c_str(),
-                meta->actualSize, meta->lastConfirmedActualSize, meta->lastConfirmedCrcDigest);
-    return 0;
-  }
-  if (command == "check") {
-    const cask::FileCheck check = cask::checkDataFile(dataPath);
-    std::printf("%s: %s\n", dataPath.c_str(), cask::fileCheckName(check));
-    return check == cask::FileCheck::Valid || check == cask::FileCheck::NoData ? 0 : 1;
-  }
-
-  cask::Cask* store = cask::Cask::caskWithID(id, mode, hasKey ? &key : nullptr);
-  if (store == nullptr) {
-    std::fprintf(stderr, "cannot open %s\n", id.c_str());
-    return 1;
-  }
-  int status = 0;
-  try {
-    if (command == "set" && args.size() == 3) {
-      status = setValue(*store, args[0], args[1], args[2]) ? 0 : 1;
-    } else if (command == "get" && args.size() == 2) {
-      status = getValue(*store, args[0], args[1]);
-    } else if (command == "remove" && args.size() == 1) {
-      store->removeValueForKey(args[0]);
-    } else if (command == "keys" && args.empty()) {
-      for (const std::string& k : store->allKeys()) std::printf("%s\n", k.c_str());
-    } else {
-      status = usage();
-    }
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    status = 2;
-  }
-  if (store->isUndecodable()) {
-    std::fprintf(stderr, "the store does not decode: wrong key, or plain/encrypted mix-up?\n");
-    status = status == 0 ? 1 : status;
-  }
-  cask::Cask::onExit();
-  return status;
+  return write(options);
 }

@@ -1,8 +1,9 @@
 #include "cask/cask.h"
 
+#include <sys/utsname.h>
+
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 #include <stdexcept>
 
 #include "cask_internal.h"
@@ -17,7 +18,7 @@ std::atomic<TestPointHook> g_testPointHook{nullptr};
 
 namespace {
 
-std::once_flag g_initOnce;
+pthread_once_t g_initOnce = PTHREAD_ONCE_INIT;
 ThreadLock* g_instanceLock = nullptr;
 std::unordered_map<std::string, Cask*>* g_instanceDic = nullptr;
 std::string* g_rootDir = nullptr;  // Guarded by g_instanceLock.
@@ -26,33 +27,22 @@ bool g_terminated = false;         // Guarded by g_instanceLock.
 // defaults instead of touching freed memory.
 std::vector<Cask*>* g_retired = nullptr;
 
-void initialize() {
-  std::call_once(g_initOnce, [] {
-    g_instanceLock = new ThreadLock();
-    g_instanceDic = new std::unordered_map<std::string, Cask*>();
-    g_rootDir = new std::string();
-    g_retired = new std::vector<Cask*>();
-    CaskInfo("version %s, page size %zu, arch %s", version(), getPageSize(), "x86_64");
-  });
+// The machine the process runs on, as uname(2) names it.
+std::string machineName() {
+  struct utsname name {};
+  return uname(&name) == 0 ? std::string(name.machine) : std::string("unknown");
 }
 
-template <typename T>
-T decodeScalar(const RvBuffer& bytes);
+void initializeOnce() {
+  ThreadLock::initialize();
+  g_instanceLock = new ThreadLock();
+  g_instanceDic = new std::unordered_map<std::string, Cask*>();
+  g_rootDir = new std::string();
+  g_retired = new std::vector<Cask*>();
+  CaskInfo("version %s, page size %zu, arch %s", version(), getPageSize(), machineName().c_str());
+}
 
-template <>
-bool decodeScalar<bool>(const RvBuffer& b) { return CodedInputData(b.span()).readBool(); }
-template <>
-int32_t decodeScalar<int32_t>(const RvBuffer& b) { return CodedInputData(b.span()).readInt32(); }
-template <>
-uint32_t decodeScalar<uint32_t>(const RvBuffer& b) { return CodedInputData(b.span()).readUInt32(); }
-template <>
-int64_t decodeScalar<int64_t>(const RvBuffer& b) { return CodedInputData(b.span()).readInt64(); }
-template <>
-uint64_t decodeScalar<uint64_t>(const RvBuffer& b) { return CodedInputData(b.span()).readUInt64(); }
-template <>
-float decodeScalar<float>(const RvBuffer& b) { return CodedInputData(b.span()).readFloat(); }
-template <>
-double decodeScalar<double>(const RvBuffer& b) { return CodedInputData(b.span()).readDouble(); }
+void initialize() { ThreadLock::ThreadOnce(&g_initOnce, &initializeOnce); }
 
 }  // namespace
 
@@ -320,7 +310,7 @@ bool Cask::readValue(std::string_view key, Decode&& decode) {
   Type Cask::Name(std::string_view key, Type defaultValue, bool* hasValue) {               \
     Type value = defaultValue;                                                             \
     const bool found =                                                                     \
-        readValue(key, [&](const RvBuffer& bytes) { value = decodeScalar<Type>(bytes); }); \
+        readValue(key, [&](const RvBuffer& bytes) { value = decodeValue<Type>(bytes.span()); }); \
     if (hasValue != nullptr) *hasValue = found;                                            \
     return value;                                                                          \
   }
@@ -336,17 +326,13 @@ CASK_SCALAR_GETTER(getDouble, double)
 
 std::optional<std::string> Cask::getString(std::string_view key) {
   std::optional<std::string> result;
-  readValue(key,
-            [&](const RvBuffer& bytes) { result = CodedInputData(bytes.span()).readString(); });
+  readValue(key, [&](const RvBuffer& bytes) { result = decodeValue<std::string>(bytes.span()); });
   return result;
 }
 
 std::optional<std::vector<uint8_t>> Cask::getBytes(std::string_view key) {
   std::optional<std::vector<uint8_t>> result;
-  readValue(key, [&](const RvBuffer& bytes) {
-    const RvBuffer value = CodedInputData(bytes.span()).readData();
-    result.emplace(value.data(), value.data() + value.length());
-  });
+  readValue(key, [&](const RvBuffer& bytes) { result = decodeValue<std::vector<uint8_t>>(bytes.span()); });
   return result;
 }
 

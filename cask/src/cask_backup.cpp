@@ -212,9 +212,13 @@ size_t Cask::backupOrRestoreAll(const std::string& srcDir, const std::string& ds
 size_t Cask::backupOrRestoreTree(const std::string& srcDir, const std::string& dstDir, bool restore) {
   if (srcDir == dstDir) return 1;
   size_t count = backupOrRestoreAll(srcDir, dstDir, restore);
+  // The store directory decides whether its hashed-name stores take part:
+  // the source when backing up, the destination when restoring. A side
+  // without the folder has nothing in it to walk.
   const std::string special = srcDir + "/" + kSpecialCharacterDirectoryName;
-  if (isFileExist(special)) {
-    count += backupOrRestoreAll(special, dstDir + "/" + kSpecialCharacterDirectoryName, restore);
+  const std::string specialTarget = dstDir + "/" + kSpecialCharacterDirectoryName;
+  if (isFileExist(restore ? specialTarget : special) && isFileExist(special)) {
+    count += backupOrRestoreAll(special, specialTarget, restore);
   }
   return count;
 }

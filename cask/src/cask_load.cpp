@@ -159,6 +159,28 @@ void Cask::loadFromFile() {
 
 bool Cask::decodeContent(size_t from, bool greedy) {
   const uint8_t* content = m_dataFile->getMemory() + kFixed32Size;
+  // A key that is not UTF-8 cannot be named by any caller: its entry is
+  // skipped and the rest stays readable. Content where no key at all is
+  // UTF-8 is far more likely read with the wrong key than damaged this way,
+  // so it counts as undecodable and stays untouched.
+  size_t skipped = 0;
+  bool sawKey = false;
+  auto usable = [&](const std::string& key, size_t offset) {
+    if (key.empty()) return false;
+    if (isValidUtf8({reinterpret_cast<const uint8_t*>(key.data()), key.size()})) {
+      sawKey = true;
+      return true;
+    }
+    ++skipped;
+    CaskWarning("[%s] skipping an entry whose key is not UTF-8 (%zu bytes at offset %zu)", m_mmapID.c_str(),
+                key.size(), offset);
+    return false;
+  };
+  auto allSkipped = [&] {
+    if (from > 0 || skipped == 0 || sawKey) return false;
+    CaskError("[%s] no key of the content is UTF-8", m_mmapID.c_str());
+    return true;
+  };
   try {
     if (m_cipher) {
       CodedInputDataCrypt input(content, m_contentSize, *m_cipher);
@@ -171,14 +193,16 @@ bool Cask::decodeContent(size_t from, bool greedy) {
       CryptIndex& target = (greedy || from > 0) ? *m_cryptIndex : fresh;
       while (!input.isAtEnd()) {
         KeyValueHolderCrypt holder;
+        const size_t offset = input.position();
         std::string key = input.readPair(holder);
-        if (key.empty()) continue;
+        if (!usable(key, offset)) continue;
         if (holder.realValueSize() > 0) {
           target.insert_or_assign(std::move(key), std::move(holder));
         } else {
           target.erase(key);
         }
       }
+      if (allSkipped()) return false;
       if (&target == &fresh) m_cryptIndex->swap(fresh);
     } else {
       CodedInputData input(content, m_contentSize);
@@ -193,13 +217,14 @@ bool Cask::decodeContent(size_t from, bool greedy) {
         KeyValueHolder holder;
         std::string key = input.readString(holder);
         input.readData(holder);
-        if (key.empty()) continue;
+        if (!usable(key, holder.offset)) continue;
         if (holder.valueSize > 0) {
           target.insert_or_assign(std::move(key), holder);
         } else {
           target.erase(key);
         }
       }
+      if (allSkipped()) return false;
       if (&target == &fresh) m_plainIndex->swap(fresh);
     }
     return true;

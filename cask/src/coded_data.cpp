@@ -99,7 +99,6 @@ std::string CodedInputData::readString(KeyValueHolder& holder) {
   const size_t start = position_;
   const int32_t length = readLength();
   const std::span<const uint8_t> bytes(data_ + position_, static_cast<size_t>(length));
-  if (!isValidUtf8(bytes)) throw std::invalid_argument("InvalidProtocolBuffer invalid UTF-8 key");
   if (length > 0xffff || start > 0xffffffffu) throw std::length_error("InvalidProtocolBuffer key too long");
   holder.offset = static_cast<uint32_t>(start);
   holder.keySize = static_cast<uint16_t>(length);
@@ -235,6 +234,28 @@ bool isValidUtf8(std::span<const uint8_t> bytes) {
     i += extra + 1;
   }
   return true;
+}
+
+template <>
+bool decodeValue<bool>(std::span<const uint8_t> b) { return CodedInputData(b).readBool(); }
+template <>
+int32_t decodeValue<int32_t>(std::span<const uint8_t> b) { return CodedInputData(b).readInt32(); }
+template <>
+uint32_t decodeValue<uint32_t>(std::span<const uint8_t> b) { return CodedInputData(b).readUInt32(); }
+template <>
+int64_t decodeValue<int64_t>(std::span<const uint8_t> b) { return CodedInputData(b).readInt64(); }
+template <>
+uint64_t decodeValue<uint64_t>(std::span<const uint8_t> b) { return CodedInputData(b).readUInt64(); }
+template <>
+float decodeValue<float>(std::span<const uint8_t> b) { return CodedInputData(b).readFloat(); }
+template <>
+double decodeValue<double>(std::span<const uint8_t> b) { return CodedInputData(b).readDouble(); }
+template <>
+std::string decodeValue<std::string>(std::span<const uint8_t> b) { return CodedInputData(b).readString(); }
+template <>
+std::vector<uint8_t> decodeValue<std::vector<uint8_t>>(std::span<const uint8_t> b) {
+  const RvBuffer value = CodedInputData(b).readData();
+  return std::vector<uint8_t>(value.data(), value.data() + value.length());
 }
 
 }  // namespace cask

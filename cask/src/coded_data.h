@@ -12,6 +12,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "rv_buffer.h"
 
@@ -79,8 +80,8 @@ class CodedInputData {
   [[nodiscard]] uint64_t readRawLittleEndian64();
   // Length-prefixed bytes.
   [[nodiscard]] std::string readString();
-  // A key: records the pair's start and the key size in `holder`. Throws
-  // std::invalid_argument for a key that is not UTF-8.
+  // A key: records the pair's start and the key size in `holder`. The bytes
+  // come as stored; the caller decides what a key that is not UTF-8 means.
   [[nodiscard]] std::string readString(KeyValueHolder& holder);
   // A value after readString(holder): records its size and skips it.
   void readData(KeyValueHolder& holder);
@@ -129,5 +130,23 @@ class CodedOutputData {
 
 // True when `bytes` is well-formed UTF-8.
 [[nodiscard]] bool isValidUtf8(std::span<const uint8_t> bytes);
+
+// A stored value read as `T` (bool, the integer types, float, double;
+// std::string and std::vector<uint8_t> for length-prefixed strings and byte
+// data). Throws like the readers when the bytes do not hold one.
+//
+//   decodeValue<int64_t>(bytes);        // {0x05} -> 5
+//   decodeValue<std::string>(bytes);    // {0x02, 'h', 'i'} -> "hi"
+template <typename T>
+[[nodiscard]] T decodeValue(std::span<const uint8_t> bytes);
+template <> bool decodeValue<bool>(std::span<const uint8_t> bytes);
+template <> int32_t decodeValue<int32_t>(std::span<const uint8_t> bytes);
+template <> uint32_t decodeValue<uint32_t>(std::span<const uint8_t> bytes);
+template <> int64_t decodeValue<int64_t>(std::span<const uint8_t> bytes);
+template <> uint64_t decodeValue<uint64_t>(std::span<const uint8_t> bytes);
+template <> float decodeValue<float>(std::span<const uint8_t> bytes);
+template <> double decodeValue<double>(std::span<const uint8_t> bytes);
+template <> std::string decodeValue<std::string>(std::span<const uint8_t> bytes);
+template <> std::vector<uint8_t> decodeValue<std::vector<uint8_t>>(std::span<const uint8_t> bytes);
 
 }  // namespace cask

@@ -93,9 +93,6 @@ std::string CodedInputDataCrypt::readPair(KeyValueHolderCrypt& holder) {
   if (keyLength > 0xffff) throw std::length_error("InvalidProtocolBuffer key too long");
   std::string key(static_cast<size_t>(keyLength), '\0');
   decryptInto(reinterpret_cast<uint8_t*>(key.data()), key.size());
-  if (!isValidUtf8({reinterpret_cast<const uint8_t*>(key.data()), key.size()})) {
-    throw std::invalid_argument("InvalidProtocolBuffer invalid UTF-8 key");
-  }
 
   const auto valueLength = static_cast<uint32_t>(readLength());
   if (valueLength >= kOffsetHolderMinValueSize) {

@@ -55,7 +55,8 @@ class CodedInputDataCrypt {
 
   [[nodiscard]] uint8_t readRawByte();
   [[nodiscard]] int32_t readRawVarint32();
-  // Reads one whole pair; returns its key (empty for an empty key).
+  // Reads one whole pair; returns its key as stored (empty for an empty key,
+  // not checked for UTF-8).
   [[nodiscard]] std::string readPair(KeyValueHolderCrypt& holder);
 
  private:

@@ -86,6 +86,12 @@ void ThreadLock::lock() {
   }
 }
 
+void ThreadLock::ThreadOnce(pthread_once_t* once, void (*function)()) {
+  if (const int ret = pthread_once(once, function); ret != 0) {
+    CaskError("fail to run once %p, ret=%d, errno=%s", static_cast<void*>(once), ret, std::strerror(ret));
+  }
+}
+
 void ThreadLock::unlock() {
   if (const int ret = pthread_mutex_unlock(&mutex_); ret != 0) {
     CaskError("fail to unlock %p, ret=%d, errno=%s", static_cast<void*>(&mutex_), ret, std::strerror(ret));

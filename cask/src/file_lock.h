@@ -67,6 +67,15 @@ class ThreadLock {
   void lock();
   void unlock();
 
+  // Nothing to prepare here: pthread mutexes need no process-wide set-up.
+  static void initialize() {}
+  // Runs `function` exactly once per `once` (pthread_once): callers racing
+  // on first use wait until the one that runs it returns.
+  //
+  //   static pthread_once_t once = PTHREAD_ONCE_INIT;
+  //   ThreadLock::ThreadOnce(&once, &makeTables);
+  static void ThreadOnce(pthread_once_t* once, void (*function)());
+
  private:
   pthread_mutex_t mutex_;
 };

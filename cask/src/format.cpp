@@ -7,6 +7,7 @@
 #include <openssl/evp.h>
 #include <zlib.h>
 
+#include "inspected_files.h"
 #include "memory_file.h"
 
 namespace cask {
@@ -93,28 +94,31 @@ void applyJournal(const std::string& journalPath, CaskMetaInfo& meta, std::vecto
 
 }  // namespace
 
-FileCheck checkDataFile(const std::string& dataPath) {
-  if (!isFileExist(dataPath)) return FileCheck::NoData;
+InspectedFiles inspectDataFile(const std::string& dataPath) {
+  InspectedFiles files;
+  if (!isFileExist(dataPath)) return files;
   const std::string metaPath = dataPath + kCrcSuffix;
-  if (!isFileExist(metaPath)) return FileCheck::NoMeta;
+  files.check = FileCheck::NoMeta;
+  if (!isFileExist(metaPath)) return files;
   // The loader sees both files grown with zeros to whole pages, so short
   // files are judged the same way.
   std::vector<uint8_t> metaBytes;
-  std::vector<uint8_t> data;
+  std::vector<uint8_t>& data = files.data;
+  files.check = FileCheck::Unreadable;
   {
     File metaFile(metaPath, ReadOnly);
     File dataFile(dataPath, ReadOnly);
-    if (!metaFile.isFileValid() || !dataFile.isFileValid()) return FileCheck::Unreadable;
+    if (!metaFile.isFileValid() || !dataFile.isFileValid()) return files;
     metaBytes = readWholeFile(metaPath);
     data = readWholeFile(dataPath);
     if (metaBytes.size() != metaFile.getActualFileSize() || data.size() != dataFile.getActualFileSize()) {
-      return FileCheck::Unreadable;
+      return files;
     }
   }
   uint8_t raw[sizeof(CaskMetaInfo)] = {};
   // An empty meta file has no bytes at all (and a null data pointer).
   if (!metaBytes.empty()) std::memcpy(raw, metaBytes.data(), std::min(metaBytes.size(), sizeof raw));
-  CaskMetaInfo meta;
+  CaskMetaInfo& meta = files.meta;
   std::memcpy(&meta, raw, sizeof meta);
   applyJournal(dataPath + kJournalSuffix, meta, data);
   const size_t page = getPageSize();
@@ -123,20 +127,28 @@ FileCheck checkDataFile(const std::string& dataPath) {
   uint32_t header = 0;
   std::memcpy(&header, data.data(), sizeof header);
   const size_t size = meta.version >= CaskVersionActualSize ? meta.actualSize : header;
-  if (contentMatches(data, size, meta.crcDigest)) return FileCheck::Valid;
+  files.contentSize = size;
+  files.check = FileCheck::Valid;
+  if (contentMatches(data, size, meta.crcDigest)) return files;
   // The loader's fallbacks that keep the whole content: the data header's
   // size with the meta CRC, and the last confirmed size and CRC.
   if (meta.version >= CaskVersionActualSize) {
-    if (header != size && contentMatches(data, header, meta.crcDigest)) return FileCheck::Valid;
+    files.contentSize = header;
+    if (header != size && contentMatches(data, header, meta.crcDigest)) return files;
     // The last confirmed state counts only when it is the whole content:
     // otherwise loading drops what was appended since.
+    files.contentSize = size;
     if (meta.lastConfirmedActualSize == size &&
         contentMatches(data, meta.lastConfirmedActualSize, meta.lastConfirmedCrcDigest)) {
-      return FileCheck::Valid;
+      return files;
     }
   }
-  return size + 4 > data.size() ? FileCheck::BadSize : FileCheck::BadCrc;
+  files.contentSize = 0;
+  files.check = size + 4 > data.size() ? FileCheck::BadSize : FileCheck::BadCrc;
+  return files;
 }
+
+FileCheck checkDataFile(const std::string& dataPath) { return inspectDataFile(dataPath).check; }
 
 const char* fileCheckName(FileCheck check) {
   switch (check) {

@@ -18,6 +18,11 @@
 
 namespace cask {
 
+namespace {
+// Open and close lines show the descriptor in pointer form ("0x7").
+const void* descriptorText(int fd) { return reinterpret_cast<const void*>(static_cast<intptr_t>(fd)); }
+}  // namespace
+
 File::File(std::string path, uint32_t flag) : path_(std::move(path)), flag_(flag) { open(); }
 
 File::~File() { close(); }
@@ -41,13 +46,13 @@ bool File::open() {
     CaskError("fail to open [%s], %d(%s)", path_.c_str(), errno, std::strerror(errno));
     return false;
   }
-  CaskDebug("open fd[%d], %s", fd_, path_.c_str());
+  CaskInfo("open fd[%p], %s", descriptorText(fd_), path_.c_str());
   return true;
 }
 
 void File::close() {
   if (fd_ < 0) return;
-  CaskDebug("closing fd[%d], %s", fd_, path_.c_str());
+  CaskInfo("closing fd[%p], %s", descriptorText(fd_), path_.c_str());
   // close(2) releases the descriptor even when it reports an error.
   if (::close(fd_) != 0) CaskError("fail to close [%s], %d(%s)", path_.c_str(), errno, std::strerror(errno));
   fd_ = -1;

@@ -22,6 +22,7 @@ class BackupTest : public ::testing::Test {
     Cask::setCaskBasePath(base_);
     Cask::initializeCask(base_, dir_ + "/group", std::getenv("CASK_TEST_LOG") ? cask::CaskLogInfo : cask::CaskLogNone);
   }
+  void TearDown() override { cask::testing::removeTempDir(dir_); }
 
   std::shared_ptr<Cask> filled(const std::string& id, int32_t value) {
     auto store = Cask::caskWithID(id);
@@ -121,6 +122,24 @@ TEST_F(BackupTest, AllStoresTravelAndDataWithoutMetaIsSkipped) {
   EXPECT_EQ(Cask::restoreAll("", backup_), 2u);
   EXPECT_EQ(plain->getInt32("v"), 1);
   EXPECT_EQ(special->getInt32("v"), 2);
+  plain->close();
+  special->close();
+}
+
+TEST_F(BackupTest, RestoreAllTakesHashedNameStoresWhenTheStoreDirectoryHasTheirFolder) {
+  auto plain = filled("one", 1);
+  auto special = filled("two/with:special", 2);
+  ASSERT_EQ(Cask::backupAll("", backup_), 2u);
+  const std::string fresh = dir_ + "/fresh";
+  EXPECT_EQ(Cask::restoreAll(fresh, backup_), 1u);
+  EXPECT_TRUE(cask::isFileExist(fresh + "/one"));
+  EXPECT_FALSE(cask::isFileExist(fresh + "/specialCharacter"));
+
+  ASSERT_TRUE(cask::mkPath(fresh + "/specialCharacter"));
+  EXPECT_EQ(Cask::restoreAll(fresh, backup_), 2u);
+  auto restored = Cask::caskWithID("two/with:special", fresh);
+  EXPECT_EQ(restored->getInt32("v"), 2);
+  restored->close();
   plain->close();
   special->close();
 }

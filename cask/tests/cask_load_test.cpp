@@ -6,9 +6,11 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
+#include "aes_crypt.h"
 #include "store_fixture.h"
 
 namespace {
@@ -41,6 +43,31 @@ class LoadTest : public cask::testing::StoreTest {
     auto bytes = bytesOf(dataPath() + ".crc");
     std::memcpy(bytes.data(), &meta, sizeof meta);
     writeBytes(dataPath() + ".crc", bytes);
+  }
+  // Writes a store whose content is `body` (encrypted under `key` from a
+  // fixed IV when one is given), with a meta record that matches it.
+  std::vector<uint8_t> writeContent(const std::string& id, const std::vector<uint8_t>& body,
+                                    const std::string& key = "") {
+    CaskMetaInfo meta;
+    meta.version = 3;
+    meta.sequence = 9;
+    std::vector<uint8_t> content = body;
+    if (!key.empty()) {
+      std::memset(meta.vector, 0x42, sizeof meta.vector);
+      cask::AESCrypt crypter(key.data(), key.size(), meta.vector, sizeof meta.vector);
+      crypter.encrypt(body.data(), content.data(), body.size());
+    }
+    std::vector<uint8_t> data(Cask::pageSize(), 0);
+    const auto size = static_cast<uint32_t>(content.size());
+    std::memcpy(data.data(), &size, 4);
+    std::memcpy(data.data() + 4, content.data(), content.size());
+    meta.actualSize = size;
+    meta.crcDigest = static_cast<uint32_t>(crc32(0, content.data(), size));
+    std::vector<uint8_t> metaBytes(Cask::pageSize(), 0);
+    std::memcpy(metaBytes.data(), &meta, sizeof meta);
+    writeBytes(dataPath(id), data);
+    writeBytes(dataPath(id) + ".crc", metaBytes);
+    return data;
   }
   void SetUp() override {
     StoreTest::SetUp();
@@ -232,19 +259,8 @@ TEST_F(LoadTest, MalformedContentsWithMatchingCrcsAreReportedNotDiscarded) {
     }
     const std::string id = "fuzz" + std::to_string(round);
     const std::string key = round % 2 ? "fuzzkey" : "";
-    std::vector<uint8_t> data(Cask::pageSize(), 0);
-    const auto size = static_cast<uint32_t>(body.size());
-    std::memcpy(data.data(), &size, 4);
-    std::memcpy(data.data() + 4, body.data(), body.size());
-    CaskMetaInfo meta;
-    meta.version = 3;
-    meta.sequence = 9;
-    meta.actualSize = size;
-    meta.crcDigest = static_cast<uint32_t>(crc32(0, body.data(), size));
-    std::vector<uint8_t> metaBytes(Cask::pageSize(), 0);
-    std::memcpy(metaBytes.data(), &meta, sizeof meta);
-    writeBytes(dataPath(id), data);
-    writeBytes(dataPath(id) + ".crc", metaBytes);
+    // Plain bytes read through a key: what a wrong key makes of a store.
+    const std::vector<uint8_t> data = writeContent(id, body);
 
     Cask* store = open(id, key);
     for (const std::string& k : store->allKeys()) (void)store->getRaw(k);
@@ -258,5 +274,54 @@ TEST_F(LoadTest, MalformedContentsWithMatchingCrcsAreReportedNotDiscarded) {
     store->close();
   }
 }
+
+}  // namespace
+
+namespace {
+
+// holder, "a" = 1, a key that is not UTF-8 = 2, "b" = 3.
+const std::vector<uint8_t> kOneBadKey = {0xFF, 0xFF, 0xFF, 0x07, 0x01, 'a', 0x01, 0x01,
+                                         0x02, 0xC3, 0x28, 0x01, 0x02, 0x01, 'b', 0x01, 0x03};
+
+class Utf8KeyTest : public LoadTest, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(Utf8KeyTest, KeyThatIsNotUtf8IsSkippedAndTheRestStaysReadableAndWritable) {
+  const std::string key = GetParam();
+  writeContent("store", kOneBadKey, key);
+  Cask* store = open("store", key);
+  EXPECT_FALSE(store->isUndecodable());
+  EXPECT_EQ(store->count(), 2u);
+  EXPECT_EQ(store->getInt32("a"), 1);
+  EXPECT_EQ(store->getInt32("b"), 3);
+  EXPECT_TRUE(store->set(int32_t{4}, "c"));
+  store = reopen(store, key);
+  EXPECT_EQ(store->allKeys().size(), 3u);
+  EXPECT_EQ(store->getInt32("c"), 4);
+  // Compaction (here: a removal of several keys) keeps what the index
+  // holds: the skipped entry is gone.
+  store->removeValuesForKeys({"c", "absent"});
+  store = reopen(store, key);
+  EXPECT_EQ(store->count(), 2u);
+  EXPECT_EQ(store->getInt32("a"), 1);
+  if (key.empty()) {
+    const auto bytes = bytesOf(dataPath());
+    const auto content = bytes.begin() + 4;
+    const auto end = content + metaOf(dataPath()).actualSize;
+    const std::vector<uint8_t> bad = {0x02, 0xC3, 0x28};
+    EXPECT_EQ(std::search(content, end, bad.begin(), bad.end()), end);
+  }
+}
+
+TEST_P(Utf8KeyTest, ContentWhoseOnlyKeysAreNotUtf8StaysUndecodableAndUntouched) {
+  const std::string key = GetParam();
+  const std::vector<uint8_t> data = writeContent("store", {0x00, 0x02, 0xC3, 0x28, 0x01, 0x02}, key);
+  Cask* store = open("store", key);
+  EXPECT_EQ(store->count(), 0u);
+  EXPECT_TRUE(store->isUndecodable());
+  EXPECT_FALSE(store->set(int32_t{1}, "new"));
+  EXPECT_EQ(bytesOf(dataPath()), data);
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainAndEncrypted, Utf8KeyTest, ::testing::Values("", "utf8key"));
 
 }  // namespace

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/utsname.h>
 #include <zlib.h>
 
 #include <cstring>
+#include <regex>
 
 #include "aes_crypt.h"
 #include "cask_internal.h"
@@ -413,6 +415,38 @@ TEST_F(CaskTest, OversizedValueIsRefused) {
   EXPECT_FALSE(store->containsKey("huge"));
 }
 
+void sendLogLine(cask::CaskLogLevel level, const char*, int, const char*, const std::string& message) {
+  cask::testing::sendLine(std::to_string(level) + " " + message);
+}
+
+// The start-up line is written once per process, so it is seen in a child.
+CASK_CHILD_ROLE(logLines) {
+  Cask::initializeCask(args.at(0), cask::CaskLogInfo, &sendLogLine);
+  Cask* store = Cask::caskWithID("logged");
+  if (store == nullptr || !store->set(int32_t{1}, "k")) return 1;
+  store->close();
+  return 0;
+}
+
+TEST(CaskLog, StartLineNamesThisMachineAndFilesOpenAndCloseAtInfo) {
+  const std::string dir = cask::testing::makeTempDir("log");
+  auto child = cask::testing::ChildProcess::spawn("logLines", {dir});
+  std::string lines;
+  while (const auto line = child.readLine()) lines += *line + "\n";
+  const int status = child.wait();
+  EXPECT_TRUE(cask::testing::exitedCleanly(status)) << cask::testing::describeStatus(status);
+  struct utsname name {};
+  ASSERT_EQ(uname(&name), 0);
+  const std::string start = "1 version " + std::string(cask::version()) + ", page size " +
+                            std::to_string(Cask::pageSize()) + ", arch " + name.machine + "\n";
+  EXPECT_NE(lines.find(start), std::string::npos) << lines;
+  for (const std::string& path : {dir + "/logged", dir + "/logged.crc"}) {
+    EXPECT_TRUE(std::regex_search(lines, std::regex("1 open fd\\[0x[0-9a-f]+\\], " + path + "\n"))) << lines;
+    EXPECT_TRUE(std::regex_search(lines, std::regex("1 closing fd\\[0x[0-9a-f]+\\], " + path + "\n"))) << lines;
+  }
+  cask::testing::removeTempDir(dir);
+}
+
 // onExit ends the registry for the whole process, so it runs in a child.
 CASK_CHILD_ROLE(afterExit) {
   const std::string& dir = args.at(0);
@@ -435,6 +469,7 @@ TEST(CaskExit, CallsAfterTerminationReturnDefaults) {
   const int status = child.wait();
   EXPECT_TRUE(cask::testing::exitedCleanly(status)) << cask::testing::describeStatus(status);
   EXPECT_EQ(cask::checkDataFile(dir + "/exit"), cask::FileCheck::Valid);
+  cask::testing::removeTempDir(dir);
 }
 
 }  // namespace

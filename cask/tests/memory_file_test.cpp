@@ -6,6 +6,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "child_process.h"
 #include "cask/cask.h"
 #include "file_lock.h"
@@ -17,8 +21,29 @@ using cask::MemoryFile;
 
 class MemoryFileTest : public ::testing::Test {
  protected:
+  void TearDown() override { cask::testing::removeTempDir(dir_); }
   std::string dir_ = cask::testing::makeTempDir("memfile");
 };
+
+pthread_once_t g_once = PTHREAD_ONCE_INIT;
+std::atomic<int> g_onceRuns{0};
+
+TEST(CaskThreadLock, ThreadOnceRunsOnceAndLaterCallersSeeItDone) {
+  std::vector<std::thread> threads;
+  std::atomic<int> sawDone{0};
+  for (int i = 0; i < 8; ++i) {
+    threads.emplace_back([&] {
+      cask::ThreadLock::ThreadOnce(&g_once, [] {
+        std::this_thread::yield();
+        ++g_onceRuns;
+      });
+      if (g_onceRuns.load() == 1) ++sawDone;
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(g_onceRuns.load(), 1);
+  EXPECT_EQ(sawDone.load(), 8);
+}
 
 TEST_F(MemoryFileTest, FilesAreWholeZeroFilledPages) {
   const size_t page = getPageSize();

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -202,7 +203,9 @@ std::string makeTempDir(const std::string& name) {
   const char* base = std::getenv("QUILLO_TEST_TMP");
   std::string root = base != nullptr ? base : "/tmp";
   mkPath(root);
-  const std::string path = root + "/cask-" + name + "-" + std::to_string(getpid()) + "-" +
+  std::string flat = name;  // parameterised test names hold "/"
+  std::replace(flat.begin(), flat.end(), '/', '_');
+  const std::string path = root + "/cask-" + flat + "-" + std::to_string(getpid()) + "-" +
                            std::to_string(counter.fetch_add(1));
   std::error_code error;
   std::filesystem::remove_all(path, error);
