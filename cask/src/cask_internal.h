@@ -11,6 +11,7 @@
 #include "coded_data.h"
 #include "coded_input_crypt.h"
 #include "file_lock.h"
+#include "flat_index.h"
 #include "log.h"
 #include "memory_file.h"
 #include "rv_buffer.h"

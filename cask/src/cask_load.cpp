@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include <zlib.h>
@@ -14,6 +15,28 @@ namespace {
 
 constexpr char kJournalMagic[8] = {'C', 'A', 'S', 'K', 'J', 'N', 'L', '1'};
 constexpr size_t kJournalHeaderSize = 16;  // magic, data length, crc
+
+// How many pairs (live or not) the plain content holds, by skipping over
+// their length prefixes: the index's size to reserve. Stops quietly at
+// anything malformed; the decoder reports it.
+size_t countPairs(const uint8_t* content, size_t size) {
+  CodedInputData input(content, size);
+  size_t pairs = 0;
+  try {
+    (void)input.readRawVarint32();
+    while (!input.isAtEnd()) {
+      input.seek(static_cast<uint32_t>(input.readRawVarint32()));
+      input.seek(static_cast<uint32_t>(input.readRawVarint32()));
+      ++pairs;
+    }
+  } catch (const std::exception&) {
+  }
+  return pairs;
+}
+
+// An encrypted content cannot be skimmed without decrypting it: guess from
+// its size, as if pairs were small ones.
+size_t estimatePairs(size_t contentSize) { return contentSize / 48; }
 
 uint32_t readHeader(const MemoryFile& file) {
   uint32_t size = 0;
@@ -191,6 +214,7 @@ bool Cask::decodeContent(size_t from, bool greedy) {
       }
       CryptIndex fresh;
       CryptIndex& target = (greedy || from > 0) ? *m_cryptIndex : fresh;
+      if (from == 0) target.reserve(std::max(m_lastIndexSize, estimatePairs(m_contentSize)));
       while (!input.isAtEnd()) {
         KeyValueHolderCrypt holder;
         const size_t offset = input.position();
@@ -213,6 +237,7 @@ bool Cask::decodeContent(size_t from, bool greedy) {
       }
       PlainIndex fresh;
       PlainIndex& target = (greedy || from > 0) ? *m_plainIndex : fresh;
+      if (from == 0) target.reserve(countPairs(content, m_contentSize));
       while (!input.isAtEnd()) {
         KeyValueHolder holder;
         std::string key = input.readString(holder);

@@ -61,17 +61,16 @@ void appendPair(std::vector<uint8_t>& out, const std::string& key, const std::ve
 
 RvBuffer Cask::getDataForKey(std::string_view key) {
   checkLoadData();
-  const std::string k(key);
   const uint8_t* content = m_dataFile->isFileValid() ? m_dataFile->getMemory() + kFixed32Size : nullptr;
   if (m_cipher) {
-    auto found = m_cryptIndex->find(k);
-    if (found == m_cryptIndex->end()) return {};
-    if (found->second.type == KeyValueHolderCrypt::Type::Offset && content == nullptr) return {};
-    return found->second.toRvBuffer(content, *m_cipher);
+    const KeyValueHolderCrypt* found = m_cryptIndex->find(key);
+    if (found == nullptr) return {};
+    if (found->type == KeyValueHolderCrypt::Type::Offset && content == nullptr) return {};
+    return found->toRvBuffer(content, *m_cipher);
   }
-  auto found = m_plainIndex->find(k);
-  if (found == m_plainIndex->end() || content == nullptr) return {};
-  return found->second.toRvBuffer(content);
+  const KeyValueHolder* found = m_plainIndex->find(key);
+  if (found == nullptr || content == nullptr) return {};
+  return found->toRvBuffer(content);
 }
 
 bool Cask::setDataForKey(std::span<const uint8_t> data, std::string_view key, bool isDataHolder) {
@@ -133,15 +132,14 @@ bool Cask::setDataForKey(std::span<const uint8_t> data, std::string_view key, bo
 
 bool Cask::removeDataForKey(std::string_view key) {
   if (key.empty() || !isWritable()) return false;
-  const std::string k(key);
-  if (m_cipher ? !m_cryptIndex->contains(k) : !m_plainIndex->contains(k)) return false;
+  if (m_cipher ? !m_cryptIndex->contains(key) : !m_plainIndex->contains(key)) return false;
   m_compacted = false;
   const auto result = doAppendDataWithKey({}, key, false);
   if (!result) return false;
   if (m_cipher) {
-    m_cryptIndex->erase(k);
+    m_cryptIndex->erase(key);
   } else {
-    m_plainIndex->erase(k);
+    m_plainIndex->erase(key);
   }
   return true;
 }

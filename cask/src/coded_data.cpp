@@ -202,6 +202,13 @@ void CodedOutputData::setPosition(size_t position) {
 
 bool isValidUtf8(std::span<const uint8_t> bytes) {
   size_t i = 0;
+  // Keys are mostly ASCII: eight bytes at a time while no high bit is set.
+  while (bytes.size() - i >= 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes.data() + i, sizeof word);
+    if ((word & 0x8080808080808080ull) != 0) break;
+    i += 8;
+  }
   while (i < bytes.size()) {
     const uint8_t lead = bytes[i];
     size_t extra = 0;
