@@ -10,6 +10,7 @@
 #include "cask/cask.h"
 #include "coded_data.h"
 #include "coded_input_crypt.h"
+#include "crc.h"
 #include "file_lock.h"
 #include "flat_index.h"
 #include "log.h"

@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include <zlib.h>
-
 #include "cask_internal.h"
 
 namespace cask {
@@ -330,7 +328,7 @@ bool Cask::checkLastConfirmedInfo() {
 
 bool Cask::checkFileCRCValid(size_t actualSize, uint32_t crcDigest) {
   const uint8_t* content = m_dataFile->getMemory() + kFixed32Size;
-  m_crcDigest = static_cast<uint32_t>(crc32(0, content, static_cast<uInt>(actualSize)));
+  m_crcDigest = crc32Of(0, content, actualSize);
   if (m_crcDigest == crcDigest) return true;
   CaskError("check crc [%s] fail, crc32:%u, m_crcDigest:%u", m_mmapID.c_str(), m_crcDigest, crcDigest);
   return false;
@@ -344,8 +342,7 @@ void Cask::partialLoadFromFile() {
   if (!m_undecodable && m_writer && newSize > oldSize && newSize < fileSize &&
       newSize + kFixed32Size <= fileSize) {
     const uint8_t* content = m_dataFile->getMemory() + kFixed32Size;
-    m_crcDigest = static_cast<uint32_t>(
-        crc32(m_crcDigest, content + oldSize, static_cast<uInt>(newSize - oldSize)));
+    m_crcDigest = crc32Of(m_crcDigest, content + oldSize, newSize - oldSize);
     if (m_crcDigest == m_metaInfo.crcDigest) {
       // The crypter must stand where the tail starts.
       if (!m_cipher || m_cipher->number() == oldSize % kAESKeyLength) {
@@ -422,8 +419,8 @@ bool Cask::writeJournal(size_t dataLength) {
   const uint8_t* data = m_dataFile->getMemory();
   CaskMetaInfo meta;
   readMetaFromMapping(meta);
-  uLong crc = crc32(0, reinterpret_cast<const Bytef*>(&meta), sizeof meta);
-  crc = crc32(crc, data, static_cast<uInt>(dataLength));
+  uint32_t crc = crc32Of(0, &meta, sizeof meta);
+  crc = crc32Of(crc, data, dataLength);
   uint8_t header[kJournalHeaderSize];
   std::memcpy(header, kJournalMagic, sizeof kJournalMagic);
   const auto length32 = static_cast<uint32_t>(dataLength);
@@ -491,7 +488,7 @@ bool Cask::restoreFromJournalIfNeeded() {
   }
   const size_t payload = sizeof(CaskMetaInfo) + dataLength;
   if (bytes.size() != kJournalHeaderSize + payload || std::memcmp(bytes.data(), kJournalMagic, 8) != 0 ||
-      crc32(0, bytes.data() + kJournalHeaderSize, static_cast<uInt>(payload)) != crc) {
+      crc32Of(0, bytes.data() + kJournalHeaderSize, payload) != crc) {
     CaskWarning("[%s] ignoring a damaged journal %s", m_mmapID.c_str(), journal.c_str());
     unlink(journal.c_str());
     return false;

@@ -4,8 +4,6 @@
 #include <cstddef>
 #include <cstring>
 
-#include <zlib.h>
-
 #include "cask_internal.h"
 
 namespace cask {
@@ -172,7 +170,7 @@ std::optional<Cask::AppendResult> Cask::doAppendDataWithKey(std::span<const uint
   detail::testPoint("after-pair");
   uint8_t* pair = m_dataFile->getMemory() + kFixed32Size + offset;
   if (m_cipher) m_cipher->encrypt(pair, pair, size);
-  m_crcDigest = static_cast<uint32_t>(crc32(m_crcDigest, pair, static_cast<uInt>(size)));
+  m_crcDigest = crc32Of(m_crcDigest, pair, size);
   writeActualSize(offset + size, m_crcDigest, nullptr, false);
   result.keySize = keySize;
   result.valueSize = valueLength;
@@ -302,7 +300,7 @@ bool Cask::doFullWriteBack(Prepared prepared, Target target, AESCrypt* newCrypte
     memmovePlain(prepared, targetCrypter);
   }
   const uint8_t* content = m_dataFile->getMemory() + kFixed32Size;
-  const auto crc = static_cast<uint32_t>(crc32(0, content, static_cast<uInt>(prepared.total)));
+  const auto crc = crc32Of(0, content, prepared.total);
   writeActualSize(prepared.total, crc, targetCrypter != nullptr ? iv : nullptr, true);
   m_compacted = true;
   syncFiles(CaskSync);

@@ -79,12 +79,16 @@ class FlatIndex {
   template <typename V>
   void insert_or_assign(std::string&& key, V&& value) {
     const size_t hash = hashOf(key);
-    if (const size_t at = locate(key, hash); at != kNone) {
-      slot(at).second = std::forward<V>(value);
-      return;
-    }
     if ((size_ + 1) * 8 > capacity_ * 7) grow(size_ + 1);
-    const size_t at = freeSlotFor(hash);
+    // One walk finds the key or the empty slot that ends its run.
+    const uint8_t tag = tagOf(hash);
+    size_t at = hash & mask();
+    for (; control_[at] != 0; at = (at + 1) & mask()) {
+      if (control_[at] == tag && slot(at).first == key) {
+        slot(at).second = std::forward<V>(value);
+        return;
+      }
+    }
     new (&slot(at)) value_type(std::move(key), std::forward<V>(value));
     control_[at] = tagOf(hash);
     ++size_;
@@ -144,7 +148,26 @@ class FlatIndex {
     alignas(value_type) unsigned char bytes[sizeof(value_type)];
   };
 
-  static size_t hashOf(std::string_view key) { return std::hash<std::string_view>{}(key); }
+  // Eight bytes at a time through a 64x64->128 multiply: keys are short, and
+  // both ends of the hash get used (low bits pick the slot, high the tag).
+  static size_t hashOf(std::string_view key) {
+    uint64_t hash = 0x9e3779b97f4a7c15ull ^ key.size();
+    const char* bytes = key.data();
+    size_t left = key.size();
+    for (; left >= 8; bytes += 8, left -= 8) {
+      uint64_t word;
+      std::memcpy(&word, bytes, sizeof word);
+      hash = mix(hash ^ word);
+    }
+    uint64_t tail = 0;
+    std::memcpy(&tail, bytes, left);
+    return mix(hash ^ tail ^ (uint64_t{left} << 59));
+  }
+  static uint64_t mix(uint64_t value) {
+    __extension__ using Wide = unsigned __int128;
+    const Wide product = static_cast<Wide>(value) * 0xff51afd7ed558ccdull;
+    return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
+  }
   // The top bits pick nothing the mask already picks.
   static uint8_t tagOf(size_t hash) { return static_cast<uint8_t>(0x80 | (hash >> 57)); }
   [[nodiscard]] size_t mask() const { return capacity_ - 1; }
