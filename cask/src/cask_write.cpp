@@ -42,7 +42,7 @@ void writeHolder(uint8_t* base, uint32_t holderSize) {
   output.writeRawVarint32(static_cast<int32_t>(kHolderValues[holderSize]));
 }
 
-void appendPair(std::vector<uint8_t>& out, const std::string& key, const std::vector<uint8_t>& value) {
+void appendPair(std::vector<uint8_t>& out, const std::string& key, std::span<const uint8_t> value) {
   uint8_t prefix[10];
   auto putVarint = [&](uint32_t v) {
     CodedOutputData o(prefix, sizeof prefix);
@@ -63,7 +63,7 @@ RvBuffer Cask::getDataForKey(std::string_view key) {
   if (m_cipher) {
     const KeyValueHolderCrypt* found = m_cryptIndex->find(key);
     if (found == nullptr) return {};
-    if (found->type == KeyValueHolderCrypt::Type::Offset && content == nullptr) return {};
+    if (found->isOffset() && content == nullptr) return {};
     return found->toRvBuffer(content, *m_cipher);
   }
   const KeyValueHolder* found = m_plainIndex->find(key);
@@ -116,8 +116,7 @@ bool Cask::setDataForKey(std::span<const uint8_t> data, std::string_view key, bo
           std::move(k), KeyValueHolderCrypt::offsetForm(result->keySize, result->valueSize, result->offset,
                                                         result->state));
     } else {
-      m_cryptIndex->insert_or_assign(std::move(k),
-                                     KeyValueHolderCrypt::memory(std::vector<uint8_t>(value.begin(), value.end())));
+      m_cryptIndex->insert_or_assign(std::move(k), KeyValueHolderCrypt::inMemory(value));
     }
   } else {
     const auto result = doAppendDataWithKey(data, key, isDataHolder);
@@ -184,11 +183,11 @@ Cask::Prepared Cask::prepareData() {
   size_t sum = 0;
   if (m_cipher) {
     for (const auto& [key, holder] : *m_cryptIndex) {
-      if (holder.type == KeyValueHolderCrypt::Type::Offset) {
+      if (holder.isOffset()) {
         sum += holder.pairSize();
-        lowest = std::min(lowest.value_or(holder.offset), holder.offset);
+        lowest = std::min(lowest.value_or(holder.offset()), holder.offset());
       } else {
-        appendPair(prepared.memoryPairs, key, holder.bytes);
+        appendPair(prepared.memoryPairs, key, holder.valueBytes());
       }
     }
     sum += prepared.memoryPairs.size();
@@ -353,21 +352,21 @@ void Cask::memmoveCrypt(const Prepared& prepared, AESCrypt* target) {
   uint8_t* base = m_dataFile->getMemory() + kFixed32Size;
   std::vector<KeyValueHolderCrypt*> entries;
   for (auto& [key, holder] : *m_cryptIndex) {
-    if (holder.type == KeyValueHolderCrypt::Type::Offset) entries.push_back(&holder);
+    if (holder.isOffset()) entries.push_back(&holder);
   }
-  std::sort(entries.begin(), entries.end(), [](auto* a, auto* b) { return a->offset < b->offset; });
+  std::sort(entries.begin(), entries.end(), [](auto* a, auto* b) { return a->offset() < b->offset(); });
 
   // Runs of touching pairs are one piece of the stream: decrypt each run
   // straight into its new place (never above its old one).
   size_t written = prepared.holderSize;
   uint8_t scratch[4096];
   for (size_t i = 0; i < entries.size();) {
-    const size_t start = entries[i]->offset;
+    const size_t start = entries[i]->offset();
     size_t end = start + entries[i]->pairSize();
     size_t j = i + 1;
-    while (j < entries.size() && entries[j]->offset == end) end += entries[j++]->pairSize();
+    while (j < entries.size() && entries[j]->offset() == end) end += entries[j++]->pairSize();
     assert(written <= start);
-    AESCrypt decrypter = m_cipher->cloneWithStatus(entries[i]->savedState);
+    AESCrypt decrypter = m_cipher->cloneWithStatus(entries[i]->savedState());
     for (size_t done = 0; done < end - start;) {
       const size_t step = std::min(sizeof scratch, end - start - done);
       decrypter.decrypt(base + start + done, scratch, step);
@@ -382,9 +381,11 @@ void Cask::memmoveCrypt(const Prepared& prepared, AESCrypt* target) {
   if (target != nullptr) target->encrypt(base, base, prepared.holderSize);
   size_t position = prepared.holderSize;
   for (KeyValueHolderCrypt* entry : entries) {
-    entry->offset = static_cast<uint32_t>(position);
+    entry->setOffset(static_cast<uint32_t>(position));
     if (target != nullptr) {
-      target->getCurStatus(entry->savedState);
+      AESCryptStatus state;
+      target->getCurStatus(state);
+      entry->setSavedState(state);
       target->encrypt(base + position, base + position, entry->pairSize());
     }
     position += entry->pairSize();

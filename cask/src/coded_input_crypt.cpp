@@ -1,5 +1,7 @@
 #include "coded_input_crypt.h"
 
+#include <cerrno>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 
@@ -7,39 +9,55 @@
 
 namespace cask {
 
-KeyValueHolderCrypt KeyValueHolderCrypt::memory(std::vector<uint8_t> value) {
+KeyValueHolderCrypt KeyValueHolderCrypt::inMemory(size_t size) {
   KeyValueHolderCrypt holder;
-  holder.type = Type::Memory;
-  holder.bytes = std::move(value);
+  if (size <= kStoredCapacity) {
+    holder.stored_.size = static_cast<uint8_t>(size);
+    return holder;
+  }
+  auto* bytes = static_cast<uint8_t*>(std::malloc(size));
+  if (bytes == nullptr) throw std::runtime_error(std::strerror(errno != 0 ? errno : ENOMEM));
+  holder.type_ = Type::Memory;
+  holder.memory_ = {static_cast<uint32_t>(size), bytes};
+  return holder;
+}
+
+KeyValueHolderCrypt KeyValueHolderCrypt::inMemory(std::span<const uint8_t> value) {
+  KeyValueHolderCrypt holder = inMemory(value.size());
+  if (!value.empty()) std::memcpy(holder.mutableBytes(), value.data(), value.size());
   return holder;
 }
 
 KeyValueHolderCrypt KeyValueHolderCrypt::offsetForm(uint32_t keyLength, uint32_t valueLength,
                                                     uint32_t offset, const AESCryptStatus& state) {
   KeyValueHolderCrypt holder;
-  holder.type = Type::Offset;
-  holder.prefixSize = static_cast<uint8_t>(pbRawVarint32Size(keyLength) + pbRawVarint32Size(valueLength));
-  holder.keyLength = static_cast<uint16_t>(keyLength);
-  holder.valueLength = valueLength;
-  holder.offset = offset;
-  holder.savedState = state;
+  holder.type_ = Type::Offset;
+  holder.offset_.prefixSize =
+      static_cast<uint8_t>(pbRawVarint32Size(keyLength) + pbRawVarint32Size(valueLength));
+  holder.offset_.keyLength = static_cast<uint16_t>(keyLength);
+  holder.offset_.valueLength = valueLength;
+  holder.offset_.offset = offset;
+  holder.offset_.savedState = state;
   return holder;
 }
 
 RvBuffer KeyValueHolderCrypt::toRvBuffer(const uint8_t* contentStart, const AESCrypt& crypter) const {
-  if (type == Type::Memory) return RvBuffer(bytes.data(), bytes.size(), RvBufferNoCopy);
-  AESCrypt clone = crypter.cloneWithStatus(savedState);
+  if (type_ != Type::Offset) {
+    const std::span<const uint8_t> bytes = valueBytes();
+    return RvBuffer(bytes.data(), bytes.size(), RvBufferNoCopy);
+  }
+  AESCrypt clone = crypter.cloneWithStatus(offset_.savedState);
   uint8_t scratch[16];
-  size_t skip = static_cast<size_t>(keyLength) + prefixSize;
-  const uint8_t* input = contentStart + offset;
+  size_t skip = static_cast<size_t>(offset_.keyLength) + offset_.prefixSize;
+  const uint8_t* input = contentStart + offset_.offset;
   while (skip > 0) {
     const size_t step = skip < sizeof scratch ? skip : sizeof scratch;
     clone.decrypt(input, scratch, step);
     input += step;
     skip -= step;
   }
-  RvBuffer value(valueLength);
-  clone.decrypt(input, value.mutableData(), valueLength);
+  RvBuffer value(offset_.valueLength);
+  clone.decrypt(input, value.mutableData(), offset_.valueLength);
   return value;
 }
 
@@ -100,9 +118,8 @@ std::string CodedInputDataCrypt::readPair(KeyValueHolderCrypt& holder) {
                                              static_cast<uint32_t>(start), state);
     skipBytes(valueLength);
   } else {
-    std::vector<uint8_t> value(valueLength);
-    decryptInto(value.data(), valueLength);
-    holder = KeyValueHolderCrypt::memory(std::move(value));
+    holder = KeyValueHolderCrypt::inMemory(valueLength);
+    decryptInto(holder.mutableBytes(), valueLength);
   }
   return key;
 }
