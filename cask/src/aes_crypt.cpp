@@ -75,6 +75,11 @@ void AESCrypt::getCurStatus(AESCryptStatus& status) const {
   std::memcpy(status.m_register, m_register, sizeof m_register);
 }
 
+void AESCrypt::setStatus(const AESCryptStatus& status) {
+  m_number = status.m_number % kAESKeyLength;
+  std::memcpy(m_register, status.m_register, sizeof m_register);
+}
+
 AESCrypt AESCrypt::cloneWithStatus(const AESCryptStatus& status) const {
   AESCrypt clone;
   clone.m_cloned = true;

@@ -117,10 +117,19 @@ class KeyValueHolderCrypt {
   };
 };
 
+// Reads pairs from an encrypted region through a window of decrypted bytes
+// that always ends on an AES block boundary (or the region's end): each byte
+// is decrypted once, large values are jumped over by blocks, and only the
+// current pair's bytes are kept.
 class CodedInputDataCrypt {
  public:
-  // `crypter` must stand at `position` 0 of the region's stream.
+  // `crypter` must stand at `position` 0 of the region's stream; it advances
+  // as the reader decrypts, and stands at the region's end once all was read.
+  // Throws std::runtime_error when memory runs out.
   CodedInputDataCrypt(const void* base, size_t size, AESCrypt& crypter);
+  CodedInputDataCrypt(const CodedInputDataCrypt&) = delete;
+  CodedInputDataCrypt& operator=(const CodedInputDataCrypt&) = delete;
+  ~CodedInputDataCrypt();
 
   // Moves the position without decrypting; the crypter must already stand
   // at the new position (used to decode a tail appended by another process).
@@ -129,20 +138,29 @@ class CodedInputDataCrypt {
   [[nodiscard]] size_t position() const { return position_; }
 
   [[nodiscard]] uint8_t readRawByte();
-  [[nodiscard]] int32_t readRawVarint32();
+  // With `discard`, window bytes before the current one may be dropped.
+  [[nodiscard]] int32_t readRawVarint32(bool discard = false);
   // Reads one whole pair; returns its key as stored (empty for an empty key,
   // not checked for UTF-8).
   [[nodiscard]] std::string readPair(KeyValueHolderCrypt& holder);
 
  private:
-  void decryptInto(uint8_t* output, size_t length);
+  // Makes the window hold `length` undelivered bytes (fewer at the end).
+  void consumeBytes(size_t length, bool discard);
   void skipBytes(size_t length);
-  [[nodiscard]] int32_t readLength();
+  void resetWindow();
+  [[nodiscard]] int32_t readLength(bool discard);
 
   const uint8_t* base_;
   size_t size_;
-  size_t position_ = 0;
+  size_t position_ = 0;         // in the plain stream
+  size_t decryptPosition_ = 0;  // how far the region is decrypted
   AESCrypt& decrypter_;
+  uint8_t* decryptBuffer_ = nullptr;  // the window, malloc'd
+  size_t decryptBufferSize_ = 32;
+  size_t decryptBufferPosition_ = 0;      // the next undelivered byte
+  size_t decryptBufferDecryptLength_ = 0; // decrypted bytes held
+  size_t decryptBufferDiscardMark_ = 0;   // bytes before it may be dropped
 };
 
 }  // namespace cask
