@@ -4,6 +4,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <iterator>
 #include <span>
 
 #include "aes_crypt.h"
@@ -32,6 +34,15 @@ class SharedMetaLock {
   int fd_;
 };
 
+// Loading ignores the item-size holder, but every writer puts one of these
+// there, in its shortest form. The CRC covers the stored bytes and not the
+// IV: a damaged IV garbles the first 16 content bytes, holder included.
+bool isWrittenHolder(uint32_t value, size_t width) {
+  constexpr uint32_t kWritten[] = {0, 0x0F, 0xFF, 0xFFFF, 0x00FFFFFF, 0xFFFFFFFF};
+  return std::find(std::begin(kWritten), std::end(kWritten), value) != std::end(kWritten) &&
+         width == pbRawVarint32Size(value);
+}
+
 }  // namespace
 
 StoreSnapshot StoreSnapshot::read(const std::string& dataPath, const std::string* cryptKey) {
@@ -59,7 +70,12 @@ StoreSnapshot StoreSnapshot::read(const std::string& dataPath, const std::string
   // skipped (all of them not UTF-8: undecodable), an empty value removes.
   try {
     CodedInputData input(content);
-    if (!content.empty()) (void)input.readRawVarint32();  // the item-size holder
+    if (!content.empty()) {
+      const auto holder = static_cast<uint32_t>(input.readRawVarint32());
+      if (!isWrittenHolder(holder, input.position())) {
+        throw std::invalid_argument("the item-size holder is not one the store writes (damaged IV?)");
+      }
+    }
     bool sawKey = false;
     while (!input.isAtEnd()) {
       KeyValueHolder holder;

@@ -38,7 +38,9 @@ class StoreSnapshot {
   [[nodiscard]] size_t skippedEntries() const { return skippedEntries_; }
   // Opening the store with the same key would read every value stored and
   // drop nothing: the files are valid, the content decodes and no entry is
-  // skipped.
+  // skipped. Stricter than loading in one point: the item-size holder must
+  // be one the store writes, which reveals most damage to the IV (the CRC
+  // covers the stored bytes only).
   [[nodiscard]] bool isComplete() const {
     return fileCheck_ == FileCheck::Valid && decoded_ && skippedEntries_ == 0;
   }
