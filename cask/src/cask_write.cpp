@@ -9,7 +9,10 @@
 namespace cask {
 
 struct Cask::Prepared {
-  std::vector<KeyValueHolder*> plainEntries;  // plain store: the entries by offset
+  // Plain store: the entries by offset, unless inPlace.
+  std::vector<KeyValueHolder*> plainEntries;
+  // Plain store: the live pairs tile the content, so none of them moves.
+  bool inPlace = false;
   std::vector<uint8_t> memoryPairs;  // encrypted store: the in-memory values as pairs
   size_t total = 0;                  // content size after the rewrite
   uint32_t holderSize = 4;
@@ -192,17 +195,21 @@ Cask::Prepared Cask::prepareData() {
     }
     sum += prepared.memoryPairs.size();
   } else {
-    prepared.plainEntries.reserve(m_plainIndex->size());
-    for (auto& [key, holder] : *m_plainIndex) {
+    for (const auto& [key, holder] : *m_plainIndex) {
       sum += size_t{holder.computedKVSize} + holder.valueSize;
-      prepared.plainEntries.push_back(&holder);
+      lowest = std::min(lowest.value_or(holder.offset), holder.offset);
     }
-    std::sort(prepared.plainEntries.begin(), prepared.plainEntries.end(),
-              [](auto* a, auto* b) { return a->offset < b->offset; });
-    if (!prepared.plainEntries.empty()) lowest = prepared.plainEntries.front()->offset;
   }
   prepared.holderSize = holderSizeFor(lowest);
   prepared.total = prepared.holderSize + sum;
+  // Growth of a store without dead pairs (every fill) needs no sort.
+  prepared.inPlace = !m_cipher && prepared.total == m_contentSize && lowest.value_or(4) == prepared.holderSize;
+  if (!m_cipher && !prepared.inPlace) {
+    prepared.plainEntries.reserve(m_plainIndex->size());
+    for (auto& [key, holder] : *m_plainIndex) prepared.plainEntries.push_back(&holder);
+    std::sort(prepared.plainEntries.begin(), prepared.plainEntries.end(),
+              [](auto* a, auto* b) { return a->offset < b->offset; });
+  }
   return prepared;
 }
 
@@ -314,6 +321,7 @@ bool Cask::rewriteChangesBytes(const Prepared& prepared, AESCrypt* target) const
   writeHolder(holder, prepared.holderSize);
   const uint8_t* base = m_dataFile->getMemory() + kFixed32Size;
   if (std::memcmp(base, holder, prepared.holderSize) != 0) return true;
+  if (prepared.inPlace) return false;
   // Pairs that already follow each other from the holder on stay in place.
   size_t expected = prepared.holderSize;
   for (const KeyValueHolder* entry : prepared.plainEntries) {
@@ -327,7 +335,8 @@ void Cask::memmovePlain(const Prepared& prepared, AESCrypt* target) {
   uint8_t* base = m_dataFile->getMemory() + kFixed32Size;
   const std::vector<KeyValueHolder*>& entries = prepared.plainEntries;
 
-  size_t written = prepared.holderSize;
+  // In place, every pair stays where it is (and `entries` is empty).
+  size_t written = prepared.inPlace ? prepared.total : prepared.holderSize;
   for (size_t i = 0; i < entries.size();) {
     const size_t start = entries[i]->offset;
     size_t end = entries[i]->end();
