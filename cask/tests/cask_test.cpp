@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <map>
 #include <regex>
 
 #include "aes_crypt.h"
@@ -240,6 +241,55 @@ TEST_F(RewriteWatch, CompactionJournalsTheRewrittenPrefixBehindARaisedSequence) 
     store = reopen(store, key, cask::CaskMultiProcess);
     EXPECT_EQ(store->count(), 20u) << key;
     EXPECT_EQ(store->getString("key0"), std::string(40, 'w')) << key;
+  }
+}
+
+// The files as a process killed at "mid-compaction" would leave them.
+std::vector<std::vector<uint8_t>> g_killedFiles;
+
+void snapshotAtMidRewrite(const char* name) {
+  if (std::string_view(name) != "mid-compaction" || !g_killedFiles.empty()) return;
+  for (const char* suffix : {"", cask::kCrcSuffix, cask::kJournalSuffix}) {
+    g_killedFiles.push_back(cask::readWholeFile(g_watchedData + suffix));
+  }
+}
+
+TEST_F(RewriteWatch, KillInTheMiddleOfAMoveComesBackFromTheJournal) {
+  for (const std::string key : {"", "killed-key"}) {
+    Cask* store = open("killed" + key, key, cask::CaskMultiProcess);
+    std::map<std::string, std::string> expected;
+    auto valueFor = [](int n) { return "value" + std::to_string(n) + std::string(40, '.'); };
+    int n = 0;
+    for (; n < 20; ++n) {
+      ASSERT_TRUE(store->set(valueFor(n), "key" + std::to_string(n)));
+      expected["key" + std::to_string(n)] = valueFor(n);
+    }
+    g_watchedData = store->dataPath();
+    g_killedFiles.clear();
+    cask::detail::g_testPointHook = &snapshotAtMidRewrite;
+    std::map<std::string, std::string> beforeLast;
+    while (g_killedFiles.empty()) {
+      beforeLast = expected;
+      const std::string k = "key" + std::to_string(n % 20);
+      ASSERT_TRUE(store->set(valueFor(n), k));
+      expected[k] = valueFor(n++);
+    }
+    cask::detail::g_testPointHook = nullptr;
+    ASSERT_FALSE(g_killedFiles[2].empty()) << "pairs moved, so a journal was there";
+    // The rewrite ran for the append that did not happen: the restored store
+    // holds what was there before it.
+    const std::string crashed = dir_ + "/crashed";
+    ASSERT_TRUE(cask::mkPath(crashed));
+    const std::string data = Cask::mappedKVPathWithID("killed" + key, &crashed);
+    writeBytes(data, g_killedFiles[0]);
+    writeBytes(data + cask::kCrcSuffix, g_killedFiles[1]);
+    writeBytes(data + cask::kJournalSuffix, g_killedFiles[2]);
+    Cask* restored = Cask::caskWithID("killed" + key, cask::CaskMultiProcess, key.empty() ? nullptr : &key, &crashed);
+    ASSERT_NE(restored, nullptr);
+    EXPECT_EQ(restored->count(), beforeLast.size()) << key;
+    for (const auto& [k, v] : beforeLast) EXPECT_EQ(restored->getString(k), v) << key << " " << k;
+    EXPECT_FALSE(cask::isFileExist(data + cask::kJournalSuffix));
+    restored->close();
   }
 }
 
