@@ -474,7 +474,6 @@ void Cask::removeValuesForKeys(const std::vector<std::string>& keys) {
 void Cask::syncFiles(SyncFlag flag) {
   m_dataFile->msync(flag);
   m_metaMapping->msync(flag);
-  if (flag == CaskSync) m_syncedContentSize = m_contentSize;
 }
 
 void Cask::sync(SyncFlag flag) {
@@ -485,13 +484,11 @@ void Cask::sync(SyncFlag flag) {
     syncFiles(flag);
     return;
   }
-  // Since the last sync only appends (and the header) touched the data file;
-  // everything else syncs the whole file as it goes.
-  const size_t from = kFixed32Size + std::min(m_syncedContentSize, m_contentSize);
-  m_dataFile->msync(flag, 0, kFixed32Size);
-  m_dataFile->msync(flag, from, kFixed32Size + m_contentSize - from);
+  // Writes dirty only the header and the content (everything that shrinks
+  // the content syncs the whole file itself). One call: each msync(MS_SYNC)
+  // costs the device a cache flush, however few pages it writes.
+  m_dataFile->msync(flag, 0, kFixed32Size + m_contentSize);
   m_metaMapping->msync(flag);
-  m_syncedContentSize = m_contentSize;
 }
 
 void Cask::clearMemoryCache() {
@@ -517,7 +514,6 @@ void Cask::doClearMemoryCache() {
   // stay open for the store's whole life.
   m_dataFile->clearMemoryCache();
   m_contentSize = 0;
-  m_syncedContentSize = 0;
   m_metaInfo.crcDigest = 0;
 }
 

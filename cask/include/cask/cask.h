@@ -301,8 +301,6 @@ class Cask {
   std::unique_ptr<CodedOutputData> m_writer;
   size_t m_contentSize = 0;
   size_t m_lastIndexSize = 0;  // entries before the last clearIndex()
-  // Content synced by the last sync(CaskSync); what lies above it is dirty.
-  size_t m_syncedContentSize = 0;
   bool m_needsLoad = true;
   bool m_compacted = false;
   bool m_undecodable = false;
