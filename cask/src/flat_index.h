@@ -1,11 +1,13 @@
 #pragma once
-// The store's in-memory index: a hash map from key to entry kept flat in one
-// array (open addressing, linear probing), so that building it from a file
+// The store's in-memory index: a hash map from key to entry. The entries lie
+// densely in one vector in insertion order; a separate table of 8-byte slots
+// (32 bits of the key's hash, the entry's number) finds them by open
+// addressing with linear probing. Building it from a file therefore writes
+// the entries one after another and only small slots at random places,
 // allocates nothing per key beyond keys too long for std::string's inline
-// buffer, and dropping it frees one block. One control byte per slot (0:
-// empty, else 0x80 | 7 bits of the hash) keeps probing within a few cache
-// lines; erasing shifts the following entries back, so there are no
-// tombstones. Not thread-safe.
+// buffer, and dropping it frees two blocks. Erasing moves the last entry into
+// the hole and shifts the following slots back, so there are no tombstones.
+// Not thread-safe.
 //
 //   FlatIndex<KeyValueHolder> index;
 //   index.insert_or_assign("launches", holder);
@@ -15,12 +17,11 @@
 // Pointers and iterators are invalidated by every insertion and erasure.
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <memory>
-#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace cask {
 
@@ -28,31 +29,8 @@ template <typename Value>
 class FlatIndex {
  public:
   using value_type = std::pair<std::string, Value>;
-
-  template <bool Const>
-  class Iterator {
-   public:
-    using Index = std::conditional_t<Const, const FlatIndex, FlatIndex>;
-    using Reference = std::conditional_t<Const, const value_type&, value_type&>;
-    Iterator(Index* index, size_t slot) : index_(index), slot_(slot) { skipEmpty(); }
-    Reference operator*() const { return index_->slot(slot_); }
-    auto* operator->() const { return &index_->slot(slot_); }
-    Iterator& operator++() {
-      ++slot_;
-      skipEmpty();
-      return *this;
-    }
-    bool operator==(const Iterator& other) const { return slot_ == other.slot_; }
-
-   private:
-    void skipEmpty() {
-      while (slot_ < index_->capacity_ && index_->control_[slot_] == 0) ++slot_;
-    }
-    Index* index_;
-    size_t slot_;
-  };
-  using iterator = Iterator<false>;
-  using const_iterator = Iterator<true>;
+  using iterator = typename std::vector<value_type>::iterator;
+  using const_iterator = typename std::vector<value_type>::const_iterator;
 
   FlatIndex() = default;
   FlatIndex(const FlatIndex&) = delete;
@@ -62,14 +40,13 @@ class FlatIndex {
     FlatIndex(std::move(other)).swap(*this);
     return *this;
   }
-  ~FlatIndex() { destroyAll(); }
 
-  [[nodiscard]] size_t size() const { return size_; }
-  [[nodiscard]] bool empty() const { return size_ == 0; }
+  [[nodiscard]] size_t size() const { return entries_.size(); }
+  [[nodiscard]] bool empty() const { return entries_.empty(); }
 
   [[nodiscard]] Value* find(std::string_view key) {
     const size_t at = locate(key, hashOf(key));
-    return at == kNone ? nullptr : &slot(at).second;
+    return at == kNone ? nullptr : &entries_[slots_[at].entry].second;
   }
   [[nodiscard]] const Value* find(std::string_view key) const {
     return const_cast<FlatIndex*>(this)->find(key);
@@ -78,20 +55,18 @@ class FlatIndex {
 
   template <typename V>
   void insert_or_assign(std::string&& key, V&& value) {
-    const size_t hash = hashOf(key);
-    if ((size_ + 1) * 8 > capacity_ * 7) grow(size_ + 1);
+    const uint32_t hash = hashOf(key);
+    if ((entries_.size() + 1) * 8 > capacity() * 7) grow(entries_.size() + 1);
     // One walk finds the key or the empty slot that ends its run.
-    const uint8_t tag = tagOf(hash);
     size_t at = hash & mask();
-    for (; control_[at] != 0; at = (at + 1) & mask()) {
-      if (control_[at] == tag && slot(at).first == key) {
-        slot(at).second = std::forward<V>(value);
+    for (; slots_[at].entry != kEmpty; at = (at + 1) & mask()) {
+      if (slots_[at].hash == hash && entries_[slots_[at].entry].first == key) {
+        entries_[slots_[at].entry].second = std::forward<V>(value);
         return;
       }
     }
-    new (&slot(at)) value_type(std::move(key), std::forward<V>(value));
-    control_[at] = tagOf(hash);
-    ++size_;
+    entries_.emplace_back(std::move(key), std::forward<V>(value));
+    slots_[at] = {hash, static_cast<uint32_t>(entries_.size() - 1)};
   }
   template <typename V>
   void insert_or_assign(std::string_view key, V&& value) {
@@ -101,18 +76,25 @@ class FlatIndex {
   size_t erase(std::string_view key) {
     size_t hole = locate(key, hashOf(key));
     if (hole == kNone) return 0;
-    slot(hole).~value_type();
-    control_[hole] = 0;
-    --size_;
-    // Pull back every entry of the run after the hole whose home slot does
-    // not lie between the hole and itself.
-    for (size_t next = (hole + 1) & mask(); control_[next] != 0; next = (next + 1) & mask()) {
-      const size_t home = hashOf(slot(next).first) & mask();
+    const uint32_t removed = slots_[hole].entry;
+    // The last entry takes the removed one's place.
+    const auto last = static_cast<uint32_t>(entries_.size() - 1);
+    if (removed != last) {
+      const uint32_t lastHash = hashOf(entries_[last].first);
+      size_t at = lastHash & mask();
+      while (slots_[at].entry != last) at = (at + 1) & mask();
+      slots_[at].entry = removed;
+      entries_[removed] = std::move(entries_[last]);
+    }
+    entries_.pop_back();
+    slots_[hole].entry = kEmpty;
+    // Pull back every slot of the run after the hole whose home does not lie
+    // between the hole and itself.
+    for (size_t next = (hole + 1) & mask(); slots_[next].entry != kEmpty; next = (next + 1) & mask()) {
+      const size_t home = slots_[next].hash & mask();
       if (((next - home) & mask()) >= ((next - hole) & mask())) {
-        new (&slot(hole)) value_type(std::move(slot(next)));
-        slot(next).~value_type();
-        control_[hole] = control_[next];
-        control_[next] = 0;
+        slots_[hole] = slots_[next];
+        slots_[next].entry = kEmpty;
         hole = next;
       }
     }
@@ -120,37 +102,38 @@ class FlatIndex {
   }
 
   void clear() {
-    destroyAll();
+    std::vector<value_type>().swap(entries_);
+    slots_.reset();
     capacity_ = 0;
-    size_ = 0;
   }
 
   // Room for `entries` without growing.
-  void reserve(size_t entries) {
-    if (entries * 8 > capacity_ * 7) grow(entries);
+  void reserve(size_t count) {
+    entries_.reserve(count);
+    if (count * 8 > capacity() * 7) grow(count);
   }
 
   void swap(FlatIndex& other) noexcept {
-    std::swap(control_, other.control_);
+    entries_.swap(other.entries_);
     std::swap(slots_, other.slots_);
     std::swap(capacity_, other.capacity_);
-    std::swap(size_, other.size_);
   }
 
-  iterator begin() { return iterator(this, 0); }
-  iterator end() { return iterator(this, capacity_); }
-  const_iterator begin() const { return const_iterator(this, 0); }
-  const_iterator end() const { return const_iterator(this, capacity_); }
+  iterator begin() { return entries_.begin(); }
+  iterator end() { return entries_.end(); }
+  const_iterator begin() const { return entries_.begin(); }
+  const_iterator end() const { return entries_.end(); }
 
  private:
+  static constexpr uint32_t kEmpty = ~uint32_t{0};
   static constexpr size_t kNone = ~size_t{0};
-  struct Storage {
-    alignas(value_type) unsigned char bytes[sizeof(value_type)];
+  struct Slot {
+    uint32_t hash;
+    uint32_t entry;  // kEmpty: free
   };
 
-  // Eight bytes at a time through a 64x64->128 multiply: keys are short, and
-  // both ends of the hash get used (low bits pick the slot, high the tag).
-  static size_t hashOf(std::string_view key) {
+  // Eight bytes at a time through a 64x64->128 multiply: keys are short.
+  static uint32_t hashOf(std::string_view key) {
     uint64_t hash = 0x9e3779b97f4a7c15ull ^ key.size();
     const char* bytes = key.data();
     size_t left = key.size();
@@ -161,69 +144,48 @@ class FlatIndex {
     }
     uint64_t tail = 0;
     std::memcpy(&tail, bytes, left);
-    return mix(hash ^ tail ^ (uint64_t{left} << 59));
+    hash = mix(hash ^ tail ^ (uint64_t{left} << 59));
+    return static_cast<uint32_t>(hash ^ (hash >> 32));
   }
   static uint64_t mix(uint64_t value) {
     __extension__ using Wide = unsigned __int128;
     const Wide product = static_cast<Wide>(value) * 0xff51afd7ed558ccdull;
     return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
   }
-  // The top bits pick nothing the mask already picks.
-  static uint8_t tagOf(size_t hash) { return static_cast<uint8_t>(0x80 | (hash >> 57)); }
+
+  [[nodiscard]] size_t capacity() const { return capacity_; }
   [[nodiscard]] size_t mask() const { return capacity_ - 1; }
-  value_type& slot(size_t at) { return *std::launder(reinterpret_cast<value_type*>(slots_[at].bytes)); }
-  const value_type& slot(size_t at) const {
-    return *std::launder(reinterpret_cast<const value_type*>(slots_[at].bytes));
-  }
 
-  [[nodiscard]] size_t locate(std::string_view key, size_t hash) const {
+  [[nodiscard]] size_t locate(std::string_view key, uint32_t hash) const {
     if (capacity_ == 0) return kNone;
-    const uint8_t tag = tagOf(hash);
     for (size_t at = hash & mask();; at = (at + 1) & mask()) {
-      const uint8_t control = control_[at];
-      if (control == 0) return kNone;
-      if (control == tag && slot(at).first == key) return at;
+      const Slot slot = slots_[at];
+      if (slot.entry == kEmpty) return kNone;
+      if (slot.hash == hash && entries_[slot.entry].first == key) return at;
     }
   }
 
-  [[nodiscard]] size_t freeSlotFor(size_t hash) const {
-    size_t at = hash & mask();
-    while (control_[at] != 0) at = (at + 1) & mask();
-    return at;
-  }
-
-  void grow(size_t entries) {
+  // Slots only: the entries stay where they are.
+  void grow(size_t count) {
     size_t capacity = 16;
-    while (entries * 8 > capacity * 7) capacity *= 2;
-    FlatIndex bigger;
-    bigger.control_ = std::make_unique<uint8_t[]>(capacity);  // zeroed: all empty
-    bigger.slots_ = std::make_unique_for_overwrite<Storage[]>(capacity);
-    bigger.capacity_ = capacity;
+    while (count * 8 > capacity * 7) capacity *= 2;
+    auto slots = std::make_unique_for_overwrite<Slot[]>(capacity);
+    std::memset(slots.get(), 0xff, capacity * sizeof(Slot));  // all kEmpty
+    const size_t newMask = capacity - 1;
     for (size_t at = 0; at < capacity_; ++at) {
-      if (control_[at] == 0) continue;
-      value_type& entry = slot(at);
-      const size_t to = bigger.freeSlotFor(hashOf(entry.first));
-      new (&bigger.slot(to)) value_type(std::move(entry));
-      bigger.control_[to] = control_[at];
-      ++bigger.size_;
+      const Slot slot = slots_[at];
+      if (slot.entry == kEmpty) continue;
+      size_t to = slot.hash & newMask;
+      while (slots[to].entry != kEmpty) to = (to + 1) & newMask;
+      slots[to] = slot;
     }
-    swap(bigger);
+    slots_ = std::move(slots);
+    capacity_ = capacity;
   }
 
-  void destroyAll() {
-    if constexpr (!std::is_trivially_destructible_v<value_type>) {
-      for (size_t at = 0; at < capacity_; ++at) {
-        if (control_[at] != 0) slot(at).~value_type();
-      }
-    }
-    control_.reset();
-    slots_.reset();
-  }
-
-  std::unique_ptr<uint8_t[]> control_;
-  std::unique_ptr<Storage[]> slots_;
-  size_t capacity_ = 0;  // a power of two, or 0
-  size_t size_ = 0;
+  std::vector<value_type> entries_;
+  std::unique_ptr<Slot[]> slots_;
+  size_t capacity_ = 0;  // slots: a power of two, or 0
 };
 
 }  // namespace cask
