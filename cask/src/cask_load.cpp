@@ -313,8 +313,9 @@ bool Cask::checkLastConfirmedInfo() {
   const uint32_t last = m_metaInfo.lastConfirmedActualSize;
   if (last < fileSize && last + kFixed32Size <= fileSize) {
     if (checkFileCRCValid(last, m_metaInfo.lastConfirmedCrcDigest)) {
-      // Whatever was appended since the last confirmed state is dropped.
-      if (last != m_contentSize) copyDamagedFilesAside();
+      // Whatever was appended since the last confirmed state is dropped;
+      // the header may record more than a damaged meta record does.
+      if (last != m_contentSize || oldStyle > last) copyDamagedFilesAside();
       writeActualSize(last, m_metaInfo.lastConfirmedCrcDigest, nullptr, false);
       return true;
     }

@@ -123,7 +123,7 @@ InspectedFiles inspectDataFile(const std::string& dataPath) {
   const size_t page = getPageSize();
   data.resize(std::max(page, (data.size() + page - 1) / page * page), 0);
 
-  uint32_t header = 0;
+  uint32_t& header = files.header;
   std::memcpy(&header, data.data(), sizeof header);
   const size_t size = meta.version >= CaskVersionActualSize ? meta.actualSize : header;
   files.contentSize = size;

@@ -18,6 +18,8 @@ struct InspectedFiles {
   std::vector<uint8_t> data;
   // The content size a load would use; meaningful when check is Valid.
   size_t contentSize = 0;
+  // The data file's own size header.
+  uint32_t header = 0;
 };
 
 // Reads `dataPath` and its meta file (read-only; creates nothing).

@@ -54,6 +54,14 @@ StoreSnapshot StoreSnapshot::read(const std::string& dataPath, const std::string
   }
   snapshot.fileCheck_ = files.check;
   if (files.check != FileCheck::Valid) return snapshot;
+  // Every load writes a version; a blank record beside written data means
+  // the meta file was lost or zeroed, and an open would start empty.
+  snapshot.blankMeta_ = files.meta.version == CaskVersionDefault && files.contentSize == 0 &&
+                        std::any_of(files.data.begin(), files.data.end(), [](uint8_t b) { return b != 0; });
+  // The header is written just before the meta record: a header beyond the
+  // size a load accepts means pairs that load drops, or a damaged header or
+  // file (or a write killed before it was acknowledged).
+  if (files.header > files.contentSize) snapshot.droppedBytes_ = files.header - files.contentSize;
 
   std::span<const uint8_t> content(files.data.data() + 4, files.contentSize);
   std::vector<uint8_t> plain;
@@ -105,6 +113,11 @@ StoreSnapshot StoreSnapshot::read(const std::string& dataPath, const std::string
 
 std::string StoreSnapshot::describe() const {
   if (fileCheck_ != FileCheck::Valid) return fileCheckName(fileCheck_);
+  if (blankMeta_) return "the meta record is blank but the data file is not (an open would start empty)";
+  if (droppedBytes_ > 0) {
+    return "the data header records " + std::to_string(droppedBytes_) +
+           " content bytes more than the meta record accepts (an open drops them)";
+  }
   if (!decoded_) return "content does not decode: " + decodeError_;
   if (skippedEntries_ > 0) {
     return std::to_string(skippedEntries_) + " entries whose key is not UTF-8 are skipped";

@@ -39,6 +39,10 @@ class LoadTest : public cask::testing::StoreTest {
     bytes[offset] ^= 0x5A;
     writeBytes(path, bytes);
   }
+  static std::vector<uint8_t> cut(std::vector<uint8_t> bytes, size_t size) {
+    bytes.resize(size);
+    return bytes;
+  }
   void setMeta(const CaskMetaInfo& meta) {
     auto bytes = bytesOf(dataPath() + ".crc");
     std::memcpy(bytes.data(), &meta, sizeof meta);
@@ -225,6 +229,21 @@ TEST_F(LoadTest, DamagedTailFallsBackToTheLastConfirmedStateAndKeepsACopy) {
   Cask* store = open();
   EXPECT_EQ(store->count(), 0u);  // the first pair was appended after the confirmed empty holder
   EXPECT_TRUE(cask::isFileExist(dataPath() + ".damaged"));
+}
+
+TEST_F(LoadTest, TruncatedMetaFallingBackToAnEmptyStateKeepsACopyOfTheData) {
+  makeStore(10);
+  const auto original = bytesOf(dataPath());
+  flipByte(dataPath(), 12);
+  // Cut inside the size field: size, last confirmed size and CRC read as 0,
+  // and an empty content matches a CRC of 0.
+  writeBytes(dataPath() + ".crc", cut(bytesOf(dataPath() + ".crc"), 20));
+  Cask* store = open();
+  EXPECT_EQ(store->count(), 0u);
+  auto copy = bytesOf(dataPath() + ".damaged");
+  ASSERT_EQ(copy.size(), original.size());
+  copy[12] ^= 0x5A;
+  EXPECT_EQ(copy, original);
 }
 
 TEST_F(LoadTest, ContentSizeZeroLoadsEmptyWithoutRaisingTheSequence) {

@@ -38,11 +38,14 @@ class StoreSnapshot {
   [[nodiscard]] size_t skippedEntries() const { return skippedEntries_; }
   // Opening the store with the same key would read every value stored and
   // drop nothing: the files are valid, the content decodes and no entry is
-  // skipped. Stricter than loading in one point: the item-size holder must
-  // be one the store writes, which reveals most damage to the IV (the CRC
-  // covers the stored bytes only).
+  // skipped. A load accepts some damage silently; here it counts: an
+  // item-size holder no writer makes (most damage to the IV, which the CRC
+  // does not cover), a blank meta record beside a data file that holds
+  // bytes, and a data header recording more content than the meta record
+  // accepts (also left by a write killed before it was acknowledged).
   [[nodiscard]] bool isComplete() const {
-    return fileCheck_ == FileCheck::Valid && decoded_ && skippedEntries_ == 0;
+    return fileCheck_ == FileCheck::Valid && decoded_ && skippedEntries_ == 0 && !blankMeta_ &&
+           droppedBytes_ == 0;
   }
   // "valid", or what is wrong, in a few words.
   [[nodiscard]] std::string describe() const;
@@ -62,6 +65,8 @@ class StoreSnapshot {
   bool decoded_ = false;
   std::string decodeError_;
   size_t skippedEntries_ = 0;
+  bool blankMeta_ = false;
+  size_t droppedBytes_ = 0;
   std::map<std::string, std::vector<uint8_t>, std::less<>> values_;
 };
 
