@@ -66,6 +66,9 @@ RvBuffer KeyValueHolderCrypt::toRvBuffer(const uint8_t* contentStart, const AESC
 
 namespace {
 size_t roundUpToBlock(size_t n) { return (n + kAESKeyLength - 1) / kAESKeyLength * kAESKeyLength; }
+// Each call into the cipher costs far more than a block: the window
+// decrypts at least this far ahead (pairs are mostly smaller).
+constexpr size_t kReadAhead = 512;
 }  // namespace
 
 CodedInputDataCrypt::CodedInputDataCrypt(const void* base, size_t size, AESCrypt& crypter)
@@ -96,7 +99,7 @@ void CodedInputDataCrypt::consumeBytes(size_t length, bool discard) {
   if (discard) decryptBufferDiscardMark_ = decryptBufferPosition_;
   const size_t held = decryptBufferDecryptLength_ - decryptBufferPosition_;
   if (held >= length) return;
-  const size_t missing = length - held;
+  const size_t missing = std::max(length - held, kReadAhead);
   // Decryption stops on a block boundary, so the crypter's position there is
   // 0 and a skip can jump whole blocks.
   const size_t number = decrypter_.number();
@@ -161,6 +164,28 @@ void CodedInputDataCrypt::skipBytes(size_t length) {
   assert(decryptPosition_ - decryptBufferDecryptLength_ + decryptBufferPosition_ == position_);
 }
 
+AESCryptStatus CodedInputDataCrypt::stateAt(size_t position) const {
+  // CFB's register within a block holds the ciphertext bytes before the
+  // position and the keystream (cipher ^ plain) from it on; on a block
+  // boundary, the previous ciphertext block. The window still holds the
+  // block (its start is never dropped before the pair's), decrypted whole.
+  AESCryptStatus state;
+  const size_t number = position % kAESKeyLength;
+  const size_t blockStart = position - number;
+  state.m_number = static_cast<uint8_t>(number);
+  if (number == 0) {
+    assert(blockStart >= kAESKeyLength);
+    std::memcpy(state.m_register, base_ + blockStart - kAESKeyLength, kAESKeyLength);
+    return state;
+  }
+  const size_t windowStart = decryptPosition_ - decryptBufferDecryptLength_;
+  assert(blockStart >= windowStart && blockStart + kAESKeyLength <= decryptPosition_);
+  const uint8_t* plain = decryptBuffer_ + (blockStart - windowStart);
+  const uint8_t* cipher = base_ + blockStart;
+  for (size_t i = 0; i < kAESKeyLength; ++i) state.m_register[i] = i < number ? cipher[i] : cipher[i] ^ plain[i];
+  return state;
+}
+
 uint8_t CodedInputDataCrypt::readRawByte() {
   if (decryptBufferPosition_ == decryptBufferDecryptLength_) consumeBytes(1, false);
   if (decryptBufferPosition_ == decryptBufferDecryptLength_) {
@@ -196,11 +221,7 @@ std::string CodedInputDataCrypt::readPair(KeyValueHolderCrypt& holder) {
 
   const auto valueLength = static_cast<uint32_t>(readLength(false));
   if (valueLength >= kOffsetHolderMinValueSize) {
-    // The state at the pair's start, walked back from where decryption
-    // stands over the bytes decrypted since.
-    AESCryptStatus state;
-    decrypter_.statusBeforeDecrypt(base_ + decryptPosition_, decryptBuffer_ + decryptBufferDecryptLength_,
-                                   decryptPosition_ - start, state);
+    const AESCryptStatus state = stateAt(start);
     holder = KeyValueHolderCrypt::offsetForm(static_cast<uint32_t>(keyLength), valueLength,
                                              static_cast<uint32_t>(start), state);
     skipBytes(valueLength);

@@ -119,8 +119,8 @@ class KeyValueHolderCrypt {
 
 // Reads pairs from an encrypted region through a window of decrypted bytes
 // that always ends on an AES block boundary (or the region's end): each byte
-// is decrypted once, large values are jumped over by blocks, and only the
-// current pair's bytes are kept.
+// is decrypted at most once, large values are jumped over by blocks, and the
+// window keeps the current pair's bytes and what was decrypted ahead.
 class CodedInputDataCrypt {
  public:
   // `crypter` must stand at `position` 0 of the region's stream; it advances
@@ -149,6 +149,8 @@ class CodedInputDataCrypt {
   void consumeBytes(size_t length, bool discard);
   void skipBytes(size_t length);
   void resetWindow();
+  // The stream's state at `position`, whose block the window holds.
+  [[nodiscard]] AESCryptStatus stateAt(size_t position) const;
   [[nodiscard]] int32_t readLength(bool discard);
 
   const uint8_t* base_;
