@@ -60,7 +60,8 @@ class MemoryFile {
   // Descriptor open, size non-zero and mapped.
   [[nodiscard]] bool isFileValid() const { return file_.isFileValid() && size_ > 0 && ptr_ != nullptr; }
 
-  // Rounds `size` up to whole pages (at least one), zero-fills growth and
+  // Rounds `size` up to whole pages (at least one), allocates the growth
+  // (it reads as zeros; a full disk fails here, not as SIGBUS later) and
   // remaps. On failure the old size and mapping are kept when possible.
   bool truncate(size_t size);
   bool msync(SyncFlag flag);
