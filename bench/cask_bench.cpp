@@ -26,7 +26,9 @@
 //                statement.
 // This store:
 //   cask         single-process, plain; synced: sync(CaskSync) after every
-//                write.
+//                write; reads copy the value into a reused buffer
+//                (writeValueToBuffer), as every peer's read fills a reused
+//                string.
 //   cask-crypt   the same with an AES key.
 //   cask-mp      multi-process mode (flock on the meta file per operation).
 //
@@ -166,9 +168,10 @@ class CaskEngine final : public Engine {
       out.assign(raw->begin(), raw->end());
       return true;
     }
-    auto value = store_->getString(key);
-    if (!value) return false;
-    out = std::move(*value);
+    // Like the peers, into a buffer that is reused (writeValueToBuffer).
+    const int32_t length = store_->writeValueToBuffer(key, scratch_, sizeof scratch_);
+    if (length < 0) return false;
+    out.assign(scratch_, static_cast<size_t>(length));
     return true;
   }
   bool remove(const std::string& key) override {
@@ -183,6 +186,7 @@ class CaskEngine final : public Engine {
   std::string dir_;
   bool synced_ = false;
   cask::Cask* store_ = nullptr;
+  char scratch_[4096];
 };
 
 // --- LMDB ------------------------------------------------------------------------
