@@ -1,6 +1,9 @@
-// The low-level AES interface is deprecated in OpenSSL 3 but is exactly the
-// CFB-128 with an exposed register and block position that the stored streams
-// were made with.
+// CFB-128 with an exposed register and block position, as OpenSSL's
+// AES_cfb128_encrypt keeps them (the stored streams were made with it). The
+// block cipher runs through EVP's AES-128-ECB, which uses the processor's AES
+// instructions; decryption, whose blocks are independent, goes in batches.
+// The low-level interface (deprecated in OpenSSL 3) remains for the inverse
+// cipher that walks a stream back.
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include "aes_crypt.h"
 
@@ -13,12 +16,32 @@
 #include <string>
 
 #include <openssl/aes.h>
+#include <openssl/evp.h>
 
 namespace cask {
 
 struct AESCrypt::KeySchedule {
   AES_KEY key;
+  EVP_CIPHER_CTX* ecb = nullptr;  // encrypts whole blocks; shared by clones
+
+  KeySchedule() = default;
+  KeySchedule(const KeySchedule&) = delete;
+  KeySchedule& operator=(const KeySchedule&) = delete;
+  ~KeySchedule() { EVP_CIPHER_CTX_free(ecb); }
+
+  void encryptBlocks(const uint8_t* input, uint8_t* output, size_t blocks) {
+    int produced = 0;
+    if (ecb == nullptr ||
+        EVP_EncryptUpdate(ecb, output, &produced, input, static_cast<int>(blocks * kAESKeyLength)) != 1) {
+      // Only when EVP could not be set up: the portable single-block routine.
+      for (size_t i = 0; i < blocks; ++i) AES_encrypt(input + i * kAESKeyLength, output + i * kAESKeyLength, &key);
+    }
+  }
 };
+
+namespace {
+constexpr size_t kBatchBlocks = 64;
+}  // namespace
 
 AESCrypt::AESCrypt(const void* key, size_t keyLength, const void* iv, size_t ivLength) {
   if (key == nullptr || keyLength == 0) return;
@@ -26,6 +49,13 @@ AESCrypt::AESCrypt(const void* key, size_t keyLength, const void* iv, size_t ivL
   resetIV(iv, ivLength);
   m_encryptSchedule = std::make_shared<KeySchedule>();
   AES_set_encrypt_key(m_keyBytes, 128, &m_encryptSchedule->key);
+  EVP_CIPHER_CTX* ecb = EVP_CIPHER_CTX_new();
+  if (ecb != nullptr && EVP_EncryptInit_ex(ecb, EVP_aes_128_ecb(), nullptr, m_keyBytes, nullptr) == 1 &&
+      EVP_CIPHER_CTX_set_padding(ecb, 0) == 1) {
+    m_encryptSchedule->ecb = ecb;
+  } else {
+    EVP_CIPHER_CTX_free(ecb);
+  }
 }
 
 AESCrypt::AESCrypt(AESCrypt&& other) noexcept
@@ -54,25 +84,71 @@ std::string AESCrypt::keyString() const {
   return std::string(reinterpret_cast<const char*>(m_keyBytes), reinterpret_cast<const char*>(end));
 }
 
+// The register holds the ciphertext bytes of the current block before the
+// position and its keystream bytes from the position on.
 void AESCrypt::encrypt(const void* input, void* output, size_t length) {
   if (input == nullptr || output == nullptr || length == 0 || !m_encryptSchedule) return;
-  int number = static_cast<int>(m_number);
-  AES_cfb128_encrypt(static_cast<const uint8_t*>(input), static_cast<uint8_t*>(output), length,
-                     &m_encryptSchedule->key, m_register, &number, AES_ENCRYPT);
-  m_number = static_cast<uint32_t>(number);
+  const auto* in = static_cast<const uint8_t*>(input);
+  auto* out = static_cast<uint8_t*>(output);
+  uint32_t n = m_number;
+  for (; n != 0 && length > 0; --length, n = (n + 1) % kAESKeyLength) *out++ = m_register[n] ^= *in++;
+  while (length > 0) {
+    m_encryptSchedule->encryptBlocks(m_register, m_register, 1);
+    const size_t step = std::min(length, kAESKeyLength);
+    for (size_t i = 0; i < step; ++i) out[i] = m_register[i] ^= in[i];
+    in += step;
+    out += step;
+    length -= step;
+    n = static_cast<uint32_t>(step % kAESKeyLength);
+  }
+  m_number = n;
 }
 
 void AESCrypt::decrypt(const void* input, void* output, size_t length) {
   if (input == nullptr || output == nullptr || length == 0 || !m_encryptSchedule) return;
-  int number = static_cast<int>(m_number);
-  AES_cfb128_encrypt(static_cast<const uint8_t*>(input), static_cast<uint8_t*>(output), length,
-                     &m_encryptSchedule->key, m_register, &number, AES_DECRYPT);
-  m_number = static_cast<uint32_t>(number);
+  const auto* in = static_cast<const uint8_t*>(input);
+  auto* out = static_cast<uint8_t*>(output);
+  uint32_t n = m_number;
+  for (; n != 0 && length > 0; --length, n = (n + 1) % kAESKeyLength) {
+    const uint8_t c = *in++;
+    *out++ = m_register[n] ^ c;
+    m_register[n] = c;
+  }
+  // Each whole block's keystream is the cipher of the ciphertext before it,
+  // all known up front: encrypt a batch of them in one call.
+  uint8_t stream[kBatchBlocks * kAESKeyLength];
+  while (length >= kAESKeyLength) {
+    const size_t blocks = std::min(length / kAESKeyLength, kBatchBlocks);
+    const size_t bytes = blocks * kAESKeyLength;
+    std::memcpy(stream, m_register, kAESKeyLength);
+    std::memcpy(stream + kAESKeyLength, in, bytes - kAESKeyLength);
+    // Taken before `out`, which may be `in`, is written.
+    std::memcpy(m_register, in + bytes - kAESKeyLength, kAESKeyLength);
+    m_encryptSchedule->encryptBlocks(stream, stream, blocks);
+    for (size_t i = 0; i < bytes; ++i) out[i] = in[i] ^ stream[i];
+    in += bytes;
+    out += bytes;
+    length -= bytes;
+  }
+  if (length > 0) {
+    m_encryptSchedule->encryptBlocks(m_register, m_register, 1);
+    for (; n < length; ++n) {
+      const uint8_t c = in[n];
+      out[n] = m_register[n] ^ c;
+      m_register[n] = c;
+    }
+  }
+  m_number = n;
 }
 
 void AESCrypt::getCurStatus(AESCryptStatus& status) const {
   status.m_number = static_cast<uint8_t>(m_number);
   std::memcpy(status.m_register, m_register, sizeof m_register);
+}
+
+void AESCrypt::setStatus(const AESCryptStatus& status) {
+  m_number = status.m_number % kAESKeyLength;
+  std::memcpy(m_register, status.m_register, sizeof m_register);
 }
 
 AESCrypt AESCrypt::cloneWithStatus(const AESCryptStatus& status) const {

@@ -41,6 +41,8 @@ class AESCrypt {
   void decrypt(const void* input, void* output, size_t length);
 
   void getCurStatus(AESCryptStatus& status) const;
+  // Continues the stream from `status` (as saved by getCurStatus).
+  void setStatus(const AESCryptStatus& status);
   // A crypter at `status` sharing this one's key schedule; it must not
   // outlive this crypter.
   [[nodiscard]] AESCrypt cloneWithStatus(const AESCryptStatus& status) const;

@@ -2,6 +2,7 @@
 
 #include <sys/utsname.h>
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -153,10 +154,8 @@ Cask::Cask(const std::string& mmapID, int mode, const std::string* cryptKey, con
   if (cryptKey != nullptr && !cryptKey->empty()) {
     m_cipher = std::make_unique<AESCrypt>(cryptKey->data(), cryptKey->size());
     m_cryptIndex = std::make_unique<CryptIndex>();
-    m_cryptIndex->max_load_factor(1.0);
   } else {
     m_plainIndex = std::make_unique<PlainIndex>();
-    m_plainIndex->max_load_factor(1.0);
   }
   m_metaMapping = std::make_unique<MemoryFile>(m_metaPath);
   m_dataFile = std::make_unique<MemoryFile>(m_dataPath);
@@ -393,8 +392,7 @@ bool Cask::containsKey(std::string_view key) {
   ScopedLock<ThreadLock> lock(m_threadLock.get());
   ScopedLock<InterProcessLock> processLock(m_sharedLock.get());
   checkLoadData();
-  const std::string k(key);
-  return m_cipher ? m_cryptIndex->contains(k) : m_plainIndex->contains(k);
+  return m_cipher ? m_cryptIndex->contains(key) : m_plainIndex->contains(key);
 }
 
 size_t Cask::count() {
@@ -482,7 +480,15 @@ void Cask::sync(SyncFlag flag) {
   ScopedLock<ThreadLock> lock(m_threadLock.get());
   if (m_needsLoad || !m_dataFile->isFileValid()) return;
   ScopedLock<InterProcessLock> processLock(m_exclusiveLock.get());
-  syncFiles(flag);
+  if (flag != CaskSync) {
+    syncFiles(flag);
+    return;
+  }
+  // Writes dirty only the header and the content (everything that shrinks
+  // the content syncs the whole file itself). One call: each msync(MS_SYNC)
+  // costs the device a cache flush, however few pages it writes.
+  m_dataFile->msync(flag, 0, kFixed32Size + m_contentSize);
+  m_metaMapping->msync(flag);
 }
 
 void Cask::clearMemoryCache() {
@@ -512,6 +518,9 @@ void Cask::doClearMemoryCache() {
 }
 
 void Cask::clearIndex() {
+  // A reload of the same content will need as many entries again.
+  const size_t entries = (m_plainIndex ? m_plainIndex->size() : 0) + (m_cryptIndex ? m_cryptIndex->size() : 0);
+  if (entries > 0) m_lastIndexSize = entries;
   if (m_plainIndex) m_plainIndex->clear();
   if (m_cryptIndex) m_cryptIndex->clear();
 }

@@ -2,9 +2,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
-
-#include <zlib.h>
 
 #include "cask_internal.h"
 
@@ -14,6 +13,28 @@ namespace {
 
 constexpr char kJournalMagic[8] = {'C', 'A', 'S', 'K', 'J', 'N', 'L', '1'};
 constexpr size_t kJournalHeaderSize = 16;  // magic, data length, crc
+
+// How many pairs (live or not) the plain content holds, by skipping over
+// their length prefixes: the index's size to reserve. Stops quietly at
+// anything malformed; the decoder reports it.
+size_t countPairs(const uint8_t* content, size_t size) {
+  CodedInputData input(content, size);
+  size_t pairs = 0;
+  try {
+    (void)input.readRawVarint32();
+    while (!input.isAtEnd()) {
+      input.seek(static_cast<uint32_t>(input.readRawVarint32()));
+      input.seek(static_cast<uint32_t>(input.readRawVarint32()));
+      ++pairs;
+    }
+  } catch (const std::exception&) {
+  }
+  return pairs;
+}
+
+// An encrypted content cannot be skimmed without decrypting it: guess from
+// its size, as if pairs were small ones.
+size_t estimatePairs(size_t contentSize) { return contentSize / 48; }
 
 uint32_t readHeader(const MemoryFile& file) {
   uint32_t size = 0;
@@ -37,12 +58,8 @@ void Cask::checkLoadData() {
   if (!m_multiProcess || !m_metaMapping->isFileValid()) return;
 
   ScopedLock<InterProcessLock> lock(m_sharedLock.get());
-  if (restoreFromJournalIfNeeded()) {
-    doClearMemoryCache();
-    loadFromFile();
-    notifyContentChanged();
-    return;
-  }
+  // A journal is only ever left behind a raised sequence (see
+  // doFullWriteBack), and the full load below looks for it.
   CaskMetaInfo mapped;
   readMetaFromMapping(mapped);
   if (mapped.sequence != m_metaInfo.sequence) {
@@ -195,6 +212,7 @@ bool Cask::decodeContent(size_t from, bool greedy) {
       }
       CryptIndex fresh;
       CryptIndex& target = (greedy || from > 0) ? *m_cryptIndex : fresh;
+      if (from == 0) target.reserve(std::max(m_lastIndexSize, estimatePairs(m_contentSize)));
       while (!input.isAtEnd()) {
         KeyValueHolderCrypt holder;
         const size_t offset = input.position();
@@ -217,6 +235,7 @@ bool Cask::decodeContent(size_t from, bool greedy) {
       }
       PlainIndex fresh;
       PlainIndex& target = (greedy || from > 0) ? *m_plainIndex : fresh;
+      if (from == 0) target.reserve(countPairs(content, m_contentSize));
       while (!input.isAtEnd()) {
         KeyValueHolder holder;
         std::string key = input.readString(holder);
@@ -310,7 +329,7 @@ bool Cask::checkLastConfirmedInfo() {
 
 bool Cask::checkFileCRCValid(size_t actualSize, uint32_t crcDigest) {
   const uint8_t* content = m_dataFile->getMemory() + kFixed32Size;
-  m_crcDigest = static_cast<uint32_t>(crc32(0, content, static_cast<uInt>(actualSize)));
+  m_crcDigest = crc32Of(0, content, actualSize);
   if (m_crcDigest == crcDigest) return true;
   CaskError("check crc [%s] fail, crc32:%u, m_crcDigest:%u", m_mmapID.c_str(), m_crcDigest, crcDigest);
   return false;
@@ -324,8 +343,7 @@ void Cask::partialLoadFromFile() {
   if (!m_undecodable && m_writer && newSize > oldSize && newSize < fileSize &&
       newSize + kFixed32Size <= fileSize) {
     const uint8_t* content = m_dataFile->getMemory() + kFixed32Size;
-    m_crcDigest = static_cast<uint32_t>(
-        crc32(m_crcDigest, content + oldSize, static_cast<uInt>(newSize - oldSize)));
+    m_crcDigest = crc32Of(m_crcDigest, content + oldSize, newSize - oldSize);
     if (m_crcDigest == m_metaInfo.crcDigest) {
       // The crypter must stand where the tail starts.
       if (!m_cipher || m_cipher->number() == oldSize % kAESKeyLength) {
@@ -396,15 +414,14 @@ void Cask::copyDamagedFilesAside() {
   copyFile(m_metaPath, m_metaPath + kDamagedSuffix);
 }
 
-bool Cask::writeJournal() {
+bool Cask::writeJournal(size_t dataLength) {
   const std::string journal = m_dataPath + kJournalSuffix;
   const std::string temp = journal + kTempSuffix;
-  const size_t dataLength = kFixed32Size + m_contentSize;
   const uint8_t* data = m_dataFile->getMemory();
   CaskMetaInfo meta;
   readMetaFromMapping(meta);
-  uLong crc = crc32(0, reinterpret_cast<const Bytef*>(&meta), sizeof meta);
-  crc = crc32(crc, data, static_cast<uInt>(dataLength));
+  uint32_t crc = crc32Of(0, &meta, sizeof meta);
+  crc = crc32Of(crc, data, dataLength);
   uint8_t header[kJournalHeaderSize];
   std::memcpy(header, kJournalMagic, sizeof kJournalMagic);
   const auto length32 = static_cast<uint32_t>(dataLength);
@@ -429,15 +446,11 @@ bool Cask::writeJournal() {
       done += static_cast<size_t>(put);
     }
   }
-  if (fsync(file.getFd()) != 0 || !tryAtomicRename(temp, journal)) {
-    CaskError("fail to sync journal [%s], %s", temp.c_str(), std::strerror(errno));
+  // No fsync: the journal guards against a kill, which keeps the page
+  // cache, and the rewrite it guards ends with a synchronous sync.
+  if (!tryAtomicRename(temp, journal)) {
     unlink(temp.c_str());
     return false;
-  }
-  const size_t slash = journal.rfind('/');
-  if (slash != std::string::npos) {
-    File dir(journal.substr(0, slash), ReadOnly);
-    if (dir.isFileValid()) fsync(dir.getFd());
   }
   return true;
 }
@@ -476,7 +489,7 @@ bool Cask::restoreFromJournalIfNeeded() {
   }
   const size_t payload = sizeof(CaskMetaInfo) + dataLength;
   if (bytes.size() != kJournalHeaderSize + payload || std::memcmp(bytes.data(), kJournalMagic, 8) != 0 ||
-      crc32(0, bytes.data() + kJournalHeaderSize, static_cast<uInt>(payload)) != crc) {
+      crc32Of(0, bytes.data() + kJournalHeaderSize, payload) != crc) {
     CaskWarning("[%s] ignoring a damaged journal %s", m_mmapID.c_str(), journal.c_str());
     unlink(journal.c_str());
     return false;

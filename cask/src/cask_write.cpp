@@ -1,15 +1,18 @@
 // Appending, growth, compaction (full write-back), clear, trim and re-key.
 #include <algorithm>
 #include <cassert>
+#include <cstddef>
 #include <cstring>
-
-#include <zlib.h>
 
 #include "cask_internal.h"
 
 namespace cask {
 
 struct Cask::Prepared {
+  // Plain store: the entries by offset, unless inPlace.
+  std::vector<KeyValueHolder*> plainEntries;
+  // Plain store: the live pairs tile the content, so none of them moves.
+  bool inPlace = false;
   std::vector<uint8_t> memoryPairs;  // encrypted store: the in-memory values as pairs
   size_t total = 0;                  // content size after the rewrite
   uint32_t holderSize = 4;
@@ -42,7 +45,7 @@ void writeHolder(uint8_t* base, uint32_t holderSize) {
   output.writeRawVarint32(static_cast<int32_t>(kHolderValues[holderSize]));
 }
 
-void appendPair(std::vector<uint8_t>& out, const std::string& key, const std::vector<uint8_t>& value) {
+void appendPair(std::vector<uint8_t>& out, const std::string& key, std::span<const uint8_t> value) {
   uint8_t prefix[10];
   auto putVarint = [&](uint32_t v) {
     CodedOutputData o(prefix, sizeof prefix);
@@ -59,17 +62,16 @@ void appendPair(std::vector<uint8_t>& out, const std::string& key, const std::ve
 
 RvBuffer Cask::getDataForKey(std::string_view key) {
   checkLoadData();
-  const std::string k(key);
   const uint8_t* content = m_dataFile->isFileValid() ? m_dataFile->getMemory() + kFixed32Size : nullptr;
   if (m_cipher) {
-    auto found = m_cryptIndex->find(k);
-    if (found == m_cryptIndex->end()) return {};
-    if (found->second.type == KeyValueHolderCrypt::Type::Offset && content == nullptr) return {};
-    return found->second.toRvBuffer(content, *m_cipher);
+    const KeyValueHolderCrypt* found = m_cryptIndex->find(key);
+    if (found == nullptr) return {};
+    if (found->isOffset() && content == nullptr) return {};
+    return found->toRvBuffer(content, *m_cipher);
   }
-  auto found = m_plainIndex->find(k);
-  if (found == m_plainIndex->end() || content == nullptr) return {};
-  return found->second.toRvBuffer(content);
+  const KeyValueHolder* found = m_plainIndex->find(key);
+  if (found == nullptr || content == nullptr) return {};
+  return found->toRvBuffer(content);
 }
 
 bool Cask::setDataForKey(std::span<const uint8_t> data, std::string_view key, bool isDataHolder) {
@@ -117,8 +119,7 @@ bool Cask::setDataForKey(std::span<const uint8_t> data, std::string_view key, bo
           std::move(k), KeyValueHolderCrypt::offsetForm(result->keySize, result->valueSize, result->offset,
                                                         result->state));
     } else {
-      m_cryptIndex->insert_or_assign(std::move(k),
-                                     KeyValueHolderCrypt::memory(std::vector<uint8_t>(value.begin(), value.end())));
+      m_cryptIndex->insert_or_assign(std::move(k), KeyValueHolderCrypt::inMemory(value));
     }
   } else {
     const auto result = doAppendDataWithKey(data, key, isDataHolder);
@@ -131,15 +132,14 @@ bool Cask::setDataForKey(std::span<const uint8_t> data, std::string_view key, bo
 
 bool Cask::removeDataForKey(std::string_view key) {
   if (key.empty() || !isWritable()) return false;
-  const std::string k(key);
-  if (m_cipher ? !m_cryptIndex->contains(k) : !m_plainIndex->contains(k)) return false;
+  if (m_cipher ? !m_cryptIndex->contains(key) : !m_plainIndex->contains(key)) return false;
   m_compacted = false;
   const auto result = doAppendDataWithKey({}, key, false);
   if (!result) return false;
   if (m_cipher) {
-    m_cryptIndex->erase(k);
+    m_cryptIndex->erase(key);
   } else {
-    m_plainIndex->erase(k);
+    m_plainIndex->erase(key);
   }
   return true;
 }
@@ -172,7 +172,7 @@ std::optional<Cask::AppendResult> Cask::doAppendDataWithKey(std::span<const uint
   detail::testPoint("after-pair");
   uint8_t* pair = m_dataFile->getMemory() + kFixed32Size + offset;
   if (m_cipher) m_cipher->encrypt(pair, pair, size);
-  m_crcDigest = static_cast<uint32_t>(crc32(m_crcDigest, pair, static_cast<uInt>(size)));
+  m_crcDigest = crc32Of(m_crcDigest, pair, size);
   writeActualSize(offset + size, m_crcDigest, nullptr, false);
   result.keySize = keySize;
   result.valueSize = valueLength;
@@ -186,11 +186,11 @@ Cask::Prepared Cask::prepareData() {
   size_t sum = 0;
   if (m_cipher) {
     for (const auto& [key, holder] : *m_cryptIndex) {
-      if (holder.type == KeyValueHolderCrypt::Type::Offset) {
+      if (holder.isOffset()) {
         sum += holder.pairSize();
-        lowest = std::min(lowest.value_or(holder.offset), holder.offset);
+        lowest = std::min(lowest.value_or(holder.offset()), holder.offset());
       } else {
-        appendPair(prepared.memoryPairs, key, holder.bytes);
+        appendPair(prepared.memoryPairs, key, holder.valueBytes());
       }
     }
     sum += prepared.memoryPairs.size();
@@ -202,6 +202,14 @@ Cask::Prepared Cask::prepareData() {
   }
   prepared.holderSize = holderSizeFor(lowest);
   prepared.total = prepared.holderSize + sum;
+  // Growth of a store without dead pairs (every fill) needs no sort.
+  prepared.inPlace = !m_cipher && prepared.total == m_contentSize && lowest.value_or(4) == prepared.holderSize;
+  if (!m_cipher && !prepared.inPlace) {
+    prepared.plainEntries.reserve(m_plainIndex->size());
+    for (auto& [key, holder] : *m_plainIndex) prepared.plainEntries.push_back(&holder);
+    std::sort(prepared.plainEntries.begin(), prepared.plainEntries.end(),
+              [](auto* a, auto* b) { return a->offset < b->offset; });
+  }
   return prepared;
 }
 
@@ -269,10 +277,22 @@ bool Cask::doFullWriteBack(Prepared prepared, Target target, AESCrypt* newCrypte
                             : target == Target::NewCrypter ? newCrypter
                                                            : m_cipher.get();
   // The rewrite happens in place; a kill in the middle would leave neither
-  // the old nor the new content. The journal lets the next load restore.
-  if (m_contentSize > 0 && !writeJournal()) {
-    CaskError("[%s] cannot write the journal, compaction skipped", m_mmapID.c_str());
-    return false;
+  // the old nor the new content. The journal lets the next load restore what
+  // it overwrites: the header and the new content's length of old bytes
+  // (sources only move down, so nothing above is touched).
+  if (m_contentSize > 0 && rewriteChangesBytes(prepared, targetCrypter)) {
+    if (m_multiProcess) {
+      // Other processes trust their index while the sequence stands; raised
+      // now, it sends them to a full load, which finds the journal should
+      // this process die mid-rewrite.
+      m_metaInfo.sequence++;
+      std::memcpy(m_metaMapping->getMemory() + offsetof(CaskMetaInfo, sequence), &m_metaInfo.sequence,
+                  sizeof m_metaInfo.sequence);
+    }
+    if (!writeJournal(kFixed32Size + prepared.total)) {
+      CaskError("[%s] cannot write the journal, compaction skipped", m_mmapID.c_str());
+      return false;
+    }
   }
   uint8_t iv[kAESKeyLength];
   if (targetCrypter != nullptr) {
@@ -286,7 +306,7 @@ bool Cask::doFullWriteBack(Prepared prepared, Target target, AESCrypt* newCrypte
     memmovePlain(prepared, targetCrypter);
   }
   const uint8_t* content = m_dataFile->getMemory() + kFixed32Size;
-  const auto crc = static_cast<uint32_t>(crc32(0, content, static_cast<uInt>(prepared.total)));
+  const auto crc = crc32Of(0, content, prepared.total);
   writeActualSize(prepared.total, crc, targetCrypter != nullptr ? iv : nullptr, true);
   m_compacted = true;
   syncFiles(CaskSync);
@@ -294,14 +314,29 @@ bool Cask::doFullWriteBack(Prepared prepared, Target target, AESCrypt* newCrypte
   return true;
 }
 
+bool Cask::rewriteChangesBytes(const Prepared& prepared, AESCrypt* target) const {
+  // A new stream (and a plain store's turn to encrypted) rewrites everything.
+  if (m_cipher || target != nullptr) return true;
+  uint8_t holder[5];
+  writeHolder(holder, prepared.holderSize);
+  const uint8_t* base = m_dataFile->getMemory() + kFixed32Size;
+  if (std::memcmp(base, holder, prepared.holderSize) != 0) return true;
+  if (prepared.inPlace) return false;
+  // Pairs that already follow each other from the holder on stay in place.
+  size_t expected = prepared.holderSize;
+  for (const KeyValueHolder* entry : prepared.plainEntries) {
+    if (entry->offset != expected) return true;
+    expected = entry->end();
+  }
+  return false;
+}
+
 void Cask::memmovePlain(const Prepared& prepared, AESCrypt* target) {
   uint8_t* base = m_dataFile->getMemory() + kFixed32Size;
-  std::vector<KeyValueHolder*> entries;
-  entries.reserve(m_plainIndex->size());
-  for (auto& [key, holder] : *m_plainIndex) entries.push_back(&holder);
-  std::sort(entries.begin(), entries.end(), [](auto* a, auto* b) { return a->offset < b->offset; });
+  const std::vector<KeyValueHolder*>& entries = prepared.plainEntries;
 
-  size_t written = prepared.holderSize;
+  // In place, every pair stays where it is (and `entries` is empty).
+  size_t written = prepared.inPlace ? prepared.total : prepared.holderSize;
   for (size_t i = 0; i < entries.size();) {
     const size_t start = entries[i]->offset;
     size_t end = entries[i]->end();
@@ -326,21 +361,21 @@ void Cask::memmoveCrypt(const Prepared& prepared, AESCrypt* target) {
   uint8_t* base = m_dataFile->getMemory() + kFixed32Size;
   std::vector<KeyValueHolderCrypt*> entries;
   for (auto& [key, holder] : *m_cryptIndex) {
-    if (holder.type == KeyValueHolderCrypt::Type::Offset) entries.push_back(&holder);
+    if (holder.isOffset()) entries.push_back(&holder);
   }
-  std::sort(entries.begin(), entries.end(), [](auto* a, auto* b) { return a->offset < b->offset; });
+  std::sort(entries.begin(), entries.end(), [](auto* a, auto* b) { return a->offset() < b->offset(); });
 
   // Runs of touching pairs are one piece of the stream: decrypt each run
   // straight into its new place (never above its old one).
   size_t written = prepared.holderSize;
   uint8_t scratch[4096];
   for (size_t i = 0; i < entries.size();) {
-    const size_t start = entries[i]->offset;
+    const size_t start = entries[i]->offset();
     size_t end = start + entries[i]->pairSize();
     size_t j = i + 1;
-    while (j < entries.size() && entries[j]->offset == end) end += entries[j++]->pairSize();
+    while (j < entries.size() && entries[j]->offset() == end) end += entries[j++]->pairSize();
     assert(written <= start);
-    AESCrypt decrypter = m_cipher->cloneWithStatus(entries[i]->savedState);
+    AESCrypt decrypter = m_cipher->cloneWithStatus(entries[i]->savedState());
     for (size_t done = 0; done < end - start;) {
       const size_t step = std::min(sizeof scratch, end - start - done);
       decrypter.decrypt(base + start + done, scratch, step);
@@ -355,9 +390,11 @@ void Cask::memmoveCrypt(const Prepared& prepared, AESCrypt* target) {
   if (target != nullptr) target->encrypt(base, base, prepared.holderSize);
   size_t position = prepared.holderSize;
   for (KeyValueHolderCrypt* entry : entries) {
-    entry->offset = static_cast<uint32_t>(position);
+    entry->setOffset(static_cast<uint32_t>(position));
     if (target != nullptr) {
-      target->getCurStatus(entry->savedState);
+      AESCryptStatus state;
+      target->getCurStatus(state);
+      entry->setSavedState(state);
       target->encrypt(base + position, base + position, entry->pairSize());
     }
     position += entry->pairSize();

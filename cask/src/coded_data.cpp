@@ -40,15 +40,16 @@ KeyValueHolder::KeyValueHolder(uint32_t keyLength, uint32_t valueLength, uint32_
 CodedInputData::CodedInputData(const void* data, size_t size)
     : data_(static_cast<const uint8_t*>(data)), size_(size) {}
 
-uint8_t CodedInputData::readRawByte() {
-  if (position_ == size_) {
-    throw std::out_of_range("reach end, m_position: " + std::to_string(position_) +
-                            ", m_size: " + std::to_string(size_));
-  }
-  return data_[position_++];
+void CodedInputData::throwReachEnd() const {
+  throw std::out_of_range("reach end, m_position: " + std::to_string(position_) +
+                          ", m_size: " + std::to_string(size_));
 }
 
-int32_t CodedInputData::readRawVarint32() { return readVarint32From(*this); }
+void CodedInputData::throwKeyTooLong() { throw std::length_error("InvalidProtocolBuffer key too long"); }
+
+void CodedInputData::throwOutOfSpace() { throw std::out_of_range("OutOfSpace"); }
+
+
 
 int64_t CodedInputData::readRawVarint64() {
   uint64_t result = 0;
@@ -83,10 +84,6 @@ int32_t checkedLength(int32_t length, size_t remaining) {
   return length;
 }
 
-int32_t CodedInputData::readLength() {
-  const int32_t length = readRawVarint32();
-  return checkedLength(length, size_ - position_);
-}
 
 std::string CodedInputData::readString() {
   const int32_t length = readLength();
@@ -95,25 +92,7 @@ std::string CodedInputData::readString() {
   return value;
 }
 
-std::string CodedInputData::readString(KeyValueHolder& holder) {
-  const size_t start = position_;
-  const int32_t length = readLength();
-  const std::span<const uint8_t> bytes(data_ + position_, static_cast<size_t>(length));
-  if (length > 0xffff || start > 0xffffffffu) throw std::length_error("InvalidProtocolBuffer key too long");
-  holder.offset = static_cast<uint32_t>(start);
-  holder.keySize = static_cast<uint16_t>(length);
-  position_ += static_cast<size_t>(length);
-  return std::string(bytes.begin(), bytes.end());
-}
 
-void CodedInputData::readData(KeyValueHolder& holder) {
-  const int32_t length = readLength();
-  const size_t computed = position_ - holder.offset;
-  if (computed > 0xffff) throw std::length_error("InvalidProtocolBuffer key too long");
-  holder.computedKVSize = static_cast<uint16_t>(computed);
-  holder.valueSize = static_cast<uint32_t>(length);
-  position_ += static_cast<size_t>(length);
-}
 
 RvBuffer CodedInputData::readData() {
   const int32_t length = readLength();
@@ -122,10 +101,6 @@ RvBuffer CodedInputData::readData() {
   return value;
 }
 
-void CodedInputData::seek(size_t n) {
-  if (n > size_ - position_) throw std::out_of_range("OutOfSpace");
-  position_ += n;
-}
 
 CodedOutputData::CodedOutputData(void* data, size_t size)
     : data_(static_cast<uint8_t*>(data)), size_(size) {}
@@ -202,6 +177,13 @@ void CodedOutputData::setPosition(size_t position) {
 
 bool isValidUtf8(std::span<const uint8_t> bytes) {
   size_t i = 0;
+  // Keys are mostly ASCII: eight bytes at a time while no high bit is set.
+  while (bytes.size() - i >= 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes.data() + i, sizeof word);
+    if ((word & 0x8080808080808080ull) != 0) break;
+    i += 8;
+  }
   while (i < bytes.size()) {
     const uint8_t lead = bytes[i];
     size_t extra = 0;

@@ -66,8 +66,33 @@ class CodedInputData {
   CodedInputData(const void* data, size_t size);
   explicit CodedInputData(std::span<const uint8_t> bytes) : CodedInputData(bytes.data(), bytes.size()) {}
 
-  [[nodiscard]] uint8_t readRawByte();
-  [[nodiscard]] int32_t readRawVarint32();
+  [[nodiscard]] uint8_t readRawByte() {
+    if (position_ == size_) throwReachEnd();
+    return data_[position_++];
+  }
+  [[nodiscard]] int32_t readRawVarint32() {
+    // Loading a store reads two of these per pair: the common short forms
+    // go without a bounds check per byte.
+    if (size_ - position_ >= 5) {
+      const uint8_t* p = data_ + position_;
+      uint32_t result = p[0];
+      if (result < 0x80) {
+        position_ += 1;
+        return static_cast<int32_t>(result);
+      }
+      result = (result & 0x7f) | (uint32_t{p[1]} << 7);
+      if (p[1] < 0x80) {
+        position_ += 2;
+        return static_cast<int32_t>(result);
+      }
+      result = (result & 0x3fff) | (uint32_t{p[2]} << 14);
+      if (p[2] < 0x80) {
+        position_ += 3;
+        return static_cast<int32_t>(result);
+      }
+    }
+    return readVarint32From(*this);
+  }
   [[nodiscard]] int64_t readRawVarint64();
   [[nodiscard]] int32_t readInt32() { return readRawVarint32(); }
   [[nodiscard]] uint32_t readUInt32() { return static_cast<uint32_t>(readRawVarint32()); }
@@ -82,16 +107,42 @@ class CodedInputData {
   [[nodiscard]] std::string readString();
   // A key: records the pair's start and the key size in `holder`. The bytes
   // come as stored; the caller decides what a key that is not UTF-8 means.
-  [[nodiscard]] std::string readString(KeyValueHolder& holder);
+  [[nodiscard]] std::string readString(KeyValueHolder& holder) {
+    const size_t start = position_;
+    const int32_t length = readLength();
+    if (length > 0xffff || start > 0xffffffffu) throwKeyTooLong();
+    holder.offset = static_cast<uint32_t>(start);
+    holder.keySize = static_cast<uint16_t>(length);
+    const char* bytes = reinterpret_cast<const char*>(data_ + position_);
+    position_ += static_cast<size_t>(length);
+    return std::string(bytes, static_cast<size_t>(length));
+  }
   // A value after readString(holder): records its size and skips it.
-  void readData(KeyValueHolder& holder);
+  void readData(KeyValueHolder& holder) {
+    const int32_t length = readLength();
+    const size_t computed = position_ - holder.offset;
+    if (computed > 0xffff) throwKeyTooLong();
+    holder.computedKVSize = static_cast<uint16_t>(computed);
+    holder.valueSize = static_cast<uint32_t>(length);
+    position_ += static_cast<size_t>(length);
+  }
   [[nodiscard]] RvBuffer readData();  // length-prefixed, copied
-  void seek(size_t n);
+  void seek(size_t n) {
+    if (n > size_ - position_) throwOutOfSpace();
+    position_ += n;
+  }
   [[nodiscard]] bool isAtEnd() const { return position_ == size_; }
   [[nodiscard]] size_t position() const { return position_; }
 
  private:
-  [[nodiscard]] int32_t readLength();
+  [[nodiscard]] int32_t readLength() {
+    const int32_t length = readRawVarint32();
+    if (length < 0 || static_cast<size_t>(length) > size_ - position_) return checkedLength(length, size_ - position_);
+    return length;
+  }
+  [[noreturn]] void throwReachEnd() const;
+  [[noreturn]] static void throwKeyTooLong();
+  [[noreturn]] static void throwOutOfSpace();
 
   const uint8_t* data_;
   size_t size_;

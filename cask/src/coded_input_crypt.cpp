@@ -1,5 +1,10 @@
 #include "coded_input_crypt.h"
 
+#include <algorithm>
+#include <cassert>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 
@@ -7,102 +12,225 @@
 
 namespace cask {
 
-KeyValueHolderCrypt KeyValueHolderCrypt::memory(std::vector<uint8_t> value) {
+KeyValueHolderCrypt KeyValueHolderCrypt::inMemory(size_t size) {
   KeyValueHolderCrypt holder;
-  holder.type = Type::Memory;
-  holder.bytes = std::move(value);
+  if (size <= kStoredCapacity) {
+    holder.stored_.size = static_cast<uint8_t>(size);
+    return holder;
+  }
+  auto* bytes = static_cast<uint8_t*>(std::malloc(size));
+  if (bytes == nullptr) throw std::runtime_error(std::strerror(errno != 0 ? errno : ENOMEM));
+  holder.type_ = Type::Memory;
+  holder.memory_ = {static_cast<uint32_t>(size), bytes};
+  return holder;
+}
+
+KeyValueHolderCrypt KeyValueHolderCrypt::inMemory(std::span<const uint8_t> value) {
+  KeyValueHolderCrypt holder = inMemory(value.size());
+  if (!value.empty()) std::memcpy(holder.mutableBytes(), value.data(), value.size());
   return holder;
 }
 
 KeyValueHolderCrypt KeyValueHolderCrypt::offsetForm(uint32_t keyLength, uint32_t valueLength,
                                                     uint32_t offset, const AESCryptStatus& state) {
   KeyValueHolderCrypt holder;
-  holder.type = Type::Offset;
-  holder.prefixSize = static_cast<uint8_t>(pbRawVarint32Size(keyLength) + pbRawVarint32Size(valueLength));
-  holder.keyLength = static_cast<uint16_t>(keyLength);
-  holder.valueLength = valueLength;
-  holder.offset = offset;
-  holder.savedState = state;
+  holder.type_ = Type::Offset;
+  holder.offset_.prefixSize =
+      static_cast<uint8_t>(pbRawVarint32Size(keyLength) + pbRawVarint32Size(valueLength));
+  holder.offset_.keyLength = static_cast<uint16_t>(keyLength);
+  holder.offset_.valueLength = valueLength;
+  holder.offset_.offset = offset;
+  holder.offset_.savedState = state;
   return holder;
 }
 
 RvBuffer KeyValueHolderCrypt::toRvBuffer(const uint8_t* contentStart, const AESCrypt& crypter) const {
-  if (type == Type::Memory) return RvBuffer(bytes.data(), bytes.size(), RvBufferNoCopy);
-  AESCrypt clone = crypter.cloneWithStatus(savedState);
+  if (type_ != Type::Offset) {
+    const std::span<const uint8_t> bytes = valueBytes();
+    return RvBuffer(bytes.data(), bytes.size(), RvBufferNoCopy);
+  }
+  AESCrypt clone = crypter.cloneWithStatus(offset_.savedState);
   uint8_t scratch[16];
-  size_t skip = static_cast<size_t>(keyLength) + prefixSize;
-  const uint8_t* input = contentStart + offset;
+  size_t skip = static_cast<size_t>(offset_.keyLength) + offset_.prefixSize;
+  const uint8_t* input = contentStart + offset_.offset;
   while (skip > 0) {
     const size_t step = skip < sizeof scratch ? skip : sizeof scratch;
     clone.decrypt(input, scratch, step);
     input += step;
     skip -= step;
   }
-  RvBuffer value(valueLength);
-  clone.decrypt(input, value.mutableData(), valueLength);
+  RvBuffer value(offset_.valueLength);
+  clone.decrypt(input, value.mutableData(), offset_.valueLength);
   return value;
 }
 
+namespace {
+size_t roundUpToBlock(size_t n) { return (n + kAESKeyLength - 1) / kAESKeyLength * kAESKeyLength; }
+// Each call into the cipher costs far more than a block: the window
+// decrypts at least this far ahead (pairs are mostly smaller).
+constexpr size_t kReadAhead = 512;
+}  // namespace
+
 CodedInputDataCrypt::CodedInputDataCrypt(const void* base, size_t size, AESCrypt& crypter)
-    : base_(static_cast<const uint8_t*>(base)), size_(size), decrypter_(crypter) {}
+    : base_(static_cast<const uint8_t*>(base)), size_(size), decrypter_(crypter) {
+  decryptBuffer_ = static_cast<uint8_t*>(std::malloc(decryptBufferSize_));
+  if (decryptBuffer_ == nullptr) throw std::runtime_error(std::strerror(errno != 0 ? errno : ENOMEM));
+  resetWindow();
+}
+
+CodedInputDataCrypt::~CodedInputDataCrypt() { std::free(decryptBuffer_); }
+
+void CodedInputDataCrypt::resetWindow() {
+  // The window's first byte lies on an AES block boundary of the stream.
+  decryptBufferPosition_ = decrypter_.number();
+  decryptBufferDecryptLength_ = decryptBufferPosition_;
+  decryptBufferDiscardMark_ = decryptBufferPosition_;
+}
 
 void CodedInputDataCrypt::seek(size_t n) {
   if (n > size_ - position_) throw std::out_of_range("OutOfSpace");
   position_ += n;
+  decryptPosition_ += n;
+  assert(position_ % kAESKeyLength == decrypter_.number());
+  resetWindow();
 }
 
-void CodedInputDataCrypt::decryptInto(uint8_t* output, size_t length) {
-  if (length > size_ - position_) {
-    throw std::out_of_range("reach end, m_position: " + std::to_string(position_) +
-                            ", m_size: " + std::to_string(size_));
+void CodedInputDataCrypt::consumeBytes(size_t length, bool discard) {
+  if (discard) decryptBufferDiscardMark_ = decryptBufferPosition_;
+  const size_t held = decryptBufferDecryptLength_ - decryptBufferPosition_;
+  if (held >= length) return;
+  const size_t missing = std::max(length - held, kReadAhead);
+  // Decryption stops on a block boundary, so the crypter's position there is
+  // 0 and a skip can jump whole blocks.
+  const size_t number = decrypter_.number();
+  size_t count;
+  if (number > 0) {
+    const size_t finish = kAESKeyLength - number;
+    count = missing <= finish ? finish : finish + roundUpToBlock(missing - finish);
+  } else {
+    count = roundUpToBlock(missing);
   }
-  decrypter_.decrypt(base_ + position_, output, length);
-  position_ += length;
+  count = std::min(count, size_ - decryptPosition_);
+  if (count == 0) return;
+  if (decryptBufferDecryptLength_ + count > decryptBufferSize_) {
+    // Whole blocks before the discard mark are no longer needed.
+    const size_t drop = decryptBufferDiscardMark_ / kAESKeyLength * kAESKeyLength;
+    if (drop > 0) {
+      std::memmove(decryptBuffer_, decryptBuffer_ + drop, decryptBufferDecryptLength_ - drop);
+      decryptBufferDecryptLength_ -= drop;
+      decryptBufferPosition_ -= drop;
+      decryptBufferDiscardMark_ -= drop;
+    }
+    if (decryptBufferDecryptLength_ + count > decryptBufferSize_) {
+      const size_t size = decryptBufferSize_ + count;
+      auto* bigger = static_cast<uint8_t*>(std::realloc(decryptBuffer_, size));
+      if (bigger == nullptr) throw std::runtime_error(std::strerror(errno != 0 ? errno : ENOMEM));
+      decryptBuffer_ = bigger;
+      decryptBufferSize_ = size;
+    }
+  }
+  decrypter_.decrypt(base_ + decryptPosition_, decryptBuffer_ + decryptBufferDecryptLength_, count);
+  decryptPosition_ += count;
+  decryptBufferDecryptLength_ += count;
+  assert(decryptPosition_ == size_ || decrypter_.number() == 0);
 }
 
 void CodedInputDataCrypt::skipBytes(size_t length) {
-  uint8_t scratch[4096];
-  while (length > 0) {
-    const size_t step = length < sizeof scratch ? length : sizeof scratch;
-    decryptInto(scratch, step);
-    length -= step;
+  // Callers checked that `length` bytes remain.
+  const size_t held = decryptBufferDecryptLength_ - decryptBufferPosition_;
+  if (length <= held) {
+    decryptBufferPosition_ += length;
+    position_ += length;
+    return;
   }
+  assert(decrypter_.number() == 0);
+  const size_t count = std::min(roundUpToBlock(length - held), size_ - decryptPosition_);
+  // The stream's state at a block boundary is the ciphertext block before
+  // it: only the last block needs the cipher, and it stays in the window.
+  const size_t lastStart = decryptPosition_ + (count - 1) / kAESKeyLength * kAESKeyLength;
+  if (lastStart > decryptPosition_) {
+    AESCryptStatus state;
+    std::memcpy(state.m_register, base_ + lastStart - kAESKeyLength, kAESKeyLength);
+    decrypter_.setStatus(state);
+  }
+  const size_t lastLength = decryptPosition_ + count - lastStart;
+  decrypter_.decrypt(base_ + lastStart, decryptBuffer_, lastLength);
+  decryptPosition_ = lastStart + lastLength;
+  position_ += length;
+  decryptBufferDecryptLength_ = lastLength;
+  decryptBufferPosition_ = position_ - lastStart;
+  decryptBufferDiscardMark_ = 0;
+  assert(decryptBufferPosition_ <= decryptBufferDecryptLength_);
+  assert(decryptPosition_ - decryptBufferDecryptLength_ + decryptBufferPosition_ == position_);
+}
+
+AESCryptStatus CodedInputDataCrypt::stateAt(size_t position) const {
+  // CFB's register within a block holds the ciphertext bytes before the
+  // position and the keystream (cipher ^ plain) from it on; on a block
+  // boundary, the previous ciphertext block. The window still holds the
+  // block (its start is never dropped before the pair's), decrypted whole.
+  AESCryptStatus state;
+  const size_t number = position % kAESKeyLength;
+  const size_t blockStart = position - number;
+  state.m_number = static_cast<uint8_t>(number);
+  if (number == 0) {
+    assert(blockStart >= kAESKeyLength);
+    std::memcpy(state.m_register, base_ + blockStart - kAESKeyLength, kAESKeyLength);
+    return state;
+  }
+  const size_t windowStart = decryptPosition_ - decryptBufferDecryptLength_;
+  assert(blockStart >= windowStart && blockStart + kAESKeyLength <= decryptPosition_);
+  const uint8_t* plain = decryptBuffer_ + (blockStart - windowStart);
+  const uint8_t* cipher = base_ + blockStart;
+  for (size_t i = 0; i < kAESKeyLength; ++i) state.m_register[i] = i < number ? cipher[i] : cipher[i] ^ plain[i];
+  return state;
 }
 
 uint8_t CodedInputDataCrypt::readRawByte() {
-  // decryptInto() throws at the end.
-  uint8_t byte = 0;
-  decryptInto(&byte, 1);
-  return byte;
+  if (decryptBufferPosition_ == decryptBufferDecryptLength_) consumeBytes(1, false);
+  if (decryptBufferPosition_ == decryptBufferDecryptLength_) {
+    throw std::out_of_range("reach end, m_position: " + std::to_string(position_) +
+                            ", m_size: " + std::to_string(size_));
+  }
+  assert(position_ <= decryptPosition_ && decryptBufferPosition_ < decryptBufferSize_);
+  ++position_;
+  return decryptBuffer_[decryptBufferPosition_++];
 }
 
-int32_t CodedInputDataCrypt::readRawVarint32() { return readVarint32From(*this); }
+int32_t CodedInputDataCrypt::readRawVarint32(bool discard) {
+  consumeBytes(10, discard);
+  return readVarint32From(*this);
+}
 
-int32_t CodedInputDataCrypt::readLength() {
-  const int32_t length = readRawVarint32();
+int32_t CodedInputDataCrypt::readLength(bool discard) {
+  const int32_t length = readRawVarint32(discard);
   return checkedLength(length, size_ - position_);
 }
 
 std::string CodedInputDataCrypt::readPair(KeyValueHolderCrypt& holder) {
-  AESCryptStatus state;
-  decrypter_.getCurStatus(state);
   const size_t start = position_;
   if (start > 0xffffffffu) throw std::length_error("InvalidProtocolBuffer content too large");
-
-  const int32_t keyLength = readLength();
+  // A new pair: what the window holds before it is not needed any more.
+  const int32_t keyLength = readLength(true);
   if (keyLength > 0xffff) throw std::length_error("InvalidProtocolBuffer key too long");
-  std::string key(static_cast<size_t>(keyLength), '\0');
-  decryptInto(reinterpret_cast<uint8_t*>(key.data()), key.size());
+  consumeBytes(static_cast<size_t>(keyLength), false);
+  std::string key(reinterpret_cast<const char*>(decryptBuffer_ + decryptBufferPosition_),
+                  static_cast<size_t>(keyLength));
+  decryptBufferPosition_ += static_cast<size_t>(keyLength);
+  position_ += static_cast<size_t>(keyLength);
 
-  const auto valueLength = static_cast<uint32_t>(readLength());
+  const auto valueLength = static_cast<uint32_t>(readLength(false));
   if (valueLength >= kOffsetHolderMinValueSize) {
+    const AESCryptStatus state = stateAt(start);
     holder = KeyValueHolderCrypt::offsetForm(static_cast<uint32_t>(keyLength), valueLength,
                                              static_cast<uint32_t>(start), state);
     skipBytes(valueLength);
   } else {
-    std::vector<uint8_t> value(valueLength);
-    decryptInto(value.data(), valueLength);
-    holder = KeyValueHolderCrypt::memory(std::move(value));
+    consumeBytes(valueLength, false);
+    holder = KeyValueHolderCrypt::inMemory(valueLength);
+    if (valueLength > 0) std::memcpy(holder.mutableBytes(), decryptBuffer_ + decryptBufferPosition_, valueLength);
+    decryptBufferPosition_ += valueLength;
+    position_ += valueLength;
   }
   return key;
 }

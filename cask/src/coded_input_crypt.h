@@ -7,7 +7,8 @@
 // Not thread-safe.
 #include <cstdint>
 #include <string>
-#include <vector>
+#include <cstdlib>
+#include <span>
 
 #include "aes_crypt.h"
 #include "rv_buffer.h"
@@ -16,36 +17,119 @@ namespace cask {
 
 inline constexpr uint32_t kOffsetHolderMinValueSize = 256;
 
-struct KeyValueHolderCrypt {
-  enum class Type : uint8_t { Memory, Offset };
-  Type type = Type::Memory;
-  // Memory form: the value bytes, decrypted.
-  std::vector<uint8_t> bytes;
-  // Offset form: where the pair lies in the content and the stream state at
-  // its start.
-  uint8_t prefixSize = 0;  // key-length varint + value-length varint
-  uint16_t keyLength = 0;
-  uint32_t valueLength = 0;
-  uint32_t offset = 0;
-  AESCryptStatus savedState;
+// The index entry of an encrypted store, in one of three forms: Stored (the
+// decrypted value inline, under 28 bytes), Memory (a malloc'd decrypted
+// copy, 28 to 255 bytes) or Offset (values of 256 bytes or more: where the
+// pair lies and the stream state at its start). Move-only.
+class KeyValueHolderCrypt {
+ public:
+  enum class Type : uint8_t { Stored, Memory, Offset };
+  static constexpr size_t kStoredCapacity = 27;
 
-  static KeyValueHolderCrypt memory(std::vector<uint8_t> value);
+  KeyValueHolderCrypt() : type_(Type::Stored) { stored_.size = 0; }
+  KeyValueHolderCrypt(const KeyValueHolderCrypt&) = delete;
+  KeyValueHolderCrypt& operator=(const KeyValueHolderCrypt&) = delete;
+  KeyValueHolderCrypt(KeyValueHolderCrypt&& other) noexcept { takeFrom(other); }
+  KeyValueHolderCrypt& operator=(KeyValueHolderCrypt&& other) noexcept {
+    if (this != &other) {
+      release();
+      takeFrom(other);
+    }
+    return *this;
+  }
+  ~KeyValueHolderCrypt() { release(); }
+
+  // `size` bytes in memory (Stored or Memory form) for the caller to fill
+  // through mutableBytes(). Throws std::runtime_error when memory runs out.
+  static KeyValueHolderCrypt inMemory(size_t size);
+  static KeyValueHolderCrypt inMemory(std::span<const uint8_t> value);
   static KeyValueHolderCrypt offsetForm(uint32_t keyLength, uint32_t valueLength, uint32_t offset,
                                         const AESCryptStatus& state);
 
+  [[nodiscard]] Type type() const { return type_; }
+  [[nodiscard]] bool isOffset() const { return type_ == Type::Offset; }
   [[nodiscard]] uint32_t realValueSize() const {
-    return type == Type::Memory ? static_cast<uint32_t>(bytes.size()) : valueLength;
+    switch (type_) {
+      case Type::Stored: return stored_.size;
+      case Type::Memory: return memory_.size;
+      case Type::Offset: break;
+    }
+    return offset_.valueLength;
   }
-  [[nodiscard]] uint32_t pairSize() const { return prefixSize + keyLength + valueLength; }
-  // Memory form: a view of `bytes`; offset form: decrypted from the file
+  // Stored and Memory forms: the decrypted value.
+  [[nodiscard]] std::span<const uint8_t> valueBytes() const {
+    return type_ == Type::Stored ? std::span<const uint8_t>(stored_.bytes, stored_.size)
+                                 : std::span<const uint8_t>(memory_.bytes, memory_.size);
+  }
+  [[nodiscard]] uint8_t* mutableBytes() { return type_ == Type::Stored ? stored_.bytes : memory_.bytes; }
+
+  // Offset form.
+  [[nodiscard]] uint32_t offset() const { return offset_.offset; }
+  void setOffset(uint32_t offset) { offset_.offset = offset; }
+  [[nodiscard]] const AESCryptStatus& savedState() const { return offset_.savedState; }
+  void setSavedState(const AESCryptStatus& state) { offset_.savedState = state; }
+  [[nodiscard]] uint32_t pairSize() const {
+    return uint32_t{offset_.prefixSize} + offset_.keyLength + offset_.valueLength;
+  }
+
+  // Stored and Memory: a view of their bytes; Offset: decrypted from the file
   // with a clone of `crypter` (whose own state is untouched).
   [[nodiscard]] RvBuffer toRvBuffer(const uint8_t* contentStart, const AESCrypt& crypter) const;
+
+ private:
+  struct Stored {
+    uint8_t size;
+    uint8_t bytes[kStoredCapacity];
+  };
+  struct Memory {
+    uint32_t size;
+    uint8_t* bytes;
+  };
+  struct Offset {
+    uint8_t prefixSize;  // key-length varint + value-length varint
+    uint16_t keyLength;
+    uint32_t valueLength;
+    uint32_t offset;  // of the pair's start in the content
+    AESCryptStatus savedState;
+  };
+
+  void takeFrom(KeyValueHolderCrypt& other) noexcept {
+    type_ = other.type_;
+    switch (type_) {
+      case Type::Stored: stored_ = other.stored_; break;
+      case Type::Memory: memory_ = other.memory_; break;
+      case Type::Offset: offset_ = other.offset_; break;
+    }
+    other.type_ = Type::Stored;
+    other.stored_.size = 0;
+  }
+  void release() {
+    if (type_ == Type::Memory) std::free(memory_.bytes);
+    type_ = Type::Stored;
+    stored_.size = 0;
+  }
+
+  Type type_;
+  union {
+    Stored stored_;
+    Memory memory_;
+    Offset offset_;
+  };
 };
 
+// Reads pairs from an encrypted region through a window of decrypted bytes
+// that always ends on an AES block boundary (or the region's end): each byte
+// is decrypted at most once, large values are jumped over by blocks, and the
+// window keeps the current pair's bytes and what was decrypted ahead.
 class CodedInputDataCrypt {
  public:
-  // `crypter` must stand at `position` 0 of the region's stream.
+  // `crypter` must stand at `position` 0 of the region's stream; it advances
+  // as the reader decrypts, and stands at the region's end once all was read.
+  // Throws std::runtime_error when memory runs out.
   CodedInputDataCrypt(const void* base, size_t size, AESCrypt& crypter);
+  CodedInputDataCrypt(const CodedInputDataCrypt&) = delete;
+  CodedInputDataCrypt& operator=(const CodedInputDataCrypt&) = delete;
+  ~CodedInputDataCrypt();
 
   // Moves the position without decrypting; the crypter must already stand
   // at the new position (used to decode a tail appended by another process).
@@ -54,20 +138,31 @@ class CodedInputDataCrypt {
   [[nodiscard]] size_t position() const { return position_; }
 
   [[nodiscard]] uint8_t readRawByte();
-  [[nodiscard]] int32_t readRawVarint32();
+  // With `discard`, window bytes before the current one may be dropped.
+  [[nodiscard]] int32_t readRawVarint32(bool discard = false);
   // Reads one whole pair; returns its key as stored (empty for an empty key,
   // not checked for UTF-8).
   [[nodiscard]] std::string readPair(KeyValueHolderCrypt& holder);
 
  private:
-  void decryptInto(uint8_t* output, size_t length);
+  // Makes the window hold `length` undelivered bytes (fewer at the end).
+  void consumeBytes(size_t length, bool discard);
   void skipBytes(size_t length);
-  [[nodiscard]] int32_t readLength();
+  void resetWindow();
+  // The stream's state at `position`, whose block the window holds.
+  [[nodiscard]] AESCryptStatus stateAt(size_t position) const;
+  [[nodiscard]] int32_t readLength(bool discard);
 
   const uint8_t* base_;
   size_t size_;
-  size_t position_ = 0;
+  size_t position_ = 0;         // in the plain stream
+  size_t decryptPosition_ = 0;  // how far the region is decrypted
   AESCrypt& decrypter_;
+  uint8_t* decryptBuffer_ = nullptr;  // the window, malloc'd
+  size_t decryptBufferSize_ = 32;
+  size_t decryptBufferPosition_ = 0;      // the next undelivered byte
+  size_t decryptBufferDecryptLength_ = 0; // decrypted bytes held
+  size_t decryptBufferDiscardMark_ = 0;   // bytes before it may be dropped
 };
 
 }  // namespace cask

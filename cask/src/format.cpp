@@ -5,9 +5,8 @@
 #include <vector>
 
 #include <openssl/evp.h>
-#include <zlib.h>
-
 #include "inspected_files.h"
+#include "crc.h"
 #include "memory_file.h"
 
 namespace cask {
@@ -65,7 +64,7 @@ constexpr size_t kJournalHeaderSize = 16;  // magic, data length, crc
 bool contentMatches(const std::vector<uint8_t>& data, size_t size, uint32_t crc) {
   // The header takes 4 bytes; the content must fit behind it.
   if (size >= data.size() || size + 4 > data.size()) return false;
-  return static_cast<uint32_t>(crc32(0, data.data() + 4, static_cast<uInt>(size))) == crc;
+  return crc32Of(0, data.data() + 4, size) == crc;
 }
 
 // A journal left by an interrupted compaction replaces the first bytes of the
@@ -84,7 +83,7 @@ void applyJournal(const std::string& journalPath, CaskMetaInfo& meta, std::vecto
   std::memcpy(&crc, bytes.data() + 12, 4);
   const size_t payload = sizeof(CaskMetaInfo) + dataLength;
   if (bytes.size() != kJournalHeaderSize + payload ||
-      crc32(0, bytes.data() + kJournalHeaderSize, static_cast<uInt>(payload)) != crc) {
+      crc32Of(0, bytes.data() + kJournalHeaderSize, payload) != crc) {
     return;
   }
   std::memcpy(&meta, bytes.data() + kJournalHeaderSize, sizeof meta);

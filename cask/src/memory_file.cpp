@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -109,7 +110,7 @@ bool MemoryFile::truncate(size_t size) {
     CaskError("fail to truncate [%s] to size %zu, %s", getPath().c_str(), target, std::strerror(errno));
     return false;
   }
-  if (target > oldSize && !zeroFillFile(file_.getFd(), oldSize, target - oldSize)) {
+  if (target > oldSize && !reserveSpace(file_.getFd(), oldSize, target - oldSize)) {
     CaskError("fail to zeroFile [%s] to size %zu, %s", getPath().c_str(), target, std::strerror(errno));
     if (ftruncate(file_.getFd(), static_cast<off_t>(oldSize)) != 0) {
       CaskError("fail to truncate [%s] back to size %zu", getPath().c_str(), oldSize);
@@ -151,6 +152,36 @@ void MemoryFile::doCleanMemoryCache() {
 bool MemoryFile::msync(SyncFlag flag) {
   if (ptr_ == nullptr) return false;
   if (::msync(ptr_, size_, flag ? MS_SYNC : MS_ASYNC) != 0) {
+    CaskError("fail to msync [%s], %s", getPath().c_str(), std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+bool reserveSpace(int fd, size_t offset, size_t length) {
+  if (fd < 0) return false;
+  // Blocks that read as zeros without writing them; a store written through
+  // its mapping would get SIGBUS instead of an error on a full disk.
+  int ret;
+  do {
+    ret = fallocate(fd, 0, static_cast<off_t>(offset), static_cast<off_t>(length));
+  } while (ret != 0 && errno == EINTR);
+  if (ret == 0) return true;
+  if (errno != EOPNOTSUPP && errno != ENOSYS) {
+    CaskError("fail to allocate fd[%d], error:%s", fd, std::strerror(errno));
+    return false;
+  }
+  return zeroFillFile(fd, offset, length);
+}
+
+bool MemoryFile::msync(SyncFlag flag, size_t offset, size_t length) {
+  if (ptr_ == nullptr) return false;
+  if (length == 0) return true;
+  const size_t page = getPageSize();
+  const size_t begin = offset / page * page;
+  const size_t end = std::min(size_, (offset + length + page - 1) / page * page);
+  if (begin >= end) return true;
+  if (::msync(ptr_ + begin, end - begin, flag ? MS_SYNC : MS_ASYNC) != 0) {
     CaskError("fail to msync [%s], %s", getPath().c_str(), std::strerror(errno));
     return false;
   }

@@ -60,10 +60,13 @@ class MemoryFile {
   // Descriptor open, size non-zero and mapped.
   [[nodiscard]] bool isFileValid() const { return file_.isFileValid() && size_ > 0 && ptr_ != nullptr; }
 
-  // Rounds `size` up to whole pages (at least one), zero-fills growth and
+  // Rounds `size` up to whole pages (at least one), allocates the growth
+  // (it reads as zeros; a full disk fails here, not as SIGBUS later) and
   // remaps. On failure the old size and mapping are kept when possible.
   bool truncate(size_t size);
   bool msync(SyncFlag flag);
+  // Only the pages holding [offset, offset + length); nothing for length 0.
+  bool msync(SyncFlag flag, size_t offset, size_t length);
   void reloadFromFile();
   // Unmaps and closes.
   void clearMemoryCache() { doCleanMemoryCache(); }
@@ -79,6 +82,9 @@ class MemoryFile {
 
 [[nodiscard]] size_t getPageSize();
 bool zeroFillFile(int fd, size_t offset, size_t length);
+// Allocates `length` zero bytes at `offset` (fallocate, else zeroFillFile);
+// false on a full disk.
+bool reserveSpace(int fd, size_t offset, size_t length);
 [[nodiscard]] bool isFileExist(const std::string& path);
 // Creates every missing directory of `path` (mode 0700: stores are private).
 bool mkPath(const std::string& path);

@@ -8,9 +8,11 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <map>
 #include <regex>
 
 #include "aes_crypt.h"
+#include "cask_internal.h"
 #include "store_fixture.h"
 
 namespace {
@@ -172,6 +174,122 @@ TEST_F(CaskTest, RewritingOneKeyCompactsInsteadOfGrowing) {
     store = reopen(store, key);
     EXPECT_EQ(store->getInt64("counter"), 1999);
     EXPECT_EQ(store->getString("large"), std::string(500, 'x'));
+  }
+}
+
+// The journal and the meta sequence as each "mid-compaction" point saw them.
+struct RewriteSeen {
+  long journalBytes;  // -1: no journal
+  uint32_t sequence;
+};
+std::vector<RewriteSeen> g_rewrites;
+std::string g_watchedData;
+
+void recordRewrite(const char* name) {
+  if (std::string_view(name) != "mid-compaction") return;
+  struct stat st {};
+  const std::string journal = g_watchedData + cask::kJournalSuffix;
+  g_rewrites.push_back({stat(journal.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1,
+                        cask::readMetaInfo(g_watchedData + cask::kCrcSuffix).value_or(cask::CaskMetaInfo{}).sequence});
+}
+
+class RewriteWatch : public CaskTest {
+ protected:
+  void watch(Cask* store) {
+    g_watchedData = store->dataPath();
+    g_rewrites.clear();
+    cask::detail::g_testPointHook = &recordRewrite;
+  }
+  void TearDown() override {
+    cask::detail::g_testPointHook = nullptr;
+    CaskTest::TearDown();
+  }
+};
+
+TEST_F(RewriteWatch, GrowthWithEveryPairLiveWritesNoJournal) {
+  Cask* store = open("growth", "", cask::CaskMultiProcess);
+  watch(store);
+  for (int i = 0; i < 300; ++i) ASSERT_TRUE(store->set(std::string(40, 'v'), "key" + std::to_string(i)));
+  ASSERT_GE(g_rewrites.size(), 2u);
+  for (const RewriteSeen& seen : g_rewrites) EXPECT_EQ(seen.journalBytes, -1);
+  EXPECT_EQ(reopen(store, "", cask::CaskMultiProcess)->count(), 300u);
+}
+
+TEST_F(RewriteWatch, CompactionJournalsTheRewrittenPrefixBehindARaisedSequence) {
+  for (const std::string key : {"", "journal-key"}) {
+    Cask* store = open("prefix" + key, key, cask::CaskMultiProcess);
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(store->set(std::string(40, 'v'), "key" + std::to_string(i)));
+    watch(store);
+    const size_t contentBefore = store->actualSize();
+    const uint32_t sequenceBefore = metaOf(store->dataPath()).sequence;
+    // Overwrites leave dead pairs below live ones until a rewrite moves them.
+    size_t previous = contentBefore;
+    int i = 0;
+    while (g_rewrites.empty()) {
+      previous = store->actualSize();
+      ASSERT_TRUE(store->set(std::string(40, 'w'), "key" + std::to_string(i++ % 20)));
+    }
+    ASSERT_EQ(g_rewrites.size(), 1u);
+    const size_t pair = 1 + 4 + 1 + 41;  // "keyN" and a 40-byte string
+    const size_t header = 16 + sizeof(cask::CaskMetaInfo);
+    const size_t rewritten = store->actualSize() - pair;
+    EXPECT_EQ(g_rewrites[0].journalBytes, static_cast<long>(header + 4 + rewritten)) << key;
+    EXPECT_LT(rewritten, previous) << key;
+    // Other processes reload (and would find the journal) from the start.
+    EXPECT_GT(g_rewrites[0].sequence, sequenceBefore) << key;
+    EXPECT_FALSE(cask::isFileExist(store->dataPath() + cask::kJournalSuffix)) << key;
+    store = reopen(store, key, cask::CaskMultiProcess);
+    EXPECT_EQ(store->count(), 20u) << key;
+    EXPECT_EQ(store->getString("key0"), std::string(40, 'w')) << key;
+  }
+}
+
+// The files as a process killed at "mid-compaction" would leave them.
+std::vector<std::vector<uint8_t>> g_killedFiles;
+
+void snapshotAtMidRewrite(const char* name) {
+  if (std::string_view(name) != "mid-compaction" || !g_killedFiles.empty()) return;
+  for (const char* suffix : {"", cask::kCrcSuffix, cask::kJournalSuffix}) {
+    g_killedFiles.push_back(cask::readWholeFile(g_watchedData + suffix));
+  }
+}
+
+TEST_F(RewriteWatch, KillInTheMiddleOfAMoveComesBackFromTheJournal) {
+  for (const std::string key : {"", "killed-key"}) {
+    Cask* store = open("killed" + key, key, cask::CaskMultiProcess);
+    std::map<std::string, std::string> expected;
+    auto valueFor = [](int n) { return "value" + std::to_string(n) + std::string(40, '.'); };
+    int n = 0;
+    for (; n < 20; ++n) {
+      ASSERT_TRUE(store->set(valueFor(n), "key" + std::to_string(n)));
+      expected["key" + std::to_string(n)] = valueFor(n);
+    }
+    g_watchedData = store->dataPath();
+    g_killedFiles.clear();
+    cask::detail::g_testPointHook = &snapshotAtMidRewrite;
+    std::map<std::string, std::string> beforeLast;
+    while (g_killedFiles.empty()) {
+      beforeLast = expected;
+      const std::string k = "key" + std::to_string(n % 20);
+      ASSERT_TRUE(store->set(valueFor(n), k));
+      expected[k] = valueFor(n++);
+    }
+    cask::detail::g_testPointHook = nullptr;
+    ASSERT_FALSE(g_killedFiles[2].empty()) << "pairs moved, so a journal was there";
+    // The rewrite ran for the append that did not happen: the restored store
+    // holds what was there before it.
+    const std::string crashed = dir_ + "/crashed";
+    ASSERT_TRUE(cask::mkPath(crashed));
+    const std::string data = Cask::mappedKVPathWithID("killed" + key, &crashed);
+    writeBytes(data, g_killedFiles[0]);
+    writeBytes(data + cask::kCrcSuffix, g_killedFiles[1]);
+    writeBytes(data + cask::kJournalSuffix, g_killedFiles[2]);
+    Cask* restored = Cask::caskWithID("killed" + key, cask::CaskMultiProcess, key.empty() ? nullptr : &key, &crashed);
+    ASSERT_NE(restored, nullptr);
+    EXPECT_EQ(restored->count(), beforeLast.size()) << key;
+    for (const auto& [k, v] : beforeLast) EXPECT_EQ(restored->getString(k), v) << key << " " << k;
+    EXPECT_FALSE(cask::isFileExist(data + cask::kJournalSuffix));
+    restored->close();
   }
 }
 

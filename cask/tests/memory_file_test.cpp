@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "cask/cask.h"
 #include "file_lock.h"
 
 namespace {
@@ -56,6 +58,28 @@ TEST_F(MemoryFileTest, FilesAreWholeZeroFilledPages) {
   EXPECT_EQ(file.getFileSize(), 3 * page);
   EXPECT_EQ(file.getActualFileSize(), 3 * page);
   for (size_t i = 0; i < file.getFileSize(); ++i) ASSERT_EQ(file.getMemory()[i], 0) << i;
+}
+
+TEST_F(MemoryFileTest, GrowthIsAllocatedOnDiskSoAFullDiskFailsTheGrowth) {
+  const size_t page = getPageSize();
+  MemoryFile file(dir_ + "/allocated");
+  ASSERT_TRUE(file.truncate(64 * page));
+  struct stat st {};
+  ASSERT_EQ(fstat(file.getFd(), &st), 0);
+  // Not a sparse file: writes through the mapping need no new blocks.
+  EXPECT_GE(static_cast<size_t>(st.st_blocks) * 512, 64 * page);
+}
+
+TEST_F(MemoryFileTest, RangedMsyncCoversWholePagesAndClipsAtTheEnd) {
+  const size_t page = getPageSize();
+  MemoryFile file(dir_ + "/ranged");
+  ASSERT_TRUE(file.truncate(4 * page));
+  file.getMemory()[page + 10] = 1;
+  EXPECT_TRUE(file.msync(cask::CaskSync, 0, 4));
+  EXPECT_TRUE(file.msync(cask::CaskSync, page + 10, 1));
+  EXPECT_TRUE(file.msync(cask::CaskSync, 3 * page + 5, 10 * page));  // past the end
+  EXPECT_TRUE(file.msync(cask::CaskSync, 2 * page, 0));
+  EXPECT_TRUE(file.msync(cask::CaskSync, 8 * page, 1));  // wholly past the end: nothing
 }
 
 TEST_F(MemoryFileTest, OddSizedFileIsGrownToWholePagesOnOpen) {

@@ -80,6 +80,8 @@ class RvBuffer;
 struct KeyValueHolder;
 struct KeyValueHolderCrypt;
 struct AESCryptStatus;
+template <typename Value>
+class FlatIndex;
 
 class Cask {
  public:
@@ -226,8 +228,8 @@ class Cask {
   struct Prepared;
   enum class Validation { Load, Recover, Discard, NeedExclusive };
   enum class Target { Keep, NewCrypter, Plain };
-  using PlainIndex = std::unordered_map<std::string, KeyValueHolder>;
-  using CryptIndex = std::unordered_map<std::string, KeyValueHolderCrypt>;
+  using PlainIndex = FlatIndex<KeyValueHolder>;
+  using CryptIndex = FlatIndex<KeyValueHolderCrypt>;
 
   Cask(const std::string& mmapID, int mode, const std::string* cryptKey, const std::string* rootPath);
   ~Cask();
@@ -278,7 +280,9 @@ class Cask {
   bool doFullWriteBack(Prepared prepared, Target target, AESCrypt* newCrypter);
   void memmovePlain(const Prepared& prepared, AESCrypt* target);
   void memmoveCrypt(const Prepared& prepared, AESCrypt* target);
-  bool writeJournal();
+  // Saves the meta record and the data file's first `dataLength` bytes.
+  bool writeJournal(size_t dataLength);
+  bool rewriteChangesBytes(const Prepared& prepared, AESCrypt* target) const;
   void removeJournal();
   void removeStaleJournalTemp();
   void doClearAll();
@@ -296,6 +300,7 @@ class Cask {
   std::unique_ptr<MemoryFile> m_dataFile;
   std::unique_ptr<CodedOutputData> m_writer;
   size_t m_contentSize = 0;
+  size_t m_lastIndexSize = 0;  // entries before the last clearIndex()
   bool m_needsLoad = true;
   bool m_compacted = false;
   bool m_undecodable = false;
