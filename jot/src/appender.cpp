@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <chrono>
@@ -27,6 +28,11 @@ thread_local int tDepth = 0;
 thread_local std::string tPending;
 
 std::atomic<JotterAppender*> gDefault{nullptr};
+std::atomic<void (*)(FlushStep)> gFlushStepHook{nullptr};
+
+void flushStep(FlushStep step) {
+  if (auto* hook = gFlushStepHook.load(std::memory_order_acquire)) hook(step);
+}
 std::atomic<bool> gConsole{false};
 std::atomic<uint64_t> gMaxFileSize{0};
 
@@ -99,9 +105,18 @@ void JotterAppender::Open(const JotConfig& config) {
     files_->SetMaxFileSize(maxFileSize_);
   }
 
-  auto schedule = [this](std::function<void()> job, int64_t delayMs) {
-    auto thread = std::make_unique<vela::comm::Thread>(std::move(job), "jot-maint");
-    if (thread->start_after(delayMs) == 0) maintenance_.push_back(std::move(thread));
+  // Each job runs once: on its thread when the delay passes, or at Close()
+  // when the writer closes first, so expiry and moves are never skipped.
+  auto schedule = [this](std::function<void()> work, int64_t delayMs) {
+    auto claimed = std::make_shared<std::atomic<bool>>(false);
+    std::function<void()> job = [this, claimed, work = std::move(work)] {
+      if (claimed->exchange(true)) return;
+      work();
+      ReportFileErrors();
+    };
+    auto thread = std::make_unique<vela::comm::Thread>(job, "jot-maint");
+    if (thread->start_after(delayMs) != 0) thread.reset();
+    maintenance_.push_back({std::move(thread), std::move(job)});
   };
   {
     vela::comm::ScopedLock dirLock(LogDirectoryMutex());
@@ -134,7 +149,6 @@ void JotterAppender::Open(const JotConfig& config) {
   }
   if (!memory) return;  // stays closed
 
-  vela::comm::AutoBuffer recovered;
   {
     vela::comm::ScopedLock lock(bufferMutex_);
     if (config_.compressmode_ == kZstd) {
@@ -147,11 +161,11 @@ void JotterAppender::Open(const JotConfig& config) {
     syncMagic_ = buffer_->SyncMagic();
     hasKey_ = buffer_->IsCrypt();
     clientKey_ = buffer_->Crypt().publicKey();
-    // Takes over a block a killed run left in the cache.
-    buffer_->Flush(recovered);
     NoteBlockState();
   }
   syncReady_ = true;
+  // Before the flush thread starts, which would write the block as its own.
+  RecoverCache();
 
   {
     vela::comm::ScopedLock lock(stateMutex_);
@@ -162,14 +176,80 @@ void JotterAppender::Open(const JotConfig& config) {
     }
   }
 
-  const std::string mark = MakeMark();
-  if (recovered.Length() > 0) {
+  const std::string begin = "===== begin =====" + MakeMark();
+  Write(nullptr, begin.c_str());
+  ReportFileErrors();
+}
+
+void JotterAppender::RecoverCache() {
+  vela::comm::AutoBuffer recovered;
+  {
+    vela::comm::ScopedLock lock(bufferMutex_);
+    if (!lock.islocked() || !buffer_) return;
+    buffer_->Seal(recovered);
+  }
+  // A run killed after writing its block but before clearing the cache left
+  // the block in both places: write it once.
+  if (recovered.Length() > 0 && !files_->ContainsBlock(recovered.Ptr(), recovered.Length())) {
     WriteTips2File("~~~~~ begin of mmap ~~~~~\n");
     files_->Log2File(recovered.Ptr(), recovered.Length(), false);
-    WriteTips2File("~~~~~ end of mmap ~~~~~%s\n", mark.c_str());
+    WriteTips2File("~~~~~ end of mmap ~~~~~%s\n", MakeMark().c_str());
   }
-  const std::string begin = "===== begin =====" + mark;
-  Write(nullptr, begin.c_str());
+  vela::comm::ScopedLock lock(bufferMutex_);
+  if (!lock.islocked() || !buffer_) return;
+  buffer_->Clear();
+  NoteBlockState();
+}
+
+void JotterAppender::FlushCacheToFile() {
+  vela::comm::AutoBuffer block;
+  {
+    vela::comm::ScopedLock lock(bufferMutex_);
+    if (!lock.islocked() || !buffer_) return;
+    buffer_->Seal(block);
+    NoteBlockState();  // writers wait until the cache is cleared
+  }
+  if (block.Length() > 0) {
+    flushStep(FlushStep::Sealed);
+    files_->Log2File(block.Ptr(), block.Length(), true);
+    flushStep(FlushStep::Written);
+  }
+  {
+    vela::comm::ScopedLock lock(bufferMutex_);
+    if (lock.islocked() && buffer_) {
+      buffer_->Clear();
+      NoteBlockState();
+    }
+  }
+  NotifyDrained();
+}
+
+void JotterAppender::ReportFileErrors() {
+  if (!files_) return;
+  for (const auto& error : files_->TakeErrors()) {
+    {
+      vela::comm::ScopedLock lock(stateMutex_);
+      if (!lock.islocked()) return;
+      const std::string what = error.what();
+      if (std::find(reportedErrors_.begin(), reportedErrors_.end(), what) != reportedErrors_.end()) {
+        continue;
+      }
+      if (reportedErrors_.size() >= 64) reportedErrors_.erase(reportedErrors_.begin());
+      reportedErrors_.push_back(what);
+    }
+    jotter_ReportBoostError(error);
+  }
+}
+
+void JotterAppender::RunPendingMaintenance() {
+  for (auto& maintenance : maintenance_) {
+    if (maintenance.thread) {
+      maintenance.thread->cancel_after();
+      maintenance.thread->join();
+    }
+    maintenance.job();  // does nothing when its thread ran it
+  }
+  maintenance_.clear();
 }
 
 void JotterAppender::Write(const JotterInfo_t* info, const char* log) {
@@ -192,6 +272,7 @@ void JotterAppender::Write(const JotterInfo_t* info, const char* log) {
       log_formater(&copy, head, buff);
       if (log) buff.Write(log, ::strnlen(log, kTipsBufferSize));
       tPending.assign(report, buff.Length());
+      if (tPending.empty() || tPending.back() != '\n') tPending += '\n';
       ConsoleLog(&copy, tPending.c_str());
     }
     --tDepth;
@@ -311,16 +392,13 @@ void JotterAppender::WriteAsync(const JotterInfo_t* info, const char* log) {
 
 void JotterAppender::AsyncLogThread() {
   while (true) {
-    vela::comm::AutoBuffer block;
     {
       vela::comm::ScopedLock lock(bufferMutex_);
       if (!lock.islocked() || !buffer_) break;
-      buffer_->Flush(block);
-      NoteBlockState();
     }
-    NotifyDrained();
-    if (block.Length() > 0) files_->Log2File(block.Ptr(), block.Length(), true);
+    FlushCacheToFile();
     if (closed_) break;
+    ReportFileErrors();
     vela::comm::ScopedLock lock(cond_.mutex());
     if (!lock.islocked()) break;
     cond_.wait(lock, kAsyncWaitMs, [this] { return wake_ || closed_.load(); });
@@ -333,6 +411,8 @@ void JotterAppender::Close() {
     vela::comm::ScopedLock lock(stateMutex_);
     if (!lock.islocked() || closed_) return;
   }
+  // Before the end marker, so that what the jobs report is still written.
+  RunPendingMaintenance();
   const std::string end = "===== end =====" + MakeMark() + "\n";
   Write(nullptr, end.c_str());
   {
@@ -342,25 +422,19 @@ void JotterAppender::Close() {
   Flush();
   NotifyDrained();
   if (asyncThread_) asyncThread_->join();
-  for (auto& thread : maintenance_) {
-    thread->cancel_after();
-    thread->join();
-  }
 
   // A writer that passed the closed check just before may have added a
   // record after the flush thread's last round: write it before zeroing.
-  vela::comm::AutoBuffer rest;
+  FlushCacheToFile();
   {
     vela::comm::ScopedLock lock(bufferMutex_);
     if (lock.islocked() && buffer_) {
-      buffer_->Flush(rest);  // also zeroes the cache
       buffer_.reset();
       mmap_.close();
       heap_.reset();
       NoteBlockState();
     }
   }
-  if (rest.Length() > 0) files_->Log2File(rest.Ptr(), rest.Length(), true);
   syncReady_ = false;
   if (files_) files_->CloseFile();
 }
@@ -390,6 +464,10 @@ void appender_close() {
     appender->Close();
     retire(appender);
   }
+}
+
+void SetFlushStepHookForTesting(void (*hook)(FlushStep step)) {
+  gFlushStepHook.store(hook, std::memory_order_release);
 }
 
 void appender_flush() {

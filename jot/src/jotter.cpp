@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -86,6 +87,13 @@ void jotter_Assert(const JotterInfo_t* info, const char* expression, const char*
   if (!info) return;
   JotAssert2(info->filename, info->line, info->func_name, expression, "%s",
              message ? message : "");
+}
+
+void jotter_ReportBoostError(const std::exception& error) {
+  if (!jotter_IsEnabledFor(kLevelFatal)) return;
+  Jotter jotter(kLevelFatal, "vela::comm", __FILE__, "throw_exception", __LINE__);
+  const string_cast what(error.what());
+  jotter.DoTypeSafeFormat("boost exception:%_", {&what});
 }
 
 intmax_t jotter_pid() {
@@ -288,3 +296,14 @@ Jotter& Jotter::DoTypeSafeFormat(const char* format,
 }
 
 }  // namespace vela::jot
+
+#ifdef BOOST_NO_EXCEPTIONS
+// Boost calls this instead of throwing. It must not return, so after the
+// record the process ends; builds with exceptions never get here.
+namespace boost {
+[[noreturn]] void throw_exception(const std::exception& error) {
+  vela::jot::jotter_ReportBoostError(error);
+  std::abort();
+}
+}  // namespace boost
+#endif

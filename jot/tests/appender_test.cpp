@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -337,6 +338,137 @@ TEST(AppenderCrash, KilledWritersRecordsAreRecovered) {
   EXPECT_LT(begin, adopted);
   EXPECT_LT(adopted, end);
   EXPECT_LT(end, marker);
+}
+
+// --- Killed inside the flush window: the block reaches the file once. ---
+
+constexpr int kWindowRecords = 500;
+
+// Runs in the child: stops the flush thread at the step named by
+// JOT_CHILD_STEP and tells the parent, which then kills the process.
+int gStepFd = -1;
+vela::jot::FlushStep gStopAt = vela::jot::FlushStep::Sealed;
+std::atomic<bool> gArmed{false};  // flushes before the records pass freely
+
+void stopAtStep(vela::jot::FlushStep step) {
+  if (step != gStopAt || !gArmed) return;
+  const int marker = -1;
+  if (::write(gStepFd, &marker, sizeof marker) != sizeof marker) std::abort();
+  for (;;) ::pause();
+}
+
+TEST(AppenderCrash, ChildStopsInFlushWindow) {
+  const char* dir = std::getenv("JOT_CHILD_DIR");
+  const char* fd = std::getenv("JOT_CHILD_FD");
+  const char* step = std::getenv("JOT_CHILD_STEP");
+  if (!dir || !fd || !step) GTEST_SKIP() << "helper of AppenderCrash.KillIn*";
+  gStepFd = std::atoi(fd);
+  gStopAt = std::string(step) == "written" ? vela::jot::FlushStep::Written
+                                           : vela::jot::FlushStep::Sealed;
+  vela::jot::jotter_SetLevel(vela::jot::kLevelVerbose);
+  vela::jot::SetFlushStepHookForTesting(&stopAtStep);
+  vela::jot::appender_open(configFor(dir));
+  for (int i = 0; i < kWindowRecords; ++i) {
+    writeRecord("win n" + std::to_string(i));
+    ASSERT_EQ(::write(gStepFd, &i, sizeof i), static_cast<ssize_t>(sizeof i));
+  }
+  gArmed = true;
+  vela::jot::appender_flush();
+  for (;;) ::pause();
+}
+
+class AppenderWindowKill : public ::testing::TestWithParam<const char*> {
+ protected:
+  // Starts the child, waits until its flush thread stands at the step, kills
+  // it there and returns the last record it acknowledged.
+  int killAtStep(const jottest::TempDir& dir) {
+    int fds[2];
+    EXPECT_EQ(::pipe(fds), 0);
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) env.emplace_back(*e);
+    env.push_back("JOT_CHILD_DIR=" + dir.str());
+    env.push_back("JOT_CHILD_FD=" + std::to_string(fds[1]));
+    env.push_back(std::string("JOT_CHILD_STEP=") + GetParam());
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string self = fs::read_symlink("/proc/self/exe").string();
+    std::string filter = "--gtest_filter=AppenderCrash.ChildStopsInFlushWindow";
+    char* argv[] = {self.data(), filter.data(), nullptr};
+    pid_t child = -1;
+    EXPECT_EQ(posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()), 0);
+    ::close(fds[1]);
+    int last = -1;
+    int value;
+    while (::read(fds[0], &value, sizeof value) == sizeof value && value != -1) last = value;
+    EXPECT_EQ(value, -1) << "the child never reached the flush step";
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(fds[0]);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    return last;
+  }
+};
+
+TEST_P(AppenderWindowKill, EveryAcknowledgedRecordIsInTheLogOnce) {
+  vela::jot::jotter_SetLevel(vela::jot::kLevelVerbose);
+  jottest::TempDir dir;
+  ASSERT_EQ(killAtStep(dir), kWindowRecords - 1);
+
+  vela::jot::appender_open(configFor(dir.path()));
+  vela::jot::appender_close();
+  std::vector<std::string> problems;
+  const std::string text = jottest::decodeDir(dir.path(), std::nullopt, &problems);
+  EXPECT_TRUE(problems.empty()) << problems.front();
+  const std::vector<int> numbers = numbersOf(text, "win");
+  ASSERT_EQ(numbers.size(), static_cast<size_t>(kWindowRecords));
+  for (int i = 0; i < kWindowRecords; ++i) ASSERT_EQ(numbers[i], i);
+  // The notices frame a block only when it came from the cache.
+  const bool written = std::string(GetParam()) == "written";
+  EXPECT_EQ(jottest::countOf(text, "~~~~~ begin of mmap ~~~~~"), written ? 0u : 1u);
+  EXPECT_EQ(jottest::countOf(text, "===== begin ====="), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(AppenderCrash, AppenderWindowKill, ::testing::Values("sealed", "written"),
+                         [](const auto& param) {
+                           return std::string(param.param) == "sealed" ? "BeforeTheFileWrite"
+                                                                       : "AfterTheFileWrite";
+                         });
+
+// --- The filesystem never takes the writer down. ---
+
+TEST_F(AppenderTest, SymlinkLoopInTheLogFolderIsReportedNotFatal) {
+  fs::create_symlink(dir_.path() / "inst_a_loop_b.jot", dir_.path() / "inst_a_loop_a.jot");
+  fs::create_symlink(dir_.path() / "inst_a_loop_a.jot", dir_.path() / "inst_a_loop_b.jot");
+  vela::jot::appender_set_max_file_size(1024 * 1024);  // makes every block scan the folder
+  vela::jot::appender_open(configFor(dir_.path()));
+  writeRecord("loop n1");
+  vela::jot::appender_flush();
+  // Reported as the Boost error hook's fatal record, which wakes the thread.
+  EXPECT_TRUE(eventually([&] {
+    return jottest::decodeDir(dir_.path(), std::nullopt).find("|F|vela::comm|") != std::string::npos;
+  }));
+  writeRecord("loop n2");
+  vela::jot::appender_flush();
+  vela::jot::appender_close();
+  vela::jot::appender_set_max_file_size(0);
+
+  const std::string text = jottest::decodeDir(dir_.path(), std::nullopt);
+  EXPECT_EQ(numbersOf(text, "loop"), (std::vector<int>{1, 2}));
+  // Each broken link once, however often the folder was scanned.
+  EXPECT_EQ(jottest::countOf(text, "|F|vela::comm|"), 2u) << text;
+  EXPECT_NE(text.find("boost exception:boost::filesystem::status"), std::string::npos) << text;
+}
+
+TEST_F(AppenderTest, CloseRunsTheExpiryThatWasStillPending) {
+  const fs::path old = dir_.path() / "inst_a_20200101.jot";
+  jottest::writeBytes(old, {});
+  fs::last_write_time(old, fs::file_time_type::clock::now() - std::chrono::hours(24 * 11));
+  vela::jot::appender_open(configFor(dir_.path()));
+  EXPECT_TRUE(fs::exists(old));  // its two minutes have not passed
+  vela::jot::appender_close();
+  EXPECT_FALSE(fs::exists(old));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 // throw.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,6 +38,15 @@ void appender_set_console_log(bool isOpen);
 void appender_set_max_file_size(uint64_t maxByteSize);
 // The function installed into the record layer.
 void jotter_appender(const JotterInfo_t* info, const char* log);
+
+// Where the flush thread stands when a test hook is called.
+enum class FlushStep {
+  Sealed,   // the block is finished in the cache, not yet in the file
+  Written,  // the block is in the file, the cache not yet cleared
+};
+// Test hook, called on the flush thread at each step of every flush (null:
+// none). Lets a test stop the thread there, for instance to kill the process.
+void SetFlushStepHookForTesting(void (*hook)(FlushStep step));
 
 class JotterAppender {
  public:
@@ -76,6 +86,17 @@ class JotterAppender {
   void WriteSync(const JotterInfo_t* info, const char* log);
   void WriteAsync(const JotterInfo_t* info, const char* log);
   void AsyncLogThread();
+  // Writes the cached block to the file, and only then clears the cache, so
+  // a kill at any point leaves the block in the file, the cache, or both.
+  void FlushCacheToFile();
+  // Writes a block an earlier run left in the cache, unless that run got it
+  // into the file before it died; then clears the cache.
+  void RecoverCache();
+  // Turns the filesystem errors met since the last call into fatal records,
+  // each distinct one once. Requires: no lock of this writer held.
+  void ReportFileErrors();
+  // Runs the maintenance jobs that have not run yet (at close).
+  void RunPendingMaintenance();
   void WriteTips2Console(const char* format, ...) __attribute__((format(printf, 2, 3)));
   void MakeSyncBlock(const char* text, size_t len, vela::comm::AutoBuffer& out) const;
   // Requires: bufferMutex_ held.
@@ -90,7 +111,12 @@ class JotterAppender {
   vela::comm::MmapCache mmap_;             // Guarded by bufferMutex_ after Open.
   std::unique_ptr<char[]> heap_;           // Guarded by bufferMutex_ after Open.
   std::unique_ptr<vela::comm::Thread> asyncThread_;
-  std::vector<std::unique_ptr<vela::comm::Thread>> maintenance_;
+  struct Maintenance {
+    std::unique_ptr<vela::comm::Thread> thread;
+    std::function<void()> job;  // runs once, on its thread or at close
+  };
+  std::vector<Maintenance> maintenance_;
+  std::vector<std::string> reportedErrors_;  // Guarded by stateMutex_.
   vela::comm::Mutex bufferMutex_;
   vela::comm::Mutex stateMutex_;
   vela::comm::Condition cond_;     // wakes the flush thread

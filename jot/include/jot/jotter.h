@@ -10,6 +10,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <exception>
 #include <initializer_list>
 #include <string>
 
@@ -80,6 +81,12 @@ void JotAssert2(const char* file, int line, const char* func, const char* expres
                 const char* format, ...) __attribute__((format(printf, 5, 6)));
 void JotAssertV2(const char* file, int line, const char* func, const char* expression,
                  const char* format, va_list args) __attribute__((format(printf, 5, 0)));
+
+// The handler for Boost's errors: a fatal record tagged "vela::comm" from
+// function "throw_exception", "boost exception:<description>", when fatal
+// records are enabled. Returns; the writer reports filesystem errors through
+// it (see LogFiles::TakeErrors).
+void jotter_ReportBoostError(const std::exception& error);
 
 // Level letter of 0..5, "" for anything else.
 [[nodiscard]] const char* LevelString(int32_t level);
