@@ -216,7 +216,9 @@ void JotterAppender::FlushCacheToFile() {
   }
   {
     vela::comm::ScopedLock lock(bufferMutex_);
-    if (lock.islocked() && buffer_) {
+    // Only a sealed block is ours to clear: with nothing sealed, writers
+    // may have started a new block since.
+    if (lock.islocked() && buffer_ && buffer_->NeedsFlush()) {
       buffer_->Clear();
       NoteBlockState();
     }

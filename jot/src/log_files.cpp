@@ -431,37 +431,59 @@ std::vector<fs::path> newestLogFiles(const std::string& dir, const std::string& 
   return paths;
 }
 
-// Whether the last `window` bytes of `path` hold `block`, byte 4 (the end
-// hour) excepted. The rest of the block (sequence, key of the run, body)
-// makes a false match practically impossible.
-bool fileTailHolds(const fs::path& path, const uint8_t* block, size_t len, size_t window) {
-  constexpr size_t kSkip = kBlockLengthOffset;  // compare from the body length on
-  static_assert(kSkip == 5);
+// Compares a stored copy of a block with the block, byte 4 (the end hour)
+// excepted: a block taken over from the cache gets a new one.
+bool sameBlockBytes(const uint8_t* stored, const uint8_t* block, size_t len) {
+  static_assert(kBlockLengthOffset == 5);
+  const size_t head = std::min<size_t>(len, 4);
+  return std::memcmp(stored, block, head) == 0 &&
+         (len <= kBlockLengthOffset ||
+          std::memcmp(stored + kBlockLengthOffset, block + kBlockLengthOffset,
+                      len - kBlockLengthOffset) == 0);
+}
+
+enum class TailState { Absent, Whole, Torn };
+
+// Looks for `block` in the last `window` bytes of `path`. A torn copy (the
+// file ends with the block's first bytes: a write the kill cut short) is cut
+// off the file, so that the block can be written whole after it. Every whole
+// block ends with a zero byte and a block starts with a non-zero magic, so a
+// file that ends with a block's beginning ends with a torn write.
+TailState findBlockInTail(const fs::path& path, const uint8_t* block, size_t len, size_t window) {
   FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return false;
-  bool found = false;
+  if (!file) return TailState::Absent;
+  std::vector<uint8_t> tail;
+  long from = 0;
   if (std::fseek(file, 0, SEEK_END) == 0) {
     const long size = std::ftell(file);
-    if (size >= static_cast<long>(len)) {
-      const long from = std::max(0L, size - static_cast<long>(window));
-      std::vector<uint8_t> tail(static_cast<size_t>(size - from));
-      if (std::fseek(file, from, SEEK_SET) == 0 &&
-          std::fread(tail.data(), 1, tail.size(), file) == tail.size()) {
-        const uint8_t* at = tail.data();
-        const uint8_t* end = tail.data() + tail.size();
-        while (!found && at < end) {
-          const void* hit = ::memmem(at, static_cast<size_t>(end - at), block + kSkip, len - kSkip);
-          if (!hit) break;
-          const auto* match = static_cast<const uint8_t*>(hit);
-          found = match - tail.data() >= static_cast<long>(kSkip) &&
-                  std::memcmp(match - kSkip, block, 4) == 0;
-          at = match + 1;
-        }
-      }
+    from = std::max(0L, size - static_cast<long>(window));
+    tail.resize(size > from ? static_cast<size_t>(size - from) : 0);
+    if (std::fseek(file, from, SEEK_SET) != 0 ||
+        std::fread(tail.data(), 1, tail.size(), file) != tail.size()) {
+      tail.clear();
     }
   }
   std::fclose(file);
-  return found;
+
+  const uint8_t* data = tail.data();
+  const size_t size = tail.size();
+  // The body and the run's key make a false whole match practically impossible.
+  for (size_t at = 0; size >= len && at + len <= size;) {
+    const void* hit = ::memmem(data + at + kBlockLengthOffset, size - at - kBlockLengthOffset,
+                               block + kBlockLengthOffset, len - kBlockLengthOffset);
+    if (!hit) break;
+    const size_t pos = static_cast<size_t>(static_cast<const uint8_t*>(hit) - data) - kBlockLengthOffset;
+    if (sameBlockBytes(data + pos, block, len)) return TailState::Whole;
+    at = pos + 1;
+  }
+  for (size_t pos = size > len ? size - len + 1 : 0; pos < size; ++pos) {
+    if (data[pos] == block[0] && sameBlockBytes(data + pos, block, size - pos)) {
+      boost::system::error_code ec;
+      fs::resize_file(path, static_cast<uintmax_t>(from) + pos, ec);
+      return TailState::Torn;
+    }
+  }
+  return TailState::Absent;
 }
 
 }  // namespace
@@ -472,9 +494,17 @@ bool LogFiles::ContainsBlock(const void* block, size_t len) {
   if (!lock.islocked()) return false;
   // Another writer of the same prefix may have added blocks after ours.
   constexpr size_t kWindow = 4 * kBufferBlockLength;
+  const auto* bytes = static_cast<const uint8_t*>(block);
   for (const std::string& dir : {config_.logdir_, config_.cachedir_}) {
     for (const fs::path& path : newestLogFiles(dir, config_.nameprefix_, 2)) {
-      if (fileTailHolds(path, static_cast<const uint8_t*>(block), len, kWindow)) return true;
+      switch (findBlockInTail(path, bytes, len, kWindow)) {
+        case TailState::Whole:
+          return true;
+        case TailState::Torn:
+          return false;  // the torn copy is gone; the block goes in whole
+        case TailState::Absent:
+          break;
+      }
     }
   }
   return false;

@@ -55,6 +55,8 @@ class LogFiles {
   // True when `block` (a whole block as the writer wrote it) is already in
   // one of the newest log files of the log or cache directory. The end-hour
   // byte is not compared: a block taken over from the cache gets a new one.
+  // A torn copy at the end of such a file (a write cut short by a kill) is
+  // cut off, and the result is false: the block is then written whole.
   [[nodiscard]] bool ContainsBlock(const void* block, size_t len);
   // The filesystem errors met since the last call (at most kMaxErrors),
   // oldest first. Collected rather than logged on the spot: the locks held
