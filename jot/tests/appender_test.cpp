@@ -72,9 +72,11 @@ bool eventually(Pred done) {
   return done();
 }
 
-std::string runJotdump(const std::vector<std::string>& args, int* status) {
+std::string runJotdump(const std::vector<std::string>& args, int* status,
+                       bool withErrors = false) {
   std::string command = JOTDUMP_PATH;
   for (const auto& arg : args) command += " '" + arg + "'";
+  if (withErrors) command += " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   std::string out;
   char chunk[65536];
@@ -137,6 +139,16 @@ INSTANTIATE_TEST_SUITE_P(AllModes, AppenderRoundTrip,
                            return std::string(param.param.zstd ? "Zstd" : "Zlib") +
                                   (param.param.key ? "Key" : "Plain");
                          });
+
+TEST_F(AppenderTest, JotdumpRefusesADirectoryInBothModes) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{dir_.str()}, std::vector<std::string>{"--cache", dir_.str()}}) {
+    int status = -1;
+    const std::string out = runJotdump(args, &status, true);
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(out, "jotdump: cannot read " + dir_.str() + ": is a directory\n");
+  }
+}
 
 TEST_F(AppenderTest, SyncModeWritesEachRecordAtOnce) {
   vela::jot::appender_open(configFor(dir_.path(), vela::jot::kAppenderSync));
