@@ -126,11 +126,13 @@ void JotterAppender::Open(const JotConfig& config) {
       schedule([this, cacheDir] { files_->DelTimeoutFile(cacheDir); }, kDelTimeoutDelayMs);
       schedule([this] { files_->MoveOldFiles(config_.cachedir_, config_.logdir_, config_.nameprefix_); },
                kMoveOldFilesDelayMs);
+      (void)vela::comm::setAttrProtectionNone(config_.cachedir_.c_str());
     }
     if (!config_.logdir_.empty()) {
       const std::string logDir = config_.logdir_;
       schedule([this, logDir] { files_->DelTimeoutFile(logDir); }, kDelTimeoutDelayMs);
       createDirectories(config_.logdir_);
+      (void)vela::comm::setAttrProtectionNone(config_.logdir_.c_str());
     }
   }
 

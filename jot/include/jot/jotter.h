@@ -154,5 +154,11 @@ class Jotter {
 
 #define VELA_ASSERT(e) \
   ((e) ? (void)0 : ::vela::jot::JotAssert(__FILE__, __LINE__, __func__, #e))
+// As VELA_ASSERT, with the report's expression text given word for word.
+#define VELA_CHECK(e, text) \
+  ((e) ? (void)0 : ::vela::jot::JotAssert(__FILE__, __LINE__, __func__, text))
+#define VELA_CHECK2(e, text, fmt, ...) \
+  ((e) ? (void)0                       \
+       : ::vela::jot::JotAssert2(__FILE__, __LINE__, __func__, text, fmt __VA_OPT__(, ) __VA_ARGS__))
 #define VELA_ASSERT2(e, fmt, ...) \
   ((e) ? (void)0 : ::vela::jot::JotAssert2(__FILE__, __LINE__, __func__, #e, fmt __VA_OPT__(, ) __VA_ARGS__))
