@@ -14,6 +14,7 @@
 #include <boost/filesystem.hpp>
 
 #include "jot/log_buffer.h"
+#include "jot/reachability.h"
 
 namespace vela::jot {
 namespace {
@@ -451,6 +452,8 @@ void appender_open(const JotConfig& config) {
                             config.logdir_.c_str(), config.nameprefix_.c_str());
     return;
   }
+  // Links in the reachability monitor, whose instance is made at start-up.
+  (void)vela::comm::ReachabilityMonitorStarted();
   auto* appender = new JotterAppender();
   appender->SetMaxFileSize(gMaxFileSize);
   appender->Open(config);
