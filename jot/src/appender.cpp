@@ -24,6 +24,7 @@ constexpr size_t kTipsBufferSize = 4 * 1024;
 // How long a writer waits for the flush thread to make room before its
 // record is replaced by the cache-full notice.
 constexpr int64_t kDrainWaitMs = 5000;
+std::atomic<int64_t> gDrainWaitMs{kDrainWaitMs};
 
 thread_local int tDepth = 0;
 thread_local std::string tPending;
@@ -267,17 +268,9 @@ void JotterAppender::Write(const JotterInfo_t* info, const char* log) {
     // Called from inside our own call chain (a lock's report, the console):
     // never touch the buffer again, keep one report for the next record.
     if (tPending.empty() && tDepth <= kMaxNesting) {
+      tPending = NestedReport(info, log, tDepth);
       JotterInfo_t copy = info ? *info : JotterInfo_t{};
       copy.level = kLevelFatal;
-      char head[128];
-      std::snprintf(head, sizeof head, "ERROR!!! jotter_appender Recursive calls!!!, count:%d",
-                    tDepth);
-      char report[kLineBufferSize];
-      vela::comm::PtrBuffer buff(report, 0, sizeof report);
-      log_formater(&copy, head, buff);
-      if (log) buff.Write(log, ::strnlen(log, kTipsBufferSize));
-      tPending.assign(report, buff.Length());
-      if (tPending.empty() || tPending.back() != '\n') tPending += '\n';
       ConsoleLog(&copy, tPending.c_str());
     }
     --tDepth;
@@ -297,6 +290,23 @@ void JotterAppender::Write(const JotterInfo_t* info, const char* log) {
   }
   --tDepth;
   errno = savedErrno;
+}
+
+std::string JotterAppender::NestedReport(const JotterInfo_t* info, const char* log, int depth) {
+  JotterInfo_t copy = info ? *info : JotterInfo_t{};
+  copy.level = kLevelFatal;
+  char head[128];
+  std::snprintf(head, sizeof head, "ERROR!!! jotter_appender Recursive calls!!!, count:%d", depth);
+  char report[kLineBufferSize];
+  vela::comm::PtrBuffer buff(report, 0, sizeof report);
+  log_formater(&copy, head, buff);
+  // The report goes out as one notice: keep it, line break included, within
+  // the notice buffer.
+  const size_t room = kTipsBufferSize - 2;
+  if (log && buff.Length() < room) buff.Write(log, ::strnlen(log, room - buff.Length()));
+  std::string text(report, std::min(buff.Length(), room));
+  if (text.empty() || text.back() != '\n') text += '\n';
+  return text;
 }
 
 void JotterAppender::WriteTips2File(const char* format, ...) {
@@ -362,7 +372,7 @@ void JotterAppender::WriteAsync(const JotterInfo_t* info, const char* log) {
   // Let the flush thread make room rather than drop the record. Other writers
   // may fill the room again before this one gets the lock back, so wait until
   // there is room or the overall wait is spent.
-  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDrainWaitMs);
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(gDrainWaitMs.load());
   while (blocked_ && !closed_) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                           giveUp - std::chrono::steady_clock::now())
@@ -401,6 +411,7 @@ void JotterAppender::AsyncLogThread() {
       vela::comm::ScopedLock lock(bufferMutex_);
       if (!lock.islocked() || !buffer_) break;
     }
+    flushStep(FlushStep::Woken);
     FlushCacheToFile();
     if (closed_) break;
     ReportFileErrors();
@@ -476,6 +487,8 @@ void appender_close() {
 void SetFlushStepHookForTesting(void (*hook)(FlushStep step)) {
   gFlushStepHook.store(hook, std::memory_order_release);
 }
+
+void SetDrainWaitForTesting(int64_t ms) { gDrainWaitMs = ms; }
 
 void appender_flush() {
   if (JotterAppender* appender = gDefault.load(std::memory_order_acquire)) appender->Flush();

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <map>
 #include <optional>
+#include <random>
 #include <regex>
 #include <set>
 #include <string>
@@ -208,6 +209,68 @@ TEST_F(AppenderTest, SecondOpenOnlyLeavesANotice) {
             1u);
   EXPECT_FALSE(fs::exists(dir_.path() / "elsewhere"));
   EXPECT_TRUE(numbersOf(text, "dropped").empty());
+}
+
+TEST_F(AppenderTest, NestedReportIsOneLineOfItsOwn) {
+  JotterInfo_t info;
+  info.tag = "main";
+  const std::string report = vela::jot::JotterAppender::NestedReport(&info, "inner text", 2);
+  EXPECT_NE(report.find("|F|main|"), std::string::npos);
+  EXPECT_NE(report.find("ERROR!!! jotter_appender Recursive calls!!!, count:2\ninner text\n"),
+            std::string::npos);
+  // However long the nested text, the report fits one notice and ends its line.
+  const std::string huge(20000, 'x');
+  const std::string cut = vela::jot::JotterAppender::NestedReport(&info, huge.c_str(), 3);
+  EXPECT_LT(cut.size(), 4096u);
+  EXPECT_EQ(cut.back(), '\n');
+}
+
+TEST_F(AppenderTest, ConsoleEchoShowsLevelTagFileAndText) {
+  vela::jot::appender_open(configFor(dir_.path()));
+  ::testing::internal::CaptureStderr();
+  vela::jot::appender_set_console_log(true);
+  writeRecord("echo n1", vela::jot::kLevelWarn);
+  vela::jot::appender_set_console_log(false);
+  writeRecord("quiet n2");
+  const std::string echoed = ::testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(std::regex_search(echoed, std::regex(R"(\[W\]\[test\]\[appender_test\.cpp:\d+\]echo n1\n)")))
+      << echoed;
+  EXPECT_EQ(echoed.find("quiet"), std::string::npos);
+}
+
+// Holds the flush thread at its next wake-up while set.
+std::atomic<bool> gHoldFlush{false};
+void holdFlush(vela::jot::FlushStep step) {
+  while (step == vela::jot::FlushStep::Woken && gHoldFlush) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+TEST_F(AppenderTest, FullCacheStoresTheNoticeInsteadOfTheRecord) {
+  gHoldFlush = true;
+  vela::jot::SetFlushStepHookForTesting(&holdFlush);
+  vela::jot::SetDrainWaitForTesting(20);
+  vela::jot::appender_open(configFor(dir_.path()));
+  // Text that hardly compresses fills the cache past four fifths.
+  std::mt19937 rng(7);
+  for (int i = 0; i < 30; ++i) {
+    std::string text = "fill n" + std::to_string(i) + " ";
+    for (int c = 0; c < 8000; ++c) text += static_cast<char>('!' + rng() % 90);
+    writeRecord(text);
+  }
+  gHoldFlush = false;
+  vela::jot::appender_close();
+  vela::jot::SetFlushStepHookForTesting(nullptr);
+  vela::jot::SetDrainWaitForTesting(5000);
+
+  const std::string text = jottest::decodeDir(dir_.path(), std::nullopt);
+  const std::vector<int> kept = numbersOf(text, "fill");
+  ASSERT_FALSE(kept.empty());
+  ASSERT_LT(kept.size(), 30u);
+  // The first records in order, then one notice per refused record.
+  for (size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(kept[i], static_cast<int>(i));
+  EXPECT_EQ(jottest::countOf(text, "[F][ sg_buffer_async.Length() >= BUFFER_BLOCK_LENTH*4/5, len: "),
+            30 - kept.size());
 }
 
 TEST_F(AppenderTest, WriteKeepsErrno) {

@@ -41,12 +41,16 @@ void jotter_appender(const JotterInfo_t* info, const char* log);
 
 // Where the flush thread stands when a test hook is called.
 enum class FlushStep {
+  Woken,    // the thread is about to take the block (also when there is none)
   Sealed,   // the block is finished in the cache, not yet in the file
   Written,  // the block is in the file, the cache not yet cleared
 };
 // Test hook, called on the flush thread at each step of every flush (null:
 // none). Lets a test stop the thread there, for instance to kill the process.
 void SetFlushStepHookForTesting(void (*hook)(FlushStep step));
+// How long a writer waits for room in a full cache before its record is
+// replaced by the cache-full notice (default 5,000 ms). For tests.
+void SetDrainWaitForTesting(int64_t ms);
 
 class JotterAppender {
  public:
@@ -79,6 +83,12 @@ class JotterAppender {
   void SetConsoleLog(bool isOpen) { console_ = isOpen; }
   void SetMaxFileSize(uint64_t size);
   [[nodiscard]] bool IsClosed() const { return closed_.load(); }
+  // The report kept for a record that arrived while its thread was already
+  // inside Write (depth `depth`): the recursion line, the record's text, and
+  // a line break, at most one notice long. Written before the thread's next
+  // record.
+  [[nodiscard]] static std::string NestedReport(const JotterInfo_t* info, const char* log,
+                                                int depth);
   // True when the block cache is a mapped file (not heap memory).
   [[nodiscard]] bool IsCacheMapped() const { return mmap_.isOpen(); }
 
