@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 
 #include <boost/filesystem.hpp>
 
@@ -372,10 +373,11 @@ void JotterAppender::WriteAsync(const JotterInfo_t* info, const char* log) {
   // Let the flush thread make room rather than drop the record. Other writers
   // may fill the room again before this one gets the lock back, so wait until
   // there is room or the overall wait is spent.
-  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(gDrainWaitMs.load());
+  std::optional<std::chrono::steady_clock::time_point> giveUp;  // read the clock only when waiting
   while (blocked_ && !closed_) {
+    if (!giveUp) giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(gDrainWaitMs.load());
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          giveUp - std::chrono::steady_clock::now())
+                          *giveUp - std::chrono::steady_clock::now())
                           .count();
     if (left <= 0) break;
     lock.unlock();

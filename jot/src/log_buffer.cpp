@@ -133,22 +133,31 @@ LogZlibBuffer::LogZlibBuffer(void* buffer, size_t len, bool isCompress, const ch
   std::memset(cstream_.get(), 0, sizeof(z_stream));
 }
 
-LogZlibBuffer::~LogZlibBuffer() { EndStream(); }
+LogZlibBuffer::~LogZlibBuffer() {
+  if (streamReady_) deflateEnd(cstream_.get());
+}
 
 void LogZlibBuffer::EndStream() {
-  if (streamLive_) deflateEnd(cstream_.get());
-  std::memset(cstream_.get(), 0, sizeof(z_stream));
+  // Nothing more is emitted; the stream's memory is kept for the next block.
   streamLive_ = false;
 }
 
 bool LogZlibBuffer::Reset() {
   EndStream();
   if (!LogBaseBuffer::Reset()) return false;
-  if (isCompress_ &&
-      deflateInit2(cstream_.get(), 9, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY) != Z_OK) {
-    buff_.Length(0, 0);
-    std::memset(buff_.Ptr(), 0, buff_.MaxLength());
-    return false;
+  if (isCompress_) {
+    // A reset stream starts exactly like a new one, without its allocations.
+    const int ret = streamReady_ ? deflateReset(cstream_.get())
+                                 : deflateInit2(cstream_.get(), 9, Z_DEFLATED, -MAX_WBITS, 9,
+                                                Z_DEFAULT_STRATEGY);
+    if (ret != Z_OK) {
+      if (streamReady_) deflateEnd(cstream_.get());
+      std::memset(cstream_.get(), 0, sizeof(z_stream));
+      streamReady_ = false;
+      Clear();
+      return false;
+    }
+    streamReady_ = true;
   }
   streamLive_ = true;
   return true;

@@ -84,6 +84,7 @@ class LogZlibBuffer final : public LogBaseBuffer {
   void EndStream() override;
 
   std::unique_ptr<z_stream> cstream_;
+  bool streamReady_ = false;  // cstream_ holds an initialised stream
 };
 
 class LogZstdBuffer final : public LogBaseBuffer {
