@@ -186,39 +186,15 @@ void JotterAppender::Open(const JotConfig& config) {
   ReportFileErrors();
 }
 
-void JotterAppender::RecoverCache() {
-  vela::comm::AutoBuffer recovered;
-  {
-    vela::comm::ScopedLock lock(bufferMutex_);
-    if (!lock.islocked() || !buffer_) return;
-    buffer_->Seal(recovered);
-  }
-  // A run killed after writing its block but before clearing the cache left
-  // the block in both places: write it once.
-  if (recovered.Length() > 0 && !files_->ContainsBlock(recovered.Ptr(), recovered.Length())) {
-    WriteTips2File("~~~~~ begin of mmap ~~~~~\n");
-    files_->Log2File(recovered.Ptr(), recovered.Length(), false);
-    WriteTips2File("~~~~~ end of mmap ~~~~~%s\n", MakeMark().c_str());
-  }
+bool JotterAppender::SealCache(vela::comm::AutoBuffer& block) {
   vela::comm::ScopedLock lock(bufferMutex_);
-  if (!lock.islocked() || !buffer_) return;
-  buffer_->Clear();
-  NoteBlockState();
+  if (!lock.islocked() || !buffer_) return false;
+  buffer_->Seal(block);
+  NoteBlockState();  // writers wait until the cache is cleared
+  return true;
 }
 
-void JotterAppender::FlushCacheToFile() {
-  vela::comm::AutoBuffer block;
-  {
-    vela::comm::ScopedLock lock(bufferMutex_);
-    if (!lock.islocked() || !buffer_) return;
-    buffer_->Seal(block);
-    NoteBlockState();  // writers wait until the cache is cleared
-  }
-  if (block.Length() > 0) {
-    flushStep(FlushStep::Sealed);
-    files_->Log2File(block.Ptr(), block.Length(), true);
-    flushStep(FlushStep::Written);
-  }
+void JotterAppender::ClearSealedCache() {
   {
     vela::comm::ScopedLock lock(bufferMutex_);
     // Only a sealed block is ours to clear: with nothing sealed, writers
@@ -229,6 +205,30 @@ void JotterAppender::FlushCacheToFile() {
     }
   }
   NotifyDrained();
+}
+
+void JotterAppender::RecoverCache() {
+  vela::comm::AutoBuffer recovered;
+  if (!SealCache(recovered)) return;
+  // A run killed after writing its block but before clearing the cache left
+  // the block in both places: write it once.
+  if (recovered.Length() > 0 && !files_->ContainsBlock(recovered.Ptr(), recovered.Length())) {
+    WriteTips2File("~~~~~ begin of mmap ~~~~~\n");
+    files_->Log2File(recovered.Ptr(), recovered.Length(), false);
+    WriteTips2File("~~~~~ end of mmap ~~~~~%s\n", MakeMark().c_str());
+  }
+  ClearSealedCache();
+}
+
+void JotterAppender::FlushCacheToFile() {
+  vela::comm::AutoBuffer block;
+  if (!SealCache(block)) return;
+  if (block.Length() > 0) {
+    flushStep(FlushStep::Sealed);
+    files_->Log2File(block.Ptr(), block.Length(), true);
+    flushStep(FlushStep::Written);
+  }
+  ClearSealedCache();
 }
 
 void JotterAppender::ReportFileErrors() {

@@ -346,6 +346,42 @@ TEST_F(AppenderTest, EmptyLogDirectoryUsesHeapAndWritesNothing) {
   EXPECT_FALSE(fs::exists("/inst_a.mmap3"));
 }
 
+// Runs this test binary again with only `test` and the child's settings in
+// its environment (JOT_CHILD_DIR, JOT_CHILD_FD: the write end of a pipe whose
+// read end is returned, and `extraEnv`). Returns the child's pid or -1.
+pid_t spawnChild(const std::string& test, const fs::path& dir, int* readFd,
+                 const std::vector<std::string>& extraEnv = {}) {
+  int fds[2];
+  if (::pipe(fds) != 0) return -1;
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) env.emplace_back(*e);
+  env.push_back("JOT_CHILD_DIR=" + dir.string());
+  env.push_back("JOT_CHILD_FD=" + std::to_string(fds[1]));
+  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string self = fs::read_symlink("/proc/self/exe").string();
+  std::string filter = "--gtest_filter=" + test;
+  char* argv[] = {self.data(), filter.data(), nullptr};
+  pid_t child = -1;
+  if (posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()) != 0) child = -1;
+  ::close(fds[1]);
+  *readFd = fds[0];
+  return child;
+}
+
+// Opens and closes a writer on the folder a killed child left, and returns
+// the text of its logs, which must read without damage.
+std::string recoverAndRead(const fs::path& dir) {
+  vela::jot::appender_open(configFor(dir));
+  vela::jot::appender_close();
+  std::vector<std::string> problems;
+  const std::string text = jottest::decodeDir(dir, std::nullopt, &problems);
+  EXPECT_TRUE(problems.empty()) << problems.front();
+  return text;
+}
+
 // --- A writer killed mid-write: its cached records reach the next file. ---
 
 constexpr int kChildRecords = 1000;
@@ -368,20 +404,8 @@ TEST(AppenderCrash, KilledWritersRecordsAreRecovered) {
   vela::jot::jotter_SetLevel(vela::jot::kLevelVerbose);
   jottest::TempDir dir;
   int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) env.emplace_back(*e);
-  env.push_back("JOT_CHILD_DIR=" + dir.str());
-  env.push_back("JOT_CHILD_FD=" + std::to_string(fds[1]));
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::string self = fs::read_symlink("/proc/self/exe").string();
-  std::string filter = "--gtest_filter=AppenderCrash.ChildWritesUntilKilled";
-  char* argv[] = {self.data(), filter.data(), nullptr};
-  pid_t child = -1;
-  ASSERT_EQ(posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()), 0);
-  ::close(fds[1]);
+  const pid_t child = spawnChild("AppenderCrash.ChildWritesUntilKilled", dir.path(), &fds[0]);
+  ASSERT_GT(child, 0);
 
   // Kill while the child is still writing.
   int last = -1;
@@ -395,11 +419,7 @@ TEST(AppenderCrash, KilledWritersRecordsAreRecovered) {
   ASSERT_TRUE(WIFSIGNALED(status));
   ASSERT_GE(last, kChildRecords / 3);
 
-  vela::jot::appender_open(configFor(dir.path()));
-  vela::jot::appender_close();
-  std::vector<std::string> problems;
-  const std::string text = jottest::decodeDir(dir.path(), std::nullopt, &problems);
-  EXPECT_TRUE(problems.empty()) << problems.front();
+  const std::string text = recoverAndRead(dir.path());
   const std::vector<int> numbers = numbersOf(text, "kill");
   // Every record written before the kill, once, in order; maybe the one in flight.
   ASSERT_GE(numbers.size(), static_cast<size_t>(last + 1)) << text;
@@ -461,21 +481,9 @@ class AppenderWindowKill : public ::testing::TestWithParam<const char*> {
   // it there and returns the last record it acknowledged.
   int killAtStep(const jottest::TempDir& dir) {
     int fds[2];
-    EXPECT_EQ(::pipe(fds), 0);
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) env.emplace_back(*e);
-    env.push_back("JOT_CHILD_DIR=" + dir.str());
-    env.push_back("JOT_CHILD_FD=" + std::to_string(fds[1]));
-    env.push_back(std::string("JOT_CHILD_STEP=") + GetParam());
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string self = fs::read_symlink("/proc/self/exe").string();
-    std::string filter = "--gtest_filter=AppenderCrash.ChildStopsInFlushWindow";
-    char* argv[] = {self.data(), filter.data(), nullptr};
-    pid_t child = -1;
-    EXPECT_EQ(posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()), 0);
-    ::close(fds[1]);
+    const pid_t child = spawnChild("AppenderCrash.ChildStopsInFlushWindow", dir.path(), &fds[0],
+                                   {std::string("JOT_CHILD_STEP=") + GetParam()});
+    EXPECT_GT(child, 0);
     int last = -1;
     int value;
     while (::read(fds[0], &value, sizeof value) == sizeof value && value != -1) last = value;
@@ -494,11 +502,7 @@ TEST_P(AppenderWindowKill, EveryAcknowledgedRecordIsInTheLogOnce) {
   jottest::TempDir dir;
   ASSERT_EQ(killAtStep(dir), kWindowRecords - 1);
 
-  vela::jot::appender_open(configFor(dir.path()));
-  vela::jot::appender_close();
-  std::vector<std::string> problems;
-  const std::string text = jottest::decodeDir(dir.path(), std::nullopt, &problems);
-  EXPECT_TRUE(problems.empty()) << problems.front();
+  const std::string text = recoverAndRead(dir.path());
   const std::vector<int> numbers = numbersOf(text, "win");
   ASSERT_EQ(numbers.size(), static_cast<size_t>(kWindowRecords)) << text;
   for (int i = 0; i < kWindowRecords; ++i) ASSERT_EQ(numbers[i], i);

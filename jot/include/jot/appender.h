@@ -96,6 +96,10 @@ class JotterAppender {
   void WriteSync(const JotterInfo_t* info, const char* log);
   void WriteAsync(const JotterInfo_t* info, const char* log);
   void AsyncLogThread();
+  // Seals the open block and copies it to `block`; false without a cache.
+  bool SealCache(vela::comm::AutoBuffer& block);
+  // Clears a sealed block and wakes the writers waiting for room.
+  void ClearSealedCache();
   // Writes the cached block to the file, and only then clears the cache, so
   // a kill at any point leaves the block in the file, the cache, or both.
   void FlushCacheToFile();
