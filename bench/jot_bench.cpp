@@ -4,7 +4,8 @@
 // of the writer (deflate 9, zstd 6, zstd 3; all with a server key) is set
 // against its floor: the same compressor at the same level, sync-flushed
 // after each record and enciphered (TEA) under one lock, over the same
-// formatted lines, with no formatting, cache or file.
+// formatted lines, with no formatting, cache or file. Writer and floor run in
+// turns, three times each; the best of each is printed.
 //
 //   jot_bench [records] [--jot]   default 1,000,000; --jot runs only the
 //                                 writer's modes and their floors (no peers,
@@ -429,10 +430,18 @@ int main(int argc, char** argv) {
       const Mode& m = modes[i];
       // A fresh folder per run: glog keeps its file open across destinations.
       const fs::path dir = root / ("run-" + std::to_string(threads) + "-" + std::to_string(i));
-      const Result r = runWriter(m.writer, dir, records, threads);
+      Result r = runWriter(m.writer, dir, records, threads);
       fs::remove_all(dir);
       if (m.hasFloor) {
-        const double floor = floorRate(m.zstd, m.level, records, threads);
+        // Writer and floor take turns, best of three each: a shared machine's
+        // load then weighs on both alike.
+        double floor = floorRate(m.zstd, m.level, records, threads);
+        for (int round = 1; round < 3; ++round) {
+          const Result again = runWriter(m.writer, dir, records, threads);
+          fs::remove_all(dir);
+          if (again.recordsPerSecond > r.recordsPerSecond) r = again;
+          floor = std::max(floor, floorRate(m.zstd, m.level, records, threads));
+        }
         std::printf("  %-16s %12.0f %9.2f %9.2f %8.2f %12ju %12.0f %8.2fx\n", m.writer.name.c_str(),
                     r.recordsPerSecond, r.p50us, r.p99us, r.cpuSeconds, r.bytes, floor,
                     r.recordsPerSecond / floor);
