@@ -391,6 +391,16 @@ void JotterAppender::WriteAsync(const JotterInfo_t* info, const char* log) {
     if (!lock.lock() || !buffer_) return;
   }
 
+  if (buffer_->NeedsFlush()) {
+    // The flush thread has not made room in time (a slow or hung disk): the
+    // record goes to the file as a block of its own rather than being lost.
+    lock.unlock();
+    vela::comm::AutoBuffer block;
+    MakeSyncBlock(line, buff.Length(), block);
+    files_->Log2File(block.Ptr(), block.Length(), false);
+    Flush();
+    return;
+  }
   const char* data = line;
   size_t len = buff.Length();
   char notice[128];

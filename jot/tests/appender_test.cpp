@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -271,6 +272,40 @@ TEST_F(AppenderTest, FullCacheStoresTheNoticeInsteadOfTheRecord) {
   for (size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(kept[i], static_cast<int>(i));
   EXPECT_EQ(jottest::countOf(text, "[F][ sg_buffer_async.Length() >= BUFFER_BLOCK_LENTH*4/5, len: "),
             30 - kept.size());
+}
+
+// Holds the flush thread once it has sealed a block, while set.
+std::atomic<bool> gHoldSealed{false};
+std::atomic<bool> gHeldSealed{false};
+void holdSealed(vela::jot::FlushStep step) {
+  if (step != vela::jot::FlushStep::Sealed) return;
+  while (gHoldSealed) {
+    gHeldSealed = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+TEST_F(AppenderTest, RecordThatOutwaitsAStuckFlushGoesStraightToTheFile) {
+  gHoldSealed = true;
+  gHeldSealed = false;
+  vela::jot::SetFlushStepHookForTesting(&holdSealed);
+  vela::jot::SetDrainWaitForTesting(20);
+  vela::jot::appender_open(configFor(dir_.path()));
+  writeRecord("stuck n0");
+  vela::jot::appender_flush();
+  ASSERT_TRUE(eventually([] { return gHeldSealed.load(); }));
+  writeRecord("stuck n1");  // the cache stays sealed past the writer's wait
+  const bool alreadyInFile =
+      numbersOf(jottest::decodeDir(dir_.path(), std::nullopt), "stuck") == std::vector<int>{1};
+  gHoldSealed = false;
+  vela::jot::appender_close();
+  vela::jot::SetFlushStepHookForTesting(nullptr);
+  vela::jot::SetDrainWaitForTesting(5000);
+
+  EXPECT_TRUE(alreadyInFile);
+  std::vector<int> numbers = numbersOf(jottest::decodeDir(dir_.path(), std::nullopt), "stuck");
+  std::sort(numbers.begin(), numbers.end());
+  EXPECT_EQ(numbers, (std::vector<int>{0, 1}));  // each once
 }
 
 TEST_F(AppenderTest, WriteKeepsErrno) {
