@@ -70,7 +70,16 @@ bool createDirectories(const std::string& dir) {
 
 JotterAppender::JotterAppender(JotClock clock) : clock_(std::move(clock)) {}
 
-JotterAppender::~JotterAppender() { Close(); }
+JotterAppender::~JotterAppender() {
+  Close();
+  // A writer that never opened fully still scheduled its maintenance: those
+  // threads must not outlive the object they work on.
+  for (auto& maintenance : maintenance_) {
+    if (!maintenance.thread) continue;
+    maintenance.thread->cancel_after();
+    (void)maintenance.thread->join();
+  }
+}
 
 void JotterAppender::SetMaxFileSize(uint64_t size) {
   maxFileSize_ = size;
