@@ -1,10 +1,15 @@
 // Writes the same realistic records (40-300 bytes) through the log writer and
 // through spdlog and glog, and prints records/s, caller latency, CPU time,
-// bytes written and records lost after SIGKILL, with ratios. Also prints the
-// design floor: compressing (and enciphering) each record under one lock with
-// no file and no formatting.
+// bytes written and records lost after SIGKILL, with ratios. Each async mode
+// of the writer (deflate 9, zstd 6, zstd 3; all with a server key) is set
+// against its floor: the same compressor at the same level, sync-flushed
+// after each record and enciphered (TEA) under one lock, over the same
+// formatted lines, with no formatting, cache or file. Writer and floor run in
+// turns, three times each; the best of each is printed.
 //
-//   jot_bench [records]        default 1,000,000; JOT_BENCH_DIR sets the folder
+//   jot_bench [records] [--jot]   default 1,000,000; --jot runs only the
+//                                 writer's modes and their floors (no peers,
+//                                 no kill runs); JOT_BENCH_DIR sets the folder
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -39,6 +44,7 @@
 #include "jot/block_reader.h"
 #include "jot/jotter.h"
 #include "jot/log_crypt.h"
+#include "jot/log_format.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -143,10 +149,10 @@ void jotWrite(const std::string& text) {
   vela::jot::jotter_Write(&info, text.c_str());
 }
 
-Writer jotWriter(const std::string& name, int32_t mode, int32_t compress) {
+Writer jotWriter(const std::string& name, int32_t mode, int32_t compress, int32_t level = 6) {
   Writer w;
   w.name = name;
-  w.open = [mode, compress](const fs::path& dir) {
+  w.open = [mode, compress, level](const fs::path& dir) {
     vela::jot::jotter_SetLevel(vela::jot::kLevelVerbose);
     vela::jot::JotConfig config;
     config.mode_ = mode;
@@ -154,6 +160,7 @@ Writer jotWriter(const std::string& name, int32_t mode, int32_t compress) {
     config.nameprefix_ = "bench";
     config.pub_key_ = serverKey().pubHex;
     config.compressmode_ = compress;
+    config.compresslevel_ = level;
     vela::jot::appender_open(config);
   };
   w.write = jotWrite;
@@ -304,26 +311,47 @@ long lostAfterKill(const Writer& w, const fs::path& dir, long killAfter) {
   return lost;
 }
 
-// The bare cost of compressing (and enciphering) each record under one lock.
-double floorRate(bool zstd, long records, int threads) {
+// The lines the writer compresses: its record header, then the message.
+const std::vector<std::string>& formattedLines() {
+  static const std::vector<std::string> lines = [] {
+    std::vector<std::string> out;
+    for (const std::string& m : messages()) {
+      out.push_back("[12-09/09:46:32.123|I|main|" + std::to_string(getpid()) + "|jot_bench.cpp(140)] " +
+                    m + "\n");
+    }
+    return out;
+  }();
+  return lines;
+}
+
+// The bare cost of compressing (and enciphering) each line under one lock,
+// in blocks of the writer's size: a new stream per block, as the format asks.
+double floorRate(bool zstd, int level, long records, int threads) {
   std::mutex mu;
-  std::vector<unsigned char> out(1 << 20);
+  std::vector<unsigned char> out(vela::jot::kBufferBlockLength);
   size_t used = 0;
   z_stream zs{};
   deflateInit2(&zs, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
   ZSTD_CCtx* cctx = ZSTD_createCCtx();
-  ZSTD_CCtx_setParameter(cctx, ZSTD_c_compressionLevel, 6);
+  ZSTD_CCtx_setParameter(cctx, ZSTD_c_compressionLevel, level);
   ZSTD_CCtx_setParameter(cctx, ZSTD_c_windowLog, 16);
   const vela::jot::TeaKey key{1, 2, 3, 4};
-  const auto& msgs = messages();
+  const auto& lines = formattedLines();
   const auto t0 = Clock::now();
   std::vector<std::thread> pool;
   for (int t = 0; t < threads; ++t) {
     pool.emplace_back([&, t] {
       for (long i = 0; i < records / threads; ++i) {
-        const std::string& m = msgs[static_cast<size_t>(i * 7 + t) % msgs.size()];
+        const std::string& m = lines[static_cast<size_t>(i * 7 + t) % lines.size()];
         std::lock_guard lock(mu);
-        if (used > out.size() - 70000) used = 0;
+        if (used > vela::jot::kBufferBlockLength / 3) {  // the writer's flush point
+          used = 0;
+          if (zstd) {
+            ZSTD_CCtx_reset(cctx, ZSTD_reset_session_only);
+          } else {
+            deflateReset(&zs);
+          }
+        }
         size_t produced;
         if (zstd) {
           ZSTD_inBuffer in{m.data(), m.size(), 0};
@@ -353,47 +381,76 @@ double floorRate(bool zstd, long records, int threads) {
 
 }  // namespace
 
+struct Mode {
+  Writer writer;
+  bool zstd = false;  // for the floor; a peer has none
+  int level = 0;
+  bool hasFloor = false;
+};
+
 int main(int argc, char** argv) {
-  const long records = argc > 1 ? std::atol(argv[1]) : 1000000;
+  long records = 1000000;
+  bool jotOnly = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--jot") {
+      jotOnly = true;
+    } else {
+      records = std::atol(argv[i]);
+    }
+  }
   const char* base = std::getenv("JOT_BENCH_DIR");
   const fs::path root = fs::path(base ? base : fs::temp_directory_path().string()) /
                         ("jot_bench-" + std::to_string(getpid()));
-  std::vector<Writer> writers = {jotWriter("jot async zlib", vela::jot::kAppenderAsync, vela::jot::kZlib),
-                                 jotWriter("jot async zstd", vela::jot::kAppenderAsync, vela::jot::kZstd),
-                                 jotWriter("jot sync", vela::jot::kAppenderSync, vela::jot::kZlib),
-                                 spdlogWriter(true), spdlogWriter(false), glogWriter()};
+  std::vector<Mode> modes = {
+      {jotWriter("jot deflate 9", vela::jot::kAppenderAsync, vela::jot::kZlib), false, 9, true},
+      {jotWriter("jot zstd 6", vela::jot::kAppenderAsync, vela::jot::kZstd, 6), true, 6, true},
+      {jotWriter("jot zstd 3", vela::jot::kAppenderAsync, vela::jot::kZstd, 3), true, 3, true},
+  };
+  if (!jotOnly) {
+    modes.push_back({jotWriter("jot sync", vela::jot::kAppenderSync, vela::jot::kZlib)});
+    modes.push_back({spdlogWriter(true)});
+    modes.push_back({spdlogWriter(false)});
+    modes.push_back({glogWriter()});
 
-  // Kills first, while this process has no threads of its own to fork with.
-  std::printf("records lost after SIGKILL (killed after 50,000 records):\n");
-  (void)serverKey();
-  for (const Writer& w : writers) {
-    std::printf("  %-16s %ld\n", w.name.c_str(), lostAfterKill(w, root / ("kill-" + w.name), 50000));
-    std::fflush(stdout);
+    // Kills first, while this process has no threads of its own to fork with.
+    std::printf("records lost after SIGKILL (killed after 50,000 records):\n");
+    (void)serverKey();
+    for (const Mode& m : modes) {
+      std::printf("  %-16s %ld\n", m.writer.name.c_str(),
+                  lostAfterKill(m.writer, root / ("kill-" + m.writer.name), 50000));
+      std::fflush(stdout);
+    }
   }
 
   for (int threads : {1, 4, 8}) {
-    const double zfloor = floorRate(false, records, threads);
-    const double sfloor = floorRate(true, records, threads);
-    std::printf("\n%ld records, %d thread(s); floor: deflate+TEA %.0f rec/s, zstd+TEA %.0f rec/s\n",
-                records, threads, zfloor, sfloor);
-    std::printf("  %-16s %12s %9s %9s %8s %12s %9s %9s\n", "writer", "records/s", "p50 us", "p99 us",
-                "cpu s", "bytes", "vs floor", "vs spd-a");
-    std::vector<Result> results;
-    for (size_t i = 0; i < writers.size(); ++i) {
+    std::printf("\n%ld records, %d thread(s)\n", records, threads);
+    std::printf("  %-16s %12s %9s %9s %8s %12s %12s %9s\n", "writer", "records/s", "p50 us", "p99 us",
+                "cpu s", "bytes", "floor rec/s", "vs floor");
+    for (size_t i = 0; i < modes.size(); ++i) {
+      const Mode& m = modes[i];
       // A fresh folder per run: glog keeps its file open across destinations.
       const fs::path dir = root / ("run-" + std::to_string(threads) + "-" + std::to_string(i));
-      results.push_back(runWriter(writers[i], dir, records, threads));
+      Result r = runWriter(m.writer, dir, records, threads);
       fs::remove_all(dir);
+      if (m.hasFloor) {
+        // Writer and floor take turns, best of three each: a shared machine's
+        // load then weighs on both alike.
+        double floor = floorRate(m.zstd, m.level, records, threads);
+        for (int round = 1; round < 3; ++round) {
+          const Result again = runWriter(m.writer, dir, records, threads);
+          fs::remove_all(dir);
+          if (again.recordsPerSecond > r.recordsPerSecond) r = again;
+          floor = std::max(floor, floorRate(m.zstd, m.level, records, threads));
+        }
+        std::printf("  %-16s %12.0f %9.2f %9.2f %8.2f %12ju %12.0f %8.2fx\n", m.writer.name.c_str(),
+                    r.recordsPerSecond, r.p50us, r.p99us, r.cpuSeconds, r.bytes, floor,
+                    r.recordsPerSecond / floor);
+      } else {
+        std::printf("  %-16s %12.0f %9.2f %9.2f %8.2f %12ju %12s %9s\n", m.writer.name.c_str(),
+                    r.recordsPerSecond, r.p50us, r.p99us, r.cpuSeconds, r.bytes, "-", "-");
+      }
+      std::fflush(stdout);
     }
-    const double spdAsync = results[3].recordsPerSecond;
-    for (size_t i = 0; i < writers.size(); ++i) {
-      const Result& r = results[i];
-      const double floor = writers[i].name == "jot async zstd" ? sfloor : zfloor;
-      std::printf("  %-16s %12.0f %9.2f %9.2f %8.2f %12ju %8.0f%% %8.2fx\n", writers[i].name.c_str(),
-                  r.recordsPerSecond, r.p50us, r.p99us, r.cpuSeconds, r.bytes,
-                  100.0 * r.recordsPerSecond / floor, r.recordsPerSecond / spdAsync);
-    }
-    std::fflush(stdout);
   }
   fs::remove_all(root);
   return 0;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <chrono>
@@ -9,10 +10,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 
 #include <boost/filesystem.hpp>
 
 #include "jot/log_buffer.h"
+#include "jot/reachability.h"
 
 namespace vela::jot {
 namespace {
@@ -22,11 +25,17 @@ constexpr size_t kTipsBufferSize = 4 * 1024;
 // How long a writer waits for the flush thread to make room before its
 // record is replaced by the cache-full notice.
 constexpr int64_t kDrainWaitMs = 5000;
+std::atomic<int64_t> gDrainWaitMs{kDrainWaitMs};
 
 thread_local int tDepth = 0;
 thread_local std::string tPending;
 
 std::atomic<JotterAppender*> gDefault{nullptr};
+std::atomic<void (*)(FlushStep)> gFlushStepHook{nullptr};
+
+void flushStep(FlushStep step) {
+  if (auto* hook = gFlushStepHook.load(std::memory_order_acquire)) hook(step);
+}
 std::atomic<bool> gConsole{false};
 std::atomic<uint64_t> gMaxFileSize{0};
 
@@ -61,7 +70,16 @@ bool createDirectories(const std::string& dir) {
 
 JotterAppender::JotterAppender(JotClock clock) : clock_(std::move(clock)) {}
 
-JotterAppender::~JotterAppender() { Close(); }
+JotterAppender::~JotterAppender() {
+  Close();
+  // A writer that never opened fully still scheduled its maintenance: those
+  // threads must not outlive the object they work on.
+  for (auto& maintenance : maintenance_) {
+    if (!maintenance.thread) continue;
+    maintenance.thread->cancel_after();
+    (void)maintenance.thread->join();
+  }
+}
 
 void JotterAppender::SetMaxFileSize(uint64_t size) {
   maxFileSize_ = size;
@@ -99,9 +117,18 @@ void JotterAppender::Open(const JotConfig& config) {
     files_->SetMaxFileSize(maxFileSize_);
   }
 
-  auto schedule = [this](std::function<void()> job, int64_t delayMs) {
-    auto thread = std::make_unique<vela::comm::Thread>(std::move(job), "jot-maint");
-    if (thread->start_after(delayMs) == 0) maintenance_.push_back(std::move(thread));
+  // Each job runs once: on its thread when the delay passes, or at Close()
+  // when the writer closes first, so expiry and moves are never skipped.
+  auto schedule = [this](std::function<void()> work, int64_t delayMs) {
+    auto claimed = std::make_shared<std::atomic<bool>>(false);
+    std::function<void()> job = [this, claimed, work = std::move(work)] {
+      if (claimed->exchange(true)) return;
+      work();
+      ReportFileErrors();
+    };
+    auto thread = std::make_unique<vela::comm::Thread>(job, "jot-maint");
+    if (thread->start_after(delayMs) != 0) thread.reset();
+    maintenance_.push_back({std::move(thread), std::move(job)});
   };
   {
     vela::comm::ScopedLock dirLock(LogDirectoryMutex());
@@ -111,11 +138,13 @@ void JotterAppender::Open(const JotConfig& config) {
       schedule([this, cacheDir] { files_->DelTimeoutFile(cacheDir); }, kDelTimeoutDelayMs);
       schedule([this] { files_->MoveOldFiles(config_.cachedir_, config_.logdir_, config_.nameprefix_); },
                kMoveOldFilesDelayMs);
+      (void)vela::comm::setAttrProtectionNone(config_.cachedir_.c_str());
     }
     if (!config_.logdir_.empty()) {
       const std::string logDir = config_.logdir_;
       schedule([this, logDir] { files_->DelTimeoutFile(logDir); }, kDelTimeoutDelayMs);
       createDirectories(config_.logdir_);
+      (void)vela::comm::setAttrProtectionNone(config_.logdir_.c_str());
     }
   }
 
@@ -134,7 +163,6 @@ void JotterAppender::Open(const JotConfig& config) {
   }
   if (!memory) return;  // stays closed
 
-  vela::comm::AutoBuffer recovered;
   {
     vela::comm::ScopedLock lock(bufferMutex_);
     if (config_.compressmode_ == kZstd) {
@@ -147,11 +175,11 @@ void JotterAppender::Open(const JotConfig& config) {
     syncMagic_ = buffer_->SyncMagic();
     hasKey_ = buffer_->IsCrypt();
     clientKey_ = buffer_->Crypt().publicKey();
-    // Takes over a block a killed run left in the cache.
-    buffer_->Flush(recovered);
     NoteBlockState();
   }
   syncReady_ = true;
+  // Before the flush thread starts, which would write the block as its own.
+  RecoverCache();
 
   {
     vela::comm::ScopedLock lock(stateMutex_);
@@ -162,14 +190,82 @@ void JotterAppender::Open(const JotConfig& config) {
     }
   }
 
-  const std::string mark = MakeMark();
-  if (recovered.Length() > 0) {
+  const std::string begin = "===== begin =====" + MakeMark();
+  Write(nullptr, begin.c_str());
+  ReportFileErrors();
+}
+
+bool JotterAppender::SealCache(vela::comm::AutoBuffer& block) {
+  vela::comm::ScopedLock lock(bufferMutex_);
+  if (!lock.islocked() || !buffer_) return false;
+  buffer_->Seal(block);
+  NoteBlockState();  // writers wait until the cache is cleared
+  return true;
+}
+
+void JotterAppender::ClearSealedCache() {
+  {
+    vela::comm::ScopedLock lock(bufferMutex_);
+    // Only a sealed block is ours to clear: with nothing sealed, writers
+    // may have started a new block since.
+    if (lock.islocked() && buffer_ && buffer_->NeedsFlush()) {
+      buffer_->Clear();
+      NoteBlockState();
+    }
+  }
+  NotifyDrained();
+}
+
+void JotterAppender::RecoverCache() {
+  vela::comm::AutoBuffer recovered;
+  if (!SealCache(recovered)) return;
+  // A run killed after writing its block but before clearing the cache left
+  // the block in both places: write it once.
+  if (recovered.Length() > 0 && !files_->ContainsBlock(recovered.Ptr(), recovered.Length())) {
     WriteTips2File("~~~~~ begin of mmap ~~~~~\n");
     files_->Log2File(recovered.Ptr(), recovered.Length(), false);
-    WriteTips2File("~~~~~ end of mmap ~~~~~%s\n", mark.c_str());
+    WriteTips2File("~~~~~ end of mmap ~~~~~%s\n", MakeMark().c_str());
   }
-  const std::string begin = "===== begin =====" + mark;
-  Write(nullptr, begin.c_str());
+  ClearSealedCache();
+}
+
+void JotterAppender::FlushCacheToFile() {
+  vela::comm::AutoBuffer block;
+  if (!SealCache(block)) return;
+  if (block.Length() > 0) {
+    flushStep(FlushStep::Sealed);
+    files_->Log2File(block.Ptr(), block.Length(), true);
+    flushStep(FlushStep::Written);
+  }
+  ClearSealedCache();
+}
+
+void JotterAppender::ReportFileErrors() {
+  if (!files_) return;
+  for (const auto& error : files_->TakeErrors()) {
+    {
+      vela::comm::ScopedLock lock(stateMutex_);
+      if (!lock.islocked()) return;
+      const std::string what = error.what();
+      if (std::find(reportedErrors_.begin(), reportedErrors_.end(), what) != reportedErrors_.end()) {
+        continue;
+      }
+      if (reportedErrors_.size() >= 64) reportedErrors_.erase(reportedErrors_.begin());
+      reportedErrors_.push_back(what);
+    }
+    jotter_ReportBoostError(error);
+  }
+}
+
+void JotterAppender::RunPendingMaintenance() {
+  for (auto& maintenance : maintenance_) {
+    if (maintenance.thread) {
+      maintenance.thread->cancel_after();
+      maintenance.thread->join();
+    }
+    maintenance.job();  // does nothing when its thread ran it
+  }
+  maintenance_.clear();
 }
 
 void JotterAppender::Write(const JotterInfo_t* info, const char* log) {
@@ -182,16 +278,9 @@ void JotterAppender::Write(const JotterInfo_t* info, const char* log) {
     // Called from inside our own call chain (a lock's report, the console):
     // never touch the buffer again, keep one report for the next record.
     if (tPending.empty() && tDepth <= kMaxNesting) {
+      tPending = NestedReport(info, log, tDepth);
       JotterInfo_t copy = info ? *info : JotterInfo_t{};
       copy.level = kLevelFatal;
-      char head[128];
-      std::snprintf(head, sizeof head, "ERROR!!! jotter_appender Recursive calls!!!, count:%d",
-                    tDepth);
-      char report[kLineBufferSize];
-      vela::comm::PtrBuffer buff(report, 0, sizeof report);
-      log_formater(&copy, head, buff);
-      if (log) buff.Write(log, ::strnlen(log, kTipsBufferSize));
-      tPending.assign(report, buff.Length());
       ConsoleLog(&copy, tPending.c_str());
     }
     --tDepth;
@@ -211,6 +300,23 @@ void JotterAppender::Write(const JotterInfo_t* info, const char* log) {
   }
   --tDepth;
   errno = savedErrno;
+}
+
+std::string JotterAppender::NestedReport(const JotterInfo_t* info, const char* log, int depth) {
+  JotterInfo_t copy = info ? *info : JotterInfo_t{};
+  copy.level = kLevelFatal;
+  char head[128];
+  std::snprintf(head, sizeof head, "ERROR!!! jotter_appender Recursive calls!!!, count:%d", depth);
+  char report[kLineBufferSize];
+  vela::comm::PtrBuffer buff(report, 0, sizeof report);
+  log_formater(&copy, head, buff);
+  // The report goes out as one notice: keep it, line break included, within
+  // the notice buffer.
+  const size_t room = kTipsBufferSize - 2;
+  if (log && buff.Length() < room) buff.Write(log, ::strnlen(log, room - buff.Length()));
+  std::string text(report, std::min(buff.Length(), room));
+  if (text.empty() || text.back() != '\n') text += '\n';
+  return text;
 }
 
 void JotterAppender::WriteTips2File(const char* format, ...) {
@@ -276,10 +382,11 @@ void JotterAppender::WriteAsync(const JotterInfo_t* info, const char* log) {
   // Let the flush thread make room rather than drop the record. Other writers
   // may fill the room again before this one gets the lock back, so wait until
   // there is room or the overall wait is spent.
-  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDrainWaitMs);
+  std::optional<std::chrono::steady_clock::time_point> giveUp;  // read the clock only when waiting
   while (blocked_ && !closed_) {
+    if (!giveUp) giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(gDrainWaitMs.load());
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          giveUp - std::chrono::steady_clock::now())
+                          *giveUp - std::chrono::steady_clock::now())
                           .count();
     if (left <= 0) break;
     lock.unlock();
@@ -293,6 +400,16 @@ void JotterAppender::WriteAsync(const JotterInfo_t* info, const char* log) {
     if (!lock.lock() || !buffer_) return;
   }
 
+  if (buffer_->NeedsFlush()) {
+    // The flush thread has not made room in time (a slow or hung disk): the
+    // record goes to the file as a block of its own rather than being lost.
+    lock.unlock();
+    vela::comm::AutoBuffer block;
+    MakeSyncBlock(line, buff.Length(), block);
+    files_->Log2File(block.Ptr(), block.Length(), false);
+    Flush();
+    return;
+  }
   const char* data = line;
   size_t len = buff.Length();
   char notice[128];
@@ -311,16 +428,14 @@ void JotterAppender::WriteAsync(const JotterInfo_t* info, const char* log) {
 
 void JotterAppender::AsyncLogThread() {
   while (true) {
-    vela::comm::AutoBuffer block;
     {
       vela::comm::ScopedLock lock(bufferMutex_);
       if (!lock.islocked() || !buffer_) break;
-      buffer_->Flush(block);
-      NoteBlockState();
     }
-    NotifyDrained();
-    if (block.Length() > 0) files_->Log2File(block.Ptr(), block.Length(), true);
+    flushStep(FlushStep::Woken);
+    FlushCacheToFile();
     if (closed_) break;
+    ReportFileErrors();
     vela::comm::ScopedLock lock(cond_.mutex());
     if (!lock.islocked()) break;
     cond_.wait(lock, kAsyncWaitMs, [this] { return wake_ || closed_.load(); });
@@ -333,6 +448,8 @@ void JotterAppender::Close() {
     vela::comm::ScopedLock lock(stateMutex_);
     if (!lock.islocked() || closed_) return;
   }
+  // Before the end marker, so that what the jobs report is still written.
+  RunPendingMaintenance();
   const std::string end = "===== end =====" + MakeMark() + "\n";
   Write(nullptr, end.c_str());
   {
@@ -342,25 +459,19 @@ void JotterAppender::Close() {
   Flush();
   NotifyDrained();
   if (asyncThread_) asyncThread_->join();
-  for (auto& thread : maintenance_) {
-    thread->cancel_after();
-    thread->join();
-  }
 
   // A writer that passed the closed check just before may have added a
   // record after the flush thread's last round: write it before zeroing.
-  vela::comm::AutoBuffer rest;
+  FlushCacheToFile();
   {
     vela::comm::ScopedLock lock(bufferMutex_);
     if (lock.islocked() && buffer_) {
-      buffer_->Flush(rest);  // also zeroes the cache
       buffer_.reset();
       mmap_.close();
       heap_.reset();
       NoteBlockState();
     }
   }
-  if (rest.Length() > 0) files_->Log2File(rest.Ptr(), rest.Length(), true);
   syncReady_ = false;
   if (files_) files_->CloseFile();
 }
@@ -373,6 +484,8 @@ void appender_open(const JotConfig& config) {
                             config.logdir_.c_str(), config.nameprefix_.c_str());
     return;
   }
+  // Links in the reachability monitor, whose instance is made at start-up.
+  (void)vela::comm::ReachabilityMonitorStarted();
   auto* appender = new JotterAppender();
   appender->SetMaxFileSize(gMaxFileSize);
   appender->Open(config);
@@ -391,6 +504,12 @@ void appender_close() {
     retire(appender);
   }
 }
+
+void SetFlushStepHookForTesting(void (*hook)(FlushStep step)) {
+  gFlushStepHook.store(hook, std::memory_order_release);
+}
+
+void SetDrainWaitForTesting(int64_t ms) { gDrainWaitMs = ms; }
 
 void appender_flush() {
   if (JotterAppender* appender = gDefault.load(std::memory_order_acquire)) appender->Flush();

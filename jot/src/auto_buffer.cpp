@@ -12,18 +12,23 @@ namespace {
 constexpr size_t kLargeBuffer = 50 * 1024 * 1024;
 }  // namespace
 
+const AutoBuffer KNullAtuoBuffer;
+
 AutoBuffer::AutoBuffer(size_t mallocUnit) : unit_(mallocUnit ? mallocUnit : 128) {}
 
 AutoBuffer::~AutoBuffer() { std::free(data_); }
 
 bool AutoBuffer::Fit(size_t needed) {
   if (needed <= capacity_) return true;
-  VELA_ASSERT2(needed <= kLargeBuffer, "%zu", needed);
+  VELA_CHECK2(needed <= kLargeBuffer, "_len <= 50 * 1024 * 1024", "%llu",
+              static_cast<unsigned long long>(needed));
   const size_t newCapacity = (needed + unit_ - 1) / unit_ * unit_;
   auto* grown = static_cast<unsigned char*>(std::realloc(data_, newCapacity));
   if (!grown) {
-    VELA_ASSERT2(grown, "_len=%zu, m_nMallocUnitSize=%zu, nMallocSize=%zu, m_nCapacity=%zu",
-                 needed, unit_, newCapacity, capacity_);
+    VELA_CHECK2(grown, "p", "_len=%llu, m_nMallocUnitSize=%llu, nMallocSize=%llu, m_nCapacity=%llu",
+                static_cast<unsigned long long>(needed), static_cast<unsigned long long>(unit_),
+                static_cast<unsigned long long>(newCapacity),
+                static_cast<unsigned long long>(capacity_));
     std::free(data_);
     data_ = nullptr;
     pos_ = length_ = capacity_ = 0;
@@ -36,7 +41,8 @@ bool AutoBuffer::Fit(size_t needed) {
 }
 
 void AutoBuffer::Write(const void* data, size_t len) {
-  VELA_ASSERT(data != nullptr || len == 0);
+  VELA_CHECK(data != nullptr || len == 0, "NULL != _pbuffer || 0 == _len");
+  VELA_CHECK(pos_ <= length_, "(size_t)_pos <= Length()");
   if (len == 0 || data == nullptr) return;
   if (!Fit(pos_ + len)) return;
   std::memcpy(data_ + pos_, data, len);
@@ -60,7 +66,7 @@ PtrBuffer::PtrBuffer(void* data, size_t length, size_t maxLength)
     : data_(static_cast<unsigned char*>(data)),
       length_(std::min(length, maxLength)),
       maxLength_(maxLength) {
-  VELA_ASSERT(length <= maxLength);
+  VELA_CHECK(length <= maxLength, "length_ <= max_length_");
 }
 
 void PtrBuffer::Attach(void* data, size_t len) {
@@ -70,7 +76,8 @@ void PtrBuffer::Attach(void* data, size_t len) {
 }
 
 void PtrBuffer::Write(const void* data, size_t len) {
-  VELA_ASSERT(data_ != nullptr);
+  VELA_CHECK(data_ != nullptr, "NULL != _pBuffer");
+  VELA_CHECK(pos_ <= length_, "(unsigned int)_nPos <= Length()");
   if (!data_ || !data) return;
   const size_t copied = std::min(maxLength_ - pos_, len);
   std::memcpy(data_ + pos_, data, copied);
@@ -79,7 +86,7 @@ void PtrBuffer::Write(const void* data, size_t len) {
 }
 
 void PtrBuffer::Write(const void* data, size_t len, size_t pos) {
-  VELA_ASSERT(data_ != nullptr);
+  VELA_CHECK(data_ != nullptr, "NULL != _pBuffer");
   if (!data_ || !data || pos > maxLength_) return;
   const size_t copied = std::min(maxLength_ - pos, len);
   std::memcpy(data_ + pos, data, copied);
@@ -87,8 +94,8 @@ void PtrBuffer::Write(const void* data, size_t len, size_t pos) {
 }
 
 void PtrBuffer::Length(size_t pos, size_t len) {
-  VELA_ASSERT(len <= maxLength_);
-  VELA_ASSERT(pos <= len);
+  VELA_CHECK(pos <= len, "(size_t)_nPos <= _nLenght");
+  VELA_CHECK(len <= maxLength_, "_nLenght <= MaxLength()");
   length_ = std::min(len, maxLength_);
   pos_ = std::min(pos, length_);
 }

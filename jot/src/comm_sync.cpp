@@ -12,28 +12,34 @@ Mutex::Mutex(bool recursive) : magic_(reinterpret_cast<uintptr_t>(this)), mutex_
   pthread_mutexattr_settype(&attr_,
                             recursive ? PTHREAD_MUTEX_RECURSIVE : PTHREAD_MUTEX_ERRORCHECK);
   const int ret = pthread_mutex_init(&mutex_, &attr_);
-  VELA_ASSERT2(ret == 0, "pthread_mutex_init:%d", ret);
+  if (ret == ENOMEM) VELA_CHECK(false, "0 == ENOMEM");
+  else if (ret == EINVAL) VELA_CHECK(false, "0 == EINVAL");
+  else if (ret == EPERM) VELA_CHECK(false, "0 == EPERM");
+  else if (ret == EBUSY) VELA_CHECK(false, "0 == EBUSY");
+  else if (ret == EAGAIN) VELA_CHECK(false, "0 == EAGAIN");
+  else if (ret != 0) VELA_CHECK(false, "0 == ret");
 }
 
 Mutex::~Mutex() {
   magic_ = 0;
   const int ret = pthread_mutex_destroy(&mutex_);
-  VELA_ASSERT2(ret == 0, "pthread_mutex_destroy:%d", ret);
+  if (ret == EBUSY) VELA_CHECK(false, "0 == EBUSY");
+  else if (ret == EINVAL) VELA_CHECK(false, "0 == EINVAL");
+  else if (ret != 0) VELA_CHECK(false, "0 == ret");
   pthread_mutexattr_destroy(&attr_);
 }
 
 bool Mutex::lock() {
   if (magic_ != reinterpret_cast<uintptr_t>(this) || magic_ == 0) {
-    VELA_ASSERT2(reinterpret_cast<uintptr_t>(this) == magic_ && 0 != magic_,
-                 "this:%p != mageic:%p", static_cast<void*>(this),
-                 reinterpret_cast<void*>(magic_));
+    VELA_CHECK2(false, "reinterpret_cast<uintptr_t>(this) == magic_ && 0 != magic_",
+                "this:%p != mageic:%p", static_cast<void*>(this), reinterpret_cast<void*>(magic_));
     return false;
   }
   const int ret = pthread_mutex_lock(&mutex_);
-  if (ret == EDEADLK) VELA_ASSERT(0 == EDEADLK);
-  else if (ret == EINVAL) VELA_ASSERT(0 == EINVAL);
-  else if (ret == EAGAIN) VELA_ASSERT(0 == EAGAIN);
-  else if (ret != 0) VELA_ASSERT(0 == ret);
+  if (ret == EDEADLK) VELA_CHECK(false, "0 == EDEADLK");
+  else if (ret == EINVAL) VELA_CHECK(false, "0 == EINVAL");
+  else if (ret == EAGAIN) VELA_CHECK(false, "0 == EAGAIN");
+  else if (ret != 0) VELA_CHECK(false, "0 == ret");
   return ret == 0;
 }
 
@@ -44,15 +50,14 @@ bool Mutex::trylock() {
 
 bool Mutex::unlock() {
   if (magic_ != reinterpret_cast<uintptr_t>(this) || magic_ == 0) {
-    VELA_ASSERT2(reinterpret_cast<uintptr_t>(this) == magic_ && 0 != magic_,
-                 "this:%p != mageic:%p", static_cast<void*>(this),
-                 reinterpret_cast<void*>(magic_));
+    VELA_CHECK2(false, "reinterpret_cast<uintptr_t>(this) == magic_ && 0 != magic_",
+                "this:%p != mageic:%p", static_cast<void*>(this), reinterpret_cast<void*>(magic_));
   }
   const int ret = pthread_mutex_unlock(&mutex_);
-  if (ret == EPERM) VELA_ASSERT(0 == EPERM);
-  else if (ret == EINVAL) VELA_ASSERT(0 == EINVAL);
-  else if (ret == EAGAIN) VELA_ASSERT(0 == EAGAIN);
-  else if (ret != 0) VELA_ASSERT(0 == ret);
+  if (ret == EPERM) VELA_CHECK(false, "0 == EPERM");
+  else if (ret == EINVAL) VELA_CHECK(false, "0 == EINVAL");
+  else if (ret == EAGAIN) VELA_CHECK(false, "0 == EAGAIN");
+  else if (ret != 0) VELA_CHECK(false, "0 == ret");
   return ret == 0;
 }
 
@@ -67,12 +72,12 @@ ScopedLock::~ScopedLock() {
 bool ScopedLock::lock() {
   if (islocked_) return true;
   islocked_ = mutex_.lock();
-  VELA_ASSERT(islocked_);
+  VELA_CHECK(islocked_, "islocked_");
   return islocked_;
 }
 
 void ScopedLock::unlock() {
-  VELA_ASSERT(islocked_);
+  VELA_CHECK(islocked_, "islocked_");
   if (!islocked_) return;
   mutex_.unlock();
   islocked_ = false;
@@ -104,12 +109,19 @@ struct timespec Condition::deadlineAfter(int64_t ms) {
 
 bool Condition::waitUntil(ScopedLock& lock, const struct timespec& deadline) {
   if (!lock.islocked() || &lock.internal() != &mutex_) {
-    VELA_ASSERT(lock.islocked() && &lock.internal() == &mutex_);
+    VELA_CHECK(false, "lock.internal().islocked()");
     return false;
   }
+  if (anywayNotify_) {
+    anywayNotify_ = false;
+    return true;
+  }
   const int ret = pthread_cond_timedwait(&cond_, &mutex_.internal(), &deadline);
+  anywayNotify_ = false;
   if (ret == ETIMEDOUT) return false;
-  VELA_ASSERT2(ret == 0, "%d", ret);
+  if (ret == EPERM) VELA_CHECK(false, "0 == EPERM");
+  else if (ret == EINVAL) VELA_CHECK(false, "0 == EINVAL");
+  else if (ret != 0) VELA_CHECK2(false, "0 == ret", "%d", ret);
   return ret == 0;
 }
 
@@ -117,7 +129,13 @@ bool Condition::wait(ScopedLock& lock, int64_t ms) { return waitUntil(lock, dead
 
 void Condition::notifyAll() {
   const int ret = pthread_cond_broadcast(&cond_);
-  VELA_ASSERT2(ret == 0, "%d", ret);
+  if (ret == EINVAL) VELA_CHECK(false, "0 == EINVAL");
+  else if (ret != 0) VELA_CHECK(false, "0 == ret");
+}
+
+void Condition::notifyAnyway() {
+  anywayNotify_ = true;
+  notifyAll();
 }
 
 }  // namespace vela::comm

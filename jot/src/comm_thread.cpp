@@ -1,10 +1,14 @@
 #include "jot/comm_thread.h"
 
 #include <pthread.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <limits>
 #include <mutex>
 #include <string>
@@ -24,8 +28,23 @@ struct Thread::RunRef {
   bool joined = false;
   bool cancelDelay = false;
   int64_t delayMs = std::numeric_limits<int64_t>::max();
+  int killSignal = 0;
   std::string name;
 };
+
+namespace {
+
+// "<name> *<system thread id>", cut to the kernel's 15 characters.
+void nameThread(const std::string& name) {
+  if (name.empty()) return;
+  char text[128];
+  std::snprintf(text, sizeof text, "%s *%llu", name.c_str(),
+                static_cast<unsigned long long>(::syscall(SYS_gettid)));
+  text[15] = '\0';
+  pthread_setname_np(pthread_self(), text);
+}
+
+}  // namespace
 
 
 Thread::Thread(std::function<void()> target, const char* name, bool outsideJoin)
@@ -59,10 +78,13 @@ int Thread::startWithDelay(int64_t delayMs) {
   std::shared_ptr<RunRef> ref = ref_;
   try {
     ref_->handle = std::thread([ref, delayMs] {
-      if (!ref->name.empty()) {
-        std::string shortName = ref->name.substr(0, 15);  // the kernel's limit
-        pthread_setname_np(pthread_self(), shortName.c_str());
+      nameThread(ref->name);
+      int killSignal;
+      {
+        std::lock_guard lk(ref->mu);
+        killSignal = ref->killSignal;
       }
+      if (killSignal >= 1 && killSignal <= 32) ::pthread_kill(::pthread_self(), killSignal);
       bool run = true;
       if (delayMs >= 0) {
         std::unique_lock lk(ref->mu);
@@ -72,6 +94,7 @@ int Thread::startWithDelay(int64_t delayMs) {
       }
       if (run) ref->target();
       std::lock_guard lk(ref->mu);
+      ref->killSignal = 0;
       ref->ended = true;
     });
   } catch (const std::system_error& e) {
@@ -81,6 +104,11 @@ int Thread::startWithDelay(int64_t delayMs) {
     return e.code().value() ? e.code().value() : EAGAIN;
   }
   return 0;
+}
+
+void Thread::set_kill_signal(int signal) {
+  std::lock_guard lock(ref_->mu);
+  ref_->killSignal = signal;
 }
 
 void Thread::cancel_after() {

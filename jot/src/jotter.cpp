@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -49,6 +51,67 @@ void formatTime(const struct timeval& tv, char* out, size_t size) {
                 tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(tv.tv_usec / 1000));
 }
 
+// The header "[time|L|tag|tid|file(line)] " written straight into `out`, as
+// formatTime and "[%s|%s|%s|%jd|%s(%d)] " would; 0 when it does not fit in
+// `room` (the caller then takes the general path). The local time of the
+// last second is kept per thread: records come many to a second, and
+// localtime_r is most of a header's cost.
+size_t fastHeader(const JotterInfo_t& info, const char* letter, char* out, size_t room) {
+  struct SecondText {
+    time_t sec = 0;
+    char text[16];  // "MM-DD/hh:mm:ss"
+    size_t len = 0;
+  };
+  thread_local SecondText cached;
+  const long ms = static_cast<long>(info.timeval.tv_usec / 1000);
+  if (ms < 0 || ms > 999) return 0;  // formatTime's odd cases, left to it
+  const char* tag = info.tag ? info.tag : "";
+  const char* file = ExtractFileName(info.filename);
+  const size_t tagLen = std::strlen(tag);
+  const size_t fileLen = std::strlen(file);
+  // Fixed parts, time and both numbers at their longest.
+  if (tagLen + fileLen + 96 >= room) return 0;
+
+  char* p = out;
+  *p++ = '[';
+  if (info.timeval.tv_sec != 0) {
+    if (cached.sec != info.timeval.tv_sec || cached.len == 0) {
+      const time_t sec = info.timeval.tv_sec;
+      struct tm tm {};
+      if (!::localtime_r(&sec, &tm)) return 0;
+      const int n = std::snprintf(cached.text, sizeof cached.text, "%02d-%02d/%02d:%02d:%02d",
+                                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+      if (n <= 0 || static_cast<size_t>(n) >= sizeof cached.text) return 0;
+      cached.len = static_cast<size_t>(n);
+      cached.sec = info.timeval.tv_sec;
+    }
+    std::memcpy(p, cached.text, cached.len);
+    p += cached.len;
+    *p++ = '.';
+    *p++ = static_cast<char>('0' + ms / 100);
+    *p++ = static_cast<char>('0' + ms / 10 % 10);
+    *p++ = static_cast<char>('0' + ms % 10);
+  }
+  *p++ = '|';
+  const size_t letterLen = std::strlen(letter);
+  std::memcpy(p, letter, letterLen);
+  p += letterLen;
+  *p++ = '|';
+  std::memcpy(p, tag, tagLen);
+  p += tagLen;
+  *p++ = '|';
+  p = std::to_chars(p, p + 24, info.tid).ptr;
+  *p++ = '|';
+  std::memcpy(p, file, fileLen);
+  p += fileLen;
+  *p++ = '(';
+  p = std::to_chars(p, p + 16, info.line).ptr;
+  *p++ = ')';
+  *p++ = ']';
+  *p++ = ' ';
+  return static_cast<size_t>(p - out);
+}
+
 }  // namespace
 
 TLogLevel jotter_Level() { return static_cast<TLogLevel>(gLevel.load(std::memory_order_relaxed)); }
@@ -86,6 +149,13 @@ void jotter_Assert(const JotterInfo_t* info, const char* expression, const char*
   if (!info) return;
   JotAssert2(info->filename, info->line, info->func_name, expression, "%s",
              message ? message : "");
+}
+
+void jotter_ReportBoostError(const std::exception& error) {
+  if (!jotter_IsEnabledFor(kLevelFatal)) return;
+  Jotter jotter(kLevelFatal, "vela::comm", __FILE__, "throw_exception", __LINE__);
+  const string_cast what(error.what());
+  jotter.DoTypeSafeFormat("boost exception:%_", {&what});
 }
 
 intmax_t jotter_pid() {
@@ -134,7 +204,14 @@ void log_formater(const JotterInfo_t* info, const char* log, vela::comm::PtrBuff
     return;
   }
 
+  size_t fast = 0;
   if (info) {
+    const char* letter = log ? LevelString(info->level) : kLevelStrings[kLevelFatal];
+    fast = fastHeader(*info, letter, base + buff.Length(), room);
+    buff.Length(buff.Length() + fast, buff.Length() + fast);
+    room -= fast;
+  }
+  if (info && fast == 0) {
     char timeText[64];
     formatTime(info->timeval, timeText, sizeof timeText);
     const char* letter = log ? LevelString(info->level) : kLevelStrings[kLevelFatal];
@@ -288,3 +365,14 @@ Jotter& Jotter::DoTypeSafeFormat(const char* format,
 }
 
 }  // namespace vela::jot
+
+#ifdef BOOST_NO_EXCEPTIONS
+// Boost calls this instead of throwing. It must not return, so after the
+// record the process ends; builds with exceptions never get here.
+namespace boost {
+[[noreturn]] void throw_exception(const std::exception& error) {
+  vela::jot::jotter_ReportBoostError(error);
+  std::abort();
+}
+}  // namespace boost
+#endif

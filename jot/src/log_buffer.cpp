@@ -1,5 +1,6 @@
 #include "jot/log_buffer.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <zlib.h>
@@ -13,6 +14,7 @@ LogBaseBuffer::LogBaseBuffer(void* buffer, size_t len, bool isCompress, const ch
     : isCompress_(isCompress), logCrypt_(std::make_unique<LogCrypt>(pubkey)) {
   isCrypt_ = logCrypt_->IsCrypt();
   buff_.Attach(buffer, len);
+  dirtyLen_ = buff_.MaxLength();
   Fix();
 }
 
@@ -33,11 +35,10 @@ void LogBaseBuffer::Fix() {
 
 bool LogBaseBuffer::Reset() {
   if (!buff_.Ptr()) return false;
-  std::memset(buff_.Ptr(), 0, buff_.MaxLength());
-  buff_.Length(0, 0);
-  remainNoCryptLen_ = 0;
+  Clear();
   logCrypt_->SetHeaderInfo(static_cast<char*>(buff_.Ptr()), true, GetMagicAsyncStart());
   buff_.Length(kBlockHeaderLen, kBlockHeaderLen);
+  dirtyLen_ = kBlockHeaderLen;
   return true;
 }
 
@@ -62,6 +63,7 @@ bool LogBaseBuffer::Write(const void* data, size_t len) {
   if (isCompress_) {
     produced = Compress(data, len, mem + before, room);
     if (produced == SIZE_MAX) {
+      dirtyLen_ = buff_.MaxLength();  // the compressor may have left bytes anywhere
       // The stream is out of step with the block: keep what is committed and
       // take no more records until the block is flushed.
       EndStream();
@@ -72,6 +74,7 @@ bool LogBaseBuffer::Write(const void* data, size_t len) {
     std::memcpy(mem + before, data, produced);
   }
   if (produced == 0) return true;
+  dirtyLen_ = std::max(dirtyLen_, before + produced);
 
   const size_t start = before - remainNoCryptLen_;
   const size_t count = remainNoCryptLen_ + produced;
@@ -98,6 +101,11 @@ bool LogBaseBuffer::Write(const void* data, size_t len) {
 }
 
 void LogBaseBuffer::Flush(vela::comm::AutoBuffer& out) {
+  Seal(out);
+  Clear();
+}
+
+void LogBaseBuffer::Seal(vela::comm::AutoBuffer& out) {
   EndStream();
   streamLive_ = false;
   char* mem = static_cast<char*>(buff_.Ptr());
@@ -106,11 +114,16 @@ void LogBaseBuffer::Flush(vela::comm::AutoBuffer& out) {
   if (bodyLen > 0 && kBlockHeaderLen + bodyLen + kBlockTailLen <= buff_.MaxLength()) {
     logCrypt_->UpdateLogHour(mem);
     logCrypt_->SetTailerInfo(mem + kBlockHeaderLen + bodyLen, 0);
+    dirtyLen_ = std::max(dirtyLen_, kBlockHeaderLen + bodyLen + kBlockTailLen);
     const size_t start = out.Length();
     out.Length(start, start);
     out.Write(mem, kBlockHeaderLen + bodyLen + kBlockTailLen);
   }
-  std::memset(mem, 0, buff_.MaxLength());
+}
+
+void LogBaseBuffer::Clear() {
+  if (buff_.Ptr()) std::memset(buff_.Ptr(), 0, std::min(dirtyLen_, buff_.MaxLength()));
+  dirtyLen_ = 0;
   buff_.Length(0, 0);
   remainNoCryptLen_ = 0;
 }
@@ -120,22 +133,31 @@ LogZlibBuffer::LogZlibBuffer(void* buffer, size_t len, bool isCompress, const ch
   std::memset(cstream_.get(), 0, sizeof(z_stream));
 }
 
-LogZlibBuffer::~LogZlibBuffer() { EndStream(); }
+LogZlibBuffer::~LogZlibBuffer() {
+  if (streamReady_) deflateEnd(cstream_.get());
+}
 
 void LogZlibBuffer::EndStream() {
-  if (streamLive_) deflateEnd(cstream_.get());
-  std::memset(cstream_.get(), 0, sizeof(z_stream));
+  // Nothing more is emitted; the stream's memory is kept for the next block.
   streamLive_ = false;
 }
 
 bool LogZlibBuffer::Reset() {
   EndStream();
   if (!LogBaseBuffer::Reset()) return false;
-  if (isCompress_ &&
-      deflateInit2(cstream_.get(), 9, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY) != Z_OK) {
-    buff_.Length(0, 0);
-    std::memset(buff_.Ptr(), 0, buff_.MaxLength());
-    return false;
+  if (isCompress_) {
+    // A reset stream starts exactly like a new one, without its allocations.
+    const int ret = streamReady_ ? deflateReset(cstream_.get())
+                                 : deflateInit2(cstream_.get(), 9, Z_DEFLATED, -MAX_WBITS, 9,
+                                                Z_DEFAULT_STRATEGY);
+    if (ret != Z_OK) {
+      if (streamReady_) deflateEnd(cstream_.get());
+      std::memset(cstream_.get(), 0, sizeof(z_stream));
+      streamReady_ = false;
+      Clear();
+      return false;
+    }
+    streamReady_ = true;
   }
   streamLive_ = true;
   return true;

@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <ctime>
 #include <exception>
 
 #include <boost/filesystem.hpp>
 
+#include "jot/log_format.h"
 #include "jot/strutil.h"
 
 namespace vela::jot {
@@ -118,7 +120,14 @@ void LogFiles::GetFileNamesByPrefix(const std::string& dir, const std::string& f
   boost::system::error_code ec;
   if (dir.empty() || !fs::is_directory(dir, ec)) return;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    if (!fs::is_regular_file(it->status())) continue;
+    // A dangling link or a loop among the files is skipped, never fatal.
+    boost::system::error_code statusEc;
+    const fs::file_status status = it->status(statusEc);
+    if (statusEc) {
+      NoteError("status", it->path(), statusEc);
+      continue;
+    }
+    if (!fs::is_regular_file(status)) continue;
     const std::string name = it->path().filename().string();
     if (comm::strutil::StartsWith(name, filePrefix) && comm::strutil::EndsWith(name, ext)) {
       names.push_back(name);
@@ -288,6 +297,7 @@ void LogFiles::Log2File(const void* data, size_t len, bool move) {
       if (AppendFile(cachePath, logPath)) {
         if (!async) CloseFileLocked();
         fs::remove(cachePath, ec);
+        if (ec) NoteError("remove", cachePath, ec);
       }
     }
     return;
@@ -320,20 +330,30 @@ void LogFiles::DelTimeoutFile(const std::string& dir) {
   if (!fs::is_directory(dir, ec)) return;
   std::vector<fs::path> doomed;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    const time_t mtime = fs::last_write_time(it->path(), ec);
-    if (ec) {
-      ec.clear();
+    boost::system::error_code entryEc;
+    const time_t mtime = fs::last_write_time(it->path(), entryEc);
+    if (entryEc) {
+      NoteError("last_write_time", it->path(), entryEc);
       continue;
     }
     if (now - mtime <= maxAlive) continue;
-    const fs::file_status status = it->symlink_status();
+    const fs::file_status status = it->symlink_status(entryEc);
+    if (entryEc) {
+      NoteError("symlink_status", it->path(), entryEc);
+      continue;
+    }
     if (fs::is_regular_file(status) && it->path().extension() == ".jot") {
       doomed.push_back(it->path());
     } else if (fs::is_directory(status) && isEightDigits(it->path().filename().string())) {
       doomed.push_back(it->path());
     }
   }
-  for (const fs::path& path : doomed) fs::remove_all(path, ec);
+  if (ec) NoteError("directory_iterator", dir, ec);
+  for (const fs::path& path : doomed) {
+    boost::system::error_code removeEc;
+    fs::remove_all(path, removeEc);
+    if (removeEc) NoteError("remove_all", path, removeEc);
+  }
 }
 
 void LogFiles::MoveOldFiles(const std::string& src, const std::string& dest,
@@ -349,6 +369,7 @@ void LogFiles::MoveOldFiles(const std::string& src, const std::string& dest,
   for (fs::directory_iterator it(src, ec), end; !ec && it != end; it.increment(ec)) {
     entries.push_back(it->path());
   }
+  if (ec) NoteError("directory_iterator", src, ec);
   std::sort(entries.begin(), entries.end());
   for (const fs::path& path : entries) {
     const std::string name = path.filename().string();
@@ -356,9 +377,10 @@ void LogFiles::MoveOldFiles(const std::string& src, const std::string& dest,
         !comm::strutil::EndsWith(path.string(), "jot")) {
       continue;
     }
-    const time_t mtime = fs::last_write_time(path, ec);
-    if (ec) {
-      ec.clear();
+    boost::system::error_code entryEc;
+    const time_t mtime = fs::last_write_time(path, entryEc);
+    if (entryEc) {
+      NoteError("last_write_time", path, entryEc);
       continue;
     }
     const time_t age = now - mtime;
@@ -367,8 +389,125 @@ void LogFiles::MoveOldFiles(const std::string& src, const std::string& dest,
       continue;
     }
     if (!AppendFile(path.string(), dest + "/" + name)) break;
-    fs::remove(path, ec);
+    fs::remove(path, entryEc);
+    if (entryEc) NoteError("remove", path, entryEc);
   }
+}
+
+void LogFiles::NoteError(const char* what, const fs::path& path,
+                         const boost::system::error_code& ec) {
+  vela::comm::ScopedLock lock(errorMutex_);
+  if (!lock.islocked() || errors_.size() >= kMaxErrors) return;
+  errors_.emplace_back(std::string("boost::filesystem::") + what, path, ec);
+}
+
+std::vector<fs::filesystem_error> LogFiles::TakeErrors() {
+  std::vector<fs::filesystem_error> taken;
+  vela::comm::ScopedLock lock(errorMutex_);
+  if (lock.islocked()) taken.swap(errors_);
+  return taken;
+}
+
+namespace {
+
+// The newest (by modification time) "<prefix>_*.jot" regular files of `dir`.
+std::vector<fs::path> newestLogFiles(const std::string& dir, const std::string& prefix, size_t count) {
+  std::vector<std::pair<time_t, fs::path>> found;
+  boost::system::error_code ec;
+  if (dir.empty() || !fs::is_directory(dir, ec)) return {};
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    boost::system::error_code entryEc;
+    const std::string name = it->path().filename().string();
+    if (!comm::strutil::StartsWith(name, prefix + "_") || it->path().extension() != ".jot" ||
+        !fs::is_regular_file(it->symlink_status(entryEc)) || entryEc) {
+      continue;
+    }
+    const time_t mtime = fs::last_write_time(it->path(), entryEc);
+    if (!entryEc) found.emplace_back(mtime, it->path());
+  }
+  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+  std::vector<fs::path> paths;
+  for (size_t i = 0; i < found.size() && i < count; ++i) paths.push_back(found[i].second);
+  return paths;
+}
+
+// Compares a stored copy of a block with the block, byte 4 (the end hour)
+// excepted: a block taken over from the cache gets a new one.
+bool sameBlockBytes(const uint8_t* stored, const uint8_t* block, size_t len) {
+  static_assert(kBlockLengthOffset == 5);
+  const size_t head = std::min<size_t>(len, 4);
+  return std::memcmp(stored, block, head) == 0 &&
+         (len <= kBlockLengthOffset ||
+          std::memcmp(stored + kBlockLengthOffset, block + kBlockLengthOffset,
+                      len - kBlockLengthOffset) == 0);
+}
+
+enum class TailState { Absent, Whole, Torn };
+
+// Looks for `block` in the last `window` bytes of `path`. A torn copy (the
+// file ends with the block's first bytes: a write the kill cut short) is cut
+// off the file, so that the block can be written whole after it. Every whole
+// block ends with a zero byte and a block starts with a non-zero magic, so a
+// file that ends with a block's beginning ends with a torn write.
+TailState findBlockInTail(const fs::path& path, const uint8_t* block, size_t len, size_t window) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return TailState::Absent;
+  std::vector<uint8_t> tail;
+  long from = 0;
+  if (std::fseek(file, 0, SEEK_END) == 0) {
+    const long size = std::ftell(file);
+    from = std::max(0L, size - static_cast<long>(window));
+    tail.resize(size > from ? static_cast<size_t>(size - from) : 0);
+    if (std::fseek(file, from, SEEK_SET) != 0 ||
+        std::fread(tail.data(), 1, tail.size(), file) != tail.size()) {
+      tail.clear();
+    }
+  }
+  std::fclose(file);
+
+  const uint8_t* data = tail.data();
+  const size_t size = tail.size();
+  // The body and the run's key make a false whole match practically impossible.
+  for (size_t at = 0; size >= len && at + len <= size;) {
+    const void* hit = ::memmem(data + at + kBlockLengthOffset, size - at - kBlockLengthOffset,
+                               block + kBlockLengthOffset, len - kBlockLengthOffset);
+    if (!hit) break;
+    const size_t pos = static_cast<size_t>(static_cast<const uint8_t*>(hit) - data) - kBlockLengthOffset;
+    if (sameBlockBytes(data + pos, block, len)) return TailState::Whole;
+    at = pos + 1;
+  }
+  for (size_t pos = size > len ? size - len + 1 : 0; pos < size; ++pos) {
+    if (data[pos] == block[0] && sameBlockBytes(data + pos, block, size - pos)) {
+      boost::system::error_code ec;
+      fs::resize_file(path, static_cast<uintmax_t>(from) + pos, ec);
+      return TailState::Torn;
+    }
+  }
+  return TailState::Absent;
+}
+
+}  // namespace
+
+bool LogFiles::ContainsBlock(const void* block, size_t len) {
+  if (!block || len <= kBlockHeaderLen) return false;
+  vela::comm::ScopedLock lock(fileMutex_);
+  if (!lock.islocked()) return false;
+  // Another writer of the same prefix may have added blocks after ours.
+  constexpr size_t kWindow = 4 * kBufferBlockLength;
+  const auto* bytes = static_cast<const uint8_t*>(block);
+  for (const std::string& dir : {config_.logdir_, config_.cachedir_}) {
+    for (const fs::path& path : newestLogFiles(dir, config_.nameprefix_, 2)) {
+      switch (findBlockInTail(path, bytes, len, kWindow)) {
+        case TailState::Whole:
+          return true;
+        case TailState::Torn:
+          return false;  // the torn copy is gone; the block goes in whole
+        case TailState::Absent:
+          break;
+      }
+    }
+  }
+  return false;
 }
 
 JotClock JotClock::System() {

@@ -69,6 +69,8 @@ void CloseMmapFile(boost::iostreams::mapped_file& mappedFile) {
   }
 }
 
+bool setAttrProtectionNone(const char* /*path*/) { return true; }
+
 MmapCache::~MmapCache() { close(); }
 
 bool MmapCache::open(const std::string& path, size_t size) {

@@ -3,6 +3,13 @@
 #include <time.h>
 
 namespace vela::comm {
+namespace {
+
+// Ticks count from load time, offset so that they never come near 0.
+constexpr uint64_t kTickOffset = 2000000000;
+const uint64_t gStartTick = gettickcount();
+
+}  // namespace
 
 uint64_t gettickcount() {
   struct timespec ts {};
@@ -15,7 +22,7 @@ tickcount_t::tickcount_t(bool now) {
 }
 
 tickcount_t& tickcount_t::gettickcount() {
-  value_ = vela::comm::gettickcount();
+  value_ = vela::comm::gettickcount() - gStartTick + kTickOffset;
   return *this;
 }
 

@@ -6,11 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <map>
 #include <optional>
+#include <random>
 #include <regex>
 #include <set>
 #include <string>
@@ -71,9 +74,11 @@ bool eventually(Pred done) {
   return done();
 }
 
-std::string runJotdump(const std::vector<std::string>& args, int* status) {
+std::string runJotdump(const std::vector<std::string>& args, int* status,
+                       bool withErrors = false) {
   std::string command = JOTDUMP_PATH;
   for (const auto& arg : args) command += " '" + arg + "'";
+  if (withErrors) command += " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   std::string out;
   char chunk[65536];
@@ -137,6 +142,16 @@ INSTANTIATE_TEST_SUITE_P(AllModes, AppenderRoundTrip,
                                   (param.param.key ? "Key" : "Plain");
                          });
 
+TEST_F(AppenderTest, JotdumpRefusesADirectoryInBothModes) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{dir_.str()}, std::vector<std::string>{"--cache", dir_.str()}}) {
+    int status = -1;
+    const std::string out = runJotdump(args, &status, true);
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(out, "jotdump: cannot read " + dir_.str() + ": is a directory\n");
+  }
+}
+
 TEST_F(AppenderTest, SyncModeWritesEachRecordAtOnce) {
   vela::jot::appender_open(configFor(dir_.path(), vela::jot::kAppenderSync));
   writeRecord("sy n0");
@@ -195,6 +210,104 @@ TEST_F(AppenderTest, SecondOpenOnlyLeavesANotice) {
             1u);
   EXPECT_FALSE(fs::exists(dir_.path() / "elsewhere"));
   EXPECT_TRUE(numbersOf(text, "dropped").empty());
+}
+
+TEST_F(AppenderTest, NestedReportIsOneLineOfItsOwn) {
+  JotterInfo_t info;
+  info.tag = "main";
+  const std::string report = vela::jot::JotterAppender::NestedReport(&info, "inner text", 2);
+  EXPECT_NE(report.find("|F|main|"), std::string::npos);
+  EXPECT_NE(report.find("ERROR!!! jotter_appender Recursive calls!!!, count:2\ninner text\n"),
+            std::string::npos);
+  // However long the nested text, the report fits one notice and ends its line.
+  const std::string huge(20000, 'x');
+  const std::string cut = vela::jot::JotterAppender::NestedReport(&info, huge.c_str(), 3);
+  EXPECT_LT(cut.size(), 4096u);
+  EXPECT_EQ(cut.back(), '\n');
+}
+
+TEST_F(AppenderTest, ConsoleEchoShowsLevelTagFileAndText) {
+  vela::jot::appender_open(configFor(dir_.path()));
+  ::testing::internal::CaptureStderr();
+  vela::jot::appender_set_console_log(true);
+  writeRecord("echo n1", vela::jot::kLevelWarn);
+  vela::jot::appender_set_console_log(false);
+  writeRecord("quiet n2");
+  const std::string echoed = ::testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(std::regex_search(echoed, std::regex(R"(\[W\]\[test\]\[appender_test\.cpp:\d+\]echo n1\n)")))
+      << echoed;
+  EXPECT_EQ(echoed.find("quiet"), std::string::npos);
+}
+
+// Holds the flush thread at its next wake-up while set.
+std::atomic<bool> gHoldFlush{false};
+void holdFlush(vela::jot::FlushStep step) {
+  while (step == vela::jot::FlushStep::Woken && gHoldFlush) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+TEST_F(AppenderTest, FullCacheStoresTheNoticeInsteadOfTheRecord) {
+  gHoldFlush = true;
+  vela::jot::SetFlushStepHookForTesting(&holdFlush);
+  vela::jot::SetDrainWaitForTesting(20);
+  vela::jot::appender_open(configFor(dir_.path()));
+  // Text that hardly compresses fills the cache past four fifths.
+  std::mt19937 rng(7);
+  for (int i = 0; i < 30; ++i) {
+    std::string text = "fill n" + std::to_string(i) + " ";
+    for (int c = 0; c < 8000; ++c) text += static_cast<char>('!' + rng() % 90);
+    writeRecord(text);
+  }
+  gHoldFlush = false;
+  vela::jot::appender_close();
+  vela::jot::SetFlushStepHookForTesting(nullptr);
+  vela::jot::SetDrainWaitForTesting(5000);
+
+  const std::string text = jottest::decodeDir(dir_.path(), std::nullopt);
+  const std::vector<int> kept = numbersOf(text, "fill");
+  ASSERT_FALSE(kept.empty());
+  ASSERT_LT(kept.size(), 30u);
+  // The first records in order, then one notice per refused record.
+  for (size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(kept[i], static_cast<int>(i));
+  EXPECT_EQ(jottest::countOf(text, "[F][ sg_buffer_async.Length() >= BUFFER_BLOCK_LENTH*4/5, len: "),
+            30 - kept.size());
+}
+
+// Holds the flush thread once it has sealed a block, while set.
+std::atomic<bool> gHoldSealed{false};
+std::atomic<bool> gHeldSealed{false};
+void holdSealed(vela::jot::FlushStep step) {
+  if (step != vela::jot::FlushStep::Sealed) return;
+  while (gHoldSealed) {
+    gHeldSealed = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+TEST_F(AppenderTest, RecordThatOutwaitsAStuckFlushGoesStraightToTheFile) {
+  gHoldSealed = true;
+  gHeldSealed = false;
+  vela::jot::SetFlushStepHookForTesting(&holdSealed);
+  vela::jot::SetDrainWaitForTesting(20);
+  vela::jot::appender_open(configFor(dir_.path()));
+  writeRecord("stuck n0");
+  vela::jot::appender_flush();
+  ASSERT_TRUE(eventually([] { return gHeldSealed.load(); }));
+  writeRecord("stuck n1");  // the cache stays sealed past the writer's wait
+  // Written while the flush is still held (n0 too, if the thread sealed the
+  // begin marker's block before n0 arrived).
+  const std::vector<int> early = numbersOf(jottest::decodeDir(dir_.path(), std::nullopt), "stuck");
+  const bool alreadyInFile = std::find(early.begin(), early.end(), 1) != early.end();
+  gHoldSealed = false;
+  vela::jot::appender_close();
+  vela::jot::SetFlushStepHookForTesting(nullptr);
+  vela::jot::SetDrainWaitForTesting(5000);
+
+  EXPECT_TRUE(alreadyInFile);
+  std::vector<int> numbers = numbersOf(jottest::decodeDir(dir_.path(), std::nullopt), "stuck");
+  std::sort(numbers.begin(), numbers.end());
+  EXPECT_EQ(numbers, (std::vector<int>{0, 1}));  // each once
 }
 
 TEST_F(AppenderTest, WriteKeepsErrno) {
@@ -270,6 +383,42 @@ TEST_F(AppenderTest, EmptyLogDirectoryUsesHeapAndWritesNothing) {
   EXPECT_FALSE(fs::exists("/inst_a.mmap3"));
 }
 
+// Runs this test binary again with only `test` and the child's settings in
+// its environment (JOT_CHILD_DIR, JOT_CHILD_FD: the write end of a pipe whose
+// read end is returned, and `extraEnv`). Returns the child's pid or -1.
+pid_t spawnChild(const std::string& test, const fs::path& dir, int* readFd,
+                 const std::vector<std::string>& extraEnv = {}) {
+  int fds[2];
+  if (::pipe(fds) != 0) return -1;
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) env.emplace_back(*e);
+  env.push_back("JOT_CHILD_DIR=" + dir.string());
+  env.push_back("JOT_CHILD_FD=" + std::to_string(fds[1]));
+  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string self = fs::read_symlink("/proc/self/exe").string();
+  std::string filter = "--gtest_filter=" + test;
+  char* argv[] = {self.data(), filter.data(), nullptr};
+  pid_t child = -1;
+  if (posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()) != 0) child = -1;
+  ::close(fds[1]);
+  *readFd = fds[0];
+  return child;
+}
+
+// Opens and closes a writer on the folder a killed child left, and returns
+// the text of its logs, which must read without damage.
+std::string recoverAndRead(const fs::path& dir) {
+  vela::jot::appender_open(configFor(dir));
+  vela::jot::appender_close();
+  std::vector<std::string> problems;
+  const std::string text = jottest::decodeDir(dir, std::nullopt, &problems);
+  EXPECT_TRUE(problems.empty()) << problems.front();
+  return text;
+}
+
 // --- A writer killed mid-write: its cached records reach the next file. ---
 
 constexpr int kChildRecords = 1000;
@@ -292,20 +441,8 @@ TEST(AppenderCrash, KilledWritersRecordsAreRecovered) {
   vela::jot::jotter_SetLevel(vela::jot::kLevelVerbose);
   jottest::TempDir dir;
   int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) env.emplace_back(*e);
-  env.push_back("JOT_CHILD_DIR=" + dir.str());
-  env.push_back("JOT_CHILD_FD=" + std::to_string(fds[1]));
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::string self = fs::read_symlink("/proc/self/exe").string();
-  std::string filter = "--gtest_filter=AppenderCrash.ChildWritesUntilKilled";
-  char* argv[] = {self.data(), filter.data(), nullptr};
-  pid_t child = -1;
-  ASSERT_EQ(posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()), 0);
-  ::close(fds[1]);
+  const pid_t child = spawnChild("AppenderCrash.ChildWritesUntilKilled", dir.path(), &fds[0]);
+  ASSERT_GT(child, 0);
 
   // Kill while the child is still writing.
   int last = -1;
@@ -319,24 +456,138 @@ TEST(AppenderCrash, KilledWritersRecordsAreRecovered) {
   ASSERT_TRUE(WIFSIGNALED(status));
   ASSERT_GE(last, kChildRecords / 3);
 
-  vela::jot::appender_open(configFor(dir.path()));
-  vela::jot::appender_close();
-  const std::string text = jottest::decodeDir(dir.path(), std::nullopt);
+  const std::string text = recoverAndRead(dir.path());
   const std::vector<int> numbers = numbersOf(text, "kill");
   // Every record written before the kill, once, in order; maybe the one in flight.
-  ASSERT_GE(numbers.size(), static_cast<size_t>(last + 1));
+  ASSERT_GE(numbers.size(), static_cast<size_t>(last + 1)) << text;
   ASSERT_LE(numbers.size(), static_cast<size_t>(last + 2));
   for (size_t i = 0; i < numbers.size(); ++i) ASSERT_EQ(numbers[i], static_cast<int>(i));
+  // The last records come from the cache the child left, framed by the
+  // notices, unless the child died after writing that block to the file.
   const size_t begin = text.find("~~~~~ begin of mmap ~~~~~\n");
-  // The flush thread may have written the first records already; the last
-  // ones come from the cache the child left.
-  const size_t adopted = text.find("] kill n" + std::to_string(last) + "\n");
-  const size_t end = text.find("~~~~~ end of mmap ~~~~~[");
+  const size_t lastRecord = text.find("] kill n" + std::to_string(last) + "\n");
   const size_t marker = text.rfind("===== begin =====[");
-  ASSERT_NE(begin, std::string::npos);
-  EXPECT_LT(begin, adopted);
-  EXPECT_LT(adopted, end);
-  EXPECT_LT(end, marker);
+  EXPECT_LT(lastRecord, marker);
+  if (begin != std::string::npos) {
+    EXPECT_LT(begin, lastRecord);
+    EXPECT_LT(lastRecord, text.find("~~~~~ end of mmap ~~~~~["));
+  }
+}
+
+// --- Killed inside the flush window: the block reaches the file once. ---
+
+constexpr int kWindowRecords = 500;
+
+// Runs in the child: stops the flush thread at the step named by
+// JOT_CHILD_STEP and tells the parent, which then kills the process.
+int gStepFd = -1;
+vela::jot::FlushStep gStopAt = vela::jot::FlushStep::Sealed;
+std::atomic<bool> gArmed{false};  // flushes before the records pass freely
+
+void stopAtStep(vela::jot::FlushStep step) {
+  if (step != gStopAt || !gArmed) return;
+  const int marker = -1;
+  if (::write(gStepFd, &marker, sizeof marker) != sizeof marker) std::abort();
+  for (;;) ::pause();
+}
+
+TEST(AppenderCrash, ChildStopsInFlushWindow) {
+  const char* dir = std::getenv("JOT_CHILD_DIR");
+  const char* fd = std::getenv("JOT_CHILD_FD");
+  const char* step = std::getenv("JOT_CHILD_STEP");
+  if (!dir || !fd || !step) GTEST_SKIP() << "helper of AppenderCrash.KillIn*";
+  gStepFd = std::atoi(fd);
+  gStopAt = std::string(step) == "written" ? vela::jot::FlushStep::Written
+                                           : vela::jot::FlushStep::Sealed;
+  vela::jot::jotter_SetLevel(vela::jot::kLevelVerbose);
+  vela::jot::SetFlushStepHookForTesting(&stopAtStep);
+  vela::jot::appender_open(configFor(dir));
+  for (int i = 0; i < kWindowRecords; ++i) {
+    writeRecord("win n" + std::to_string(i));
+    ASSERT_EQ(::write(gStepFd, &i, sizeof i), static_cast<ssize_t>(sizeof i));
+  }
+  gArmed = true;
+  writeRecord("armed");  // the next flush has a block, so it reaches the hook
+  vela::jot::appender_flush();
+  for (;;) ::pause();
+}
+
+class AppenderWindowKill : public ::testing::TestWithParam<const char*> {
+ protected:
+  // Starts the child, waits until its flush thread stands at the step, kills
+  // it there and returns the last record it acknowledged.
+  int killAtStep(const jottest::TempDir& dir) {
+    int fds[2];
+    const pid_t child = spawnChild("AppenderCrash.ChildStopsInFlushWindow", dir.path(), &fds[0],
+                                   {std::string("JOT_CHILD_STEP=") + GetParam()});
+    EXPECT_GT(child, 0);
+    int last = -1;
+    int value;
+    while (::read(fds[0], &value, sizeof value) == sizeof value && value != -1) last = value;
+    EXPECT_EQ(value, -1) << "the child never reached the flush step";
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(fds[0]);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    return last;
+  }
+};
+
+TEST_P(AppenderWindowKill, EveryAcknowledgedRecordIsInTheLogOnce) {
+  vela::jot::jotter_SetLevel(vela::jot::kLevelVerbose);
+  jottest::TempDir dir;
+  ASSERT_EQ(killAtStep(dir), kWindowRecords - 1);
+
+  const std::string text = recoverAndRead(dir.path());
+  const std::vector<int> numbers = numbersOf(text, "win");
+  ASSERT_EQ(numbers.size(), static_cast<size_t>(kWindowRecords)) << text;
+  for (int i = 0; i < kWindowRecords; ++i) ASSERT_EQ(numbers[i], i);
+  // The notices frame a block only when it came from the cache.
+  const bool written = std::string(GetParam()) == "written";
+  EXPECT_EQ(jottest::countOf(text, "~~~~~ begin of mmap ~~~~~"), written ? 0u : 1u);
+  EXPECT_EQ(jottest::countOf(text, "===== begin ====="), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(AppenderCrash, AppenderWindowKill, ::testing::Values("sealed", "written"),
+                         [](const auto& param) {
+                           return std::string(param.param) == "sealed" ? "BeforeTheFileWrite"
+                                                                       : "AfterTheFileWrite";
+                         });
+
+// --- The filesystem never takes the writer down. ---
+
+TEST_F(AppenderTest, SymlinkLoopInTheLogFolderIsReportedNotFatal) {
+  fs::create_symlink(dir_.path() / "inst_a_loop_b.jot", dir_.path() / "inst_a_loop_a.jot");
+  fs::create_symlink(dir_.path() / "inst_a_loop_a.jot", dir_.path() / "inst_a_loop_b.jot");
+  vela::jot::appender_set_max_file_size(1024 * 1024);  // makes every block scan the folder
+  vela::jot::appender_open(configFor(dir_.path()));
+  writeRecord("loop n1");
+  vela::jot::appender_flush();
+  // Reported as the Boost error hook's fatal record, which wakes the thread.
+  EXPECT_TRUE(eventually([&] {
+    return jottest::decodeDir(dir_.path(), std::nullopt).find("|F|vela::comm|") != std::string::npos;
+  }));
+  writeRecord("loop n2");
+  vela::jot::appender_flush();
+  vela::jot::appender_close();
+  vela::jot::appender_set_max_file_size(0);
+
+  const std::string text = jottest::decodeDir(dir_.path(), std::nullopt);
+  EXPECT_EQ(numbersOf(text, "loop"), (std::vector<int>{1, 2}));
+  // Each broken link once, however often the folder was scanned.
+  EXPECT_EQ(jottest::countOf(text, "|F|vela::comm|"), 2u) << text;
+  EXPECT_NE(text.find("boost exception:boost::filesystem::status"), std::string::npos) << text;
+}
+
+TEST_F(AppenderTest, CloseRunsTheExpiryThatWasStillPending) {
+  const fs::path old = dir_.path() / "inst_a_20200101.jot";
+  jottest::writeBytes(old, {});
+  fs::last_write_time(old, fs::file_time_type::clock::now() - std::chrono::hours(24 * 11));
+  vela::jot::appender_open(configFor(dir_.path()));
+  EXPECT_TRUE(fs::exists(old));  // its two minutes have not passed
+  vela::jot::appender_close();
+  EXPECT_FALSE(fs::exists(old));
 }
 
 }  // namespace

@@ -1,9 +1,15 @@
 #include "jot/comm_sync.h"
 
 #include <atomic>
+#include <new>
+#include <string>
+#include <vector>
 #include <thread>
 
 #include <gtest/gtest.h>
+
+#include "jot/auto_buffer.h"
+#include "jot/jotter.h"
 
 namespace {
 
@@ -56,6 +62,83 @@ TEST(Condition, TimesOutWithoutNotification) {
   vela::comm::Condition cond;
   vela::comm::ScopedLock lock(cond.mutex());
   EXPECT_FALSE(cond.wait(lock, 1, [] { return false; }));
+}
+
+TEST(Condition, NotifyAnywayReleasesTheNextWaitAtOnce) {
+  vela::comm::Condition cond;
+  vela::comm::ScopedLock lock(cond.mutex());
+  cond.notifyAnyway();
+  EXPECT_TRUE(cond.wait(lock, 60000));   // returns without waiting
+  EXPECT_FALSE(cond.wait(lock, 1));      // the flag was used up
+}
+
+// The reports of misuse carry the texts the log readers search for.
+std::vector<std::string> gReports;
+void captureReport(const vela::jot::JotterInfo_t*, const char* log) { gReports.emplace_back(log); }
+
+class CheckTexts : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    vela::jot::jotter_SetLevel(vela::jot::kLevelVerbose);
+    previous_ = vela::jot::jotter_SetAppender(&captureReport);
+    gReports.clear();
+  }
+  void TearDown() override { vela::jot::jotter_SetAppender(previous_); }
+  [[nodiscard]] static bool reported(const std::string& text) {
+    for (const auto& report : gReports) {
+      if (report.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+  vela::jot::jotter_appender_t previous_ = nullptr;
+};
+
+TEST_F(CheckTexts, MutexAndScopedLock) {
+  vela::comm::Mutex mutex;
+  ASSERT_TRUE(mutex.lock());
+  EXPECT_FALSE(mutex.lock());
+  EXPECT_TRUE(reported("0 == EDEADLK"));
+  EXPECT_TRUE(mutex.unlock());
+  EXPECT_FALSE(mutex.unlock());
+  EXPECT_TRUE(reported("0 == EPERM"));
+  {
+    vela::comm::ScopedLock outer(mutex);
+    vela::comm::ScopedLock inner(mutex);
+  }
+  EXPECT_TRUE(reported("islocked_"));
+}
+
+TEST_F(CheckTexts, ADestroyedMutexIsNotLocked) {
+  alignas(vela::comm::Mutex) unsigned char storage[sizeof(vela::comm::Mutex)];
+  auto* mutex = new (storage) vela::comm::Mutex();
+  mutex->~Mutex();
+  EXPECT_FALSE(mutex->lock());
+  EXPECT_TRUE(reported("reinterpret_cast<uintptr_t>(this) == magic_ && 0 != magic_"));
+  EXPECT_TRUE(reported("this:0x"));
+}
+
+TEST_F(CheckTexts, WaitWithoutTheLock) {
+  vela::comm::Condition cond;
+  vela::comm::Mutex other;
+  vela::comm::ScopedLock lock(other);
+  EXPECT_FALSE(cond.wait(lock, 1));
+  EXPECT_TRUE(reported("lock.internal().islocked()"));
+}
+
+TEST_F(CheckTexts, Buffers) {
+  char memory[8] = {};
+  vela::comm::PtrBuffer ptr(memory, 9, sizeof memory);
+  EXPECT_TRUE(reported("length_ <= max_length_"));
+  ptr.Length(5, 4);
+  EXPECT_TRUE(reported("(size_t)_nPos <= _nLenght"));
+  vela::comm::PtrBuffer empty;
+  empty.Write("x", 1);
+  EXPECT_TRUE(reported("NULL != _pBuffer"));
+  vela::comm::AutoBuffer buffer;
+  buffer.Write(nullptr, 3);
+  EXPECT_TRUE(reported("NULL != _pbuffer || 0 == _len"));
+  EXPECT_EQ(vela::comm::KNullAtuoBuffer.Length(), 0u);
+  EXPECT_EQ(vela::comm::KNullAtuoBuffer.Ptr(), nullptr);
 }
 
 }  // namespace

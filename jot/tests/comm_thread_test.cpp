@@ -1,11 +1,19 @@
 #include "jot/comm_thread.h"
 
+#include <pthread.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <future>
 #include <memory>
+#include <string>
 
 #include <gtest/gtest.h>
+
+#include "jot/tickcount.h"
 
 namespace {
 
@@ -60,6 +68,48 @@ TEST(Thread, DelayedStartOutlivesItsObject) {
     ASSERT_EQ(thread.start_after(1), 0);
   }
   done.wait();
+}
+
+TEST(Thread, IsNamedWithItsSystemThreadId) {
+  std::string name;
+  pid_t tid = 0;
+  vela::comm::Thread thread(
+      [&] {
+        char text[32] = {};
+        pthread_getname_np(pthread_self(), text, sizeof text);
+        name = text;
+        tid = static_cast<pid_t>(::syscall(SYS_gettid));
+      },
+      "jf");
+  ASSERT_EQ(thread.start(), 0);
+  ASSERT_EQ(thread.join(), 0);
+  EXPECT_EQ(name, ("jf *" + std::to_string(tid)).substr(0, 15));
+}
+
+std::atomic<pthread_t> gSignalled{};
+void noteSignal(int) { gSignalled = pthread_self(); }
+
+TEST(Thread, RaisesItsKillSignalOnItselfBeforeTheTarget) {
+  struct sigaction action {};
+  struct sigaction previous {};
+  action.sa_handler = &noteSignal;
+  ASSERT_EQ(::sigaction(SIGUSR2, &action, &previous), 0);
+  std::atomic<bool> signalledFirst{false};
+  vela::comm::Thread thread([&] { signalledFirst = pthread_equal(gSignalled.load(), pthread_self()); });
+  thread.set_kill_signal(SIGUSR2);
+  ASSERT_EQ(thread.start(), 0);
+  ASSERT_EQ(thread.join(), 0);
+  ::sigaction(SIGUSR2, &previous, nullptr);
+  EXPECT_TRUE(signalledFirst);
+}
+
+TEST(TickCount, CountsFromLoadPlusTwoBillion) {
+  const vela::comm::tickcount_t now(true);
+  EXPECT_GE(now.get(), 2000000000u);
+  EXPECT_LT(now.get(), 2000000000u + 24ull * 3600 * 1000);  // loaded today
+  vela::comm::tickcount_t later;
+  EXPECT_EQ(later.get(), 0u);
+  EXPECT_GE(later.gettickcount() - now, 0);
 }
 
 }  // namespace

@@ -122,6 +122,40 @@ TEST_P(BlockBuffer, OpenBlockSurvivesIntoTheNextBuffer) {
   EXPECT_TRUE(next->Write("x", 1));
 }
 
+TEST_P(BlockBuffer, CompressorErrorDropsOneRecordAndHoldsTheBlockUntilFlushed) {
+  // A memory too small for the third record makes the compressor fail.
+  std::vector<char> small(400, 0);
+  const std::string key = server_ ? server_->pubHex() : "";
+  std::unique_ptr<LogBaseBuffer> buffer;
+  if (GetParam().zstd) {
+    buffer = std::make_unique<vela::jot::LogZstdBuffer>(small.data(), small.size(), true, key.c_str(), 6);
+  } else {
+    buffer = std::make_unique<vela::jot::LogZlibBuffer>(small.data(), small.size(), true, key.c_str());
+  }
+  auto noise = [n = 0u](size_t len) mutable {
+    std::string text;
+    for (size_t i = 0; i < len; ++i) text += static_cast<char>('!' + (n = n * 1103515245 + 12345) % 90);
+    return text + "\n";
+  };
+  std::string kept;
+  for (int i = 0; i < 2; ++i) {
+    const std::string line = noise(100);
+    ASSERT_TRUE(buffer->Write(line.data(), line.size()));
+    kept += line;
+  }
+  const std::string tooBig = noise(200);
+  EXPECT_FALSE(buffer->Write(tooBig.data(), tooBig.size()));
+  EXPECT_TRUE(buffer->NeedsFlush());
+  EXPECT_FALSE(buffer->Write("x\n", 2));  // the block takes nothing more
+  AutoBuffer out;
+  buffer->Flush(out);
+  EXPECT_EQ(decode(out), kept);  // what was accepted before the error is intact
+  EXPECT_TRUE(buffer->Write("after\n", 6));
+  AutoBuffer next;
+  buffer->Flush(next);
+  EXPECT_EQ(decode(next), "after\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(AllModes, BlockBuffer,
                          ::testing::Values(Variant{false, false}, Variant{false, true},
                                            Variant{true, false}, Variant{true, true}),

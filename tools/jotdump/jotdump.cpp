@@ -5,11 +5,14 @@
 //
 // Exit status: 0 all blocks read, 1 some damage or undecodable block, 2 usage
 // or I/O error.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +29,37 @@ int usage() {
 
 bool endsWith(const std::string& s, const std::string& suffix) {
   return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// The whole file, or the reason it cannot be read ("is a directory", ...).
+std::optional<std::vector<uint8_t>> readFile(const std::string& path, std::string& error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return std::nullopt;
+  }
+  std::vector<uint8_t> bytes;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    error = std::strerror(errno);
+  } else if (S_ISDIR(st.st_mode)) {
+    error = "is a directory";
+  } else {
+    uint8_t chunk[65536];
+    for (;;) {
+      const ssize_t n = ::read(fd, chunk, sizeof chunk);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        error = std::strerror(errno);
+        break;
+      }
+      if (n == 0) break;
+      bytes.insert(bytes.end(), chunk, chunk + n);
+    }
+  }
+  ::close(fd);
+  if (!error.empty()) return std::nullopt;
+  return bytes;
 }
 
 }  // namespace
@@ -55,14 +89,14 @@ int main(int argc, char** argv) {
 
   int status = 0;
   for (const std::string& path : files) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-      std::cerr << "jotdump: cannot open " << path << "\n";
+    std::string error;
+    const std::optional<std::vector<uint8_t>> read = readFile(path, error);
+    if (!read) {
+      std::cerr << "jotdump: cannot read " << path << ": " << error << "\n";
       status = 2;
       continue;
     }
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                     std::istreambuf_iterator<char>());
+    const std::vector<uint8_t>& bytes = *read;
     const bool cache = forceCache || endsWith(path, ".mmap3");
     const vela::jot::ReadResult result =
         cache ? vela::jot::ReadCacheBlock(bytes, key) : vela::jot::ReadLogBlocks(bytes, key);

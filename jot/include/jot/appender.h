@@ -8,6 +8,7 @@
 // throw.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,6 +38,19 @@ void appender_set_console_log(bool isOpen);
 void appender_set_max_file_size(uint64_t maxByteSize);
 // The function installed into the record layer.
 void jotter_appender(const JotterInfo_t* info, const char* log);
+
+// Where the flush thread stands when a test hook is called.
+enum class FlushStep {
+  Woken,    // the thread is about to take the block (also when there is none)
+  Sealed,   // the block is finished in the cache, not yet in the file
+  Written,  // the block is in the file, the cache not yet cleared
+};
+// Test hook, called on the flush thread at each step of every flush (null:
+// none). Lets a test stop the thread there, for instance to kill the process.
+void SetFlushStepHookForTesting(void (*hook)(FlushStep step));
+// How long a writer waits for room in a full cache before its record is
+// replaced by the cache-full notice (default 5,000 ms). For tests.
+void SetDrainWaitForTesting(int64_t ms);
 
 class JotterAppender {
  public:
@@ -69,6 +83,12 @@ class JotterAppender {
   void SetConsoleLog(bool isOpen) { console_ = isOpen; }
   void SetMaxFileSize(uint64_t size);
   [[nodiscard]] bool IsClosed() const { return closed_.load(); }
+  // The report kept for a record that arrived while its thread was already
+  // inside Write (depth `depth`): the recursion line, the record's text, and
+  // a line break, at most one notice long. Written before the thread's next
+  // record.
+  [[nodiscard]] static std::string NestedReport(const JotterInfo_t* info, const char* log,
+                                                int depth);
   // True when the block cache is a mapped file (not heap memory).
   [[nodiscard]] bool IsCacheMapped() const { return mmap_.isOpen(); }
 
@@ -76,6 +96,21 @@ class JotterAppender {
   void WriteSync(const JotterInfo_t* info, const char* log);
   void WriteAsync(const JotterInfo_t* info, const char* log);
   void AsyncLogThread();
+  // Seals the open block and copies it to `block`; false without a cache.
+  bool SealCache(vela::comm::AutoBuffer& block);
+  // Clears a sealed block and wakes the writers waiting for room.
+  void ClearSealedCache();
+  // Writes the cached block to the file, and only then clears the cache, so
+  // a kill at any point leaves the block in the file, the cache, or both.
+  void FlushCacheToFile();
+  // Writes a block an earlier run left in the cache, unless that run got it
+  // into the file before it died; then clears the cache.
+  void RecoverCache();
+  // Turns the filesystem errors met since the last call into fatal records,
+  // each distinct one once. Requires: no lock of this writer held.
+  void ReportFileErrors();
+  // Runs the maintenance jobs that have not run yet (at close).
+  void RunPendingMaintenance();
   void WriteTips2Console(const char* format, ...) __attribute__((format(printf, 2, 3)));
   void MakeSyncBlock(const char* text, size_t len, vela::comm::AutoBuffer& out) const;
   // Requires: bufferMutex_ held.
@@ -90,7 +125,12 @@ class JotterAppender {
   vela::comm::MmapCache mmap_;             // Guarded by bufferMutex_ after Open.
   std::unique_ptr<char[]> heap_;           // Guarded by bufferMutex_ after Open.
   std::unique_ptr<vela::comm::Thread> asyncThread_;
-  std::vector<std::unique_ptr<vela::comm::Thread>> maintenance_;
+  struct Maintenance {
+    std::unique_ptr<vela::comm::Thread> thread;
+    std::function<void()> job;  // runs once, on its thread or at close
+  };
+  std::vector<Maintenance> maintenance_;
+  std::vector<std::string> reportedErrors_;  // Guarded by stateMutex_.
   vela::comm::Mutex bufferMutex_;
   vela::comm::Mutex stateMutex_;
   vela::comm::Condition cond_;     // wakes the flush thread

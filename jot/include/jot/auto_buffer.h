@@ -47,6 +47,10 @@ class AutoBuffer {
   size_t unit_;
 };
 
+// An empty buffer for callers that need one to pass or return; made before
+// main, never written.
+extern const AutoBuffer KNullAtuoBuffer;
+
 // View over `maxLength` bytes at `data`; never writes past them.
 //
 //   PtrBuffer p(mem, 95, 100);  p.Length(95, 95);

@@ -63,6 +63,10 @@ class Condition {
   template <class Pred>
   bool wait(ScopedLock& lock, int64_t ms, Pred ready);
   void notifyAll();
+  // Requires: mutex() held. Sets the notify-anyway flag, so the next wait
+  // returns at once even if it starts after this call, and wakes waiters.
+  // Nothing in the writer sets it.
+  void notifyAnyway();
   [[nodiscard]] Mutex& mutex() { return mutex_; }
 
  private:
@@ -71,6 +75,7 @@ class Condition {
 
   pthread_cond_t cond_;
   Mutex mutex_;
+  bool anywayNotify_ = false;  // Guarded by mutex_.
 };
 
 template <class Pred>

@@ -5,7 +5,8 @@
 //   vela::comm::Thread t([] { sweep(); }, "sweep");
 //   t.start_after(120000);   // runs `sweep` in two minutes unless cancelled
 //
-// Any thread may call every operation.
+// The system thread is named "<name> *<thread id>" (cut to 15 characters,
+// the kernel's limit). Any thread may call every operation.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,6 +27,9 @@ class Thread {
   // As start(), but the target runs after `ms` milliseconds unless
   // cancel_after() comes first.
   int start_after(int64_t ms);
+  // A signal (1..32) the thread raises on itself when it starts, before its
+  // target runs; cleared when the run ends. 0: none.
+  void set_kill_signal(int signal);
   // Cancels a pending delayed start and wakes its wait; the target will not run.
   void cancel_after();
   // 0 when the thread has ended; EDEADLK when called from the thread itself.

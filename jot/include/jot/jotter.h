@@ -10,6 +10,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <exception>
 #include <initializer_list>
 #include <string>
 
@@ -81,6 +82,12 @@ void JotAssert2(const char* file, int line, const char* func, const char* expres
 void JotAssertV2(const char* file, int line, const char* func, const char* expression,
                  const char* format, va_list args) __attribute__((format(printf, 5, 0)));
 
+// The handler for Boost's errors: a fatal record tagged "vela::comm" from
+// function "throw_exception", "boost exception:<description>", when fatal
+// records are enabled. Returns; the writer reports filesystem errors through
+// it (see LogFiles::TakeErrors).
+void jotter_ReportBoostError(const std::exception& error);
+
 // Level letter of 0..5, "" for anything else.
 [[nodiscard]] const char* LevelString(int32_t level);
 
@@ -147,5 +154,11 @@ class Jotter {
 
 #define VELA_ASSERT(e) \
   ((e) ? (void)0 : ::vela::jot::JotAssert(__FILE__, __LINE__, __func__, #e))
+// As VELA_ASSERT, with the report's expression text given word for word.
+#define VELA_CHECK(e, text) \
+  ((e) ? (void)0 : ::vela::jot::JotAssert(__FILE__, __LINE__, __func__, text))
+#define VELA_CHECK2(e, text, fmt, ...) \
+  ((e) ? (void)0                       \
+       : ::vela::jot::JotAssert2(__FILE__, __LINE__, __func__, text, fmt __VA_OPT__(, ) __VA_ARGS__))
 #define VELA_ASSERT2(e, fmt, ...) \
   ((e) ? (void)0 : ::vela::jot::JotAssert2(__FILE__, __LINE__, __func__, #e, fmt __VA_OPT__(, ) __VA_ARGS__))

@@ -28,8 +28,14 @@ class LogBaseBuffer {
   // Compresses `inLen` bytes into `out`; the bytes produced, or SIZE_MAX.
   virtual size_t Compress(const void* in, size_t inLen, void* out, size_t outLen) = 0;
   // Finishes the open block, appends it to `out` when it has a body, and
-  // zeroes the memory.
+  // zeroes the memory: Seal() then Clear().
   virtual void Flush(vela::comm::AutoBuffer& out);
+  // Finishes the open block (end hour, tail byte) and appends it to `out`
+  // when it has a body, but leaves it in the memory: a crash before Clear()
+  // still finds it there. The block takes no more records until Clear().
+  void Seal(vela::comm::AutoBuffer& out);
+  // Zeroes what the memory may hold and empties the buffer.
+  void Clear();
 
   [[nodiscard]] vela::comm::PtrBuffer& GetData() { return buff_; }
   [[nodiscard]] bool IsCrypt() const { return isCrypt_; }
@@ -59,6 +65,9 @@ class LogBaseBuffer {
   bool isCrypt_;
   size_t remainNoCryptLen_ = 0;
   bool streamLive_ = false;
+  // Bytes from the start of the memory that may be non-zero; zeroing stops
+  // there. Unknown (everything) until the first Clear().
+  size_t dirtyLen_ = 0;
 };
 
 class LogZlibBuffer final : public LogBaseBuffer {
@@ -75,6 +84,7 @@ class LogZlibBuffer final : public LogBaseBuffer {
   void EndStream() override;
 
   std::unique_ptr<z_stream> cstream_;
+  bool streamReady_ = false;  // cstream_ holds an initialised stream
 };
 
 class LogZstdBuffer final : public LogBaseBuffer {

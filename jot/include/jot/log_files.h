@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+#include <boost/filesystem/exception.hpp>
+#include <boost/filesystem/path.hpp>
+#include <boost/system/error_code.hpp>
+
 #include "jot/auto_buffer.h"
 #include "jot/comm_sync.h"
 #include "jot/jot_config.h"
@@ -48,6 +52,17 @@ class LogFiles {
   void MoveOldFiles(const std::string& src, const std::string& dest, const std::string& prefix);
   // Closes the open file (at close of the writer).
   void CloseFile();
+  // True when `block` (a whole block as the writer wrote it) is already in
+  // one of the newest log files of the log or cache directory. The end-hour
+  // byte is not compared: a block taken over from the cache gets a new one.
+  // A torn copy at the end of such a file (a write cut short by a kill) is
+  // cut off, and the result is false: the block is then written whole.
+  [[nodiscard]] bool ContainsBlock(const void* block, size_t len);
+  // The filesystem errors met since the last call (at most kMaxErrors),
+  // oldest first. Collected rather than logged on the spot: the locks held
+  // here must not be taken again by the record that reports them.
+  [[nodiscard]] std::vector<boost::filesystem::filesystem_error> TakeErrors();
+  static constexpr size_t kMaxErrors = 16;
 
   // "<dir>/<prefix>_YYYYMMDD[_index].<ext>" for the local day of `tv`.
   [[nodiscard]] std::string MakeLogFileName(const struct timeval& tv, const std::string& dir,
@@ -70,6 +85,9 @@ class LogFiles {
   void GetFileNamesByPrefix(const std::string& dir, const std::string& filePrefix,
                             const std::string& ext, std::vector<std::string>& names);
   void CloseFileLocked();
+  // Notes a failed filesystem call for TakeErrors().
+  void NoteError(const char* what, const boost::filesystem::path& path,
+                 const boost::system::error_code& ec);
 
   const JotConfig config_;
   const JotClock clock_;
@@ -83,6 +101,8 @@ class LogFiles {
   time_t lastTime_ = 0;            // Guarded by fileMutex_.
   uint64_t lastTick_ = 0;          // Guarded by fileMutex_.
   std::string lastFilePath_;       // Guarded by fileMutex_.
+  vela::comm::Mutex errorMutex_;
+  std::vector<boost::filesystem::filesystem_error> errors_;  // Guarded by errorMutex_.
 };
 
 }  // namespace vela::jot

@@ -18,6 +18,9 @@ namespace vela::comm {
                                 boost::iostreams::mapped_file& mappedFile);
 void CloseMmapFile(boost::iostreams::mapped_file& mappedFile);
 
+// Files here carry no data-protection class to clear: does nothing, true.
+[[nodiscard]] bool setAttrProtectionNone(const char* path);
+
 // The block cache of one writer: an exclusive lock on the cache file, then
 // its mapping. Two processes with the same cache path therefore never share
 // the mapping; the second one gets no mapping and falls back to heap memory.

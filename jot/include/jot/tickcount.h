@@ -6,7 +6,8 @@ namespace vela::comm {
 
 [[nodiscard]] uint64_t gettickcount();
 
-// A tick value; `tickcount_t(true)` holds the current tick.
+// A tick value; `tickcount_t(true)` holds the current tick: milliseconds
+// since the library was loaded, plus 2,000,000,000.
 class tickcount_t {
  public:
   explicit tickcount_t(bool now = false);

@@ -1,0 +1,79 @@
+#include "jot/thread_queue.h"
+
+#include <future>
+#include <memory>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "jot/timer_runer.h"
+
+namespace {
+
+using vela::comm::CThreadWarp;
+using vela::comm::ThreadQueue;
+using vela::comm::TimerRuner;
+
+struct Recorder {
+  std::vector<int> seen;
+  std::promise<void> done;
+};
+
+TEST(ThreadQueue, RunsCallsInOrderAndKeepsTheirObjectsAlive) {
+  auto recorder = std::make_shared<Recorder>();
+  std::future<void> done = recorder->done.get_future();
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(ThreadQueue::RunWithTarget(
+        recorder,
+        [](void* target, void* arg) {
+          auto* r = static_cast<Recorder*>(target);
+          r->seen.push_back(*static_cast<int*>(arg));
+          if (r->seen.size() == 3) r->done.set_value();
+        },
+        std::make_shared<int>(i)));  // the queue alone keeps the argument
+  }
+  done.wait();
+  EXPECT_EQ(recorder->seen, (std::vector<int>{0, 1, 2}));
+}
+
+TEST(ThreadQueue, RefusesACallWithoutTargetOrSelector) {
+  EXPECT_FALSE(ThreadQueue::RunWithTarget(nullptr, [](void*, void*) {}, nullptr));
+  EXPECT_FALSE(ThreadQueue::RunWithTarget(std::make_shared<int>(1), nullptr, nullptr));
+  EXPECT_FALSE(ThreadQueue::Run(CThreadWarp{}));
+}
+
+std::promise<void>* gPlainDone = nullptr;
+
+TEST(ThreadQueue, CWrapperPrefersTheFunctionWithArgument) {
+  std::promise<int> withArg;
+  CThreadWarp both;
+  both.m_funp = [](void* arg) { static_cast<std::promise<int>*>(arg)->set_value(1); };
+  both.m_fun = [] { FAIL() << "the argument form comes first"; };
+  both.m_arg = &withArg;
+  ASSERT_TRUE(ThreadQueue::Run(both));
+  EXPECT_EQ(withArg.get_future().get(), 1);
+
+  std::promise<void> plain;
+  gPlainDone = &plain;
+  CThreadWarp noArg;
+  noArg.m_fun = [] { gPlainDone->set_value(); };
+  ASSERT_TRUE(ThreadQueue::Run(noArg));
+  plain.get_future().wait();
+}
+
+TEST(TimerRuner, RunInvalidatesAndForgetsOnlyThatTimer) {
+  int first = 0;
+  int second = 0;
+  auto object = std::make_shared<int>(7);
+  TimerRuner::Add(&first, [&] { ++first; }, object);
+  TimerRuner::Add(&second, [&] { ++second; }, nullptr);
+  EXPECT_EQ(object.use_count(), 2);
+  EXPECT_TRUE(TimerRuner::Run(&first));
+  EXPECT_EQ(first, 1);
+  EXPECT_EQ(second, 0);
+  EXPECT_EQ(object.use_count(), 1);  // released with its entry
+  EXPECT_FALSE(TimerRuner::Run(&first));
+  EXPECT_TRUE(TimerRuner::Run(&second));
+}
+
+}  // namespace
