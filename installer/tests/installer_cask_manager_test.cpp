@@ -39,6 +39,15 @@ std::string makeBase() {
   return base.string();
 }
 
+// Removes the test's folder when the test ends, however it ends.
+struct RemovedAtExit {
+  std::filesystem::path path;
+  ~RemovedAtExit() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+};
+
 // Runs one of the disabled child tests below in a fresh process of this
 // binary; returns whether it passed.
 bool runChild(const std::string& test, const std::string& base) {
@@ -63,6 +72,7 @@ bool runChild(const std::string& test, const std::string& base) {
 
 TEST(InstallerCaskManager, InstallerSequenceIsSharedWithAnotherProcess) {
   const std::string base = makeBase();
+  const RemovedAtExit cleanup{std::filesystem::path(base).parent_path()};
   InstallerCaskManager::setupCask(base);
   auto store = InstallerCaskManager::getInstallerCask();
   ASSERT_NE(store, nullptr);
