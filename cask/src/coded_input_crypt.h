@@ -9,6 +9,7 @@
 #include <string>
 #include <cstdlib>
 #include <span>
+#include <utility>
 
 #include "aes_crypt.h"
 #include "rv_buffer.h"
@@ -70,6 +71,11 @@ class KeyValueHolderCrypt {
   void setSavedState(const AESCryptStatus& state) { offset_.savedState = state; }
   [[nodiscard]] uint32_t pairSize() const {
     return uint32_t{offset_.prefixSize} + offset_.keyLength + offset_.valueLength;
+  }
+  // Offset form: the pair's bytes, for the index to load ahead.
+  [[nodiscard]] std::pair<uint32_t, uint32_t> locationHint() const {
+    return type_ == Type::Offset ? std::pair<uint32_t, uint32_t>{offset_.offset, pairSize()}
+                                 : std::pair<uint32_t, uint32_t>{0, 0};
   }
 
   // Stored and Memory: a view of their bytes; Offset: decrypted from the file

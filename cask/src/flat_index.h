@@ -5,7 +5,10 @@
 // addressing with linear probing. Building it from a file therefore writes
 // the entries one after another and only small slots at random places,
 // allocates nothing per key beyond keys too long for std::string's inline
-// buffer, and dropping it frees two blocks. Erasing moves the last entry into
+// buffer, and dropping it frees two blocks. A value type with locationHint()
+// also leaves in its slot where its bytes lie in the file's mapping: find()
+// given the mapping starts loading them while it compares the key, so a hit
+// waits for two cache misses at once instead of one after the other. Erasing moves the last entry into
 // the hole and shifts the following slots back, so there are no tombstones.
 // Not thread-safe.
 //
@@ -14,7 +17,9 @@
 //   if (const KeyValueHolder* found = index.find("launches")) ...
 //   for (auto& [key, holder] : index) ...
 //
-// Pointers and iterators are invalidated by every insertion and erasure.
+// Pointers and iterators are invalidated by every insertion and erasure. A
+// caller that moves values through them calls refreshHints() afterwards (a
+// stale hint only costs speed: it is never read as data).
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -44,14 +49,36 @@ class FlatIndex {
   [[nodiscard]] size_t size() const { return entries_.size(); }
   [[nodiscard]] bool empty() const { return entries_.empty(); }
 
-  [[nodiscard]] Value* find(std::string_view key) {
-    const size_t at = locate(key, hashOf(key));
+  // Where a value's bytes lie, relative to the mapping passed to find().
+  struct Hint {
+    uint32_t offset;
+    uint32_t length;  // 0: nothing to load ahead
+  };
+
+  // With `mapping`, the hinted bytes of a matching slot are prefetched.
+  [[nodiscard]] Value* find(std::string_view key, const uint8_t* mapping = nullptr) {
+    const size_t at = locate(key, hashOf(key), mapping);
     return at == kNone ? nullptr : &entries_[slots_[at].entry].second;
   }
-  [[nodiscard]] const Value* find(std::string_view key) const {
-    return const_cast<FlatIndex*>(this)->find(key);
+  [[nodiscard]] const Value* find(std::string_view key, const uint8_t* mapping = nullptr) const {
+    return const_cast<FlatIndex*>(this)->find(key, mapping);
   }
   [[nodiscard]] bool contains(std::string_view key) const { return find(key) != nullptr; }
+
+  // Like find(), for values whose hint leads to a copy of their key (their
+  // pair in the mapping): `keyAt(hint)` says whether `key` lies there, so a
+  // hit reads its slot and the mapping but never the entry. Hints must be
+  // current, or an older pair of the same key could answer.
+  template <typename KeyAt>
+  [[nodiscard]] bool findAt(std::string_view key, KeyAt&& keyAt) const {
+    if (capacity_ == 0) return false;
+    const uint32_t hash = hashOf(key);
+    for (size_t at = hash & mask();; at = (at + 1) & mask()) {
+      const Slot& slot = slots_[at];
+      if (slot.entry == kEmpty) return false;
+      if (slot.hash == hash && keyAt(slot.hint)) return true;
+    }
+  }
 
   template <typename V>
   void insert_or_assign(std::string&& key, V&& value) {
@@ -61,12 +88,14 @@ class FlatIndex {
     size_t at = hash & mask();
     for (; slots_[at].entry != kEmpty; at = (at + 1) & mask()) {
       if (slots_[at].hash == hash && entries_[slots_[at].entry].first == key) {
-        entries_[slots_[at].entry].second = std::forward<V>(value);
+        Value& stored = entries_[slots_[at].entry].second;
+        stored = std::forward<V>(value);
+        slots_[at].hint = hintOf(stored);
         return;
       }
     }
     entries_.emplace_back(std::move(key), std::forward<V>(value));
-    slots_[at] = {hash, static_cast<uint32_t>(entries_.size() - 1)};
+    slots_[at] = {hash, static_cast<uint32_t>(entries_.size() - 1), hintOf(entries_.back().second)};
   }
   template <typename V>
   void insert_or_assign(std::string_view key, V&& value) {
@@ -74,7 +103,7 @@ class FlatIndex {
   }
 
   size_t erase(std::string_view key) {
-    size_t hole = locate(key, hashOf(key));
+    size_t hole = locate(key, hashOf(key), nullptr);
     if (hole == kNone) return 0;
     const uint32_t removed = slots_[hole].entry;
     // The last entry takes the removed one's place.
@@ -113,6 +142,13 @@ class FlatIndex {
     if (count * 8 > capacity() * 7) grow(count);
   }
 
+  // After values were changed in place (through find() or iteration).
+  void refreshHints() {
+    for (size_t at = 0; at < capacity_; ++at) {
+      if (slots_[at].entry != kEmpty) slots_[at].hint = hintOf(entries_[slots_[at].entry].second);
+    }
+  }
+
   void swap(FlatIndex& other) noexcept {
     entries_.swap(other.entries_);
     std::swap(slots_, other.slots_);
@@ -130,7 +166,33 @@ class FlatIndex {
   struct Slot {
     uint32_t hash;
     uint32_t entry;  // kEmpty: free
+    Hint hint;
   };
+
+  static Hint hintOf(const Value& value) {
+    if constexpr (requires { value.locationHint(); }) {
+      const auto [offset, length] = value.locationHint();
+      return {offset, length};
+    } else {
+      return Hint{0, 0};
+    }
+  }
+  static void prefetch(const uint8_t* mapping, Hint hint) {
+    if (mapping == nullptr || hint.length == 0) return;
+    const uint8_t* first = mapping + hint.offset;
+    loadAhead(first);
+    // A small value often straddles two lines; a large one is read in order.
+    const uint8_t* last = first + (hint.length < 128 ? hint.length - 1 : 64);
+    if ((reinterpret_cast<uintptr_t>(last) >> 6) != (reinterpret_cast<uintptr_t>(first) >> 6)) loadAhead(last);
+  }
+  // GCC drops __builtin_prefetch here as an effect-free call.
+  static void loadAhead(const uint8_t* at) {
+#if defined(__x86_64__) || defined(__i386__)
+    asm volatile("prefetcht0 %0" : : "m"(*at));
+#else
+    __builtin_prefetch(at);
+#endif
+  }
 
   // Eight bytes at a time through a 64x64->128 multiply: keys are short.
   static uint32_t hashOf(std::string_view key) {
@@ -156,12 +218,14 @@ class FlatIndex {
   [[nodiscard]] size_t capacity() const { return capacity_; }
   [[nodiscard]] size_t mask() const { return capacity_ - 1; }
 
-  [[nodiscard]] size_t locate(std::string_view key, uint32_t hash) const {
+  [[nodiscard]] size_t locate(std::string_view key, uint32_t hash, const uint8_t* mapping) const {
     if (capacity_ == 0) return kNone;
     for (size_t at = hash & mask();; at = (at + 1) & mask()) {
-      const Slot slot = slots_[at];
+      const Slot& slot = slots_[at];
       if (slot.entry == kEmpty) return kNone;
-      if (slot.hash == hash && entries_[slot.entry].first == key) return at;
+      if (slot.hash != hash) continue;
+      prefetch(mapping, slot.hint);
+      if (entries_[slot.entry].first == key) return at;
     }
   }
 
