@@ -82,7 +82,11 @@ class FlatIndex {
 
   template <typename V>
   void insert_or_assign(std::string&& key, V&& value) {
-    const uint32_t hash = hashOf(key);
+    insert_or_assign(std::move(key), hashOf(key), std::forward<V>(value));
+  }
+  // With `hash` = hashOf(key), as a loader that prefetched the slot has it.
+  template <typename V>
+  void insert_or_assign(std::string&& key, uint32_t hash, V&& value) {
     if ((entries_.size() + 1) * 8 > capacity() * 7) grow(entries_.size() + 1);
     // One walk finds the key or the empty slot that ends its run.
     size_t at = hash & mask();
@@ -102,8 +106,9 @@ class FlatIndex {
     insert_or_assign(std::string(key), std::forward<V>(value));
   }
 
-  size_t erase(std::string_view key) {
-    size_t hole = locate(key, hashOf(key), nullptr);
+  size_t erase(std::string_view key) { return erase(key, hashOf(key)); }
+  size_t erase(std::string_view key, uint32_t hash) {
+    size_t hole = locate(key, hash, nullptr);
     if (hole == kNone) return 0;
     const uint32_t removed = slots_[hole].entry;
     // The last entry takes the removed one's place.
@@ -128,6 +133,33 @@ class FlatIndex {
       }
     }
     return 1;
+  }
+
+  // Eight bytes at a time through a 64x64->128 multiply: keys are short.
+  static uint32_t hashOf(std::string_view key) {
+    uint64_t hash = 0x9e3779b97f4a7c15ull ^ key.size();
+    const char* bytes = key.data();
+    size_t left = key.size();
+    for (; left >= 8; bytes += 8, left -= 8) {
+      uint64_t word;
+      std::memcpy(&word, bytes, sizeof word);
+      hash = mix(hash ^ word);
+    }
+    uint64_t tail = 0;
+    std::memcpy(&tail, bytes, left);
+    hash = mix(hash ^ tail ^ (uint64_t{left} << 59));
+    return static_cast<uint32_t>(hash ^ (hash >> 32));
+  }
+  static uint64_t mix(uint64_t value) {
+    __extension__ using Wide = unsigned __int128;
+    const Wide product = static_cast<Wide>(value) * 0xff51afd7ed558ccdull;
+    return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
+  }
+
+  // A loader hashes each key a few pairs ahead and loads its slot's line
+  // early, so inserting in file order does not wait on one miss per key.
+  void prefetchSlot(uint32_t hash) const {
+    if (capacity_ != 0) loadAhead(reinterpret_cast<const uint8_t*>(&slots_[hash & mask()]));
   }
 
   void clear() {
@@ -192,27 +224,6 @@ class FlatIndex {
 #else
     __builtin_prefetch(at);
 #endif
-  }
-
-  // Eight bytes at a time through a 64x64->128 multiply: keys are short.
-  static uint32_t hashOf(std::string_view key) {
-    uint64_t hash = 0x9e3779b97f4a7c15ull ^ key.size();
-    const char* bytes = key.data();
-    size_t left = key.size();
-    for (; left >= 8; bytes += 8, left -= 8) {
-      uint64_t word;
-      std::memcpy(&word, bytes, sizeof word);
-      hash = mix(hash ^ word);
-    }
-    uint64_t tail = 0;
-    std::memcpy(&tail, bytes, left);
-    hash = mix(hash ^ tail ^ (uint64_t{left} << 59));
-    return static_cast<uint32_t>(hash ^ (hash >> 32));
-  }
-  static uint64_t mix(uint64_t value) {
-    __extension__ using Wide = unsigned __int128;
-    const Wide product = static_cast<Wide>(value) * 0xff51afd7ed558ccdull;
-    return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
   }
 
   [[nodiscard]] size_t capacity() const { return capacity_; }

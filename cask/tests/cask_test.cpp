@@ -209,6 +209,9 @@ TEST_F(CaskTest, ReadsFollowPairsThroughOverwritesRemovalsAndCompaction) {
       if (step % 1500 == 0) expectModel(store);
     }
     expectModel(store);
+    // Loading replays the overwrites and removals in file order.
+    store = reopen(store, key);
+    expectModel(store);
     store->trim();
     expectModel(store);
     store = reopen(store, key);
