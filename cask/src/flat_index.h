@@ -28,6 +28,8 @@
 #include <utility>
 #include <vector>
 
+#include "byte_arena.h"
+
 namespace cask {
 
 template <typename Value>
@@ -162,10 +164,15 @@ class FlatIndex {
     if (capacity_ != 0) loadAhead(reinterpret_cast<const uint8_t*>(&slots_[hash & mask()]));
   }
 
+  // Bytes that live as long as the index's entries (until clear()): a
+  // loader puts the values it decodes here instead of allocating each.
+  [[nodiscard]] ByteArena& arena() { return arena_; }
+
   void clear() {
     std::vector<value_type>().swap(entries_);
     slots_.reset();
     capacity_ = 0;
+    arena_.clear();
   }
 
   // Room for `entries` without growing.
@@ -183,6 +190,7 @@ class FlatIndex {
 
   void swap(FlatIndex& other) noexcept {
     entries_.swap(other.entries_);
+    arena_.swap(other.arena_);
     std::swap(slots_, other.slots_);
     std::swap(capacity_, other.capacity_);
   }
@@ -258,6 +266,7 @@ class FlatIndex {
     capacity_ = capacity;
   }
 
+  ByteArena arena_;  // before entries_: destroyed after them
   std::vector<value_type> entries_;
   std::unique_ptr<Slot[]> slots_;
   size_t capacity_ = 0;  // slots: a power of two, or 0

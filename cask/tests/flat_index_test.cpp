@@ -104,4 +104,22 @@ TEST(FlatIndexTest, SlotHintsFollowAssignmentsErasuresAndRefreshes) {
   EXPECT_EQ(index.find("8", mapping.data())->offset, 2008u);
 }
 
+TEST(FlatIndexTest, ArenaBytesStayPutThroughSwapsUntilClear) {
+  FlatIndex<int> index;
+  std::vector<uint8_t*> given;
+  // Past one block, and one allocation larger than a block.
+  for (int i = 0; i < 3000; ++i) {
+    given.push_back(index.arena().allocate(40));
+    std::memset(given.back(), i & 0xff, 40);
+  }
+  uint8_t* large = index.arena().allocate(200000);
+  std::memset(large, 0xab, 200000);
+  FlatIndex<int> other;
+  index.swap(other);
+  for (int i = 0; i < 3000; ++i) ASSERT_EQ(given[static_cast<size_t>(i)][39], i & 0xff) << i;
+  EXPECT_EQ(large[199999], 0xab);
+  other.clear();  // frees them; the sanitizer build sees any later use
+  EXPECT_NE(other.arena().allocate(1), nullptr);
+}
+
 }  // namespace
