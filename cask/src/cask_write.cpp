@@ -95,7 +95,7 @@ RvBuffer Cask::getDataForKey(std::string_view key) {
   checkLoadData();
   const uint8_t* content = m_dataFile->isFileValid() ? m_dataFile->getMemory() + kFixed32Size : nullptr;
   if (m_cipher) {
-    const KeyValueHolderCrypt* found = m_cryptIndex->find(key, content);
+    const KeyValueHolderCrypt* found = m_cryptIndex->find(key);
     if (found == nullptr) return {};
     if (found->isOffset() && content == nullptr) return {};
     return found->toRvBuffer(content, *m_cipher);
@@ -437,7 +437,6 @@ void Cask::memmoveCrypt(const Prepared& prepared, AESCrypt* target) {
     }
     position += entry->pairSize();
   }
-  if (!entries.empty()) m_cryptIndex->refreshHints();
   if (!prepared.memoryPairs.empty()) {
     std::memcpy(base + position, prepared.memoryPairs.data(), prepared.memoryPairs.size());
     if (target != nullptr) target->encrypt(base + position, base + position, prepared.memoryPairs.size());

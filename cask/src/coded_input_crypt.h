@@ -9,7 +9,6 @@
 #include <string>
 #include <cstdlib>
 #include <span>
-#include <utility>
 
 #include "aes_crypt.h"
 #include "byte_arena.h"
@@ -74,11 +73,6 @@ class KeyValueHolderCrypt {
   void setSavedState(const AESCryptStatus& state) { offset_.savedState = state; }
   [[nodiscard]] uint32_t pairSize() const {
     return uint32_t{offset_.prefixSize} + offset_.keyLength + offset_.valueLength;
-  }
-  // Offset form: the pair's bytes, for the index to load ahead.
-  [[nodiscard]] std::pair<uint32_t, uint32_t> locationHint() const {
-    return type_ == Type::Offset ? std::pair<uint32_t, uint32_t>{offset_.offset, pairSize()}
-                                 : std::pair<uint32_t, uint32_t>{0, 0};
   }
 
   // Stored and Memory: a view of their bytes; Offset: decrypted from the file

@@ -5,12 +5,14 @@
 // addressing with linear probing. Building it from a file therefore writes
 // the entries one after another and only small slots at random places,
 // allocates nothing per key beyond keys too long for std::string's inline
-// buffer, and dropping it frees two blocks. A value type with locationHint()
-// also leaves in its slot where its bytes lie in the file's mapping: find()
-// given the mapping starts loading them while it compares the key, so a hit
-// waits for two cache misses at once instead of one after the other. Erasing moves the last entry into
+// buffer, and dropping it frees two blocks. Erasing moves the last entry into
 // the hole and shifts the following slots back, so there are no tombstones.
 // Not thread-safe.
+//
+// A value type with locationHint() gets 16-byte slots that also say where
+// its bytes lie in the file's mapping: find() given the mapping loads them
+// ahead while it compares the key, and findAt() compares the key there
+// without touching the entry at all.
 //
 //   FlatIndex<KeyValueHolder> index;
 //   index.insert_or_assign("launches", holder);
@@ -18,13 +20,14 @@
 //   for (auto& [key, holder] : index) ...
 //
 // Pointers and iterators are invalidated by every insertion and erasure. A
-// caller that moves values through them calls refreshHints() afterwards (a
-// stale hint only costs speed: it is never read as data).
+// caller that changes values through them calls refreshHints() afterwards:
+// findAt() trusts the hints.
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -51,6 +54,8 @@ class FlatIndex {
   [[nodiscard]] size_t size() const { return entries_.size(); }
   [[nodiscard]] bool empty() const { return entries_.empty(); }
 
+  static constexpr bool kHinted = requires(const Value& value) { value.locationHint(); };
+
   // Where a value's bytes lie, relative to the mapping passed to find().
   struct Hint {
     uint32_t offset;
@@ -72,6 +77,7 @@ class FlatIndex {
   // hit reads its slot and the mapping but never the entry. Hints must be
   // current, or an older pair of the same key could answer.
   template <typename KeyAt>
+    requires(kHinted)
   [[nodiscard]] bool findAt(std::string_view key, KeyAt&& keyAt) const {
     if (capacity_ == 0) return false;
     const uint32_t hash = hashOf(key);
@@ -96,12 +102,14 @@ class FlatIndex {
       if (slots_[at].hash == hash && entries_[slots_[at].entry].first == key) {
         Value& stored = entries_[slots_[at].entry].second;
         stored = std::forward<V>(value);
-        slots_[at].hint = hintOf(stored);
+        setHint(slots_[at], stored);
         return;
       }
     }
     entries_.emplace_back(std::move(key), std::forward<V>(value));
-    slots_[at] = {hash, static_cast<uint32_t>(entries_.size() - 1), hintOf(entries_.back().second)};
+    slots_[at].hash = hash;
+    slots_[at].entry = static_cast<uint32_t>(entries_.size() - 1);
+    setHint(slots_[at], entries_.back().second);
   }
   template <typename V>
   void insert_or_assign(std::string_view key, V&& value) {
@@ -184,7 +192,7 @@ class FlatIndex {
   // After values were changed in place (through find() or iteration).
   void refreshHints() {
     for (size_t at = 0; at < capacity_; ++at) {
-      if (slots_[at].entry != kEmpty) slots_[at].hint = hintOf(entries_[slots_[at].entry].second);
+      if (slots_[at].entry != kEmpty) setHint(slots_[at], entries_[slots_[at].entry].second);
     }
   }
 
@@ -203,18 +211,18 @@ class FlatIndex {
  private:
   static constexpr uint32_t kEmpty = ~uint32_t{0};
   static constexpr size_t kNone = ~size_t{0};
+  struct NoHint {};
   struct Slot {
     uint32_t hash;
     uint32_t entry;  // kEmpty: free
-    Hint hint;
+    [[no_unique_address]] std::conditional_t<kHinted, Hint, NoHint> hint;
   };
+  static_assert(sizeof(Slot) == (kHinted ? 16 : 8));
 
-  static Hint hintOf(const Value& value) {
-    if constexpr (requires { value.locationHint(); }) {
+  static void setHint(Slot& slot, const Value& value) {
+    if constexpr (kHinted) {
       const auto [offset, length] = value.locationHint();
-      return {offset, length};
-    } else {
-      return Hint{0, 0};
+      slot.hint = {offset, length};
     }
   }
   static void prefetch(const uint8_t* mapping, Hint hint) {
@@ -243,7 +251,7 @@ class FlatIndex {
       const Slot& slot = slots_[at];
       if (slot.entry == kEmpty) return kNone;
       if (slot.hash != hash) continue;
-      prefetch(mapping, slot.hint);
+      if constexpr (kHinted) prefetch(mapping, slot.hint);
       if (entries_[slot.entry].first == key) return at;
     }
   }
