@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "cask_internal.h"
@@ -213,17 +214,40 @@ bool Cask::decodeContent(size_t from, bool greedy) {
       CryptIndex fresh;
       CryptIndex& target = (greedy || from > 0) ? *m_cryptIndex : fresh;
       if (from == 0) target.reserve(std::max(m_lastIndexSize, estimatePairs(m_contentSize)));
-      while (!input.isAtEnd()) {
+      // As for a plain store below: slots load while later pairs decode.
+      struct Pending {
+        std::string key;
+        uint32_t hash = 0;
         KeyValueHolderCrypt holder;
-        const size_t offset = input.position();
-        std::string key = input.readPair(holder);
-        if (!usable(key, offset)) continue;
-        if (holder.realValueSize() > 0) {
-          target.insert_or_assign(std::move(key), std::move(holder));
+      };
+      constexpr size_t kAhead = 8;
+      std::array<Pending, kAhead> ring;
+      size_t decoded = 0;
+      size_t applied = 0;
+      auto apply = [&] {
+        Pending& pending = ring[applied++ % kAhead];
+        if (pending.holder.realValueSize() > 0) {
+          target.insert_or_assign(std::move(pending.key), pending.hash, std::move(pending.holder));
         } else {
-          target.erase(key);
+          target.erase(pending.key, pending.hash);
         }
+      };
+      try {
+        while (!input.isAtEnd()) {
+          Pending& pending = ring[decoded % kAhead];
+          const size_t offset = input.position();
+          pending.key = input.readPair(pending.holder, &target.arena());
+          if (!usable(pending.key, offset)) continue;
+          pending.hash = CryptIndex::hashOf(pending.key);
+          target.prefetchSlot(pending.hash);
+          if (++decoded - applied == kAhead) apply();
+        }
+      } catch (...) {
+        // What decoded before the damage counts, as it always has.
+        while (applied < decoded) apply();
+        throw;
       }
+      while (applied < decoded) apply();
       if (allSkipped()) return false;
       if (&target == &fresh) m_cryptIndex->swap(fresh);
     } else {
@@ -236,17 +260,41 @@ bool Cask::decodeContent(size_t from, bool greedy) {
       PlainIndex fresh;
       PlainIndex& target = (greedy || from > 0) ? *m_plainIndex : fresh;
       if (from == 0) target.reserve(countPairs(content, m_contentSize));
-      while (!input.isAtEnd()) {
+      // Pairs wait a few places in a ring after decoding, their slots
+      // loading meanwhile; they still reach the index in file order.
+      struct Pending {
+        std::string key;
+        uint32_t hash = 0;
         KeyValueHolder holder;
-        std::string key = input.readString(holder);
-        input.readData(holder);
-        if (!usable(key, holder.offset)) continue;
-        if (holder.valueSize > 0) {
-          target.insert_or_assign(std::move(key), holder);
+      };
+      constexpr size_t kAhead = 8;
+      std::array<Pending, kAhead> ring;
+      size_t decoded = 0;
+      size_t applied = 0;
+      auto apply = [&] {
+        Pending& pending = ring[applied++ % kAhead];
+        if (pending.holder.valueSize > 0) {
+          target.insert_or_assign(std::move(pending.key), pending.hash, pending.holder);
         } else {
-          target.erase(key);
+          target.erase(pending.key, pending.hash);
         }
+      };
+      try {
+        while (!input.isAtEnd()) {
+          Pending& pending = ring[decoded % kAhead];
+          pending.key = input.readString(pending.holder);
+          input.readData(pending.holder);
+          if (!usable(pending.key, pending.holder.offset)) continue;
+          pending.hash = PlainIndex::hashOf(pending.key);
+          target.prefetchSlot(pending.hash);
+          if (++decoded - applied == kAhead) apply();
+        }
+      } catch (...) {
+        // What decoded before the damage counts, as it always has.
+        while (applied < decoded) apply();
+        throw;
       }
+      while (applied < decoded) apply();
       if (allSkipped()) return false;
       if (&target == &fresh) m_plainIndex->swap(fresh);
     }

@@ -58,6 +58,37 @@ void appendPair(std::vector<uint8_t>& out, const std::string& key, std::span<con
   out.insert(out.end(), value.begin(), value.end());
 }
 
+// Reads a varint32 length at `p` that ends before `end`.
+bool readLength(const uint8_t*& p, const uint8_t* end, uint32_t& length) {
+  uint32_t result = 0;
+  for (int shift = 0; shift < 35 && p < end; shift += 7) {
+    const uint8_t byte = *p++;
+    result |= static_cast<uint32_t>(byte & 0x7f) << shift;
+    if ((byte & 0x80) == 0) {
+      length = result;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Whether the `size` bytes at `pair` are one pair of `key`; if so, `value`
+// views its value.
+bool pairHasKey(const uint8_t* pair, size_t size, std::string_view key, std::span<const uint8_t>& value) {
+  const uint8_t* p = pair;
+  const uint8_t* end = pair + size;
+  uint32_t keyLength = 0;
+  uint32_t valueLength = 0;
+  if (!readLength(p, end, keyLength) || keyLength != key.size() || static_cast<size_t>(end - p) < keyLength ||
+      std::memcmp(p, key.data(), keyLength) != 0) {
+    return false;
+  }
+  p += keyLength;
+  if (!readLength(p, end, valueLength) || valueLength != static_cast<size_t>(end - p)) return false;
+  value = {p, valueLength};
+  return true;
+}
+
 }  // namespace
 
 RvBuffer Cask::getDataForKey(std::string_view key) {
@@ -69,9 +100,15 @@ RvBuffer Cask::getDataForKey(std::string_view key) {
     if (found->isOffset() && content == nullptr) return {};
     return found->toRvBuffer(content, *m_cipher);
   }
-  const KeyValueHolder* found = m_plainIndex->find(key);
-  if (found == nullptr || content == nullptr) return {};
-  return found->toRvBuffer(content);
+  if (content == nullptr) return {};
+  // The slot leads straight to the pair: its key is compared there, so a
+  // hit touches the slot and the pair only.
+  std::span<const uint8_t> value;
+  const bool found = m_plainIndex->findAt(key, [&](const auto& hint) {
+    return size_t{hint.offset} + hint.length <= m_contentSize &&
+           pairHasKey(content + hint.offset, hint.length, key, value);
+  });
+  return found ? RvBuffer(value.data(), value.size(), RvBufferNoCopy) : RvBuffer();
 }
 
 bool Cask::setDataForKey(std::span<const uint8_t> data, std::string_view key, bool isDataHolder) {
@@ -350,6 +387,7 @@ void Cask::memmovePlain(const Prepared& prepared, AESCrypt* target) {
     written += end - start;
     i = j;
   }
+  if (!entries.empty()) m_plainIndex->refreshHints();
   detail::testPoint("mid-compaction");
   writeHolder(base, prepared.holderSize);
   if (target != nullptr) target->encrypt(base, base, written);

@@ -12,6 +12,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "rv_buffer.h"
@@ -59,6 +60,10 @@ struct KeyValueHolder {
     return RvBuffer(contentStart + offset + computedKVSize, valueSize, RvBufferNoCopy);
   }
   [[nodiscard]] uint32_t end() const { return offset + computedKVSize + valueSize; }
+  // The whole pair: the index loads it ahead and compares keys there.
+  [[nodiscard]] std::pair<uint32_t, uint32_t> locationHint() const {
+    return {offset, computedKVSize + valueSize};
+  }
 };
 
 class CodedInputData {

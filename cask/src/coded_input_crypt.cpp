@@ -21,7 +21,17 @@ KeyValueHolderCrypt KeyValueHolderCrypt::inMemory(size_t size) {
   auto* bytes = static_cast<uint8_t*>(std::malloc(size));
   if (bytes == nullptr) throw std::runtime_error(std::strerror(errno != 0 ? errno : ENOMEM));
   holder.type_ = Type::Memory;
-  holder.memory_ = {static_cast<uint32_t>(size), bytes};
+  holder.memory_ = {static_cast<uint32_t>(size), true, bytes};
+  return holder;
+}
+
+KeyValueHolderCrypt KeyValueHolderCrypt::inArena(std::span<const uint8_t> value, ByteArena& arena) {
+  if (value.size() <= kStoredCapacity) return inMemory(value);
+  KeyValueHolderCrypt holder;
+  uint8_t* bytes = arena.allocate(value.size());
+  std::memcpy(bytes, value.data(), value.size());
+  holder.type_ = Type::Memory;
+  holder.memory_ = {static_cast<uint32_t>(value.size()), false, bytes};
   return holder;
 }
 
@@ -207,7 +217,7 @@ int32_t CodedInputDataCrypt::readLength(bool discard) {
   return checkedLength(length, size_ - position_);
 }
 
-std::string CodedInputDataCrypt::readPair(KeyValueHolderCrypt& holder) {
+std::string CodedInputDataCrypt::readPair(KeyValueHolderCrypt& holder, ByteArena* arena) {
   const size_t start = position_;
   if (start > 0xffffffffu) throw std::length_error("InvalidProtocolBuffer content too large");
   // A new pair: what the window holds before it is not needed any more.
@@ -227,8 +237,8 @@ std::string CodedInputDataCrypt::readPair(KeyValueHolderCrypt& holder) {
     skipBytes(valueLength);
   } else {
     consumeBytes(valueLength, false);
-    holder = KeyValueHolderCrypt::inMemory(valueLength);
-    if (valueLength > 0) std::memcpy(holder.mutableBytes(), decryptBuffer_ + decryptBufferPosition_, valueLength);
+    const std::span<const uint8_t> value(decryptBuffer_ + decryptBufferPosition_, valueLength);
+    holder = arena != nullptr ? KeyValueHolderCrypt::inArena(value, *arena) : KeyValueHolderCrypt::inMemory(value);
     decryptBufferPosition_ += valueLength;
     position_ += valueLength;
   }

@@ -11,6 +11,7 @@
 #include <span>
 
 #include "aes_crypt.h"
+#include "byte_arena.h"
 #include "rv_buffer.h"
 
 namespace cask {
@@ -18,8 +19,8 @@ namespace cask {
 inline constexpr uint32_t kOffsetHolderMinValueSize = 256;
 
 // The index entry of an encrypted store, in one of three forms: Stored (the
-// decrypted value inline, under 28 bytes), Memory (a malloc'd decrypted
-// copy, 28 to 255 bytes) or Offset (values of 256 bytes or more: where the
+// decrypted value inline, under 28 bytes), Memory (a decrypted copy, 28 to
+// 255 bytes, malloc'd or in the index's arena when a load made it) or Offset (values of 256 bytes or more: where the
 // pair lies and the stream state at its start). Move-only.
 class KeyValueHolderCrypt {
  public:
@@ -43,6 +44,8 @@ class KeyValueHolderCrypt {
   // through mutableBytes(). Throws std::runtime_error when memory runs out.
   static KeyValueHolderCrypt inMemory(size_t size);
   static KeyValueHolderCrypt inMemory(std::span<const uint8_t> value);
+  // A copy in `arena`, which must outlive the holder. Throws std::bad_alloc.
+  static KeyValueHolderCrypt inArena(std::span<const uint8_t> value, ByteArena& arena);
   static KeyValueHolderCrypt offsetForm(uint32_t keyLength, uint32_t valueLength, uint32_t offset,
                                         const AESCryptStatus& state);
 
@@ -83,6 +86,7 @@ class KeyValueHolderCrypt {
   };
   struct Memory {
     uint32_t size;
+    bool owned;  // false: the bytes lie in an arena
     uint8_t* bytes;
   };
   struct Offset {
@@ -104,7 +108,7 @@ class KeyValueHolderCrypt {
     other.stored_.size = 0;
   }
   void release() {
-    if (type_ == Type::Memory) std::free(memory_.bytes);
+    if (type_ == Type::Memory && memory_.owned) std::free(memory_.bytes);
     type_ = Type::Stored;
     stored_.size = 0;
   }
@@ -141,8 +145,9 @@ class CodedInputDataCrypt {
   // With `discard`, window bytes before the current one may be dropped.
   [[nodiscard]] int32_t readRawVarint32(bool discard = false);
   // Reads one whole pair; returns its key as stored (empty for an empty key,
-  // not checked for UTF-8).
-  [[nodiscard]] std::string readPair(KeyValueHolderCrypt& holder);
+  // not checked for UTF-8). A value in the Memory form goes into `arena`
+  // when given.
+  [[nodiscard]] std::string readPair(KeyValueHolderCrypt& holder, ByteArena* arena = nullptr);
 
  private:
   // Makes the window hold `length` undelivered bytes (fewer at the end).

@@ -9,19 +9,29 @@
 // the hole and shifts the following slots back, so there are no tombstones.
 // Not thread-safe.
 //
+// A value type with locationHint() gets 16-byte slots that also say where
+// its bytes lie in the file's mapping: find() given the mapping loads them
+// ahead while it compares the key, and findAt() compares the key there
+// without touching the entry at all.
+//
 //   FlatIndex<KeyValueHolder> index;
 //   index.insert_or_assign("launches", holder);
 //   if (const KeyValueHolder* found = index.find("launches")) ...
 //   for (auto& [key, holder] : index) ...
 //
-// Pointers and iterators are invalidated by every insertion and erasure.
+// Pointers and iterators are invalidated by every insertion and erasure. A
+// caller that changes values through them calls refreshHints() afterwards:
+// findAt() trusts the hints.
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
+
+#include "byte_arena.h"
 
 namespace cask {
 
@@ -44,37 +54,71 @@ class FlatIndex {
   [[nodiscard]] size_t size() const { return entries_.size(); }
   [[nodiscard]] bool empty() const { return entries_.empty(); }
 
-  [[nodiscard]] Value* find(std::string_view key) {
-    const size_t at = locate(key, hashOf(key));
+  static constexpr bool kHinted = requires(const Value& value) { value.locationHint(); };
+
+  // Where a value's bytes lie, relative to the mapping passed to find().
+  struct Hint {
+    uint32_t offset;
+    uint32_t length;  // 0: nothing to load ahead
+  };
+
+  // With `mapping`, the hinted bytes of a matching slot are prefetched.
+  [[nodiscard]] Value* find(std::string_view key, const uint8_t* mapping = nullptr) {
+    const size_t at = locate(key, hashOf(key), mapping);
     return at == kNone ? nullptr : &entries_[slots_[at].entry].second;
   }
-  [[nodiscard]] const Value* find(std::string_view key) const {
-    return const_cast<FlatIndex*>(this)->find(key);
+  [[nodiscard]] const Value* find(std::string_view key, const uint8_t* mapping = nullptr) const {
+    return const_cast<FlatIndex*>(this)->find(key, mapping);
   }
   [[nodiscard]] bool contains(std::string_view key) const { return find(key) != nullptr; }
 
+  // Like find(), for values whose hint leads to a copy of their key (their
+  // pair in the mapping): `keyAt(hint)` says whether `key` lies there, so a
+  // hit reads its slot and the mapping but never the entry. Hints must be
+  // current, or an older pair of the same key could answer.
+  template <typename KeyAt>
+    requires(kHinted)
+  [[nodiscard]] bool findAt(std::string_view key, KeyAt&& keyAt) const {
+    if (capacity_ == 0) return false;
+    const uint32_t hash = hashOf(key);
+    for (size_t at = hash & mask();; at = (at + 1) & mask()) {
+      const Slot& slot = slots_[at];
+      if (slot.entry == kEmpty) return false;
+      if (slot.hash == hash && keyAt(slot.hint)) return true;
+    }
+  }
+
   template <typename V>
   void insert_or_assign(std::string&& key, V&& value) {
-    const uint32_t hash = hashOf(key);
+    insert_or_assign(std::move(key), hashOf(key), std::forward<V>(value));
+  }
+  // With `hash` = hashOf(key), as a loader that prefetched the slot has it.
+  template <typename V>
+  void insert_or_assign(std::string&& key, uint32_t hash, V&& value) {
     if ((entries_.size() + 1) * 8 > capacity() * 7) grow(entries_.size() + 1);
     // One walk finds the key or the empty slot that ends its run.
     size_t at = hash & mask();
     for (; slots_[at].entry != kEmpty; at = (at + 1) & mask()) {
       if (slots_[at].hash == hash && entries_[slots_[at].entry].first == key) {
-        entries_[slots_[at].entry].second = std::forward<V>(value);
+        Value& stored = entries_[slots_[at].entry].second;
+        stored = std::forward<V>(value);
+        setHint(slots_[at], stored);
         return;
       }
     }
     entries_.emplace_back(std::move(key), std::forward<V>(value));
-    slots_[at] = {hash, static_cast<uint32_t>(entries_.size() - 1)};
+    slots_[at].hash = hash;
+    slots_[at].entry = static_cast<uint32_t>(entries_.size() - 1);
+    setHint(slots_[at], entries_.back().second);
   }
   template <typename V>
   void insert_or_assign(std::string_view key, V&& value) {
     insert_or_assign(std::string(key), std::forward<V>(value));
   }
 
-  size_t erase(std::string_view key) {
-    size_t hole = locate(key, hashOf(key));
+  size_t erase(std::string_view key) { return erase(key, hashOf(key)); }
+  size_t erase(std::string_view key, uint32_t hash) {
+    size_t hole = locate(key, hash, nullptr);
     if (hole == kNone) return 0;
     const uint32_t removed = slots_[hole].entry;
     // The last entry takes the removed one's place.
@@ -101,37 +145,6 @@ class FlatIndex {
     return 1;
   }
 
-  void clear() {
-    std::vector<value_type>().swap(entries_);
-    slots_.reset();
-    capacity_ = 0;
-  }
-
-  // Room for `entries` without growing.
-  void reserve(size_t count) {
-    entries_.reserve(count);
-    if (count * 8 > capacity() * 7) grow(count);
-  }
-
-  void swap(FlatIndex& other) noexcept {
-    entries_.swap(other.entries_);
-    std::swap(slots_, other.slots_);
-    std::swap(capacity_, other.capacity_);
-  }
-
-  iterator begin() { return entries_.begin(); }
-  iterator end() { return entries_.end(); }
-  const_iterator begin() const { return entries_.begin(); }
-  const_iterator end() const { return entries_.end(); }
-
- private:
-  static constexpr uint32_t kEmpty = ~uint32_t{0};
-  static constexpr size_t kNone = ~size_t{0};
-  struct Slot {
-    uint32_t hash;
-    uint32_t entry;  // kEmpty: free
-  };
-
   // Eight bytes at a time through a 64x64->128 multiply: keys are short.
   static uint32_t hashOf(std::string_view key) {
     uint64_t hash = 0x9e3779b97f4a7c15ull ^ key.size();
@@ -153,15 +166,93 @@ class FlatIndex {
     return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
   }
 
+  // A loader hashes each key a few pairs ahead and loads its slot's line
+  // early, so inserting in file order does not wait on one miss per key.
+  void prefetchSlot(uint32_t hash) const {
+    if (capacity_ != 0) loadAhead(reinterpret_cast<const uint8_t*>(&slots_[hash & mask()]));
+  }
+
+  // Bytes that live as long as the index's entries (until clear()): a
+  // loader puts the values it decodes here instead of allocating each.
+  [[nodiscard]] ByteArena& arena() { return arena_; }
+
+  void clear() {
+    std::vector<value_type>().swap(entries_);
+    slots_.reset();
+    capacity_ = 0;
+    arena_.clear();
+  }
+
+  // Room for `entries` without growing.
+  void reserve(size_t count) {
+    entries_.reserve(count);
+    if (count * 8 > capacity() * 7) grow(count);
+  }
+
+  // After values were changed in place (through find() or iteration).
+  void refreshHints() {
+    for (size_t at = 0; at < capacity_; ++at) {
+      if (slots_[at].entry != kEmpty) setHint(slots_[at], entries_[slots_[at].entry].second);
+    }
+  }
+
+  void swap(FlatIndex& other) noexcept {
+    entries_.swap(other.entries_);
+    arena_.swap(other.arena_);
+    std::swap(slots_, other.slots_);
+    std::swap(capacity_, other.capacity_);
+  }
+
+  iterator begin() { return entries_.begin(); }
+  iterator end() { return entries_.end(); }
+  const_iterator begin() const { return entries_.begin(); }
+  const_iterator end() const { return entries_.end(); }
+
+ private:
+  static constexpr uint32_t kEmpty = ~uint32_t{0};
+  static constexpr size_t kNone = ~size_t{0};
+  struct NoHint {};
+  struct Slot {
+    uint32_t hash;
+    uint32_t entry;  // kEmpty: free
+    [[no_unique_address]] std::conditional_t<kHinted, Hint, NoHint> hint;
+  };
+  static_assert(sizeof(Slot) == (kHinted ? 16 : 8));
+
+  static void setHint(Slot& slot, const Value& value) {
+    if constexpr (kHinted) {
+      const auto [offset, length] = value.locationHint();
+      slot.hint = {offset, length};
+    }
+  }
+  static void prefetch(const uint8_t* mapping, Hint hint) {
+    if (mapping == nullptr || hint.length == 0) return;
+    const uint8_t* first = mapping + hint.offset;
+    loadAhead(first);
+    // A small value often straddles two lines; a large one is read in order.
+    const uint8_t* last = first + (hint.length < 128 ? hint.length - 1 : 64);
+    if ((reinterpret_cast<uintptr_t>(last) >> 6) != (reinterpret_cast<uintptr_t>(first) >> 6)) loadAhead(last);
+  }
+  // GCC drops __builtin_prefetch here as an effect-free call.
+  static void loadAhead(const uint8_t* at) {
+#if defined(__x86_64__) || defined(__i386__)
+    asm volatile("prefetcht0 %0" : : "m"(*at));
+#else
+    __builtin_prefetch(at);
+#endif
+  }
+
   [[nodiscard]] size_t capacity() const { return capacity_; }
   [[nodiscard]] size_t mask() const { return capacity_ - 1; }
 
-  [[nodiscard]] size_t locate(std::string_view key, uint32_t hash) const {
+  [[nodiscard]] size_t locate(std::string_view key, uint32_t hash, const uint8_t* mapping) const {
     if (capacity_ == 0) return kNone;
     for (size_t at = hash & mask();; at = (at + 1) & mask()) {
-      const Slot slot = slots_[at];
+      const Slot& slot = slots_[at];
       if (slot.entry == kEmpty) return kNone;
-      if (slot.hash == hash && entries_[slot.entry].first == key) return at;
+      if (slot.hash != hash) continue;
+      if constexpr (kHinted) prefetch(mapping, slot.hint);
+      if (entries_[slot.entry].first == key) return at;
     }
   }
 
@@ -183,6 +274,7 @@ class FlatIndex {
     capacity_ = capacity;
   }
 
+  ByteArena arena_;  // before entries_: destroyed after them
   std::vector<value_type> entries_;
   std::unique_ptr<Slot[]> slots_;
   size_t capacity_ = 0;  // slots: a power of two, or 0

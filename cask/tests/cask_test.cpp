@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <map>
+#include <random>
 #include <regex>
 
 #include "aes_crypt.h"
@@ -174,6 +175,47 @@ TEST_F(CaskTest, RewritingOneKeyCompactsInsteadOfGrowing) {
     store = reopen(store, key);
     EXPECT_EQ(store->getInt64("counter"), 1999);
     EXPECT_EQ(store->getString("large"), std::string(500, 'x'));
+  }
+}
+
+// Reads find values through where the index last saw their pairs: every
+// overwrite, removal and compaction that moves pairs must keep that current,
+// or a read would answer from an older pair of the same key.
+TEST_F(CaskTest, ReadsFollowPairsThroughOverwritesRemovalsAndCompaction) {
+  for (const std::string key : {"", "follow-key"}) {
+    Cask* store = open("follow" + key, key);
+    std::map<std::string, std::string> model;
+    std::mt19937 random(7);
+    auto expectModel = [&](Cask* s) {
+      for (int n = 0; n < 300; ++n) {
+        const std::string name = "k" + std::to_string(n);
+        const auto found = model.find(name);
+        ASSERT_EQ(s->getString(name),
+                  found == model.end() ? std::nullopt : std::optional<std::string>(found->second))
+            << name;
+      }
+    };
+    for (int step = 0; step < 6000; ++step) {
+      const std::string name = "k" + std::to_string(random() % 300);
+      if (random() % 5 == 0) {
+        store->removeValueForKey(name);
+        model.erase(name);
+      } else {
+        // Sizes across the inline, allocated and offset forms.
+        const std::string value(1 + random() % 400, static_cast<char>('a' + step % 26));
+        ASSERT_TRUE(store->set(value, name));
+        model[name] = value;
+      }
+      if (step % 1500 == 0) expectModel(store);
+    }
+    expectModel(store);
+    // Loading replays the overwrites and removals in file order.
+    store = reopen(store, key);
+    expectModel(store);
+    store->trim();
+    expectModel(store);
+    store = reopen(store, key);
+    expectModel(store);
   }
 }
 
