@@ -52,6 +52,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -770,15 +771,32 @@ void summary() {
   }
 }
 
+int usage(const std::string& bad) {
+  std::fprintf(stderr,
+               "cask_bench: bad argument: %s\n"
+               "usage: cask_bench [--scale=1.0] [--dir=/tmp] [--only=WORD] [--engine=NAME]...\n",
+               bad.c_str());
+  return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg.rfind("--scale=", 0) == 0) g_scale = std::stod(arg.substr(8));
-    if (arg.rfind("--dir=", 0) == 0) g_root = arg.substr(6);
-    if (arg.rfind("--only=", 0) == 0) g_only = arg.substr(7);
-    if (arg.rfind("--engine=", 0) == 0) g_engines.push_back(arg.substr(9));
+    char* end = nullptr;
+    if (arg.rfind("--scale=", 0) == 0) {
+      g_scale = std::strtod(arg.c_str() + 8, &end);
+      if (end == arg.c_str() + 8 || *end != '\0' || !(g_scale > 0)) return usage(arg);
+    } else if (arg.rfind("--dir=", 0) == 0) {
+      g_root = arg.substr(6);
+    } else if (arg.rfind("--only=", 0) == 0) {
+      g_only = arg.substr(7);
+    } else if (arg.rfind("--engine=", 0) == 0) {
+      g_engines.push_back(arg.substr(9));
+    } else {
+      return usage(arg);
+    }
   }
   const std::string key = "bench-crypt-key!";
   const EngineEntry cask{"cask", [] { return std::make_unique<CaskEngine>(cask::CaskSingleProcess, ""); }, true};

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -103,7 +104,16 @@ bool managerDownload(quillo::testing::LoopbackHttpServer& server, const fs::path
 }  // namespace
 
 int main(int argc, char** argv) {
-  const size_t mib = argc > 1 ? std::stoul(argv[1]) : 512;
+  size_t mib = 512;
+  if (argc > 1) {
+    char* end = nullptr;
+    mib = std::strtoul(argv[1], &end, 10);
+    if (argc > 2 || end == argv[1] || *end != '\0' || mib == 0) {
+      std::fprintf(stderr, "quillo_download_bench: bad argument: %s\nusage: quillo_download_bench [MIB]\n",
+                   argv[argc > 2 ? 2 : 1]);
+      return 2;
+    }
+  }
   char pattern[] = "/tmp/quillo-download-bench-XXXXXX";
   if (!::mkdtemp(pattern)) return 1;
   const fs::path folder = pattern;

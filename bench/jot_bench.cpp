@@ -392,10 +392,12 @@ int main(int argc, char** argv) {
   long records = 1000000;
   bool jotOnly = false;
   for (int i = 1; i < argc; ++i) {
+    char* end = nullptr;
     if (std::string(argv[i]) == "--jot") {
       jotOnly = true;
-    } else {
-      records = std::atol(argv[i]);
+    } else if (records = std::strtol(argv[i], &end, 10); end == argv[i] || *end != '\0' || records <= 0) {
+      std::fprintf(stderr, "jot_bench: bad argument: %s\nusage: jot_bench [RECORDS] [--jot]\n", argv[i]);
+      return 2;
     }
   }
   const char* base = std::getenv("JOT_BENCH_DIR");
