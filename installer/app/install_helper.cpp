@@ -30,7 +30,9 @@ int main(int argc, char** argv) {
                                          .expectedMd5 = argv[3],
                                          .stagingParent = parent},
                                         error);
-    if (status != quillo::kVerifiedInstallNoStaging) break;
+    // Only a folder we could not make is tried elsewhere; a script that
+    // itself exits 73 has run and must not run twice.
+    if (status != quillo::kVerifiedInstallNoStaging || error.empty()) break;
   }
   if (!error.empty()) {
     // The task runner logs the tool's output, the administrator shell its

@@ -36,25 +36,36 @@ std::string copyRegularFile(const std::string& source, const std::string& destin
   if (st.st_size > limit) return source + " is larger than " + std::to_string(limit) + " bytes";
   FileHandle out(
       ::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600),
-      /*closeOnDealloc=*/true);
+      /*closeOnDealloc=*/false);
   if (out.fileDescriptor() < 0) return errnoText("cannot create " + destination);
   std::vector<char> buffer(1 << 20);
   int64_t copied = 0;
+  std::string why;
   for (;;) {
     const ssize_t n = ::read(in.fileDescriptor(), buffer.data(), buffer.size());
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
-      return errnoText("cannot read " + source);
+      why = errnoText("cannot read " + source);
+      break;
     }
     copied += n;
     // The file may grow while we read it.
-    if (copied > limit) return source + " is larger than " + std::to_string(limit) + " bytes";
+    if (copied > limit) {
+      why = source + " is larger than " + std::to_string(limit) + " bytes";
+      break;
+    }
     if (!writeAll(out.fileDescriptor(), std::string_view(buffer.data(), static_cast<size_t>(n)))) {
-      return errnoText("cannot write " + destination);
+      why = errnoText("cannot write " + destination);
+      break;
     }
   }
-  return {};
+  // A copy that changed size while we read it, or whose last writes fail
+  // late, is not run or unpacked as root.
+  if (why.empty() && copied != st.st_size) why = source + " changed while it was copied";
+  if (why.empty() && ::fsync(out.fileDescriptor()) != 0) why = errnoText("cannot write " + destination);
+  if (::close(out.fileDescriptor()) != 0 && why.empty()) why = errnoText("cannot write " + destination);
+  return why;
 }
 
 // A parent in which no one else can rename or replace what we create.
@@ -138,6 +149,14 @@ int runVerifiedInstall(const VerifiedInstallRequest& request, std::string& error
   const auto status = waitForExit(child.pid);
   if (!status) {
     error = "lost track of the install script";
+    return kVerifiedInstallScriptFailed;
+  }
+  // The prompt program answers 126 (dismissed) and 127 (not authorised); the
+  // shell's own 126/127 (a command that cannot run or is missing) must not
+  // read as either.
+  if (*status == 126 || *status == 127) {
+    error = "the install script could not run one of its commands (status " +
+            std::to_string(*status) + ")";
     return kVerifiedInstallScriptFailed;
   }
   return *status;

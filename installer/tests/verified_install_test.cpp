@@ -66,6 +66,22 @@ TEST_F(VerifiedInstallTest, ScriptStatusIsTheResult) {
   EXPECT_TRUE(stageIsEmpty());
 }
 
+TEST_F(VerifiedInstallTest, ScriptStatusesThePromptProgramUsesAreReportedAsAFailedScript) {
+  // 126 and 127 would read as a dismissed or refused prompt.
+  for (const int code : {126, 127}) {
+    writeScript("exit " + std::to_string(code) + "\n");
+    EXPECT_EQ(install(package(), md5()), quillo::kVerifiedInstallScriptFailed) << code;
+    EXPECT_NE(error_.find("could not run"), std::string::npos) << error_;
+  }
+}
+
+TEST_F(VerifiedInstallTest, ScriptThatExitsLikeAMissingFolderLeavesTheErrorEmpty) {
+  // The helper retries elsewhere only with a reason: a script that ran is never run twice.
+  writeScript("exit 73\n");
+  EXPECT_EQ(install(package(), md5()), quillo::kVerifiedInstallNoStaging);
+  EXPECT_TRUE(error_.empty()) << error_;
+}
+
 TEST_F(VerifiedInstallTest, DifferentPackageIsRefusedBeforeTheScriptRuns) {
   EXPECT_EQ(install(package(), std::string(32, '0')), quillo::kVerifiedInstallMismatch);
   EXPECT_NE(error_.find("MD5"), std::string::npos) << error_;

@@ -39,8 +39,10 @@ inline constexpr int64_t kMaxInstallScriptSize = 1 << 20;
 inline constexpr int64_t kMaxPackageSize = 5'368'709'120;  // 5 GiB
 
 // Runs the install as described above. Returns the script's exit status
-// (128 + signal when killed), or one of the statuses above with the reason in
-// `error`; the private folder is gone in every case.
+// (128 + signal when killed; its 126 and 127 become
+// kVerifiedInstallScriptFailed, since the prompt program uses those), or one
+// of the statuses above with the reason in `error`, which stays empty when the
+// script ran; the private folder is gone in every case.
 [[nodiscard]] int runVerifiedInstall(const VerifiedInstallRequest& request, std::string& error);
 
 }  // namespace quillo
