@@ -401,14 +401,17 @@ void JotterAppender::WriteAsync(const JotterInfo_t* info, const char* log) {
   }
 
   if (buffer_->NeedsFlush()) {
-    // The flush thread has not made room in time (a slow or hung disk): the
-    // record goes to the file as a block of its own rather than being lost.
+    // The flush thread has not made room in time: the record goes to the file
+    // as a block of its own rather than being lost, unless the files are busy
+    // with that very flush (a hung disk), which must not hang this writer too.
     lock.unlock();
     vela::comm::AutoBuffer block;
     MakeSyncBlock(line, buff.Length(), block);
-    files_->Log2File(block.Ptr(), block.Length(), false);
-    Flush();
-    return;
+    if (files_->TryLog2File(block.Ptr(), block.Length())) {
+      Flush();
+      return;
+    }
+    if (!lock.lock() || !buffer_) return;
   }
   const char* data = line;
   size_t len = buff.Length();

@@ -275,6 +275,18 @@ void LogFiles::Log2File(const void* data, size_t len, bool move) {
   if (!data || len == 0 || config_.logdir_.empty()) return;
   vela::comm::ScopedLock lock(fileMutex_);
   if (!lock.islocked()) return;
+  Log2FileLocked(data, len, move);
+}
+
+bool LogFiles::TryLog2File(const void* data, size_t len) {
+  if (!data || len == 0 || config_.logdir_.empty()) return true;
+  if (!fileMutex_.trylock()) return false;
+  Log2FileLocked(data, len, false);
+  (void)fileMutex_.unlock();
+  return true;
+}
+
+void LogFiles::Log2FileLocked(const void* data, size_t len, bool move) {
   const bool async = config_.mode_ != kAppenderSync;
 
   if (config_.cachedir_.empty()) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -308,6 +310,46 @@ TEST_F(AppenderTest, RecordThatOutwaitsAStuckFlushGoesStraightToTheFile) {
   std::vector<int> numbers = numbersOf(jottest::decodeDir(dir_.path(), std::nullopt), "stuck");
   std::sort(numbers.begin(), numbers.end());
   EXPECT_EQ(numbers, (std::vector<int>{0, 1}));  // each once
+}
+
+TEST_F(AppenderTest, WriterIsNotHeldByAFlushHangingInTheFileSystem) {
+  // Today's log file is a FIFO nobody reads: the flush thread hangs opening
+  // it, holding the files, as on a hung disk.
+  char day[16];
+  const std::time_t now = std::time(nullptr);
+  std::strftime(day, sizeof day, "%Y%m%d", std::localtime(&now));
+  const fs::path fifo = dir_.path() / ("inst_a_" + std::string(day) + ".jot");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  vela::jot::SetDrainWaitForTesting(20);
+  vela::jot::appender_open(configFor(dir_.path()));
+
+  std::atomic<bool> returned{false};
+  std::thread writer([&] {
+    for (int i = 0; i < 3; ++i) {
+      writeRecord("hung n" + std::to_string(i));
+      vela::jot::appender_flush();
+    }
+    returned = true;
+  });
+  bool writerReturned = false;
+  for (int i = 0; i < 2000 && !writerReturned; ++i) {
+    writerReturned = returned.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  // Let the flush through: read the FIFO once; later opens make a plain file.
+  std::thread reader([&] {
+    const int fd = ::open(fifo.c_str(), O_RDONLY);
+    ::unlink(fifo.c_str());
+    char chunk[4096];
+    while (fd >= 0 && ::read(fd, chunk, sizeof chunk) > 0) {
+    }
+    if (fd >= 0) ::close(fd);
+  });
+  reader.join();
+  writer.join();
+  vela::jot::appender_close();
+  vela::jot::SetDrainWaitForTesting(5000);
+  EXPECT_TRUE(writerReturned);
 }
 
 TEST_F(AppenderTest, WriteKeepsErrno) {

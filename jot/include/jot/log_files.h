@@ -45,6 +45,9 @@ class LogFiles {
   // Writes one finished block. `move` lets a block written to the cache
   // directory pull the cached day file over to the log directory.
   void Log2File(const void* data, size_t len, bool move);
+  // As Log2File without the move, but only when no other write holds the
+  // files (a flush stuck on a slow disk); returns whether it wrote.
+  [[nodiscard]] bool TryLog2File(const void* data, size_t len);
   // Deletes "*.jot" files and 8-digit directories older than the maximum age.
   void DelTimeoutFile(const std::string& dir);
   // Appends cached "<prefix>*jot" files older than the cache days to the
@@ -78,6 +81,7 @@ class LogFiles {
 
  private:
   // Requires: fileMutex_ held.
+  void Log2FileLocked(const void* data, size_t len, bool move);
   bool OpenLogFile(const std::string& dir);
   bool WriteFile(const void* data, size_t len, FILE* file);
   bool CacheLogs();
