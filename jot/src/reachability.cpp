@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -164,6 +165,9 @@ struct VelaReachability::Watch {
   int socket = -1;
   int stop = -1;
   std::thread thread;
+  // Set when the watch was stopped from its own thread: that thread then
+  // closes the descriptors itself, after it has stopped using them.
+  std::shared_ptr<std::atomic<bool>> ownsDescriptors = std::make_shared<std::atomic<bool>>(false);
 };
 
 VelaReachability::VelaReachability(std::unique_ptr<Target> target, bool localWiFi)
@@ -301,15 +305,22 @@ bool VelaReachability::VelastartNotifier() {
                             sizeof groups) == 0;
   if (ready) {
     try {
-      watch->thread = std::thread([this, socket = watch->socket, stop = watch->stop] {
+      watch->thread = std::thread([this, socket = watch->socket, stop = watch->stop,
+                                   owns = watch->ownsDescriptors] {
+        const auto finish = [&] {
+          if (owns->load()) {
+            ::close(socket);
+            ::close(stop);
+          }
+        };
         std::vector<uint8_t> buffer(16384);
         for (;;) {
           struct pollfd fds[2] = {{socket, POLLIN, 0}, {stop, POLLIN, 0}};
           if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR) continue;
-            return;
+            return finish();
           }
-          if (fds[1].revents) return;
+          if (fds[1].revents) return finish();
           // One change comes as a burst of messages: read them all, then
           // judge once.
           while (::recv(socket, buffer.data(), buffer.size(), MSG_DONTWAIT) > 0) {
@@ -334,10 +345,14 @@ void VelaReachability::VelastopNotifier() {
   const uint64_t one = 1;
   if (::write(watch_->stop, &one, sizeof one) == sizeof one && watch_->thread.joinable()) {
     if (watch_->thread.get_id() == std::this_thread::get_id()) {
-      watch_->thread.detach();  // stopped from its own notification
-    } else {
-      watch_->thread.join();
+      // Stopped from its own notification: the thread sees the stop on its
+      // next poll and closes the descriptors then, not while it may use them.
+      watch_->ownsDescriptors->store(true);
+      watch_->thread.detach();
+      watch_.reset();
+      return;
     }
+    watch_->thread.join();
   } else if (watch_->thread.joinable()) {
     watch_->thread.detach();
   }
