@@ -43,6 +43,40 @@ uint32_t readHeader(const MemoryFile& file) {
   return size;
 }
 
+// One decoded pair waiting for its index slot.
+template <typename Holder>
+struct PendingPair {
+  std::string key;
+  uint32_t hash = 0;
+  Holder holder;
+};
+
+// Decodes pairs until `input` ends and hands them to `apply` in file order,
+// a few places behind, so each pair's index slot loads while later pairs
+// decode. `decode(pair)` fills a pair and says whether it counts. Pairs
+// decoded before damage (an exception) are still applied.
+template <typename Holder, typename Index, typename Input, typename Decode, typename Apply>
+void decodeAhead(Input& input, Index& index, Decode decode, Apply apply) {
+  constexpr size_t kAhead = 8;
+  std::array<PendingPair<Holder>, kAhead> ring;
+  size_t decoded = 0;
+  size_t applied = 0;
+  auto applyNext = [&] { apply(ring[applied++ % kAhead]); };
+  try {
+    while (!input.isAtEnd()) {
+      PendingPair<Holder>& pending = ring[decoded % kAhead];
+      if (!decode(pending)) continue;
+      pending.hash = Index::hashOf(pending.key);
+      index.prefetchSlot(pending.hash);
+      if (++decoded - applied == kAhead) applyNext();
+    }
+  } catch (...) {
+    while (applied < decoded) applyNext();
+    throw;
+  }
+  while (applied < decoded) applyNext();
+}
+
 }  // namespace
 
 void Cask::readMetaFromMapping(CaskMetaInfo& info) const {
@@ -214,40 +248,21 @@ bool Cask::decodeContent(size_t from, bool greedy) {
       CryptIndex fresh;
       CryptIndex& target = (greedy || from > 0) ? *m_cryptIndex : fresh;
       if (from == 0) target.reserve(std::max(m_lastIndexSize, estimatePairs(m_contentSize)));
-      // As for a plain store below: slots load while later pairs decode.
-      struct Pending {
-        std::string key;
-        uint32_t hash = 0;
-        KeyValueHolderCrypt holder;
-      };
-      constexpr size_t kAhead = 8;
-      std::array<Pending, kAhead> ring;
-      size_t decoded = 0;
-      size_t applied = 0;
-      auto apply = [&] {
-        Pending& pending = ring[applied++ % kAhead];
-        if (pending.holder.realValueSize() > 0) {
-          target.insert_or_assign(std::move(pending.key), pending.hash, std::move(pending.holder));
-        } else {
-          target.erase(pending.key, pending.hash);
-        }
-      };
-      try {
-        while (!input.isAtEnd()) {
-          Pending& pending = ring[decoded % kAhead];
-          const size_t offset = input.position();
-          pending.key = input.readPair(pending.holder, &target.arena());
-          if (!usable(pending.key, offset)) continue;
-          pending.hash = CryptIndex::hashOf(pending.key);
-          target.prefetchSlot(pending.hash);
-          if (++decoded - applied == kAhead) apply();
-        }
-      } catch (...) {
-        // What decoded before the damage counts, as it always has.
-        while (applied < decoded) apply();
-        throw;
-      }
-      while (applied < decoded) apply();
+      // Slots load while later pairs decode; pairs reach the index in file order.
+      decodeAhead<KeyValueHolderCrypt>(
+          input, target,
+          [&](PendingPair<KeyValueHolderCrypt>& pending) {
+            const size_t offset = input.position();
+            pending.key = input.readPair(pending.holder, &target.arena());
+            return usable(pending.key, offset);
+          },
+          [&](PendingPair<KeyValueHolderCrypt>& pending) {
+            if (pending.holder.realValueSize() > 0) {
+              target.insert_or_assign(std::move(pending.key), pending.hash, std::move(pending.holder));
+            } else {
+              target.erase(pending.key, pending.hash);
+            }
+          });
       if (allSkipped()) return false;
       if (&target == &fresh) m_cryptIndex->swap(fresh);
     } else {
@@ -260,41 +275,20 @@ bool Cask::decodeContent(size_t from, bool greedy) {
       PlainIndex fresh;
       PlainIndex& target = (greedy || from > 0) ? *m_plainIndex : fresh;
       if (from == 0) target.reserve(countPairs(content, m_contentSize));
-      // Pairs wait a few places in a ring after decoding, their slots
-      // loading meanwhile; they still reach the index in file order.
-      struct Pending {
-        std::string key;
-        uint32_t hash = 0;
-        KeyValueHolder holder;
-      };
-      constexpr size_t kAhead = 8;
-      std::array<Pending, kAhead> ring;
-      size_t decoded = 0;
-      size_t applied = 0;
-      auto apply = [&] {
-        Pending& pending = ring[applied++ % kAhead];
-        if (pending.holder.valueSize > 0) {
-          target.insert_or_assign(std::move(pending.key), pending.hash, pending.holder);
-        } else {
-          target.erase(pending.key, pending.hash);
-        }
-      };
-      try {
-        while (!input.isAtEnd()) {
-          Pending& pending = ring[decoded % kAhead];
-          pending.key = input.readString(pending.holder);
-          input.readData(pending.holder);
-          if (!usable(pending.key, pending.holder.offset)) continue;
-          pending.hash = PlainIndex::hashOf(pending.key);
-          target.prefetchSlot(pending.hash);
-          if (++decoded - applied == kAhead) apply();
-        }
-      } catch (...) {
-        // What decoded before the damage counts, as it always has.
-        while (applied < decoded) apply();
-        throw;
-      }
-      while (applied < decoded) apply();
+      decodeAhead<KeyValueHolder>(
+          input, target,
+          [&](PendingPair<KeyValueHolder>& pending) {
+            pending.key = input.readString(pending.holder);
+            input.readData(pending.holder);
+            return usable(pending.key, pending.holder.offset);
+          },
+          [&](PendingPair<KeyValueHolder>& pending) {
+            if (pending.holder.valueSize > 0) {
+              target.insert_or_assign(std::move(pending.key), pending.hash, pending.holder);
+            } else {
+              target.erase(pending.key, pending.hash);
+            }
+          });
       if (allSkipped()) return false;
       if (&target == &fresh) m_plainIndex->swap(fresh);
     }
