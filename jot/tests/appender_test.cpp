@@ -668,8 +668,10 @@ constexpr int kWindowRecords = 500;
 int gStepFd = -1;
 vela::jot::FlushStep gStopAt = vela::jot::FlushStep::Sealed;
 std::atomic<bool> gArmed{false};  // flushes before the records pass freely
+std::atomic<int> gChildIdle{0};
 
 void stopAtStep(vela::jot::FlushStep step) {
+  if (step == vela::jot::FlushStep::Idle) ++gChildIdle;
   if (step != gStopAt || !gArmed) return;
   const int marker = -1;
   if (::write(gStepFd, &marker, sizeof marker) != sizeof marker) std::abort();
@@ -688,11 +690,18 @@ TEST(AppenderCrash, ChildStopsInFlushWindow) {
   vela::jot::SetFlushStepHookForTesting(&stopAtStep);
   vela::jot::appender_open(configFor(dir));
   for (int i = 0; i < kWindowRecords; ++i) {
+    if (i == kWindowRecords - 50) {
+      // Let the thread finish a round and go to sleep: from here on the cache
+      // holds one open block, the one the armed flush takes.
+      const int idle = gChildIdle;
+      vela::jot::appender_flush();
+      while (gChildIdle == idle) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     writeRecord("win n" + std::to_string(i));
     ASSERT_EQ(::write(gStepFd, &i, sizeof i), static_cast<ssize_t>(sizeof i));
   }
+  writeRecord("armed");
   gArmed = true;
-  writeRecord("armed");  // the next flush has a block, so it reaches the hook
   // A wake-up while the thread is busy is not remembered: ask until the hook
   // holds the thread.
   for (;;) {
