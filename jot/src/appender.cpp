@@ -487,10 +487,12 @@ void appender_open(const JotConfig& config) {
   (void)vela::comm::ReachabilityMonitorStarted();
   auto* appender = new JotterAppender();
   appender->SetMaxFileSize(gMaxFileSize);
-  appender->Open(config);
   appender->SetConsoleLog(gConsole);
+  // Installed before it opens: the file errors that opening and the first
+  // flush meet are reported through the default writer, once.
   gDefault.store(appender, std::memory_order_release);
   jotter_SetAppender(&jotter_appender);
+  appender->Open(config);
   static const bool registered = [] { return std::atexit(exitHandler) == 0; }();
   (void)registered;
 }

@@ -783,6 +783,25 @@ TEST_F(AppenderTest, SymlinkLoopInTheLogFolderIsReportedNotFatal) {
   EXPECT_EQ(jottest::countOf(text, "boost exception:boost::filesystem::status"), 2u) << text;
 }
 
+TEST_F(AppenderTest, FileErrorsMetWhileOpeningAreWritten) {
+  // Writing the block an earlier run left scans the folder already inside
+  // appender_open.
+  std::vector<char> cache(vela::jot::kBufferBlockLength, 0);
+  {
+    vela::jot::LogZlibBuffer buffer(cache.data(), cache.size(), true, "");
+    ASSERT_TRUE(buffer.Write("[I] left n1\n", 12));
+  }
+  jottest::writeBytes(dir_.path() / "inst_a.mmap3", std::vector<uint8_t>(cache.begin(), cache.end()));
+  makeSymlinkLoop(dir_.path());
+  vela::jot::appender_set_max_file_size(1024 * 1024);  // makes every block scan the folder
+  vela::jot::appender_open(configFor(dir_.path()));
+  vela::jot::appender_close();
+  vela::jot::appender_set_max_file_size(0);
+  const std::string text = jottest::decodeDir(dir_.path(), std::nullopt);
+  EXPECT_EQ(numbersOf(text, "left"), std::vector<int>{1});
+  EXPECT_EQ(jottest::countOf(text, "boost exception:boost::filesystem::status"), 2u) << text;
+}
+
 TEST(AppenderExit, ChildOpensAndExits) {
   const char* dir = std::getenv("JOT_CHILD_DIR");
   if (!dir) GTEST_SKIP() << "helper of AppenderTest.ErrorsOfTheMaintenanceAtCloseAreWritten";
