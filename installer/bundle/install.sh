@@ -28,7 +28,16 @@ target="$target_dir/Quillo.app"
 
 mkdir -p "$target_dir"
 stage=$(mktemp -d "$target_dir/.quillo-install.XXXXXX")
-trap 'rm -rf "$stage"' EXIT INT TERM
+# Whenever the script ends, stopped by a signal too: a copy moved aside and
+# not replaced yet goes back in place, and the staging folder goes.
+cleanup() {
+  if [ -e "$stage/previous" ] && [ ! -e "$target" ]; then
+    mv "$stage/previous" "$target"
+  fi
+  rm -rf "$stage"
+}
+trap cleanup EXIT
+trap 'exit 1' HUP INT TERM
 
 unzip -q "$package" -d "$stage" || fail "cannot unpack $package"
 # Decide on what was unpacked, not on the archive's listing (an entry can
@@ -55,8 +64,5 @@ find "$stage/Quillo.app" \( -type f -o -type d \) -exec chmod go-w,ugo-st {} + |
 if [ -e "$target" ]; then
   mv "$target" "$stage/previous"
 fi
-mv "$stage/Quillo.app" "$target" || {
-  [ -e "$stage/previous" ] && mv "$stage/previous" "$target"
-  fail "cannot move Quillo.app into place"
-}
+mv "$stage/Quillo.app" "$target" || fail "cannot move Quillo.app into place"
 echo "installed $target"

@@ -207,8 +207,27 @@ class StagingFolder {
   std::string path_;
 };
 
-// The script's process group leader's answer to its parent's death.
+// How long a stopped script may take to clean up after SIGTERM before its
+// group is killed.
+constexpr unsigned kStopGraceSeconds = 5;
+
+// The script's group leader, in its signal handlers: its parent has died,
+// so the group is asked to end (the leader itself ignores SIGTERM), and
+// killed when the grace period is over.
+volatile sig_atomic_t gParentDied = 0;
+void endOwnGroup(int) {
+  gParentDied = 1;
+  ::kill(0, SIGTERM);
+  ::alarm(kStopGraceSeconds);
+}
 void killOwnGroup(int) { ::kill(0, SIGKILL); }
+
+void setHandler(int sig, void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(sig, &action, nullptr);
+}
 
 // An exit status as waitForExit() reports it: the code, or 128 + signal.
 int exitStatus(int waitStatus) {
@@ -216,26 +235,26 @@ int exitStatus(int waitStatus) {
 }
 
 // In the forked leader: only async-signal-safe calls from here on. The
-// leader heads a new process group, dies with its parent (PR_SET_PDEATHSIG,
-// taking the whole group along), and runs the script as its own child.
+// leader heads a new process group, runs the script as its own child and
+// exits with its status. When its parent dies (PR_SET_PDEATHSIG), even by
+// SIGKILL, it ends the group as the parent would have: SIGTERM, then
+// SIGKILL after the grace period or once the script is gone.
 [[noreturn]] void runLeader(pid_t parent, const StopSignals& stop, const char* folder,
                             char* const* argv, char* const* envp) {
   ::setpgid(0, 0);
-  struct sigaction onParentDeath {};
-  onParentDeath.sa_handler = killOwnGroup;
-  sigemptyset(&onParentDeath.sa_mask);
-  ::sigaction(SIGTERM, &onParentDeath, nullptr);
-  sigset_t term;
-  sigemptyset(&term);
-  sigaddset(&term, SIGTERM);
-  ::sigprocmask(SIG_UNBLOCK, &term, nullptr);
-  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-  if (::getppid() != parent) killOwnGroup(SIGTERM);  // The parent died before the line above.
+  setHandler(SIGTERM, SIG_IGN);
+  setHandler(SIGUSR1, endOwnGroup);
+  setHandler(SIGALRM, killOwnGroup);
+  sigset_t own;
+  sigemptyset(&own);
+  sigaddset(&own, SIGUSR1);
+  sigaddset(&own, SIGALRM);
+  ::sigprocmask(SIG_UNBLOCK, &own, nullptr);
+  ::prctl(PR_SET_PDEATHSIG, SIGUSR1);
+  if (::getppid() != parent) ::_exit(127);  // The parent died before the line above.
   const pid_t script = ::fork();
   if (script == 0) {
-    struct sigaction byDefault {};
-    byDefault.sa_handler = SIG_DFL;
-    ::sigaction(SIGTERM, &byDefault, nullptr);
+    for (const int sig : {SIGTERM, SIGUSR1, SIGALRM}) setHandler(sig, SIG_DFL);
     ::sigprocmask(SIG_SETMASK, &stop.previousMask(), nullptr);
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::chdir(folder) == 0) ::execve(argv[0], argv, envp);
@@ -246,6 +265,8 @@ int exitStatus(int waitStatus) {
   while (::waitpid(script, &status, 0) < 0) {
     if (errno != EINTR) ::_exit(127);
   }
+  // Orphaned: whatever the script left running goes with it.
+  if (gParentDied) killOwnGroup(SIGKILL);
   ::_exit(exitStatus(status));
 }
 
@@ -297,8 +318,16 @@ std::optional<int> runScript(const StagingFolder& stage, const std::string& syst
     }
     if (watched[0].revents != 0 || stop.stopped()) break;
   }
+  if (stop.stopped()) {
+    // The script may clean up after itself (install.sh puts a copy it moved
+    // aside back), for a while.
+    ::kill(-leader, SIGTERM);
+    pollfd leaderEnd{ended[0], POLLIN, 0};
+    while (::poll(&leaderEnd, 1, kStopGraceSeconds * 1000) < 0 && errno == EINTR) {
+    }
+  }
   ::close(ended[0]);
-  // The leader has ended or is about to be ended: whatever the script left
+  // The leader has ended or is to be ended now: whatever the script left
   // running in its group ends too. The leader is not reaped yet, so the
   // group's id cannot have gone to anyone else.
   ::kill(-leader, SIGKILL);

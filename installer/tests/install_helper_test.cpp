@@ -54,8 +54,10 @@ class InstallHelperTest : public ::testing::Test {
     fs::remove_all(dir_);
     fs::create_directories(dir_ / "root");
     std::ofstream(package()) << "the package";
-    // The script notes its own pid and its child's, then waits for the child.
-    writeScript("echo $$ > '" + pids().string() + "'\nsleep 300 &\necho $! >> '" + pids().string() + "'\nwait\n");
+    // The script notes its own pid and its child's, then waits for the
+    // child; asked to stop, it notes that it could clean up.
+    writeScript("trap 'echo cleaned > \"" + cleaned().string() + "\"; exit 1' TERM\necho $$ > '" +
+                pids().string() + "'\nsleep 300 &\necho $! >> '" + pids().string() + "'\nwait\n");
   }
   void TearDown() override {
     if (helper_.pid > 0) {
@@ -69,6 +71,7 @@ class InstallHelperTest : public ::testing::Test {
   void writeScript(const std::string& body) { std::ofstream(dir_ / "install.sh") << body; }
   fs::path package() const { return dir_ / "package.zip"; }
   fs::path pids() const { return dir_ / "pids"; }
+  fs::path cleaned() const { return dir_ / "cleaned"; }
   std::vector<std::string> args(const fs::path& pkg, const std::string& md5, int64_t size) const {
     return {kHelper, "--system-root=" + (dir_ / "root").string(), (dir_ / "install.sh").string(),
             pkg.string(), md5, std::to_string(size)};
@@ -170,6 +173,7 @@ TEST_F(InstallHelperTest, StopSignalsEndTheScriptAndRemoveThePrivateFolder) {
     SCOPED_TRACE(std::string(phase) + " " + ::sigabbrev_np(sig));
     const bool duringCopy = std::string(phase) == "copy";
     fs::remove(pids());
+    fs::remove(cleaned());
     start(duringCopy ? args(large, md5, fs::file_size(large)) : args());
     const pid_t pid = helper_.pid;
     std::vector<pid_t> script;
@@ -189,6 +193,7 @@ TEST_F(InstallHelperTest, StopSignalsEndTheScriptAndRemoveThePrivateFolder) {
     EXPECT_NE(r.out.find(std::string("stopped by SIG") + ::sigabbrev_np(sig)), std::string::npos) << r.out;
     EXPECT_TRUE(stagingFolders(pid).empty()) << "the private folder is removed";
     for (const pid_t p : script) EXPECT_TRUE(eventually([&] { return isGone(p); })) << p;
+    EXPECT_EQ(fs::exists(cleaned()), !duringCopy) << "a running script is asked to stop first";
   }
 }
 
@@ -201,6 +206,7 @@ TEST_F(InstallHelperTest, KilledHelperTakesItsScriptAlongAndTheNextRunSweepsItsF
   ::kill(helper_.pid, SIGKILL);
   (void)finish();
   for (const pid_t p : script) EXPECT_TRUE(eventually([&] { return isGone(p); })) << p;
+  EXPECT_TRUE(fs::exists(cleaned())) << "the script is asked to stop first";
   EXPECT_TRUE(fs::exists(left[0])) << "nothing could remove it yet";
 
   auto mismatch = args();

@@ -15,8 +15,9 @@
 // The script runs in a process group of its own, which ends with the run:
 // when the script is done, when SIGTERM, SIGHUP or SIGINT stops the run (the
 // private folder is removed too), and when the calling process dies in any
-// way (even SIGKILL). Folders that such a death left behind are removed by
-// the next run.
+// way (even SIGKILL). A script that is stopped gets SIGTERM and a few seconds
+// to clean up before SIGKILL. Folders that a death left behind are removed
+// by the next run.
 //
 // Single-threaded: call it from one thread, which it keeps for the run (it
 // blocks the stop signals on that thread meanwhile).
