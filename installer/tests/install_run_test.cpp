@@ -43,6 +43,8 @@ class InstallRunTest : public ::testing::Test {
     serveInfo(*quillo::md5HexOfFile(zip));
     server_.route(kPackagePath, {.bodyFile = zip});
     resources_ = fs::path(QUILLO_BUNDLE_DIR) / "Contents/Resources";
+    helper_ = fs::path(QUILLO_BUNDLE_DIR) / "Contents/MacOS/quillo-install-helper";
+    downloads_ = dir_ / "downloads 'q'";
   }
   void TearDown() override {
     privileged::setAuthorizationPromptForTesting(nullptr);
@@ -78,10 +80,10 @@ class InstallRunTest : public ::testing::Test {
   std::vector<State> run() {
     auto net = quillo::InstallerNetManager::create({.endpoint = server_.url("/info")});
     auto manager = quillo::InstallerZipDownloadManager::create(
-        {.netManager = net, .downloadFolder = (dir_ / "downloads 'q'").string()});
+        {.netManager = net, .downloadFolder = downloads_.string()});
     VM viewModel({.downloadManager = manager,
                   .resourcePath = resources_.string(),
-                  .installHelperPath = QUILLO_BUNDLE_DIR "/Contents/MacOS/quillo-install-helper"});
+                  .installHelperPath = helper_.string()});
     auto states = std::make_shared<std::vector<State>>();
     auto mu = std::make_shared<std::mutex>();
     viewModel.installZpKB([states, mu](State s) {
@@ -113,7 +115,7 @@ class InstallRunTest : public ::testing::Test {
   fs::path installed() const {
     return fs::path(quillo::folders::systemPath("/Library/Input Methods/Quillo.app"));
   }
-  fs::path downloaded() const { return dir_ / "downloads 'q'" / kPackageName; }
+  fs::path downloaded() const { return downloads_ / kPackageName; }
   // Packs `entries` of `work` into dir_/`name` (links kept as links).
   fs::path zip(const std::string& name, const fs::path& work,
                const std::vector<std::string>& entries) {
@@ -140,6 +142,8 @@ class InstallRunTest : public ::testing::Test {
 
   fs::path dir_;
   fs::path resources_;
+  fs::path helper_;
+  fs::path downloads_;
   quillo::testing::LoopbackHttpServer server_;
 };
 
@@ -283,6 +287,40 @@ TEST_F(InstallRunTest, DismissedShellPromptIsAnInstallCancelAndAFailedOneAnError
   EXPECT_EQ(milestones(run()).back(), "fail(installCancel)");
   privileged::setAdministratorPromptProgramForTesting((dir_ / "no such prompt").string());
   EXPECT_EQ(milestones(run()).back(), "fail(installError)") << "a shell that cannot start is no success";
+}
+
+// No name can make root run anything but the helper: a bundle and a download
+// folder whose names hold "=", blanks, a leading "-" and a newline install
+// through either privileged path, and root is handed the helper itself.
+TEST_F(InstallRunTest, OddFolderNamesInstallAndRootRunsOnlyTheHelper) {
+  // A root of the test user's own: either path runs without a prompt, as any user.
+  fs::create_directories(quillo::folders::systemRoot());
+  const auto odd = dir_ / "-dl=1 x\ny";
+  fs::create_directories(odd / "Bundle.app/Contents/MacOS");
+  fs::create_directories(odd / "Bundle.app/Contents/Resources");
+  fs::copy_file(helper_, odd / "Bundle.app/Contents/MacOS/quillo-install-helper");
+  fs::copy_file(resources_ / "install.sh", odd / "Bundle.app/Contents/Resources/install.sh");
+  helper_ = odd / "Bundle.app/Contents/MacOS/quillo-install-helper";
+  resources_ = odd / "Bundle.app/Contents/Resources";
+  downloads_ = odd / "downloads=1";
+  const auto argv = dir_ / "argv";
+  const auto prompt = dir_ / "prompt";
+  std::ofstream(prompt) << "#!/bin/sh\nprintf '%s\\0' \"$@\" > '" << argv.string() << "'\nexec \"$@\"\n";
+  fs::permissions(prompt, fs::perms::owner_all);
+  for (const bool throughPrompt : {false, true}) {
+    SCOPED_TRACE(throughPrompt ? "administrator shell" : "task runner");
+    fs::remove_all(installed());
+    privileged::setExecuteWithPrivilegesAvailableForTesting(!throughPrompt);
+    privileged::setAdministratorPromptProgramForTesting(throughPrompt ? prompt.string() : "");
+    EXPECT_EQ(milestones(run()).back(), "success");
+    EXPECT_TRUE(fs::exists(installed() / "Contents/Info.json"));
+  }
+  std::ifstream in(argv);
+  std::string first, second;
+  std::getline(in, first, '\0');
+  std::getline(in, second, '\0');
+  EXPECT_EQ(first, helper_.string());
+  EXPECT_EQ(second, "--system-root=" + quillo::folders::systemRoot());
 }
 
 TEST_F(InstallRunTest, DownloadFailuresEndTheRunWithTheirReasons) {

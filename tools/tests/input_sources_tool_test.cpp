@@ -84,8 +84,8 @@ TEST_F(InputSourcesToolTest, BadRootsAndRegistriesAreErrorsNotCrashes) {
 
   fs::create_directories(root_ / "Library/Preferences/InputSources.json");
   const ToolRun folder = onRoot({"list"});
-  EXPECT_EQ(folder.status, 2);
-  EXPECT_THAT(folder.err, HasSubstr("InputSources.json: "));
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_THAT(folder.err, HasSubstr("InputSources.json: it is not a plain file"));
   EXPECT_EQ(folder.out, "");
   fs::remove(root_ / "Library/Preferences/InputSources.json");
 
