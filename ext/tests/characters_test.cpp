@@ -77,6 +77,13 @@ TEST(Repetition, StringsAndCharacters) {
   EXPECT_EQ(2 * *Character::make("e\u0301"), "e\u0301e\u0301");
 }
 
+TEST(RepetitionDeathTest, ResultsPastTheLargestStringAreABug) {
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  EXPECT_DEATH((void)(std::string("abcd") * (std::int64_t{1} << 62)), "largest string");
+  EXPECT_DEATH((void)(std::string("ab") * kMax), "largest string");
+  EXPECT_DEATH((void)(kMax * Character(U'x')), "largest string");
+}
+
 TEST(Bools, IntAndString) {
   EXPECT_EQ(ext::boolInt(true), 1);
   EXPECT_EQ(ext::boolInt(false), 0);

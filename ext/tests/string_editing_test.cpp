@@ -1,5 +1,7 @@
 #include "ext/string_editing.h"
 
+#include <cstdint>
+#include <limits>
 #include <set>
 #include <string>
 
@@ -118,6 +120,23 @@ TEST(Length, PaddingWithEmptyPadEnds) {
   EXPECT_EQ(ext::paddingEnd("x", 4, ""), "x");
 }
 
+// A mark, a joiner or a joined emoji merges into one character however often
+// it repeats: the text stays. A lone flag letter pairs up, adding a character
+// every other copy, and does get there.
+TEST(Length, PaddingWithPadsThatMergeWhenRepeated) {
+  EXPECT_EQ(ext::paddingStart("x", 3, "\u0301"), "x");
+  EXPECT_EQ(ext::paddingEnd("x", 3, "\u200D"), "x");
+  EXPECT_EQ(ext::paddingStart("x", 3, "\U0001F469\u200D"), "x");
+  EXPECT_EQ(ext::paddingStart("x", 3, "\U0001F1E9"), "\U0001F1E9\U0001F1E9\U0001F1E9x");
+}
+
+TEST(Length, LongPaddingIsCountedAsItGrows) {
+  const std::string padded = ext::paddingStart("x", 1'000'000, "ab");
+  ASSERT_EQ(padded.size(), 1'000'000u);
+  EXPECT_EQ(padded.substr(padded.size() - 4), "abax");
+  EXPECT_EQ(ext::paddingEnd("x", std::numeric_limits<std::int64_t>::max(), "ab"), "x");
+}
+
 TEST(Affixes, PrefixAndSuffix) {
   EXPECT_EQ(ext::removingPrefix("foobar", "foo"), "bar");
   EXPECT_EQ(ext::removingPrefix("foobar", ""), "foobar");
@@ -183,6 +202,10 @@ TEST(Generated, RandomTextFromTheAlphabet) {
   EXPECT_TRUE(ext::patternMatches("^[a-zA-Z0-9]+$", text));
   // 200 draws from 62 symbols cover well more than a handful.
   EXPECT_GT(std::set<char>(text.begin(), text.end()).size(), 20u);
+}
+
+TEST(GeneratedDeathTest, RandomTextPastTheLargestStringIsABug) {
+  EXPECT_DEATH((void)ext::random(std::numeric_limits<std::int64_t>::max()), "largest string");
 }
 
 TEST(Generated, LoremIpsum) {
