@@ -1,9 +1,12 @@
 #include "ext/collection_editing.h"
 
+#include <algorithm>
 #include <cmath>
 #include <deque>
 #include <limits>
 #include <list>
+#include <numeric>
+#include <ranges>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -229,6 +232,18 @@ TEST(Offsets, RangesReadAndReplace) {
   std::string text = "hello";
   ext::replaceOffsets(text, ext::offsetsFrom(5), std::string(" world"));
   EXPECT_EQ(text, "hello world");
+}
+
+// An edit given the container itself reads it as it was before the edit.
+TEST(Offsets, ReplacementThatIsTheContainerItself) {
+  std::vector<int> numbers{1, 2, 3, 4};
+  ext::replaceOffsets(numbers, ext::offsets(1, 2), numbers);
+  EXPECT_THAT(numbers, ElementsAre(1, 1, 2, 3, 4, 3, 4));
+  std::deque<int> many(1000);
+  std::iota(many.begin(), many.end(), 0);
+  ext::appendContentsIfNonNil(many, std::optional(std::views::all(many)));
+  ASSERT_EQ(many.size(), 2000u);
+  EXPECT_TRUE(std::equal(many.begin(), many.begin() + 1000, many.begin() + 1000));
 }
 
 TEST(OffsetsDeathTest, BoundsOutsideTheCollectionAreProgrammingErrors) {

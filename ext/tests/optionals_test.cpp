@@ -124,6 +124,13 @@ TEST_F(Interpolation, PlaceholderIsEvaluatedOnlyWhenAppended) {
   EXPECT_EQ(text_, "n=x");
 }
 
+TEST_F(Interpolation, CharactersReadAsCharacters) {
+  ext::appendInterpolation(text_, std::optional<char>{'x'}, "-");
+  ext::appendInterpolation(text_, std::optional<char32_t>{U'\u00DF'}, "-");
+  ext::appendInterpolation(text_, std::optional{*ext::Character::make("e\u0301")}, "-");
+  EXPECT_EQ(text_, "n=x\u00DFe\u0301");
+}
+
 TEST_F(Interpolation, FailingPredicateAppendsNothing) {
   EXPECT_THROW(ext::appendInterpolation(text_, std::optional<int>{1}, "-",
                                         [](int) -> bool { throw std::runtime_error("p"); }),
