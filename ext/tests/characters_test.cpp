@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "ext/bool_number.h"
+#include "ext/string_editing.h"
 #include "ext/strings.h"
 
 namespace {
@@ -82,6 +83,7 @@ TEST(RepetitionDeathTest, ResultsPastTheLargestStringAreABug) {
   EXPECT_DEATH((void)(std::string("abcd") * (std::int64_t{1} << 62)), "largest string");
   EXPECT_DEATH((void)(std::string("ab") * kMax), "largest string");
   EXPECT_DEATH((void)(kMax * Character(U'x')), "largest string");
+  EXPECT_DEATH((void)ext::random(kMax), "largest string");
 }
 
 TEST(Bools, IntAndString) {

@@ -1,11 +1,9 @@
 #include "ext/collection_editing.h"
 
-#include <algorithm>
 #include <cmath>
 #include <deque>
 #include <limits>
 #include <list>
-#include <numeric>
 #include <ranges>
 #include <stdexcept>
 #include <string>
@@ -239,11 +237,9 @@ TEST(Offsets, ReplacementThatIsTheContainerItself) {
   std::vector<int> numbers{1, 2, 3, 4};
   ext::replaceOffsets(numbers, ext::offsets(1, 2), numbers);
   EXPECT_THAT(numbers, ElementsAre(1, 1, 2, 3, 4, 3, 4));
-  std::deque<int> many(1000);
-  std::iota(many.begin(), many.end(), 0);
+  std::deque<int> many(1000, 7);  // enough to move the deque's blocks
   ext::appendContentsIfNonNil(many, std::optional(std::views::all(many)));
-  ASSERT_EQ(many.size(), 2000u);
-  EXPECT_TRUE(std::equal(many.begin(), many.begin() + 1000, many.begin() + 1000));
+  EXPECT_EQ(many, std::deque<int>(2000, 7));
 }
 
 TEST(OffsetsDeathTest, BoundsOutsideTheCollectionAreProgrammingErrors) {

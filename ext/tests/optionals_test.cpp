@@ -124,13 +124,6 @@ TEST_F(Interpolation, PlaceholderIsEvaluatedOnlyWhenAppended) {
   EXPECT_EQ(text_, "n=x");
 }
 
-TEST_F(Interpolation, CharactersReadAsCharacters) {
-  ext::appendInterpolation(text_, std::optional<char>{'x'}, "-");
-  ext::appendInterpolation(text_, std::optional<char32_t>{U'\u00DF'}, "-");
-  ext::appendInterpolation(text_, std::optional{*ext::Character::make("e\u0301")}, "-");
-  EXPECT_EQ(text_, "n=x\u00DFe\u0301");
-}
-
 TEST_F(Interpolation, FailingPredicateAppendsNothing) {
   EXPECT_THROW(ext::appendInterpolation(text_, std::optional<int>{1}, "-",
                                         [](int) -> bool { throw std::runtime_error("p"); }),
@@ -144,6 +137,9 @@ TEST(InterpolatedValues, ReadAsPlainInterpolation) {
   EXPECT_EQ(ext::interpolated(true), "true");
   EXPECT_EQ(ext::interpolated(-3), "-3");
   EXPECT_EQ(ext::interpolated(std::string("t")), "t");
+  EXPECT_EQ(ext::interpolated('x'), "x");
+  EXPECT_EQ(ext::interpolated(U'\u00DF'), "\u00DF");
+  EXPECT_EQ(ext::interpolated(*ext::Character::make("e\u0301")), "e\u0301");
 }
 
 }  // namespace
