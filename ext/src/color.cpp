@@ -1,7 +1,6 @@
 #include "ext/color.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -141,10 +140,7 @@ std::optional<Color> Color::complementaryFor(const Color& color) {
 
 Color Color::random() {
   const auto component = [] { return static_cast<std::int64_t>(detail::randomIndex(256)); };
-  const std::int64_t red = component();
-  const std::int64_t green = component();
-  const std::int64_t blue = component();
-  return *fromComponents(red, green, blue, 1.0);
+  return *fromComponents(component(), component(), component(), 1.0);
 }
 
 std::array<std::int64_t, 3> rgbComponents(const Color& color) {
