@@ -91,8 +91,8 @@ Color Color::grey(double white, double alpha) {
   return Color{white, white, white, alpha, ColorModel::Grey};
 }
 
-std::optional<Color> Color::fromComponents(std::int64_t red, std::int64_t green,
-                                           std::int64_t blue, double transparency) {
+std::optional<Color> Color::fromComponents(std::int64_t red, std::int64_t green, std::int64_t blue,
+                                           double transparency) {
   const auto inRange = [](std::int64_t c) { return c >= 0 && c <= 255; };
   if (!inRange(red) || !inRange(green) || !inRange(blue)) return std::nullopt;
   return rgb(red / 255.0, green / 255.0, blue / 255.0, clampedTransparency(transparency));

@@ -186,7 +186,9 @@ TEST(ColorRandom, IsAnOpaqueIntegerColour) {
 // Drawn from the system's source, not from a generator whose state a forked
 // child would copy: parent and child draw different colours.
 TEST(ColorRandom, ForkedProcessesDrawDifferentColours) {
-  const auto draw = [] { return ext::hexString(Color::random()) + ext::hexString(Color::random()); };
+  const auto draw = [] {
+    return ext::hexString(Color::random()) + ext::hexString(Color::random());
+  };
   (void)draw();  // any generator state a draw sets up is inherited
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);

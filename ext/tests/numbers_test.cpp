@@ -231,7 +231,8 @@ TEST(NumberLimitsDeathTest, BrokenLimitsStopInsteadOfWrapping) {
   EXPECT_DEATH((void)ext::lcm<std::int64_t>(kIntMax, 2), "range");
   EXPECT_DEATH((void)ext::roundToNearest(kIntMax, 2), "integer range");
   EXPECT_DEATH((void)ext::clamped(3, {5, 1}), "lower <= upper");
-  EXPECT_DEATH((void)ext::isBetween(0.5, ext::ClosedRange<double>(0, std::nan(""))), "lower <= upper");
+  EXPECT_DEATH((void)ext::isBetween(0.5, ext::ClosedRange<double>(0, std::nan(""))),
+               "lower <= upper");
 }
 
 }  // namespace

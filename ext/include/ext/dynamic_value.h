@@ -140,9 +140,8 @@ template <std::floating_point To, std::floating_point From>
   if constexpr (std::numeric_limits<From>::max_exponent <= std::numeric_limits<To>::max_exponent) {
     return false;
   } else {
-    return std::isfinite(value) &&
-           (value > static_cast<From>(std::numeric_limits<To>::max()) ||
-            value < static_cast<From>(std::numeric_limits<To>::lowest()));
+    return std::isfinite(value) && (value > static_cast<From>(std::numeric_limits<To>::max()) ||
+                                    value < static_cast<From>(std::numeric_limits<To>::lowest()));
   }
 }
 }  // namespace detail
