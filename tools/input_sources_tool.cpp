@@ -27,11 +27,13 @@
 namespace {
 namespace tis = quillo::tis;
 
+constexpr const char* kUsage =
+    "usage: quillo-input-sources [--root DIR] list\n"
+    "       quillo-input-sources [--root DIR] approve SOURCE_ID\n"
+    "       quillo-input-sources [--root DIR] select SOURCE_ID\n";
+
 int usage() {
-  std::fprintf(stderr,
-               "usage: quillo-input-sources [--root DIR] list\n"
-               "       quillo-input-sources [--root DIR] approve SOURCE_ID\n"
-               "       quillo-input-sources [--root DIR] select SOURCE_ID\n");
+  std::fputs(kUsage, stderr);
   return 2;
 }
 
@@ -85,6 +87,10 @@ bool isFolder(const std::string& path) {
 }
 
 int runCommand(std::vector<std::string> args) {
+  if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   if (!args.empty() && args[0] == "--root") {
     if (args.size() < 2 || args[1].empty()) return usage();
     if (!isFolder(args[1])) {

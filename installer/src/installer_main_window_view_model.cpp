@@ -5,6 +5,7 @@
 #include <span>
 #include <cstdio>
 #include <utility>
+#include <vector>
 
 #include "ext/string_path.h"
 #include "installer/g.h"
@@ -368,14 +369,18 @@ void InstallerMainWindowViewModel::openQuilloSettings(const std::string& argumen
 void InstallerMainWindowViewModel::reloadPasteBoard() {
   if (sysinfo::operatingSystemVersion().major < kPasteboardReloadMajorVersion) return;
   LogInfo("reloadInputMenu");
+  // Every type is kept, not only the text: a copied file, image or rich text
+  // is the user's as much as a copied word.
   auto board = Pasteboard::general();
-  std::optional<std::string> kept;
-  bool holdsFile = false;
-  for (const auto& type : board->types()) holdsFile = holdsFile || type == Pasteboard::kFileURLType;
-  if (!holdsFile) kept = board->dataForType(Pasteboard::kStringType);
-  (void)restartSystemAgent(kPasteboardServer);  // "killall -9 pboard"
+  std::vector<std::pair<std::string, std::string>> kept;
+  for (const auto& type : board->types()) {
+    if (auto data = board->dataForType(type)) kept.emplace_back(type, std::move(*data));
+  }
+  // "killall -9 pboard". With no server restarted (on Linux there is none
+  // but our stand-in) the pasteboard lost nothing and is left alone.
+  if (restartSystemAgent(kPasteboardServer) == 0) return;
   board->clearContents();
-  board->setData(kept, Pasteboard::kStringType);
+  for (const auto& [type, data] : kept) board->setData(data, type);
 }
 
 void InstallerMainWindowViewModel::restartInputMenuAgents() {
