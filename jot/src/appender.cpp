@@ -47,8 +47,8 @@ void retire(JotterAppender* appender) {
   graveyard->push_back(appender);
 }
 
-// Closes the default writer, then forgets it: the maintenance that Close()
-// still runs reports its errors through the default writer.
+// Closes the default writer, then forgets it: records that come while
+// Close() runs the pending maintenance are still written.
 void closeDefault() {
   vela::comm::ScopedLock lock(closeMutex());
   if (!lock.islocked()) return;
@@ -249,17 +249,21 @@ bool JotterAppender::FlushCacheToFile() {
 void JotterAppender::ReportFileErrors() {
   if (!files_) return;
   for (const auto& error : files_->TakeErrors()) {
+    const std::string what = error.what();
     {
       vela::comm::ScopedLock lock(stateMutex_);
       if (!lock.islocked()) return;
-      const std::string what = error.what();
       if (std::find(reportedErrors_.begin(), reportedErrors_.end(), what) != reportedErrors_.end()) {
         continue;
       }
       if (reportedErrors_.size() >= 64) reportedErrors_.erase(reportedErrors_.begin());
       reportedErrors_.push_back(what);
     }
-    jotter_ReportBoostError(error);
+    if (!jotter_IsEnabledFor(kLevelFatal)) continue;
+    // Into this writer's own cache, closed or not: an error marked as
+    // reported must never be dropped on the way.
+    const JotterInfo_t info = jotter_BoostErrorInfo();
+    Store(&info, ("boost exception:" + what).c_str(), true);
   }
 }
 
@@ -276,6 +280,10 @@ void JotterAppender::RunPendingMaintenance() {
 
 void JotterAppender::Write(const JotterInfo_t* info, const char* log) {
   if (closed_.load(std::memory_order_acquire)) return;
+  Store(info, log, false);
+}
+
+void JotterAppender::Store(const JotterInfo_t* info, const char* log, bool own) {
   const int savedErrno = errno;
   ++tDepth;
   if (console_) ConsoleLog(info, log);
@@ -302,7 +310,7 @@ void JotterAppender::Write(const JotterInfo_t* info, const char* log) {
   if (config_.mode_ == kAppenderSync) {
     WriteSync(info, log);
   } else {
-    WriteAsync(info, log);
+    WriteAsync(info, log, own);
   }
   --tDepth;
   errno = savedErrno;
@@ -373,7 +381,7 @@ void JotterAppender::Wake(bool sure) {
   cond_.notifyAll();
 }
 
-void JotterAppender::WriteAsync(const JotterInfo_t* info, const char* log, bool closing) {
+void JotterAppender::WriteAsync(const JotterInfo_t* info, const char* log, bool own) {
   char line[kLineBufferSize];
   vela::comm::PtrBuffer buff(line, 0, sizeof line);
   log_formater(info, log, buff);
@@ -387,10 +395,10 @@ void JotterAppender::WriteAsync(const JotterInfo_t* info, const char* log, bool 
     vela::comm::ScopedLock lock(bufferMutex_);
     // Checked again under the lock: nothing enters the cache after Close()
     // took its last blocks out.
-    if (!lock.islocked() || !buffer_ || (closed_ && !closing)) return;
+    if (!lock.islocked() || !buffer_ || (closed_ && !own)) return;
     wake = StoreLocked(line, buff.Length(), fatal);
   }
-  if (wake != WakeReason::None && !closing) Wake(wake == WakeReason::MustWake);
+  if (wake != WakeReason::None && !closed_) Wake(wake == WakeReason::MustWake);
 }
 
 JotterAppender::WakeReason JotterAppender::StoreLocked(const char* line, size_t len, bool fatal) {
@@ -445,11 +453,7 @@ void JotterAppender::Close() {
     if (!lock.islocked() || closed_ || closing_) return;
     closing_ = true;
   }
-  // Before the end marker, so that what the jobs report is still written.
   RunPendingMaintenance();
-  const std::string end = "===== end =====" + MakeMark() + "\n";
-  const bool async = config_.mode_ != kAppenderSync;
-  if (!async) Write(nullptr, end.c_str());
   {
     vela::comm::ScopedLock lock(cond_.mutex());
     closed_ = true;
@@ -457,11 +461,16 @@ void JotterAppender::Close() {
   }
   if (asyncThread_) (void)asyncThread_->join();
 
-  // Only now, so that the end marker finds room in a cache however full it
-  // was; then it goes out with what writers added after the thread's last
-  // round.
-  if (async) WriteAsync(nullptr, end.c_str(), true);
-  (void)FlushCacheToFile();
+  // What writers added after the thread's last round goes out first: the
+  // errors the files meet on the way (a short run meets them only here) are
+  // reported before the end marker, which then finds room in a cache
+  // however full it was.
+  const bool async = config_.mode_ != kAppenderSync;
+  if (async) (void)FlushCacheToFile();
+  ReportFileErrors();
+  const std::string end = "===== end =====" + MakeMark() + "\n";
+  Store(nullptr, end.c_str(), true);
+  if (async) (void)FlushCacheToFile();
   {
     vela::comm::ScopedLock lock(bufferMutex_);
     if (lock.islocked() && buffer_) {
@@ -488,8 +497,8 @@ void appender_open(const JotConfig& config) {
   auto* appender = new JotterAppender();
   appender->SetMaxFileSize(gMaxFileSize);
   appender->SetConsoleLog(gConsole);
-  // Installed before it opens: the file errors that opening and the first
-  // flush meet are reported through the default writer, once.
+  // Installed before it opens: records of other threads are taken as soon
+  // as the writer is open.
   gDefault.store(appender, std::memory_order_release);
   jotter_SetAppender(&jotter_appender);
   appender->Open(config);

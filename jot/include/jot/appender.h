@@ -101,9 +101,11 @@ class JotterAppender {
   [[nodiscard]] bool IsCacheMapped() const { return mmap_.isOpen(); }
 
  private:
+  // Write's work. `own`: the writer's own record (a file error, the end
+  // marker), taken also while it closes.
+  void Store(const JotterInfo_t* info, const char* log, bool own);
   void WriteSync(const JotterInfo_t* info, const char* log);
-  // `closing`: Close()'s end marker, taken after the writer is closed.
-  void WriteAsync(const JotterInfo_t* info, const char* log, bool closing = false);
+  void WriteAsync(const JotterInfo_t* info, const char* log, bool own);
   enum class WakeReason { None, Threshold, MustWake };
   // Stores one formatted line in the cache; says whether and how to wake
   // the flush thread. Requires: bufferMutex_ held.
@@ -124,8 +126,9 @@ class JotterAppender {
   // Writes the blocks an earlier run left in the cache, unless that run got
   // them into the file before it died; clears each after.
   void RecoverCache();
-  // Turns the filesystem errors met since the last call into fatal records,
-  // each distinct one once. Requires: no lock of this writer held.
+  // Turns the filesystem errors met since the last call into fatal records
+  // in this writer, each distinct one once. Requires: no lock of this writer
+  // held.
   void ReportFileErrors();
   // Runs the maintenance jobs that have not run yet (at close).
   void RunPendingMaintenance();
