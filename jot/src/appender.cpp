@@ -436,6 +436,7 @@ void JotterAppender::AsyncLogThread() {
   while (true) {
     flushStep(FlushStep::Woken);
     if (!FlushCacheToFile() || closed_) break;
+    flushStep(FlushStep::Flushed);
     ReportFileErrors();
     vela::comm::ScopedLock lock(cond_.mutex());
     if (!lock.islocked()) break;

@@ -14,7 +14,9 @@
 // a notice line as soon as there is room again. The flush thread wakes at a
 // third of a block, on a fatal record, on appender_flush() and every 15
 // minutes; a wake-up that comes while it is busy is not remembered, but it
-// never sleeps on a block sealed for want of room.
+// never sleeps on a block sealed for want of room: in a full cache no record
+// wakes it, and every record but a fatal one would be dropped until the
+// 15-minute wake-up.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -53,6 +55,7 @@ enum class FlushStep {
   Woken,    // the thread is about to take the blocks (also when there are none)
   Sealed,   // a block is finished in the cache, not yet in the file
   Written,  // that block is in the file, the cache not yet cleared
+  Flushed,  // what was sealed is written; next the thread decides to sleep
   Idle,     // about to sleep; called under the thread's wait lock, so a hook
             // must not block here
 };
