@@ -21,6 +21,7 @@
 
 #include "jot/jotter.h"
 #include "jot/tickcount.h"
+#include "support/jot_test_support.h"
 
 namespace {
 
@@ -111,29 +112,17 @@ TEST(Thread, RaisesItsKillSignalOnItselfBeforeTheTarget) {
 }
 
 // The reports of misuse carry the texts the log readers search for.
-std::vector<std::string> gReports;
-void captureReport(const vela::jot::JotterInfo_t*, const char* log) { gReports.emplace_back(log); }
-
-class ThreadChecks : public ::testing::Test {
+class ThreadChecks : public jottest::CheckReports {
  protected:
-  void SetUp() override {
-    vela::jot::jotter_SetLevel(vela::jot::kLevelVerbose);
-    previous_ = vela::jot::jotter_SetAppender(&captureReport);
-    gReports.clear();
+  [[nodiscard]] static bool checkReported(const std::string& expression) {
+    return reported("[ASSERT(" + expression + ")]");
   }
-  void TearDown() override { vela::jot::jotter_SetAppender(previous_); }
-  [[nodiscard]] static bool reported(const std::string& text) {
-    return std::any_of(gReports.begin(), gReports.end(), [&](const std::string& report) {
-      return report.find("[ASSERT(" + text + ")]") != std::string::npos;
-    });
-  }
-  vela::jot::jotter_appender_t previous_ = nullptr;
 };
 
 TEST_F(ThreadChecks, StartWithoutATargetIsReported) {
   vela::comm::Thread thread(nullptr);
   EXPECT_EQ(thread.start(), EINVAL);
-  EXPECT_TRUE(reported("runable_ref_->target"));
+  EXPECT_TRUE(checkReported("runable_ref_->target"));
   EXPECT_FALSE(thread.isruning());
 }
 
@@ -141,7 +130,7 @@ TEST_F(ThreadChecks, JoinOfAnOutsideJoinedThreadIsReported) {
   vela::comm::Thread thread([] {}, nullptr, true);
   ASSERT_EQ(thread.start(), 0);
   EXPECT_EQ(thread.join(), 0);
-  EXPECT_TRUE(reported("!outside_join_"));
+  EXPECT_TRUE(checkReported("!outside_join_"));
 }
 
 // Waits until thread `tid` of this process sleeps (state S in its stat).
@@ -169,9 +158,9 @@ TEST_F(ThreadChecks, SecondJoinIsReported) {
   });
   EXPECT_EQ(thread.join(), 0);
   releaser.join();
-  EXPECT_FALSE(reported("!runable_ref_->isjoined"));
+  EXPECT_FALSE(checkReported("!runable_ref_->isjoined"));
   EXPECT_EQ(thread.join(), 0);
-  EXPECT_TRUE(reported("!runable_ref_->isjoined"));
+  EXPECT_TRUE(checkReported("!runable_ref_->isjoined"));
 }
 
 // In a child: starts a thread with no process left to this user.
@@ -180,11 +169,7 @@ int startWithoutProcessesLeft() {
   if (::setrlimit(RLIMIT_NPROC, &none) != 0) return 2;
   vela::comm::Thread thread([] {});
   const int ret = thread.start();
-  return ret != 0 && !thread.isruning() &&
-                 std::any_of(gReports.begin(), gReports.end(),
-                             [](const std::string& r) { return r.find("[ASSERT(0 == ret)]") != std::string::npos; })
-             ? 0
-             : 1;
+  return ret != 0 && !thread.isruning() && jottest::CheckReports::reported("[ASSERT(0 == ret)]") ? 0 : 1;
 }
 
 TEST_F(ThreadChecks, FailedStartIsReportedNotThrown) {
