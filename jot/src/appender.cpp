@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <optional>
+#include <span>
+#include <thread>
 
 #include <boost/filesystem.hpp>
 
@@ -22,10 +22,6 @@ namespace {
 
 constexpr size_t kLineBufferSize = 16 * 1024;
 constexpr size_t kTipsBufferSize = 4 * 1024;
-// How long a writer waits for the flush thread to make room before its
-// record is replaced by the cache-full notice.
-constexpr int64_t kDrainWaitMs = 5000;
-std::atomic<int64_t> gDrainWaitMs{kDrainWaitMs};
 
 thread_local int tDepth = 0;
 thread_local std::string tPending;
@@ -51,13 +47,19 @@ void retire(JotterAppender* appender) {
   graveyard->push_back(appender);
 }
 
-void exitHandler() {
+// Closes the default writer, then forgets it: records that come while
+// Close() runs the pending maintenance are still written.
+void closeDefault() {
   vela::comm::ScopedLock lock(closeMutex());
-  if (JotterAppender* appender = gDefault.exchange(nullptr)) {
-    appender->Close();
-    retire(appender);
-  }
+  if (!lock.islocked()) return;
+  JotterAppender* appender = gDefault.load(std::memory_order_acquire);
+  if (!appender) return;
+  appender->Close();
+  gDefault.store(nullptr, std::memory_order_release);
+  retire(appender);
 }
+
+void exitHandler() { closeDefault(); }
 
 bool createDirectories(const std::string& dir) {
   if (dir.empty()) return false;
@@ -175,7 +177,6 @@ void JotterAppender::Open(const JotConfig& config) {
     syncMagic_ = buffer_->SyncMagic();
     hasKey_ = buffer_->IsCrypt();
     clientKey_ = buffer_->Crypt().publicKey();
-    NoteBlockState();
   }
   syncReady_ = true;
   // Before the flush thread starts, which would write the block as its own.
@@ -195,65 +196,74 @@ void JotterAppender::Open(const JotConfig& config) {
   ReportFileErrors();
 }
 
-bool JotterAppender::SealCache(vela::comm::AutoBuffer& block) {
-  vela::comm::ScopedLock lock(bufferMutex_);
-  if (!lock.islocked() || !buffer_) return false;
-  buffer_->Seal(block);
-  NoteBlockState();  // writers wait until the cache is cleared
-  return true;
-}
-
-void JotterAppender::ClearSealedCache() {
-  {
-    vela::comm::ScopedLock lock(bufferMutex_);
-    // Only a sealed block is ours to clear: with nothing sealed, writers
-    // may have started a new block since.
-    if (lock.islocked() && buffer_ && buffer_->NeedsFlush()) {
-      buffer_->Clear();
-      NoteBlockState();
-    }
-  }
-  NotifyDrained();
-}
-
 void JotterAppender::RecoverCache() {
-  vela::comm::AutoBuffer recovered;
-  if (!SealCache(recovered)) return;
-  // A run killed after writing its block but before clearing the cache left
-  // the block in both places: write it once.
-  if (recovered.Length() > 0 && !files_->ContainsBlock(recovered.Ptr(), recovered.Length())) {
-    WriteTips2File("~~~~~ begin of mmap ~~~~~\n");
-    files_->Log2File(recovered.Ptr(), recovered.Length(), false);
-    WriteTips2File("~~~~~ end of mmap ~~~~~%s\n", MakeMark().c_str());
+  bool framed = false;
+  for (;;) {
+    std::span<const uint8_t> block;
+    {
+      vela::comm::ScopedLock lock(bufferMutex_);
+      if (!lock.islocked() || !buffer_) break;
+      block = buffer_->OldestSealed();
+    }
+    if (block.empty()) break;
+    // A run killed after writing a block but before clearing it left the
+    // block in both places: write it once.
+    if (!files_->ContainsBlock(block.data(), block.size())) {
+      if (!framed) WriteTips2File("~~~~~ begin of mmap ~~~~~\n");
+      framed = true;
+      files_->Log2File(block.data(), block.size(), false);
+    }
+    vela::comm::ScopedLock lock(bufferMutex_);
+    if (lock.islocked() && buffer_) buffer_->DropOldestSealed();
   }
-  ClearSealedCache();
+  if (framed) WriteTips2File("~~~~~ end of mmap ~~~~~%s\n", MakeMark().c_str());
 }
 
-void JotterAppender::FlushCacheToFile() {
-  vela::comm::AutoBuffer block;
-  if (!SealCache(block)) return;
-  if (block.Length() > 0) {
-    flushStep(FlushStep::Sealed);
-    files_->Log2File(block.Ptr(), block.Length(), true);
-    flushStep(FlushStep::Written);
+bool JotterAppender::FlushCacheToFile() {
+  {
+    FlushLock lock(*this);
+    if (!lock.islocked() || !buffer_) return false;
+    buffer_->Seal();
   }
-  ClearSealedCache();
+  for (;;) {
+    std::span<const uint8_t> block;
+    {
+      FlushLock lock(*this);
+      if (!lock.islocked() || !buffer_) return false;
+      block = buffer_->OldestSealed();
+    }
+    if (block.empty()) return true;
+    // Straight from the cache: writers leave a sealed block alone.
+    flushStep(FlushStep::Sealed);
+    files_->Log2File(block.data(), block.size(), true);
+    flushStep(FlushStep::Written);
+    FlushLock lock(*this);
+    if (!lock.islocked() || !buffer_) return false;
+    // Only this thread drops blocks, so the oldest is still this one.
+    buffer_->DropOldestSealed();
+    sealedWaiting_ = buffer_->SealedCount() > 0;
+    StoreDroppedCountLocked();
+  }
 }
 
 void JotterAppender::ReportFileErrors() {
   if (!files_) return;
   for (const auto& error : files_->TakeErrors()) {
+    const std::string what = error.what();
     {
       vela::comm::ScopedLock lock(stateMutex_);
       if (!lock.islocked()) return;
-      const std::string what = error.what();
       if (std::find(reportedErrors_.begin(), reportedErrors_.end(), what) != reportedErrors_.end()) {
         continue;
       }
       if (reportedErrors_.size() >= 64) reportedErrors_.erase(reportedErrors_.begin());
       reportedErrors_.push_back(what);
     }
-    jotter_ReportBoostError(error);
+    if (!jotter_IsEnabledFor(kLevelFatal)) continue;
+    // Into this writer's own cache, closed or not: an error marked as
+    // reported must never be dropped on the way.
+    const JotterInfo_t info = jotter_BoostErrorInfo();
+    Store(&info, ("boost exception:" + what).c_str(), true);
   }
 }
 
@@ -261,7 +271,7 @@ void JotterAppender::RunPendingMaintenance() {
   for (auto& maintenance : maintenance_) {
     if (maintenance.thread) {
       maintenance.thread->cancel_after();
-      maintenance.thread->join();
+      (void)maintenance.thread->join();
     }
     maintenance.job();  // does nothing when its thread ran it
   }
@@ -270,6 +280,10 @@ void JotterAppender::RunPendingMaintenance() {
 
 void JotterAppender::Write(const JotterInfo_t* info, const char* log) {
   if (closed_.load(std::memory_order_acquire)) return;
+  Store(info, log, false);
+}
+
+void JotterAppender::Store(const JotterInfo_t* info, const char* log, bool own) {
   const int savedErrno = errno;
   ++tDepth;
   if (console_) ConsoleLog(info, log);
@@ -296,7 +310,7 @@ void JotterAppender::Write(const JotterInfo_t* info, const char* log) {
   if (config_.mode_ == kAppenderSync) {
     WriteSync(info, log);
   } else {
-    WriteAsync(info, log);
+    WriteAsync(info, log, own);
   }
   --tDepth;
   errno = savedErrno;
@@ -354,125 +368,117 @@ void JotterAppender::WriteSync(const JotterInfo_t* info, const char* log) {
   files_->Log2File(block.Ptr(), block.Length(), false);
 }
 
-void JotterAppender::NoteBlockState() {
-  blocked_ = !buffer_ || buffer_->GetData().Length() >= kRefuseLength || buffer_->NeedsFlush();
-}
+void JotterAppender::Flush() { Wake(true); }
 
-void JotterAppender::NotifyDrained() {
-  vela::comm::ScopedLock lock(drained_.mutex());
-  drained_.notifyAll();
-}
-
-void JotterAppender::Flush() {
-  {
-    vela::comm::ScopedLock lock(cond_.mutex());
-    wake_ = true;
+void JotterAppender::Wake(bool sure) {
+  if (!sure) {
+    cond_.notifyAll();
+    return;
   }
+  // Under the lock the flush thread decides to sleep under: it is either
+  // past that decision and waiting, or has yet to see what this call follows.
+  vela::comm::ScopedLock lock(cond_.mutex());
   cond_.notifyAll();
 }
 
-void JotterAppender::WriteAsync(const JotterInfo_t* info, const char* log) {
+void JotterAppender::WriteAsync(const JotterInfo_t* info, const char* log, bool own) {
   char line[kLineBufferSize];
   vela::comm::PtrBuffer buff(line, 0, sizeof line);
   log_formater(info, log, buff);
   const bool fatal = (info && info->level == kLevelFatal) || !log;
-
-  vela::comm::ScopedLock lock(bufferMutex_);
-  if (!lock.islocked() || !buffer_) return;
-  // Let the flush thread make room rather than drop the record. Other writers
-  // may fill the room again before this one gets the lock back, so wait until
-  // there is room or the overall wait is spent.
-  std::optional<std::chrono::steady_clock::time_point> giveUp;  // read the clock only when waiting
-  while (blocked_ && !closed_) {
-    if (!giveUp) giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(gDrainWaitMs.load());
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          *giveUp - std::chrono::steady_clock::now())
-                          .count();
-    if (left <= 0) break;
-    lock.unlock();
-    Flush();
-    {
-      vela::comm::ScopedLock wait(drained_.mutex());
-      if (wait.islocked()) {
-        drained_.wait(wait, left, [this] { return !blocked_ || closed_; });
-      }
-    }
-    if (!lock.lock() || !buffer_) return;
+  WakeReason wake;
+  {
+    // The flush thread goes first: a plain mutex can keep it out for long
+    // while writers keep coming, and the cache fills meanwhile. It holds the
+    // lock for microseconds.
+    while (flushWaiting_.load(std::memory_order_acquire) > 0) std::this_thread::yield();
+    vela::comm::ScopedLock lock(bufferMutex_);
+    // Checked again under the lock: nothing enters the cache after Close()
+    // took its last blocks out.
+    if (!lock.islocked() || !buffer_ || (closed_ && !own)) return;
+    wake = StoreLocked(line, buff.Length(), fatal);
   }
+  if (wake != WakeReason::None && !closed_) Wake(wake == WakeReason::MustWake);
+}
 
-  if (buffer_->NeedsFlush()) {
-    // The flush thread has not made room in time: the record goes to the file
-    // as a block of its own rather than being lost, unless the files are busy
-    // with that very flush (a hung disk), which must not hang this writer too.
-    lock.unlock();
-    vela::comm::AutoBuffer block;
-    MakeSyncBlock(line, buff.Length(), block);
-    if (files_->TryLog2File(block.Ptr(), block.Length())) {
-      Flush();
-      return;
-    }
-    if (!lock.lock() || !buffer_) return;
-  }
-  const char* data = line;
-  size_t len = buff.Length();
+JotterAppender::WakeReason JotterAppender::StoreLocked(const char* line, size_t len, bool fatal) {
+  StoreDroppedCountLocked();
   char notice[128];
-  if (buffer_->GetData().Length() >= kRefuseLength) {
+  if (buffer_->OpenLength() >= kRefuseLength) {
     len = static_cast<size_t>(std::snprintf(
         notice, sizeof notice, "[F][ sg_buffer_async.Length() >= BUFFER_BLOCK_LENTH*4/5, len: %d\n",
-        static_cast<int>(buffer_->GetData().Length())));
-    data = notice;
+        static_cast<int>(buffer_->OpenLength())));
+    line = notice;
   }
-  const bool ok = buffer_->Write(data, len);
-  NoteBlockState();
-  const bool wake = !ok || blocked_ || buffer_->GetData().Length() >= kWakeLength || fatal;
-  lock.unlock();
-  if (wake) Flush();
+  const size_t sealed = buffer_->SealedCount();
+  // A record that finds no room is counted; the block that filled the cache
+  // was sealed, and the thread woken, by an earlier write.
+  if (!buffer_->Write(line, len)) ++dropped_;
+  if (buffer_->SealedCount() > sealed) {
+    sealedWaiting_ = true;
+    return WakeReason::MustWake;
+  }
+  if (fatal) return WakeReason::MustWake;
+  // Every record past the threshold wakes the thread, so one missed is
+  // followed by the next.
+  return buffer_->OpenLength() >= kWakeLength ? WakeReason::Threshold : WakeReason::None;
+}
+
+void JotterAppender::StoreDroppedCountLocked() {
+  if (dropped_ == 0) return;
+  char notice[128];
+  const int n = std::snprintf(notice, sizeof notice,
+                              "[F][ log cache full, %u records dropped\n", dropped_);
+  if (buffer_->Write(notice, static_cast<size_t>(n))) dropped_ = 0;
 }
 
 void JotterAppender::AsyncLogThread() {
   while (true) {
-    {
-      vela::comm::ScopedLock lock(bufferMutex_);
-      if (!lock.islocked() || !buffer_) break;
-    }
     flushStep(FlushStep::Woken);
-    FlushCacheToFile();
-    if (closed_) break;
+    if (!FlushCacheToFile() || closed_) break;
+    flushStep(FlushStep::Flushed);
     ReportFileErrors();
     vela::comm::ScopedLock lock(cond_.mutex());
     if (!lock.islocked()) break;
-    cond_.wait(lock, kAsyncWaitMs, [this] { return wake_ || closed_.load(); });
-    wake_ = false;
+    // Wake-ups that came while this thread was busy are not remembered, but
+    // a close, or a block a writer sealed because it was full, is.
+    if (closed_ || sealedWaiting_) continue;
+    flushStep(FlushStep::Idle);
+    cond_.wait(lock, kAsyncWaitMs);
   }
 }
 
 void JotterAppender::Close() {
   {
     vela::comm::ScopedLock lock(stateMutex_);
-    if (!lock.islocked() || closed_) return;
+    if (!lock.islocked() || closed_ || closing_) return;
+    closing_ = true;
   }
-  // Before the end marker, so that what the jobs report is still written.
   RunPendingMaintenance();
-  const std::string end = "===== end =====" + MakeMark() + "\n";
-  Write(nullptr, end.c_str());
   {
-    vela::comm::ScopedLock lock(stateMutex_);
+    vela::comm::ScopedLock lock(cond_.mutex());
     closed_ = true;
+    cond_.notifyAll();
   }
-  Flush();
-  NotifyDrained();
-  if (asyncThread_) asyncThread_->join();
+  if (asyncThread_) (void)asyncThread_->join();
 
-  // A writer that passed the closed check just before may have added a
-  // record after the flush thread's last round: write it before zeroing.
-  FlushCacheToFile();
+  // What writers added after the thread's last round goes out first: the
+  // errors the files meet on the way (a short run meets them only here) are
+  // reported before the end marker, which then finds room in a cache
+  // however full it was.
+  const bool async = config_.mode_ != kAppenderSync;
+  if (async) (void)FlushCacheToFile();
+  ReportFileErrors();
+  const std::string end = "===== end =====" + MakeMark() + "\n";
+  Store(nullptr, end.c_str(), true);
+  if (async) (void)FlushCacheToFile();
   {
     vela::comm::ScopedLock lock(bufferMutex_);
     if (lock.islocked() && buffer_) {
+      buffer_->Clear();
       buffer_.reset();
       mmap_.close();
       heap_.reset();
-      NoteBlockState();
     }
   }
   syncReady_ = false;
@@ -491,28 +497,21 @@ void appender_open(const JotConfig& config) {
   (void)vela::comm::ReachabilityMonitorStarted();
   auto* appender = new JotterAppender();
   appender->SetMaxFileSize(gMaxFileSize);
-  appender->Open(config);
   appender->SetConsoleLog(gConsole);
+  // Installed before it opens: records of other threads are taken as soon
+  // as the writer is open.
   gDefault.store(appender, std::memory_order_release);
   jotter_SetAppender(&jotter_appender);
+  appender->Open(config);
   static const bool registered = [] { return std::atexit(exitHandler) == 0; }();
   (void)registered;
 }
 
-void appender_close() {
-  vela::comm::ScopedLock lock(closeMutex());
-  if (!lock.islocked()) return;
-  if (JotterAppender* appender = gDefault.exchange(nullptr)) {
-    appender->Close();
-    retire(appender);
-  }
-}
+void appender_close() { closeDefault(); }
 
 void SetFlushStepHookForTesting(void (*hook)(FlushStep step)) {
   gFlushStepHook.store(hook, std::memory_order_release);
 }
-
-void SetDrainWaitForTesting(int64_t ms) { gDrainWaitMs = ms; }
 
 void appender_flush() {
   if (JotterAppender* appender = gDefault.load(std::memory_order_acquire)) appender->Flush();

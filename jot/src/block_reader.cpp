@@ -6,6 +6,7 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include "jot/log_buffer.h"
 #include "jot/log_format.h"
 
 namespace vela::jot {
@@ -74,19 +75,17 @@ bool decompressZstd(std::span<const uint8_t> in, std::string& out, std::string& 
   return ok;
 }
 
-// A header a writer could have produced, with its whole block inside `bytes`.
-bool plausibleBlockAt(std::span<const uint8_t> bytes, size_t offset) {
-  if (bytes.size() - offset < kBlockHeaderLen + kBlockTailLen) return false;
-  const uint8_t* p = bytes.data() + offset;
-  if (!IsValidMagic(p[0]) || p[3] > 23 || p[4] > 23) return false;
-  const uint64_t len = loadLe32(p + kBlockLengthOffset);
-  const uint64_t end = offset + kBlockHeaderLen + len;
-  if (end >= bytes.size()) return false;
-  if (!IsAsyncMagic(p[0]) && (p[1] != 0 || p[2] != 0)) return false;
-  return bytes[end] == 0;
-}
-
 }  // namespace
+
+size_t BlockEndAt(std::span<const uint8_t> bytes, size_t offset) {
+  if (offset > bytes.size() || bytes.size() - offset < kBlockHeaderLen + kBlockTailLen) return 0;
+  const uint8_t* p = bytes.data() + offset;
+  if (!IsValidMagic(p[0]) || p[3] > 23 || p[4] > 23) return 0;
+  if (!IsAsyncMagic(p[0]) && (p[1] != 0 || p[2] != 0)) return 0;
+  const uint64_t tail = offset + kBlockHeaderLen + uint64_t{loadLe32(p + kBlockLengthOffset)};
+  if (tail >= bytes.size() || bytes[tail] != 0) return 0;
+  return static_cast<size_t>(tail + kBlockTailLen);
+}
 
 void DecodeBlockBody(std::span<const uint8_t> header, std::span<const uint8_t> body,
                      const std::optional<EcPrivateKey>& serverKey, DecodedBlock& out) {
@@ -131,44 +130,40 @@ ReadResult ReadLogBlocks(std::span<const uint8_t> bytes,
   ReadResult result;
   size_t offset = 0;
   while (offset < bytes.size()) {
-    if (!plausibleBlockAt(bytes, offset)) {
+    const size_t end = BlockEndAt(bytes, offset);
+    if (end == 0) {
       size_t next = offset + 1;
-      while (next < bytes.size() && !plausibleBlockAt(bytes, next)) ++next;
+      while (next < bytes.size() && BlockEndAt(bytes, next) == 0) ++next;
       result.damage.push_back("damaged data at offset " + std::to_string(offset) + ", " +
                               std::to_string(next - offset) + " bytes skipped");
       offset = next;
       continue;
     }
-    const uint8_t* p = bytes.data() + offset;
-    const uint32_t len = loadLe32(p + kBlockLengthOffset);
     DecodedBlock block;
     block.offset = offset;
     DecodeBlockBody(bytes.subspan(offset, kBlockHeaderLen),
-                    bytes.subspan(offset + kBlockHeaderLen, len), serverKey, block);
+                    bytes.subspan(offset + kBlockHeaderLen, end - offset - kBlockHeaderLen - kBlockTailLen),
+                    serverKey, block);
     result.blocks.push_back(std::move(block));
-    offset += kBlockHeaderLen + len + kBlockTailLen;
+    offset = end;
   }
   return result;
 }
 
-ReadResult ReadCacheBlock(std::span<const uint8_t> bytes,
-                          const std::optional<EcPrivateKey>& serverKey) {
+ReadResult ReadCacheBlocks(std::span<const uint8_t> bytes,
+                           const std::optional<EcPrivateKey>& serverKey) {
   ReadResult result;
-  if (bytes.size() < kBlockHeaderLen || !IsValidMagic(bytes[0])) {
-    if (std::any_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b != 0; })) {
-      result.damage.push_back("cache holds no valid block header");
-    }
-    return result;
+  const std::vector<CacheBlock> found = LocateCacheBlocks(bytes.data(), bytes.size());
+  if (found.empty() && std::any_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b != 0; })) {
+    result.damage.push_back("cache holds no valid block");
   }
-  const uint32_t len = loadLe32(bytes.data() + kBlockLengthOffset);
-  if (len > bytes.size() - kBlockHeaderLen) {
-    result.damage.push_back("cache block length " + std::to_string(len) + " exceeds the file");
-    return result;
+  for (const CacheBlock& cached : found) {
+    DecodedBlock block;
+    block.offset = cached.offset;
+    DecodeBlockBody(bytes.subspan(cached.offset, kBlockHeaderLen),
+                    bytes.subspan(cached.offset + kBlockHeaderLen, cached.bodyLength), serverKey, block);
+    result.blocks.push_back(std::move(block));
   }
-  DecodedBlock block;
-  DecodeBlockBody(bytes.subspan(0, kBlockHeaderLen), bytes.subspan(kBlockHeaderLen, len),
-                  serverKey, block);
-  result.blocks.push_back(std::move(block));
   return result;
 }
 

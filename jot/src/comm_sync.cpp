@@ -43,11 +43,6 @@ bool Mutex::lock() {
   return ret == 0;
 }
 
-bool Mutex::trylock() {
-  if (magic_ != reinterpret_cast<uintptr_t>(this) || magic_ == 0) return false;
-  return pthread_mutex_trylock(&mutex_) == 0;
-}
-
 bool Mutex::unlock() {
   if (magic_ != reinterpret_cast<uintptr_t>(this) || magic_ == 0) {
     VELA_CHECK2(false, "reinterpret_cast<uintptr_t>(this) == magic_ && 0 != magic_",

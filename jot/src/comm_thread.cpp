@@ -12,27 +12,32 @@
 #include <limits>
 #include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "jot/jotter.h"
 
 namespace vela::comm {
 
+// Shared by the Thread object and its running thread; freed by whichever
+// lets go last.
 struct Thread::RunRef {
   std::function<void()> target;
-  std::mutex mu;
-  std::condition_variable delayCv;
-  std::thread handle;
-  bool ended = true;
+  int count = 1;  // the Thread object, and the thread while it runs
+  pthread_t handle{};
+  bool hasHandle = false;  // a system thread neither joined nor detached
   bool joined = false;
-  bool cancelDelay = false;
+  bool ended = true;
   int64_t delayMs = std::numeric_limits<int64_t>::max();
+  bool cancelDelay = false;
+  std::condition_variable delayCv;
+  std::mutex mu;  // guards everything here
+  bool inThread = false;
   int killSignal = 0;
   std::string name;
 };
 
 namespace {
+
+constexpr int64_t kNoDelay = std::numeric_limits<int64_t>::max();
 
 // "<name> *<system thread id>", cut to the kernel's 15 characters.
 void nameThread(const std::string& name) {
@@ -46,64 +51,110 @@ void nameThread(const std::string& name) {
 
 }  // namespace
 
+void Thread::release(RunRef* ref) {
+  bool last;
+  bool ended;
+  int count;
+  {
+    std::lock_guard lock(ref->mu);
+    count = --ref->count;
+    last = count <= 0;
+    ended = ref->ended;
+  }
+  if (!last) return;
+  VELA_CHECK(0 == count, "0 == count");
+  VELA_CHECK(ended, "isended");
+  delete ref;
+}
+
+void* Thread::body(void* arg) {
+  auto* ref = static_cast<RunRef*>(arg);
+  bool wasInThread;
+  int killSignal;
+  int64_t delayMs;
+  {
+    std::lock_guard lock(ref->mu);
+    wasInThread = ref->inThread;
+    ref->inThread = true;
+    killSignal = ref->killSignal;
+    delayMs = ref->delayMs;
+  }
+  VELA_CHECK(!wasInThread, "!runableref->isinthread");
+  nameThread(ref->name);
+  if (killSignal >= 1 && killSignal <= 32) ::pthread_kill(::pthread_self(), killSignal);
+  bool run = true;
+  if (delayMs != kNoDelay) {
+    std::unique_lock lock(ref->mu);
+    run = !ref->cancelDelay;
+    if (run) {
+      ref->delayCv.wait_for(lock, std::chrono::milliseconds(delayMs), [&] { return ref->cancelDelay; });
+      run = !ref->cancelDelay;
+    }
+  }
+  if (run) ref->target();
+  {
+    std::lock_guard lock(ref->mu);
+    ref->inThread = false;
+    ref->killSignal = 0;
+    ref->ended = true;
+  }
+  release(ref);
+  return nullptr;
+}
 
 Thread::Thread(std::function<void()> target, const char* name, bool outsideJoin)
-    : ref_(std::make_shared<RunRef>()), outsideJoin_(outsideJoin) {
+    : ref_(new RunRef()), outsideJoin_(outsideJoin) {
   ref_->target = std::move(target);
   if (name) ref_->name = name;
+  pthread_attr_init(&attr_);
+  pthread_attr_setdetachstate(&attr_, PTHREAD_CREATE_JOINABLE);
 }
 
 Thread::~Thread() {
-  std::lock_guard lock(ref_->mu);
-  // The running thread holds its own reference to ref_, so it may run on.
-  if (ref_->handle.joinable()) ref_->handle.detach();
+  {
+    std::lock_guard lock(ref_->mu);
+    // The running thread holds its own count, so it may run on.
+    if (ref_->hasHandle) pthread_detach(ref_->handle);
+    ref_->hasHandle = false;
+  }
+  release(ref_);
+  pthread_attr_destroy(&attr_);
 }
 
-int Thread::start() { return startWithDelay(-1); }
+int Thread::start() { return startWithDelay(kNoDelay); }
 
 int Thread::start_after(int64_t ms) { return startWithDelay(ms < 0 ? 0 : ms); }
 
 int Thread::startWithDelay(int64_t delayMs) {
-  std::lock_guard lock(ref_->mu);
-  if (!ref_->ended) return 0;
-  if (!ref_->target) {
-    VELA_ASSERT(ref_->target);
-    return EINVAL;
-  }
-  if (ref_->handle.joinable()) ref_->handle.detach();
-  ref_->ended = false;
-  ref_->joined = outsideJoin_;
-  ref_->cancelDelay = false;
-  ref_->delayMs = delayMs < 0 ? std::numeric_limits<int64_t>::max() : delayMs;
-  std::shared_ptr<RunRef> ref = ref_;
-  try {
-    ref_->handle = std::thread([ref, delayMs] {
-      nameThread(ref->name);
-      int killSignal;
-      {
-        std::lock_guard lk(ref->mu);
-        killSignal = ref->killSignal;
+  int ret = EINVAL;
+  bool noTarget;
+  {
+    std::lock_guard lock(ref_->mu);
+    if (!ref_->ended) return 0;
+    noTarget = !ref_->target;
+    if (!noTarget) {
+      if (ref_->hasHandle) pthread_detach(ref_->handle);
+      ref_->hasHandle = false;
+      ref_->ended = false;
+      ref_->joined = outsideJoin_;
+      ref_->cancelDelay = false;
+      ref_->delayMs = delayMs;
+      ++ref_->count;
+      ret = pthread_create(&ref_->handle, &attr_, &Thread::body, ref_);
+      if (ret == 0) {
+        ref_->hasHandle = true;
+      } else {
+        ref_->ended = true;
+        --ref_->count;
+        ref_->delayMs = kNoDelay;
       }
-      if (killSignal >= 1 && killSignal <= 32) ::pthread_kill(::pthread_self(), killSignal);
-      bool run = true;
-      if (delayMs >= 0) {
-        std::unique_lock lk(ref->mu);
-        ref->delayCv.wait_for(lk, std::chrono::milliseconds(delayMs),
-                              [&] { return ref->cancelDelay; });
-        run = !ref->cancelDelay;
-      }
-      if (run) ref->target();
-      std::lock_guard lk(ref->mu);
-      ref->killSignal = 0;
-      ref->ended = true;
-    });
-  } catch (const std::system_error& e) {
-    VELA_ASSERT2(0 == e.code().value(), "%d", e.code().value());
-    ref_->ended = true;
-    ref_->delayMs = std::numeric_limits<int64_t>::max();
-    return e.code().value() ? e.code().value() : EAGAIN;
+    }
   }
-  return 0;
+  // Reported outside the lock: the report is a record, and records may
+  // start threads of their own.
+  if (noTarget) VELA_CHECK(false, "runable_ref_->target");
+  else if (ret != 0) VELA_CHECK2(false, "0 == ret", "%d", ret);
+  return ret;
 }
 
 void Thread::set_kill_signal(int signal) {
@@ -120,17 +171,29 @@ void Thread::cancel_after() {
 }
 
 int Thread::join() {
-  std::thread handle;
+  VELA_CHECK(!outsideJoin_, "!outside_join_");
+  bool joinedBefore;
+  bool self;
+  bool reap = false;
+  pthread_t handle{};
   {
     std::lock_guard lock(ref_->mu);
-    VELA_ASSERT(!outsideJoin_);
-    if (!ref_->handle.joinable()) return 0;
-    if (ref_->handle.get_id() == std::this_thread::get_id()) return EDEADLK;
-    ref_->joined = true;
-    handle = std::move(ref_->handle);
+    joinedBefore = ref_->joined;
+    self = ref_->hasHandle && pthread_equal(ref_->handle, pthread_self());
+    if (!self) {
+      // An ended thread is only reaped: the result is 0 either way.
+      if (!ref_->ended) ref_->joined = true;
+      reap = ref_->hasHandle;
+      handle = ref_->handle;
+      ref_->hasHandle = false;
+    }
   }
-  handle.join();
-  return 0;
+  VELA_CHECK(!joinedBefore, "!runable_ref_->isjoined");
+  if (self) return EDEADLK;
+  if (!reap) return 0;
+  const int ret = pthread_join(handle, nullptr);
+  VELA_CHECK2(0 == ret || ESRCH == ret, "0 == ret || ESRCH == ret", "pthread_join err:%d", ret);
+  return ret;
 }
 
 bool Thread::isruning() const {

@@ -24,6 +24,8 @@ std::atomic<uint32_t> gRefusedCount{0};
 std::atomic<uint32_t> gRefusedSize{0};
 
 constexpr const char* kLevelStrings[] = {"V", "D", "I", "W", "E", "F"};
+constexpr char kBoostTag[] = "vela::comm";
+constexpr char kBoostFunction[] = "throw_exception";
 constexpr size_t kRefuseRoom = 5 * 1024;
 constexpr size_t kMaxBody = 0xFFFF;
 constexpr char kNullBody[] = "error!! NULL==_logbody";
@@ -153,9 +155,21 @@ void jotter_Assert(const JotterInfo_t* info, const char* expression, const char*
 
 void jotter_ReportBoostError(const std::exception& error) {
   if (!jotter_IsEnabledFor(kLevelFatal)) return;
-  Jotter jotter(kLevelFatal, "vela::comm", __FILE__, "throw_exception", __LINE__);
+  Jotter jotter(kLevelFatal, kBoostTag, __FILE__, kBoostFunction, __LINE__);
   const string_cast what(error.what());
   jotter.DoTypeSafeFormat("boost exception:%_", {&what});
+}
+
+JotterInfo_t jotter_BoostErrorInfo() {
+  JotterInfo_t info;
+  info.level = kLevelFatal;
+  info.tag = kBoostTag;
+  info.filename = __FILE__;
+  info.func_name = kBoostFunction;
+  info.line = __LINE__;
+  gettimeofday(&info.timeval, nullptr);
+  fillIds(info);
+  return info;
 }
 
 intmax_t jotter_pid() {

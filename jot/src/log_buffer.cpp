@@ -1,7 +1,9 @@
 #include "jot/log_buffer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <vector>
 
 #include <zlib.h>
 #include <zstd.h>
@@ -9,36 +11,141 @@
 #include "jot/log_format.h"
 
 namespace vela::jot {
+namespace {
+
+uint32_t loadLe32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+uint16_t seqOf(const uint8_t* header) { return static_cast<uint16_t>(header[1] | header[2] << 8); }
+
+// True when sequence number `b` came after `a`: async numbers run 1..65535
+// and then 1 again, and the two blocks of one cache are close in that cycle.
+bool seqAfter(uint16_t a, uint16_t b) {
+  const uint32_t ahead = (static_cast<uint32_t>(b) + 65535 - a) % 65535;
+  return ahead != 0 && ahead < 32768;
+}
+
+// Zeroes [from, to) so that a kill part-way leaves no valid header behind:
+// the bytes where a block may start go first, then the rest.
+void zeroBlockMemory(uint8_t* mem, size_t from, size_t to, size_t half) {
+  if (from >= to) return;
+  volatile uint8_t* firstBytes = mem;
+  firstBytes[from] = 0;
+  if (half > from && half < to) firstBytes[half] = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  std::memset(mem + from + 1, 0, to - from - 1);
+}
+
+}  // namespace
+
+std::vector<CacheBlock> LocateCacheBlocks(const uint8_t* mem, size_t size) {
+  std::vector<CacheBlock> found;
+  if (!mem) return found;
+  // Only async blocks live here. A block needs its header and room for its
+  // tail before `limit`.
+  auto blockAt = [&](size_t offset, size_t limit) {
+    if (limit < offset + kBlockHeaderLen + kBlockTailLen) return false;
+    const uint8_t* header = mem + offset;
+    if (!IsAsyncMagic(header[0]) || header[3] > 23 || header[4] > 23) return false;
+    const uint32_t bodyLen = loadLe32(mem + offset + kBlockLengthOffset);
+    if (bodyLen > limit - offset - kBlockHeaderLen - kBlockTailLen) return false;
+    found.push_back({offset, bodyLen});
+    return true;
+  };
+  const size_t half = size / 2;
+  if (!blockAt(0, size) ||
+      kBlockHeaderLen + found[0].bodyLength + kBlockTailLen <= half) {
+    blockAt(half, size);
+  }
+  if (found.size() == 2 && seqAfter(seqOf(mem + found[1].offset), seqOf(mem + found[0].offset))) {
+    std::swap(found[0], found[1]);
+  }
+  return found;
+}
 
 LogBaseBuffer::LogBaseBuffer(void* buffer, size_t len, bool isCompress, const char* pubkey)
-    : isCompress_(isCompress), logCrypt_(std::make_unique<LogCrypt>(pubkey)) {
+    : isCompress_(isCompress),
+      mem_(static_cast<uint8_t*>(buffer)),
+      size_(buffer ? len : 0),
+      logCrypt_(std::make_unique<LogCrypt>(pubkey)) {
   isCrypt_ = logCrypt_->IsCrypt();
-  buff_.Attach(buffer, len);
-  dirtyLen_ = buff_.MaxLength();
   Fix();
 }
 
 LogBaseBuffer::~LogBaseBuffer() = default;
 
 void LogBaseBuffer::Fix() {
-  uint32_t bodyLen = 0;
-  const size_t max = buff_.MaxLength();
-  // Adopt a left-over block only when it fits: a damaged length must not
-  // make the next flush read past the memory.
-  if (buff_.Ptr() && logCrypt_->Fix(static_cast<const char*>(buff_.Ptr()), max, bodyLen) &&
-      bodyLen <= max - kBlockHeaderLen - kBlockTailLen) {
-    buff_.Length(kBlockHeaderLen + bodyLen, kBlockHeaderLen + bodyLen);
-  } else {
-    buff_.Length(0, 0);
+  if (!mem_) return;
+  std::vector<CacheBlock> found = LocateCacheBlocks(mem_, size_);
+  for (const CacheBlock& cached : found) {
+    uint32_t bodyLen = 0;  // as found; this takes the header's sequence number
+    (void)logCrypt_->Fix(reinterpret_cast<const char*>(mem_ + cached.offset), kBlockHeaderLen, bodyLen);
+    Block& block = blocks_[count_++];
+    block.offset = cached.offset;
+    block.length = kBlockHeaderLen + cached.bodyLength;
+    block.limit = found.size() == 2 && cached.offset == 0 ? size_ / 2 : size_;
+    block.dirtyEnd = block.offset + block.length + kBlockTailLen;
   }
+  // What lies outside the adopted blocks is nothing anyone can read.
+  std::sort(found.begin(), found.end(),
+            [](const CacheBlock& a, const CacheBlock& b) { return a.offset < b.offset; });
+  size_t from = 0;
+  for (const CacheBlock& cached : found) {
+    std::memset(mem_ + from, 0, cached.offset - from);
+    from = cached.offset + kBlockHeaderLen + cached.bodyLength + kBlockTailLen;
+  }
+  std::memset(mem_ + from, 0, size_ - from);
+  // Backwards: sealing drops a block without a body.
+  for (size_t i = count_; i-- > 0;) SealBlock(i);
 }
 
-bool LogBaseBuffer::Reset() {
-  if (!buff_.Ptr()) return false;
-  Clear();
-  logCrypt_->SetHeaderInfo(static_cast<char*>(buff_.Ptr()), true, GetMagicAsyncStart());
-  buff_.Length(kBlockHeaderLen, kBlockHeaderLen);
-  dirtyLen_ = kBlockHeaderLen;
+LogBaseBuffer::Block* LogBaseBuffer::OpenBlock() {
+  return count_ > 0 && !blocks_[count_ - 1].sealed ? &blocks_[count_ - 1] : nullptr;
+}
+
+size_t LogBaseBuffer::OpenLength() const {
+  return count_ > 0 && !blocks_[count_ - 1].sealed ? blocks_[count_ - 1].length : 0;
+}
+
+size_t LogBaseBuffer::SealedCount() const {
+  size_t sealed = 0;
+  for (size_t i = 0; i < count_; ++i) sealed += blocks_[i].sealed ? 1 : 0;
+  return sealed;
+}
+
+bool LogBaseBuffer::StartBlock() {
+  if (!mem_ || count_ == 2 || OpenBlock()) return false;
+  const size_t half = size_ / 2;
+  Block block;
+  if (count_ == 0) {
+    block.limit = size_;
+  } else if (blocks_[0].offset == half) {
+    block.limit = half;
+  } else if (blocks_[0].length + kBlockTailLen <= half) {
+    // The sealed block keeps to the first half from now on; what its
+    // compressor left beyond its end goes.
+    Block& sealed = blocks_[0];
+    zeroBlockMemory(mem_, half, sealed.dirtyEnd, half);
+    sealed.dirtyEnd = std::min(sealed.dirtyEnd, half);
+    sealed.limit = half;
+    block.offset = half;
+    block.limit = size_;
+  } else {
+    return false;
+  }
+  if (block.limit - block.offset < kBlockHeaderLen + kBlockTailLen) return false;
+  logCrypt_->SetHeaderInfo(reinterpret_cast<char*>(mem_ + block.offset), true, GetMagicAsyncStart());
+  block.length = kBlockHeaderLen;
+  block.dirtyEnd = block.offset + kBlockHeaderLen;
+  blocks_[count_++] = block;
+  remainNoCryptLen_ = 0;
+  if (!Reset()) {
+    DropBlock(count_ - 1);
+    return false;
+  }
+  streamLive_ = true;
   return true;
 }
 
@@ -49,38 +156,43 @@ bool LogBaseBuffer::Write(const void* data, size_t len, vela::comm::AutoBuffer& 
 }
 
 bool LogBaseBuffer::Write(const void* data, size_t len) {
-  if (!data || len == 0 || !buff_.Ptr()) return false;
-  if (buff_.Length() == 0) {
-    if (!Reset()) return false;
-  } else if (!streamLive_) {
-    return false;  // an adopted block must be flushed first
+  if (!data || len == 0 || !mem_) return false;
+  if (Block* open = OpenBlock()) {
+    if (streamLive_ && Append(*open, data, len)) return true;
+    SealBlock(count_ - 1);  // full: what it holds is kept
   }
-  auto* mem = static_cast<uint8_t*>(buff_.Ptr());
-  const size_t before = buff_.Length();
+  if (!StartBlock()) return false;
+  if (Append(blocks_[count_ - 1], data, len)) return true;
+  SealBlock(count_ - 1);
+  return false;
+}
+
+bool LogBaseBuffer::Append(Block& block, const void* data, size_t len) {
+  uint8_t* mem = mem_ + block.offset;
+  const size_t before = block.length;
   // Keep the tail byte's room free.
-  const size_t room = buff_.MaxLength() - before - kBlockTailLen;
+  const size_t room = block.limit - block.offset - before - kBlockTailLen;
   size_t produced;
   if (isCompress_) {
     produced = Compress(data, len, mem + before, room);
-    if (produced == SIZE_MAX) {
-      dirtyLen_ = buff_.MaxLength();  // the compressor may have left bytes anywhere
-      // The stream is out of step with the block: keep what is committed and
-      // take no more records until the block is flushed.
-      EndStream();
-      return false;
-    }
   } else {
-    produced = std::min(len, room);
-    std::memcpy(mem + before, data, produced);
+    produced = len <= room ? len : SIZE_MAX;
+    if (produced != SIZE_MAX) std::memcpy(mem + before, data, len);
+  }
+  if (produced == SIZE_MAX) {
+    block.dirtyEnd = block.limit;  // the compressor may have left bytes anywhere
+    // The stream is out of step with the block: keep what is committed.
+    EndStream();
+    return false;
   }
   if (produced == 0) return true;
-  dirtyLen_ = std::max(dirtyLen_, before + produced);
+  block.dirtyEnd = std::max(block.dirtyEnd, block.offset + before + produced);
 
   const size_t start = before - remainNoCryptLen_;
   const size_t count = remainNoCryptLen_ + produced;
   if (!isCrypt_) {
-    logCrypt_->UpdateLogLen(static_cast<char*>(buff_.Ptr()), static_cast<uint32_t>(produced));
-    buff_.Length(before + produced, before + produced);
+    logCrypt_->UpdateLogLen(reinterpret_cast<char*>(mem), static_cast<uint32_t>(produced));
+    block.length = before + produced;
     return true;
   }
   // The bytes before `before` are already counted in the header. Encipher
@@ -93,39 +205,73 @@ bool LogBaseBuffer::Write(const void* data, size_t len) {
     logCrypt_->EncipherInPlace(firstUnit, 8);
     logCrypt_->EncipherInPlace(mem + start + 8, count - 8);
   }
-  logCrypt_->UpdateLogLen(static_cast<char*>(buff_.Ptr()), static_cast<uint32_t>(produced));
+  logCrypt_->UpdateLogLen(reinterpret_cast<char*>(mem), static_cast<uint32_t>(produced));
   if (hasUnit) std::memcpy(mem + start, firstUnit, 8);
   remainNoCryptLen_ = count % 8;
-  buff_.Length(start + count, start + count);
+  block.length = start + count;
   return true;
 }
 
-void LogBaseBuffer::Flush(vela::comm::AutoBuffer& out) {
-  Seal(out);
-  Clear();
+void LogBaseBuffer::Seal() {
+  if (OpenBlock()) SealBlock(count_ - 1);
 }
 
-void LogBaseBuffer::Seal(vela::comm::AutoBuffer& out) {
-  EndStream();
-  streamLive_ = false;
-  char* mem = static_cast<char*>(buff_.Ptr());
-  if (!mem) return;
-  const uint32_t bodyLen = LogCrypt::GetLogLen(mem, buff_.Length());
-  if (bodyLen > 0 && kBlockHeaderLen + bodyLen + kBlockTailLen <= buff_.MaxLength()) {
-    logCrypt_->UpdateLogHour(mem);
-    logCrypt_->SetTailerInfo(mem + kBlockHeaderLen + bodyLen, 0);
-    dirtyLen_ = std::max(dirtyLen_, kBlockHeaderLen + bodyLen + kBlockTailLen);
-    const size_t start = out.Length();
-    out.Length(start, start);
-    out.Write(mem, kBlockHeaderLen + bodyLen + kBlockTailLen);
+void LogBaseBuffer::SealBlock(size_t index) {
+  Block& block = blocks_[index];
+  if (!block.sealed) {
+    // Only the open block has a stream; adopted blocks are sealed at
+    // construction, before the stream's owner exists.
+    if (streamLive_) EndStream();
+    streamLive_ = false;
+    remainNoCryptLen_ = 0;
+  }
+  char* mem = reinterpret_cast<char*>(mem_ + block.offset);
+  const uint32_t bodyLen = LogCrypt::GetLogLen(mem, block.length);
+  if (bodyLen == 0) {
+    DropBlock(index);
+    return;
+  }
+  logCrypt_->UpdateLogHour(mem);
+  logCrypt_->SetTailerInfo(mem + kBlockHeaderLen + bodyLen, 0);
+  block.dirtyEnd = std::max(block.dirtyEnd, block.offset + kBlockHeaderLen + bodyLen + kBlockTailLen);
+  block.sealed = true;
+}
+
+std::span<const uint8_t> LogBaseBuffer::OldestSealed() const {
+  if (count_ == 0 || !blocks_[0].sealed) return {};
+  return {mem_ + blocks_[0].offset, blocks_[0].length + kBlockTailLen};
+}
+
+void LogBaseBuffer::DropOldestSealed() {
+  if (count_ > 0 && blocks_[0].sealed) DropBlock(0);
+}
+
+void LogBaseBuffer::DropBlock(size_t index) {
+  Block& block = blocks_[index];
+  zeroBlockMemory(mem_, block.offset, std::min(block.dirtyEnd, size_), size_ / 2);
+  if (!block.sealed) {
+    streamLive_ = false;
+    remainNoCryptLen_ = 0;
+  }
+  for (size_t i = index; i + 1 < count_; ++i) blocks_[i] = blocks_[i + 1];
+  --count_;
+}
+
+void LogBaseBuffer::Flush(vela::comm::AutoBuffer& out) {
+  Seal();
+  for (auto block = OldestSealed(); !block.empty(); block = OldestSealed()) {
+    out.Length(out.Length(), out.Length());
+    out.Write(block.data(), block.size());
+    DropOldestSealed();
   }
 }
 
 void LogBaseBuffer::Clear() {
-  if (buff_.Ptr()) std::memset(buff_.Ptr(), 0, std::min(dirtyLen_, buff_.MaxLength()));
-  dirtyLen_ = 0;
-  buff_.Length(0, 0);
+  if (OpenBlock() && streamLive_) EndStream();
+  streamLive_ = false;
   remainNoCryptLen_ = 0;
+  if (mem_) zeroBlockMemory(mem_, 0, size_, size_ / 2);
+  count_ = 0;
 }
 
 LogZlibBuffer::LogZlibBuffer(void* buffer, size_t len, bool isCompress, const char* pubkey)
@@ -143,23 +289,18 @@ void LogZlibBuffer::EndStream() {
 }
 
 bool LogZlibBuffer::Reset() {
-  EndStream();
-  if (!LogBaseBuffer::Reset()) return false;
-  if (isCompress_) {
-    // A reset stream starts exactly like a new one, without its allocations.
-    const int ret = streamReady_ ? deflateReset(cstream_.get())
-                                 : deflateInit2(cstream_.get(), 9, Z_DEFLATED, -MAX_WBITS, 9,
-                                                Z_DEFAULT_STRATEGY);
-    if (ret != Z_OK) {
-      if (streamReady_) deflateEnd(cstream_.get());
-      std::memset(cstream_.get(), 0, sizeof(z_stream));
-      streamReady_ = false;
-      Clear();
-      return false;
-    }
-    streamReady_ = true;
+  if (!isCompress_) return true;
+  // A reset stream starts exactly like a new one, without its allocations.
+  const int ret = streamReady_ ? deflateReset(cstream_.get())
+                               : deflateInit2(cstream_.get(), 9, Z_DEFLATED, -MAX_WBITS, 9,
+                                              Z_DEFAULT_STRATEGY);
+  if (ret != Z_OK) {
+    if (streamReady_) deflateEnd(cstream_.get());
+    std::memset(cstream_.get(), 0, sizeof(z_stream));
+    streamReady_ = false;
+    return false;
   }
-  streamLive_ = true;
+  streamReady_ = true;
   return true;
 }
 
@@ -205,10 +346,8 @@ void LogZstdBuffer::EndStream() {
 }
 
 bool LogZstdBuffer::Reset() {
-  EndStream();
-  if (!cctx_ || !LogBaseBuffer::Reset()) return false;
-  streamLive_ = true;
-  return true;
+  EndStream();  // a new frame
+  return cctx_ != nullptr;
 }
 
 size_t LogZstdBuffer::Compress(const void* in, size_t inLen, void* out, size_t outLen) {

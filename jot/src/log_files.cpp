@@ -11,6 +11,7 @@
 
 #include <boost/filesystem.hpp>
 
+#include "jot/block_reader.h"
 #include "jot/log_format.h"
 #include "jot/strutil.h"
 
@@ -278,14 +279,6 @@ void LogFiles::Log2File(const void* data, size_t len, bool move) {
   Log2FileLocked(data, len, move);
 }
 
-bool LogFiles::TryLog2File(const void* data, size_t len) {
-  if (!data || len == 0 || config_.logdir_.empty()) return true;
-  if (!fileMutex_.trylock()) return false;
-  Log2FileLocked(data, len, false);
-  (void)fileMutex_.unlock();
-  return true;
-}
-
 void LogFiles::Log2FileLocked(const void* data, size_t len, bool move) {
   const bool async = config_.mode_ != kAppenderSync;
 
@@ -456,44 +449,48 @@ bool sameBlockBytes(const uint8_t* stored, const uint8_t* block, size_t len) {
 
 enum class TailState { Absent, Whole, Torn };
 
-// Looks for `block` in the last `window` bytes of `path`. A torn copy (the
-// file ends with the block's first bytes: a write the kill cut short) is cut
-// off the file, so that the block can be written whole after it. Every whole
-// block ends with a zero byte and a block starts with a non-zero magic, so a
-// file that ends with a block's beginning ends with a torn write.
-TailState findBlockInTail(const fs::path& path, const uint8_t* block, size_t len, size_t window) {
+std::vector<uint8_t> readWholeFile(const fs::path& path) {
+  std::vector<uint8_t> bytes;
   FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return TailState::Absent;
-  std::vector<uint8_t> tail;
-  long from = 0;
+  if (!file) return bytes;
   if (std::fseek(file, 0, SEEK_END) == 0) {
     const long size = std::ftell(file);
-    from = std::max(0L, size - static_cast<long>(window));
-    tail.resize(size > from ? static_cast<size_t>(size - from) : 0);
-    if (std::fseek(file, from, SEEK_SET) != 0 ||
-        std::fread(tail.data(), 1, tail.size(), file) != tail.size()) {
-      tail.clear();
+    if (size > 0 && std::fseek(file, 0, SEEK_SET) == 0) {
+      bytes.resize(static_cast<size_t>(size));
+      if (std::fread(bytes.data(), 1, bytes.size(), file) != bytes.size()) bytes.clear();
     }
   }
   std::fclose(file);
+  return bytes;
+}
 
-  const uint8_t* data = tail.data();
-  const size_t size = tail.size();
-  // The body and the run's key make a false whole match practically impossible.
-  for (size_t at = 0; size >= len && at + len <= size;) {
-    const void* hit = ::memmem(data + at + kBlockLengthOffset, size - at - kBlockLengthOffset,
-                               block + kBlockLengthOffset, len - kBlockLengthOffset);
-    if (!hit) break;
-    const size_t pos = static_cast<size_t>(static_cast<const uint8_t*>(hit) - data) - kBlockLengthOffset;
-    if (sameBlockBytes(data + pos, block, len)) return TailState::Whole;
-    at = pos + 1;
-  }
-  for (size_t pos = size > len ? size - len + 1 : 0; pos < size; ++pos) {
-    if (data[pos] == block[0] && sameBlockBytes(data + pos, block, size - pos)) {
+// Looks for `block` in the file at `path` by walking it block by block. A
+// walk that ends in a piece too short to be a whole block, at a place the
+// blocks before it end, with the piece being the beginning of `block`: a
+// write the kill cut short. It is cut off the file, so that the block can be
+// written whole after it. Two bytes that happen to look like the block's
+// beginning at the end of an intact last block are never taken for it.
+TailState findBlock(const fs::path& path, const uint8_t* block, size_t len) {
+  const std::vector<uint8_t> bytes = readWholeFile(path);
+  const std::span<const uint8_t> file(bytes);
+  size_t pos = 0;
+  while (pos < file.size()) {
+    const size_t end = BlockEndAt(file, pos);
+    if (end != 0) {
+      if (end - pos == len && sameBlockBytes(file.data() + pos, block, len)) return TailState::Whole;
+      pos = end;
+      continue;
+    }
+    const size_t rest = file.size() - pos;
+    if (rest < len && sameBlockBytes(file.data() + pos, block, rest)) {
       boost::system::error_code ec;
-      fs::resize_file(path, static_cast<uintmax_t>(from) + pos, ec);
+      fs::resize_file(path, pos, ec);
       return TailState::Torn;
     }
+    // Damage: go on from the next place a whole block starts.
+    do {
+      ++pos;
+    } while (pos < file.size() && BlockEndAt(file, pos) == 0);
   }
   return TailState::Absent;
 }
@@ -504,12 +501,11 @@ bool LogFiles::ContainsBlock(const void* block, size_t len) {
   if (!block || len <= kBlockHeaderLen) return false;
   vela::comm::ScopedLock lock(fileMutex_);
   if (!lock.islocked()) return false;
-  // Another writer of the same prefix may have added blocks after ours.
-  constexpr size_t kWindow = 4 * kBufferBlockLength;
   const auto* bytes = static_cast<const uint8_t*>(block);
+  // Another writer of the same prefix may have gone on in a newer file.
   for (const std::string& dir : {config_.logdir_, config_.cachedir_}) {
     for (const fs::path& path : newestLogFiles(dir, config_.nameprefix_, 2)) {
-      switch (findBlockInTail(path, bytes, len, kWindow)) {
+      switch (findBlock(path, bytes, len)) {
         case TailState::Whole:
           return true;
         case TailState::Torn:

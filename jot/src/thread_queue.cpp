@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -9,57 +10,61 @@
 namespace vela::comm {
 namespace {
 
-// One worker thread over a FIFO of calls; drained and joined at exit.
+// One worker thread over a FIFO of calls. Released at exit: calls not yet
+// run are dropped and nobody waits for the one running, so a call that
+// never returns cannot hold the process. The worker shares the state, which
+// lives as long as either of them.
 class WorkerQueue {
  public:
   ~WorkerQueue() {
+    std::deque<std::function<void()>> dropped;
     {
-      std::lock_guard lock(mu_);
-      stopping_ = true;
+      std::lock_guard lock(state_->mu);
+      state_->stopping = true;
+      dropped.swap(state_->calls);
     }
-    cv_.notify_all();
-    if (!worker_.joinable()) return;
-    // exit() called from a queued call cannot wait for itself.
-    if (worker_.get_id() == std::this_thread::get_id()) {
-      worker_.detach();
-    } else {
-      worker_.join();
-    }
+    state_->cv.notify_all();
+    if (worker_.joinable()) worker_.detach();
   }
 
   bool add(std::function<void()> call) {
-    std::lock_guard lock(mu_);
-    if (stopping_) return false;
+    std::lock_guard lock(state_->mu);
+    if (state_->stopping) return false;
     if (!worker_.joinable()) {
       try {
-        worker_ = std::thread([this] { loop(); });
+        worker_ = std::thread([state = state_] { loop(*state); });
       } catch (const std::system_error&) {
         return false;
       }
     }
-    calls_.push_back(std::move(call));
-    cv_.notify_one();
+    state_->calls.push_back(std::move(call));
+    state_->cv.notify_one();
     return true;
   }
 
  private:
-  void loop() {
-    std::unique_lock lock(mu_);
+  struct State {
+    std::mutex mu;
+    std::condition_variable cv;
+    std::deque<std::function<void()>> calls;  // Guarded by mu.
+    bool stopping = false;                    // Guarded by mu.
+  };
+
+  static void loop(State& state) {
+    std::unique_lock lock(state.mu);
     for (;;) {
-      cv_.wait(lock, [this] { return stopping_ || !calls_.empty(); });
-      if (calls_.empty()) return;  // stopping, and everything ran
-      std::function<void()> call = std::move(calls_.front());
-      calls_.pop_front();
+      state.cv.wait(lock, [&] { return state.stopping || !state.calls.empty(); });
+      if (state.stopping) return;
+      std::function<void()> call = std::move(state.calls.front());
+      state.calls.pop_front();
       lock.unlock();
       call();
+      call = nullptr;  // outside the lock: releasing its objects may queue calls
       lock.lock();
     }
   }
 
-  std::mutex mu_;
-  std::condition_variable cv_;
-  std::deque<std::function<void()>> calls_;  // Guarded by mu_.
-  bool stopping_ = false;                    // Guarded by mu_.
+  std::shared_ptr<State> state_ = std::make_shared<State>();
   std::thread worker_;
 };
 

@@ -68,16 +68,21 @@ TEST(BlockReader, TruncatedLastBlockIsReported) {
   EXPECT_EQ(result.damage.size(), 1u);
 }
 
-TEST(BlockReader, CacheFileBlockNeedsNoTail) {
+TEST(BlockReader, CacheFileBlocksComeOldestFirstAndNeedNoTail) {
   std::vector<uint8_t> cache(vela::jot::kBufferBlockLength, 0);
   {
     vela::jot::LogZstdBuffer buffer(cache.data(), cache.size(), true, "", 3);
     ASSERT_TRUE(buffer.Write("cached\n", 7));
+    buffer.Seal();
+    ASSERT_TRUE(buffer.Write("open\n", 5));  // in the other half
   }
-  const auto result = vela::jot::ReadCacheBlock(cache, std::nullopt);
-  ASSERT_EQ(result.blocks.size(), 1u);
+  const auto result = vela::jot::ReadCacheBlocks(cache, std::nullopt);
+  ASSERT_EQ(result.blocks.size(), 2u);
   EXPECT_EQ(result.blocks[0].text, "cached\n");
-  EXPECT_TRUE(vela::jot::ReadCacheBlock(std::vector<uint8_t>(100, 0), std::nullopt).damage.empty());
+  EXPECT_EQ(result.blocks[1].text, "open\n");
+  EXPECT_EQ(result.blocks[1].offset, cache.size() / 2);
+  EXPECT_TRUE(vela::jot::ReadCacheBlocks(std::vector<uint8_t>(100, 0), std::nullopt).damage.empty());
+  EXPECT_EQ(vela::jot::ReadCacheBlocks(std::vector<uint8_t>(100, 1), std::nullopt).damage.size(), 1u);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "jot/auto_buffer.h"
 #include "jot/jotter.h"
+#include "support/jot_test_support.h"
 
 namespace {
 
@@ -73,25 +74,7 @@ TEST(Condition, NotifyAnywayReleasesTheNextWaitAtOnce) {
 }
 
 // The reports of misuse carry the texts the log readers search for.
-std::vector<std::string> gReports;
-void captureReport(const vela::jot::JotterInfo_t*, const char* log) { gReports.emplace_back(log); }
-
-class CheckTexts : public ::testing::Test {
- protected:
-  void SetUp() override {
-    vela::jot::jotter_SetLevel(vela::jot::kLevelVerbose);
-    previous_ = vela::jot::jotter_SetAppender(&captureReport);
-    gReports.clear();
-  }
-  void TearDown() override { vela::jot::jotter_SetAppender(previous_); }
-  [[nodiscard]] static bool reported(const std::string& text) {
-    for (const auto& report : gReports) {
-      if (report.find(text) != std::string::npos) return true;
-    }
-    return false;
-  }
-  vela::jot::jotter_appender_t previous_ = nullptr;
-};
+using CheckTexts = jottest::CheckReports;
 
 TEST_F(CheckTexts, MutexAndScopedLock) {
   vela::comm::Mutex mutex;

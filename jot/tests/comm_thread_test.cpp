@@ -2,18 +2,26 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <fstream>
 #include <future>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "jot/jotter.h"
 #include "jot/tickcount.h"
+#include "support/jot_test_support.h"
 
 namespace {
 
@@ -101,6 +109,73 @@ TEST(Thread, RaisesItsKillSignalOnItselfBeforeTheTarget) {
   ASSERT_EQ(thread.join(), 0);
   ::sigaction(SIGUSR2, &previous, nullptr);
   EXPECT_TRUE(signalledFirst);
+}
+
+// The reports of misuse carry the texts the log readers search for.
+class ThreadChecks : public jottest::CheckReports {
+ protected:
+  [[nodiscard]] static bool checkReported(const std::string& expression) {
+    return reported("[ASSERT(" + expression + ")]");
+  }
+};
+
+TEST_F(ThreadChecks, StartWithoutATargetIsReported) {
+  vela::comm::Thread thread(nullptr);
+  EXPECT_EQ(thread.start(), EINVAL);
+  EXPECT_TRUE(checkReported("runable_ref_->target"));
+  EXPECT_FALSE(thread.isruning());
+}
+
+TEST_F(ThreadChecks, JoinOfAnOutsideJoinedThreadIsReported) {
+  vela::comm::Thread thread([] {}, nullptr, true);
+  ASSERT_EQ(thread.start(), 0);
+  EXPECT_EQ(thread.join(), 0);
+  EXPECT_TRUE(checkReported("!outside_join_"));
+}
+
+// Waits until thread `tid` of this process sleeps (state S in its stat).
+void waitUntilAsleep(pid_t tid) {
+  const std::string path = "/proc/self/task/" + std::to_string(tid) + "/stat";
+  for (;;) {
+    std::ifstream in(path);
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t paren = stat.rfind(')');
+    if (paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] == 'S') return;
+    std::this_thread::yield();
+  }
+}
+
+TEST_F(ThreadChecks, SecondJoinIsReported) {
+  std::promise<void> release;
+  std::shared_future<void> gate = release.get_future().share();
+  vela::comm::Thread thread([gate] { gate.wait(); });
+  ASSERT_EQ(thread.start(), 0);
+  // Let the thread end only once the first join waits for it.
+  const auto joiner = static_cast<pid_t>(::syscall(SYS_gettid));
+  std::thread releaser([&] {
+    waitUntilAsleep(joiner);
+    release.set_value();
+  });
+  EXPECT_EQ(thread.join(), 0);
+  releaser.join();
+  EXPECT_FALSE(checkReported("!runable_ref_->isjoined"));
+  EXPECT_EQ(thread.join(), 0);
+  EXPECT_TRUE(checkReported("!runable_ref_->isjoined"));
+}
+
+// In a child: starts a thread with no process left to this user.
+int startWithoutProcessesLeft() {
+  const struct rlimit none {0, 0};
+  if (::setrlimit(RLIMIT_NPROC, &none) != 0) return 2;
+  vela::comm::Thread thread([] {});
+  const int ret = thread.start();
+  return ret != 0 && !thread.isruning() && jottest::CheckReports::reported("[ASSERT(0 == ret)]") ? 0 : 1;
+}
+
+TEST_F(ThreadChecks, FailedStartIsReportedNotThrown) {
+  if (::geteuid() == 0) GTEST_SKIP() << "the process limit does not hold for root";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(std::_Exit(startWithoutProcessesLeft()), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(TickCount, CountsFromLoadPlusTwoBillion) {

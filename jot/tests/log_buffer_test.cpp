@@ -103,27 +103,81 @@ TEST_P(BlockBuffer, RecordsRoundTrip) {
   EXPECT_EQ(decode(out), expected);
 }
 
-TEST_P(BlockBuffer, OpenBlockSurvivesIntoTheNextBuffer) {
-  std::string expected;
-  {
-    auto writer = make();
-    for (int i = 0; i < 50; ++i) {
-      const std::string line = record(i);
-      ASSERT_TRUE(writer->Write(line.data(), line.size()));
-      expected += line;
+TEST_P(BlockBuffer, BlocksLeftByAKillComeOutOldestFirst) {
+  // A kill can leave a sealed block that is not yet in the file and the open
+  // block after it, either way round in the two halves.
+  for (bool secondHalfFirst : {false, true}) {
+    std::fill(memory_.begin(), memory_.end(), 0);
+    std::string expected;
+    int n = 0;
+    auto writeSome = [&](LogBaseBuffer& buffer, bool keep) {
+      for (int end = n + 50; n < end; ++n) {
+        const std::string line = record(n);
+        ASSERT_TRUE(buffer.Write(line.data(), line.size()));
+        if (keep) expected += line;
+      }
+    };
+    {
+      auto writer = make();
+      if (secondHalfFirst) {
+        writeSome(*writer, false);
+        writer->Seal();
+      }
+      writeSome(*writer, true);
+      if (secondHalfFirst) {
+        writer->DropOldestSealed();  // as if written to the file
+      }
+      writer->Seal();
+      writeSome(*writer, true);
     }
-    // Dropped without a flush, as a killed process leaves its cache.
+    auto next = make();
+    EXPECT_EQ(next->SealedCount(), 2u);
+    AutoBuffer out;
+    next->Flush(out);
+    EXPECT_EQ(decode(out), expected);
+    EXPECT_TRUE(std::all_of(memory_.begin(), memory_.end(), [](char c) { return c == 0; }));
   }
-  auto next = make();
-  AutoBuffer out;
-  EXPECT_FALSE(next->Write("x", 1));  // the adopted block goes first
-  next->Flush(out);
-  EXPECT_EQ(decode(out), expected);
-  EXPECT_TRUE(next->Write("x", 1));
 }
 
-TEST_P(BlockBuffer, CompressorErrorDropsOneRecordAndHoldsTheBlockUntilFlushed) {
-  // A memory too small for the third record makes the compressor fail.
+TEST_P(BlockBuffer, RecordsGoOnIntoTheOtherHalfWhileASealedBlockWaits) {
+  auto buffer = make();
+  std::string first;
+  for (int i = 0; i < 100; ++i) {
+    const std::string line = record(i);
+    ASSERT_TRUE(buffer->Write(line.data(), line.size()));
+    first += line;
+  }
+  buffer->Seal();
+  EXPECT_EQ(buffer->OpenLength(), 0u);
+  std::string second;
+  int stored = 0;
+  for (int i = 0; i < 100000; ++i) {
+    const std::string line = record(i) + std::to_string(i * 7919 % 10007);
+    if (!buffer->Write(line.data(), line.size())) break;
+    second += line;
+    ++stored;
+  }
+  // The second block fills its half and is sealed; with both halves taken
+  // the cache is full and takes nothing more.
+  ASSERT_GT(stored, 100);
+  ASSERT_LT(stored, 100000);
+  EXPECT_EQ(buffer->SealedCount(), 2u);
+  EXPECT_FALSE(buffer->Write("x\n", 2));
+
+  const auto oldest = buffer->OldestSealed();
+  AutoBuffer out;
+  out.Write(oldest.data(), oldest.size());
+  EXPECT_EQ(decode(out), first);
+  buffer->DropOldestSealed();
+  ASSERT_TRUE(buffer->Write("after\n", 6));  // room again, in the freed half
+  AutoBuffer rest;
+  buffer->Flush(rest);
+  EXPECT_EQ(decode(rest), second + "after\n");
+}
+
+TEST_P(BlockBuffer, RecordTooBigForTheRoomLeftSealsTheBlockAndWaits) {
+  // A memory too small for the third record: the block keeps the first two
+  // and no half is free for a new one.
   std::vector<char> small(400, 0);
   const std::string key = server_ ? server_->pubHex() : "";
   std::unique_ptr<LogBaseBuffer> buffer;
@@ -145,15 +199,16 @@ TEST_P(BlockBuffer, CompressorErrorDropsOneRecordAndHoldsTheBlockUntilFlushed) {
   }
   const std::string tooBig = noise(200);
   EXPECT_FALSE(buffer->Write(tooBig.data(), tooBig.size()));
-  EXPECT_TRUE(buffer->NeedsFlush());
-  EXPECT_FALSE(buffer->Write("x\n", 2));  // the block takes nothing more
+  EXPECT_EQ(buffer->SealedCount(), 1u);
+  EXPECT_FALSE(buffer->Write("x\n", 2));  // the cache takes nothing more
   AutoBuffer out;
   buffer->Flush(out);
-  EXPECT_EQ(decode(out), kept);  // what was accepted before the error is intact
+  EXPECT_EQ(decode(out), kept);  // what was accepted before is intact
   EXPECT_TRUE(buffer->Write("after\n", 6));
   AutoBuffer next;
   buffer->Flush(next);
   EXPECT_EQ(decode(next), "after\n");
+  EXPECT_TRUE(std::all_of(small.begin(), small.end(), [](char c) { return c == 0; }));
 }
 
 INSTANTIATE_TEST_SUITE_P(AllModes, BlockBuffer,
@@ -196,33 +251,68 @@ TEST(SyncBlock, CarriesTheWritersKeyButStaysPlain) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(p + 73), 5), "hello");
 }
 
+// A header at `offset` of `memory` with magic, sequence number and body length.
+void putHeader(std::vector<char>& memory, size_t offset, uint8_t magic, uint16_t seq, uint32_t len) {
+  memory[offset] = static_cast<char>(magic);
+  std::memcpy(memory.data() + offset + 1, &seq, 2);
+  std::memcpy(memory.data() + offset + 5, &len, 4);
+}
+
 TEST(Adoption, OnlyValidFittingHeadersAreAdopted) {
   std::vector<char> memory(kCache, 0);
-  auto adoptedLength = [&](uint8_t magic, uint32_t len) {
+  // The adopted blocks' lengths (header, body, tail), oldest first.
+  auto adopted = [&](uint8_t magic, uint32_t len) {
     std::fill(memory.begin(), memory.end(), 0);
-    memory[0] = static_cast<char>(magic);
-    std::memcpy(memory.data() + 5, &len, 4);
+    putHeader(memory, 0, magic, 1, len);
     vela::jot::LogZlibBuffer buffer(memory.data(), kCache, true, "");
-    return buffer.GetData().Length();
+    std::vector<size_t> lengths;
+    for (auto block = buffer.OldestSealed(); !block.empty(); block = buffer.OldestSealed()) {
+      lengths.push_back(block.size());
+      buffer.DropOldestSealed();
+    }
+    return lengths;
   };
-  EXPECT_EQ(adoptedLength(9, 500), 573u);
-  EXPECT_EQ(adoptedLength(5, 500), 0u);
-  EXPECT_EQ(adoptedLength(14, 500), 0u);
-  EXPECT_EQ(adoptedLength(9, kCache), 0u);         // would run past the cache
-  EXPECT_EQ(adoptedLength(9, 0xFFFFFFFFu), 0u);
-  EXPECT_EQ(adoptedLength(9, kCache - 74), kCache - 1);
+  using Lengths = std::vector<size_t>;
+  EXPECT_EQ(adopted(9, 500), Lengths{574});
+  EXPECT_EQ(adopted(5, 500), Lengths{});
+  EXPECT_EQ(adopted(14, 500), Lengths{});
+  EXPECT_EQ(adopted(9, kCache), Lengths{});  // would run past the cache
+  EXPECT_EQ(adopted(9, 0xFFFFFFFFu), Lengths{});
+  EXPECT_EQ(adopted(9, kCache - 74), Lengths{kCache});
+  EXPECT_EQ(adopted(9, 0), Lengths{});  // a header without a body holds nothing
+}
+
+TEST(Adoption, TwoBlocksComeOutOldestFirst) {
+  struct Case {
+    uint16_t seqAtStart;
+    uint16_t seqAtMiddle;
+    size_t oldestOffset;
+  };
+  for (const Case& c : {Case{5, 6, 0}, Case{6, 5, kCache / 2}, Case{65535, 1, 0}, Case{1, 65535, kCache / 2}}) {
+    std::vector<char> memory(kCache, 0);
+    putHeader(memory, 0, 9, c.seqAtStart, 100);
+    putHeader(memory, kCache / 2, 9, c.seqAtMiddle, 200);
+    const auto found = vela::jot::LocateCacheBlocks(reinterpret_cast<const uint8_t*>(memory.data()), kCache);
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].offset, c.oldestOffset) << c.seqAtStart << " " << c.seqAtMiddle;
+  }
+  // A block at the start that reaches past the middle hides what is there.
+  std::vector<char> memory(kCache, 0);
+  putHeader(memory, 0, 9, 1, kCache / 2);
+  putHeader(memory, kCache / 2, 9, 2, 10);
+  EXPECT_EQ(vela::jot::LocateCacheBlocks(reinterpret_cast<const uint8_t*>(memory.data()), kCache).size(), 1u);
 }
 
 TEST(Adoption, AdoptedBlockIsFlushedWithItsTail) {
   std::vector<char> memory(kCache, 0);
-  memory[0] = 9;
-  const uint32_t len = 500;
-  std::memcpy(memory.data() + 5, &len, 4);
+  putHeader(memory, 0, 9, 1, 500);
+  memory[kCache - 1] = 7;  // stray bytes outside any block go at once
   vela::jot::LogZlibBuffer buffer(memory.data(), kCache, true, "");
+  EXPECT_EQ(memory[kCache - 1], 0);
   AutoBuffer out;
   buffer.Flush(out);
   EXPECT_EQ(out.Length(), 574u);
-  EXPECT_EQ(buffer.GetData().Length(), 0u);
+  EXPECT_EQ(buffer.SealedCount(), 0u);
   EXPECT_TRUE(std::all_of(memory.begin(), memory.end(), [](char c) { return c == 0; }));
 }
 

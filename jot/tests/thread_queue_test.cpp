@@ -1,12 +1,24 @@
 #include "jot/thread_queue.h"
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <future>
 #include <memory>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "jot/timer_runer.h"
+
+extern char** environ;
 
 namespace {
 
@@ -59,6 +71,49 @@ TEST(ThreadQueue, CWrapperPrefersTheFunctionWithArgument) {
   noArg.m_fun = [] { gPlainDone->set_value(); };
   ASSERT_TRUE(ThreadQueue::Run(noArg));
   plain.get_future().wait();
+}
+
+TEST(ThreadQueueExit, ChildQueuesACallThatNeverReturns) {
+  if (!std::getenv("JOT_QUEUE_CHILD")) GTEST_SKIP() << "helper of ThreadQueue.ExitDoesNotWaitForABlockedCall";
+  std::promise<void> started;
+  CThreadWarp forever;
+  forever.m_funp = [](void* arg) {
+    static_cast<std::promise<void>*>(arg)->set_value();
+    for (;;) ::pause();
+  };
+  forever.m_arg = &started;
+  ASSERT_TRUE(ThreadQueue::Run(forever));
+  CThreadWarp never;
+  never.m_fun = [] { std::abort(); };  // queued behind it: dropped at exit
+  ASSERT_TRUE(ThreadQueue::Run(never));
+  started.get_future().wait();
+}  // then the process exits
+
+TEST(ThreadQueue, ExitDoesNotWaitForABlockedCall) {
+  std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  std::string filter = "--gtest_filter=ThreadQueueExit.ChildQueuesACallThatNeverReturns";
+  char* argv[] = {self.data(), filter.data(), nullptr};
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) env.emplace_back(*e);
+  env.emplace_back("JOT_QUEUE_CHILD=1");
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  pid_t child = -1;
+  ASSERT_EQ(posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()), 0);
+  // Generous: the child ends at once unless its exit waits for the call.
+  int status = 0;
+  pid_t done = 0;
+  for (int i = 0; i < 3000 && done == 0; ++i) {
+    done = ::waitpid(child, &status, WNOHANG);
+    if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (done == 0) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+  }
+  ASSERT_NE(done, 0) << "exit waited for the blocked call";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST(TimerRuner, RunInvalidatesAndForgetsOnlyThatTimer) {

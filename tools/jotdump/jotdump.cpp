@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
     }
     const std::vector<uint8_t>& bytes = *read;
     const vela::jot::ReadResult result =
-        cache ? vela::jot::ReadCacheBlock(bytes, key) : vela::jot::ReadLogBlocks(bytes, key);
+        cache ? vela::jot::ReadCacheBlocks(bytes, key) : vela::jot::ReadLogBlocks(bytes, key);
     for (const std::string& damage : result.damage) {
       std::cerr << path << ": " << damage << "\n";
       if (status == 0) status = 1;

@@ -6,6 +6,17 @@
 // record is written at once as a plain block. Block and cache formats:
 // docs/log_format.md. All functions may be called from any thread and never
 // throw.
+//
+// In async mode a caller only formats and compresses under a short lock and
+// never waits for the files: while the flush thread is stuck on a block
+// (a hung disk), records go into a new block in the other half of the cache;
+// records that find no room at all are counted, and the count is stored as
+// a notice line as soon as there is room again. The flush thread wakes at a
+// third of a block, on a fatal record, on appender_flush() and every 15
+// minutes; a wake-up that comes while it is busy is not remembered, but it
+// never sleeps on a block sealed for want of room: in a full cache no record
+// wakes it, and every record but a fatal one would be dropped until the
+// 15-minute wake-up.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -41,16 +52,16 @@ void jotter_appender(const JotterInfo_t* info, const char* log);
 
 // Where the flush thread stands when a test hook is called.
 enum class FlushStep {
-  Woken,    // the thread is about to take the block (also when there is none)
-  Sealed,   // the block is finished in the cache, not yet in the file
-  Written,  // the block is in the file, the cache not yet cleared
+  Woken,    // the thread is about to take the blocks (also when there are none)
+  Sealed,   // a block is finished in the cache, not yet in the file
+  Written,  // that block is in the file, the cache not yet cleared
+  Flushed,  // what was sealed is written; next the thread decides to sleep
+  Idle,     // about to sleep; called under the thread's wait lock, so a hook
+            // must not block here
 };
 // Test hook, called on the flush thread at each step of every flush (null:
 // none). Lets a test stop the thread there, for instance to kill the process.
 void SetFlushStepHookForTesting(void (*hook)(FlushStep step));
-// How long a writer waits for room in a full cache before its record is
-// replaced by the cache-full notice (default 5,000 ms). For tests.
-void SetDrainWaitForTesting(int64_t ms);
 
 class JotterAppender {
  public:
@@ -68,15 +79,15 @@ class JotterAppender {
   JotterAppender& operator=(const JotterAppender&) = delete;
 
   // Call once. Prepares directories, maps the cache (heap memory when the
-  // file is locked by another process or cannot be mapped), writes out a
-  // block left in the cache by an earlier run, then the begin marker.
+  // file is locked by another process or cannot be mapped), writes out the
+  // blocks an earlier run left in the cache, then the begin marker.
   void Open(const JotConfig& config);
   // Writes one record; dropped when closed. Keeps the caller's errno.
   void Write(const JotterInfo_t* info, const char* log);
   // A plain notice block written to the log file at once.
   void WriteTips2File(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  // Writes the end marker and everything still cached, then releases the
-  // cache. Later calls do nothing.
+  // Runs the maintenance still pending, writes the end marker and everything
+  // still cached, then zeroes and releases the cache. Later calls do nothing.
   void Close();
   // Wakes the flush thread.
   void Flush();
@@ -93,30 +104,54 @@ class JotterAppender {
   [[nodiscard]] bool IsCacheMapped() const { return mmap_.isOpen(); }
 
  private:
+  // Write's work. `own`: the writer's own record (a file error, the end
+  // marker), taken also while it closes.
+  void Store(const JotterInfo_t* info, const char* log, bool own);
   void WriteSync(const JotterInfo_t* info, const char* log);
-  void WriteAsync(const JotterInfo_t* info, const char* log);
+  void WriteAsync(const JotterInfo_t* info, const char* log, bool own);
+  enum class WakeReason { None, Threshold, MustWake };
+  // Stores one formatted line in the cache; says whether and how to wake
+  // the flush thread. Requires: bufferMutex_ held.
+  WakeReason StoreLocked(const char* line, size_t len, bool fatal);
+  // Wakes the flush thread. `sure`: also when it is just deciding to sleep
+  // (it takes the thread's wait lock; the frequent threshold wake-ups do
+  // not, and may be missed).
+  void Wake(bool sure);
+  // Stores the count of records that found the cache full, if any and if
+  // there is room now. Requires: bufferMutex_ held.
+  void StoreDroppedCountLocked();
   void AsyncLogThread();
-  // Seals the open block and copies it to `block`; false without a cache.
-  bool SealCache(vela::comm::AutoBuffer& block);
-  // Clears a sealed block and wakes the writers waiting for room.
-  void ClearSealedCache();
-  // Writes the cached block to the file, and only then clears the cache, so
-  // a kill at any point leaves the block in the file, the cache, or both.
-  void FlushCacheToFile();
-  // Writes a block an earlier run left in the cache, unless that run got it
-  // into the file before it died; then clears the cache.
+  // Seals the open block, then writes the sealed blocks to the file one by
+  // one, oldest first, each cleared from the cache only after its write, so
+  // a kill at any point leaves a block in the file, the cache, or both.
+  // False when there is no cache (closed).
+  bool FlushCacheToFile();
+  // Writes the blocks an earlier run left in the cache, unless that run got
+  // them into the file before it died; clears each after.
   void RecoverCache();
-  // Turns the filesystem errors met since the last call into fatal records,
-  // each distinct one once. Requires: no lock of this writer held.
+  // Turns the filesystem errors met since the last call into fatal records
+  // in this writer, each distinct one once. Requires: no lock of this writer
+  // held.
   void ReportFileErrors();
   // Runs the maintenance jobs that have not run yet (at close).
   void RunPendingMaintenance();
   void WriteTips2Console(const char* format, ...) __attribute__((format(printf, 2, 3)));
   void MakeSyncBlock(const char* text, size_t len, vela::comm::AutoBuffer& out) const;
-  // Requires: bufferMutex_ held.
-  void NoteBlockState();
-  void NotifyDrained();
   [[nodiscard]] static std::string MakeMark();
+
+  // The buffer lock as the flush thread takes it: ahead of writers.
+  class FlushLock : public vela::comm::ScopedLock {
+   public:
+    explicit FlushLock(JotterAppender& appender)
+        : vela::comm::ScopedLock(appender.bufferMutex_, false), waiting_(appender.flushWaiting_) {
+      ++waiting_;
+      lock();
+      --waiting_;
+    }
+
+   private:
+    std::atomic<int>& waiting_;
+  };
 
   JotConfig config_;
   const JotClock clock_;
@@ -124,6 +159,7 @@ class JotterAppender {
   std::unique_ptr<LogBaseBuffer> buffer_;  // Guarded by bufferMutex_.
   vela::comm::MmapCache mmap_;             // Guarded by bufferMutex_ after Open.
   std::unique_ptr<char[]> heap_;           // Guarded by bufferMutex_ after Open.
+  uint32_t dropped_ = 0;                   // Guarded by bufferMutex_.
   std::unique_ptr<vela::comm::Thread> asyncThread_;
   struct Maintenance {
     std::unique_ptr<vela::comm::Thread> thread;
@@ -131,13 +167,17 @@ class JotterAppender {
   };
   std::vector<Maintenance> maintenance_;
   std::vector<std::string> reportedErrors_;  // Guarded by stateMutex_.
+  bool closing_ = false;                     // Guarded by stateMutex_.
   vela::comm::Mutex bufferMutex_;
   vela::comm::Mutex stateMutex_;
-  vela::comm::Condition cond_;     // wakes the flush thread
-  bool wake_ = false;              // Guarded by cond_.mutex().
-  vela::comm::Condition drained_;  // wakes writers waiting for room
-  std::atomic<bool> blocked_{false};
+  vela::comm::Condition cond_;  // wakes the flush thread
+  // A block sealed for want of room waits in the cache. Set under
+  // bufferMutex_, read by the flush thread under cond_.mutex().
+  std::atomic<bool> sealedWaiting_{false};
+  std::atomic<int> flushWaiting_{0};  // the flush thread waits for bufferMutex_
   std::atomic<bool> console_{false};
+  // Set under cond_.mutex() (by Close), so the flush thread never sleeps
+  // through it; writers check it again under bufferMutex_.
   std::atomic<bool> closed_{true};
   std::atomic<bool> syncReady_{false};
   std::atomic<uint64_t> maxFileSize_{0};

@@ -38,9 +38,14 @@ struct ReadResult {
 // with an error and no text.
 [[nodiscard]] ReadResult ReadLogBlocks(std::span<const uint8_t> bytes,
                                        const std::optional<EcPrivateKey>& serverKey);
-// Reads the one open block of a block cache file (no tail byte needed).
-[[nodiscard]] ReadResult ReadCacheBlock(std::span<const uint8_t> bytes,
-                                        const std::optional<EcPrivateKey>& serverKey);
+// Reads the blocks of a block cache file, oldest first (an open block needs
+// no tail byte).
+[[nodiscard]] ReadResult ReadCacheBlocks(std::span<const uint8_t> bytes,
+                                         const std::optional<EcPrivateKey>& serverKey);
+// Where the whole block that starts at `offset` ends (the offset after its
+// tail byte), or 0 when none does: a valid magic, hours 0..23, sequence 0
+// in a sync block, and a zero tail byte at the place its length gives.
+[[nodiscard]] size_t BlockEndAt(std::span<const uint8_t> bytes, size_t offset);
 // Decodes one block body given its header fields.
 void DecodeBlockBody(std::span<const uint8_t> header, std::span<const uint8_t> body,
                      const std::optional<EcPrivateKey>& serverKey, DecodedBlock& out);

@@ -19,7 +19,6 @@ class Mutex {
 
   // False (and nothing locked) when the mutex is dead or the lock failed.
   [[nodiscard]] bool lock();
-  [[nodiscard]] bool trylock();
   bool unlock();
   [[nodiscard]] pthread_mutex_t& internal() { return mutex_; }
 

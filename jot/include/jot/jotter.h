@@ -84,9 +84,12 @@ void JotAssertV2(const char* file, int line, const char* func, const char* expre
 
 // The handler for Boost's errors: a fatal record tagged "vela::comm" from
 // function "throw_exception", "boost exception:<description>", when fatal
-// records are enabled. Returns; the writer reports filesystem errors through
-// it (see LogFiles::TakeErrors).
+// records are enabled. Returns.
 void jotter_ReportBoostError(const std::exception& error);
+// The metadata of that record, time and ids filled in: the writer stores the
+// errors of its own files itself (see LogFiles::TakeErrors), also while it
+// closes, when it takes no records from outside.
+[[nodiscard]] JotterInfo_t jotter_BoostErrorInfo();
 
 // Level letter of 0..5, "" for anything else.
 [[nodiscard]] const char* LevelString(int32_t level);

@@ -45,9 +45,6 @@ class LogFiles {
   // Writes one finished block. `move` lets a block written to the cache
   // directory pull the cached day file over to the log directory.
   void Log2File(const void* data, size_t len, bool move);
-  // As Log2File without the move, but only when no other write holds the
-  // files (a flush stuck on a slow disk); returns whether it wrote.
-  [[nodiscard]] bool TryLog2File(const void* data, size_t len);
   // Deletes "*.jot" files and 8-digit directories older than the maximum age.
   void DelTimeoutFile(const std::string& dir);
   // Appends cached "<prefix>*jot" files older than the cache days to the
@@ -58,8 +55,10 @@ class LogFiles {
   // True when `block` (a whole block as the writer wrote it) is already in
   // one of the newest log files of the log or cache directory. The end-hour
   // byte is not compared: a block taken over from the cache gets a new one.
-  // A torn copy at the end of such a file (a write cut short by a kill) is
-  // cut off, and the result is false: the block is then written whole.
+  // The files are walked block by block from their start; a file whose walk
+  // ends in a piece shorter than `block` that is its beginning ends with a
+  // write a kill cut short: that torn copy is cut off, and the result is
+  // false, so the block is then written whole.
   [[nodiscard]] bool ContainsBlock(const void* block, size_t len);
   // The filesystem errors met since the last call (at most kMaxErrors),
   // oldest first. Collected rather than logged on the spot: the locks held

@@ -3,8 +3,9 @@
 // carry a call onto it: `ThreadWarp` (a target, a selector called on it and
 // an argument, both kept alive until the call has run) and `CThreadWarp`
 // (a plain function, with or without a pointer argument). Calls run one at
-// a time, in the order queued, on the queue's own thread; what is still
-// queued at exit runs before the process ends. Thread-safe.
+// a time, in the order queued, on the queue's own thread. The queue is
+// released at exit: what is still queued then does not run, and exit does
+// not wait for a call still running. Thread-safe.
 //
 //   ThreadQueue::RunWithTarget(session, [](void* s, void* arg) {
 //     static_cast<Session*>(s)->upload(static_cast<Blob*>(arg));

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the log writer's tests: private temp directories, file
-// reading, key pairs as text, and decoding every log file of a directory.
+// reading, key pairs as text, decoding every log file of a directory, and
+// the records of the consistency checks.
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "jot/block_reader.h"
+#include "jot/jotter.h"
 #include "jot/log_crypt.h"
 
 namespace jottest {
@@ -117,5 +119,32 @@ inline size_t countOf(const std::string& text, const std::string& needle) {
   }
   return n;
 }
+
+// Takes every record the record layer writes during a test, so that a test
+// can ask for the text of a consistency check.
+class CheckReports : public ::testing::Test {
+ public:
+  // True when a record holds `text`.
+  [[nodiscard]] static bool reported(const std::string& text) {
+    return std::any_of(reports().begin(), reports().end(),
+                       [&](const std::string& report) { return report.find(text) != std::string::npos; });
+  }
+
+ protected:
+  void SetUp() override {
+    vela::jot::jotter_SetLevel(vela::jot::kLevelVerbose);
+    previous_ = vela::jot::jotter_SetAppender(&capture);
+    reports().clear();
+  }
+  void TearDown() override { vela::jot::jotter_SetAppender(previous_); }
+
+ private:
+  static std::vector<std::string>& reports() {
+    static std::vector<std::string> taken;
+    return taken;
+  }
+  static void capture(const vela::jot::JotterInfo_t*, const char* log) { reports().emplace_back(log); }
+  vela::jot::jotter_appender_t previous_ = nullptr;
+};
 
 }  // namespace jottest
