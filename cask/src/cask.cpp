@@ -131,10 +131,17 @@ Cask* Cask::caskWithID(const std::string& mmapID, int mode, const std::string* c
   // The same files under another instance key (the root directory changed
   // since): two stores on one file would overwrite each other's appends.
   if (Cask* sameFiles = findOpenStore(root + "/" + encodeFilePath(mmapID))) return sameFiles;
-  if (rootPath != nullptr && !rootPath->empty()) {
+  // A given root gets its hashed-name folder whatever the id, so that a
+  // restore of all stores into it finds where those stores go.
+  const bool givenRoot = rootPath != nullptr && !rootPath->empty();
+  if (givenRoot || needsHashedFileName(mmapID)) {
+    mkPath(root + "/" + kSpecialCharacterDirectoryName);
+  } else {
+    mkPath(root);
+  }
+  if (givenRoot) {
     CaskInfo("prepare to load %s (id %s) from rootPath %s", key.c_str(), mmapID.c_str(), root.c_str());
   }
-  mkPath(needsHashedFileName(mmapID) ? root + "/" + kSpecialCharacterDirectoryName : root);
   auto* store = new Cask(mmapID, mode, cryptKey, &root);
   store->m_mmapKey = key;
   (*g_instanceDic)[key] = store;
@@ -325,6 +332,9 @@ CASK_SCALAR_GETTER(getDouble, double)
 std::optional<std::string> Cask::getString(std::string_view key) {
   std::optional<std::string> result;
   readValue(key, [&](const RvBuffer& bytes) { result = decodeValue<std::string>(bytes.span()); });
+  // Strings are UTF-8: other bytes under a string's prefix are no string
+  // (getBytes still hands them out).
+  if (result && !isValidUtf8({reinterpret_cast<const uint8_t*>(result->data()), result->size()})) return {};
   return result;
 }
 

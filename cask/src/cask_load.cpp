@@ -166,11 +166,18 @@ void Cask::loadFromFile() {
 
     const Validation validation = checkDataValid(exclusive);
     if (validation == Validation::NeedExclusive) continue;
+    const bool decode = validation != Validation::Discard && m_contentSize > 0;
+    const bool hadContent = m_contentSize > 0;
+    // Empty or discarded content is written back as empty, which needs the
+    // exclusive pass; decided before the line below so one load logs once.
+    const bool needsWrite = !decode && (hadContent || readHeader(*m_dataFile) != 0 || m_metaInfo.crcDigest != 0 ||
+                                        m_metaInfo.actualSize != 0 || m_metaInfo.version == CaskVersionDefault);
+    if (needsWrite && !exclusive) continue;
     CaskInfo("loading [%s] with %zu actual size, file size %zu, InterProcess %d, meta info version:%u",
              m_mmapID.c_str(), m_contentSize, m_dataFile->getFileSize(), m_multiProcess, m_metaInfo.version);
     clearIndex();
     m_undecodable = false;
-    if (validation != Validation::Discard && m_contentSize > 0) {
+    if (decode) {
       CaskInfo("loading [%s] with crc %u sequence %u version %u", m_mmapID.c_str(), m_metaInfo.crcDigest,
                m_metaInfo.sequence, m_metaInfo.version);
       const bool greedy = validation == Validation::Recover;
@@ -192,10 +199,6 @@ void Cask::loadFromFile() {
         fullWriteback(Target::Keep, nullptr);
       }
     } else {
-      const bool hadContent = m_contentSize > 0;
-      const bool needsWrite = hadContent || readHeader(*m_dataFile) != 0 || m_metaInfo.crcDigest != 0 ||
-                              m_metaInfo.actualSize != 0 || m_metaInfo.version == CaskVersionDefault;
-      if (needsWrite && !exclusive) continue;
       m_contentSize = 0;
       resetWriter();
       if (hadContent) {

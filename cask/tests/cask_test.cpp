@@ -121,6 +121,10 @@ TEST_F(CaskTest, MissingAndMistypedValuesGiveDefaults) {
   EXPECT_EQ(store->getString("missing"), std::nullopt);
   ASSERT_TRUE(store->set(int32_t{300}, "number"));
   EXPECT_EQ(store->getString("number"), std::nullopt);  // 300 is no length prefix of what follows
+  const uint8_t notUtf8[] = {0xff, 0xfe};
+  ASSERT_TRUE(store->set(std::span<const uint8_t>(notUtf8), "bytes"));
+  EXPECT_EQ(store->getString("bytes"), std::nullopt);
+  EXPECT_EQ(store->getBytes("bytes"), std::vector<uint8_t>(std::begin(notUtf8), std::end(notUtf8)));
   EXPECT_EQ(store->getDouble("number", 1.5, &has), 1.5);
   EXPECT_FALSE(has);
   EXPECT_FALSE(store->set(int32_t{1}, ""));
@@ -495,6 +499,8 @@ TEST_F(CaskTest, RegistryReturnsTheOpenStoreAndKeysCustomRoots) {
   ASSERT_NE(elsewhere, first);
   EXPECT_EQ(elsewhere->mmapKey(), cask::md5Hex(other + "/same"));
   EXPECT_EQ(elsewhere->dataPath(), other + "/same");
+  // A given root gets the hashed-name folder, whatever the id.
+  EXPECT_TRUE(cask::isFileExist(other + "/specialCharacter"));
   elsewhere->close();
   EXPECT_EQ(Cask::caskWithID(""), nullptr);
 }
