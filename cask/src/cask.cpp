@@ -511,6 +511,7 @@ void Cask::clearMemoryCache() {
 void Cask::doClearMemoryCache() {
   m_needsLoad = true;
   m_undecodable = false;
+  m_appendedSinceWriteBack = SIZE_MAX;
   clearIndex();
   if (m_cipher) {
     if (m_metaInfo.version >= CaskVersionRandomIV) {

@@ -301,6 +301,9 @@ class Cask {
   std::unique_ptr<CodedOutputData> m_writer;
   size_t m_contentSize = 0;
   size_t m_lastIndexSize = 0;  // entries before the last clearIndex()
+  // Pair bytes appended since this process's last write-back of the store;
+  // SIZE_MAX when there was none since the store was loaded.
+  size_t m_appendedSinceWriteBack = SIZE_MAX;
   bool m_needsLoad = true;
   bool m_compacted = false;
   bool m_undecodable = false;
