@@ -216,6 +216,11 @@ bool Cask::isWritable() const {
 
 size_t Cask::indexSize() const { return m_cipher ? m_cryptIndex->size() : m_plainIndex->size(); }
 
+std::span<const uint8_t> Cask::plainContent() const {
+  if (!m_dataFile->isFileValid()) return {};
+  return {m_dataFile->getMemory() + kFixed32Size, std::min(m_contentSize, m_dataFile->getFileSize() - kFixed32Size)};
+}
+
 // --- typed setters -------------------------------------------------------
 
 namespace {
@@ -402,7 +407,7 @@ bool Cask::containsKey(std::string_view key) {
   ScopedLock<ThreadLock> lock(m_threadLock.get());
   ScopedLock<InterProcessLock> processLock(m_sharedLock.get());
   checkLoadData();
-  return m_cipher ? m_cryptIndex->contains(key) : m_plainIndex->contains(key);
+  return m_cipher ? m_cryptIndex->contains(key) : m_plainIndex->contains(key, plainContent());
 }
 
 size_t Cask::count() {
@@ -435,7 +440,10 @@ std::vector<std::string> Cask::allKeys() {
   if (m_cipher) {
     for (const auto& entry : *m_cryptIndex) keys.push_back(entry.first);
   } else {
-    for (const auto& entry : *m_plainIndex) keys.push_back(entry.first);
+    const std::span<const uint8_t> content = plainContent();
+    m_plainIndex->forEachOffset([&](uint32_t offset) {
+      if (const auto pair = pairAt(content, offset)) keys.emplace_back(pair->key);
+    });
   }
   return keys;
 }
@@ -473,7 +481,7 @@ void Cask::removeValuesForKeys(const std::vector<std::string>& keys) {
   if (!isWritable()) return;
   size_t deleted = 0;
   for (const std::string& key : keys) {
-    deleted += m_cipher ? m_cryptIndex->erase(key) : m_plainIndex->erase(key);
+    deleted += m_cipher ? m_cryptIndex->erase(key) : m_plainIndex->erase(key, plainContent());
   }
   if (deleted > 0) {
     m_compacted = false;

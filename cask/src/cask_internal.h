@@ -15,6 +15,7 @@
 #include "flat_index.h"
 #include "log.h"
 #include "memory_file.h"
+#include "pair_index.h"
 #include "rv_buffer.h"
 
 namespace cask {

@@ -209,12 +209,18 @@ uint8_t CodedInputDataCrypt::readRawByte() {
 
 int32_t CodedInputDataCrypt::readRawVarint32(bool discard) {
   consumeBytes(10, discard);
+  // Lengths of keys and small values take one byte.
+  if (decryptBufferPosition_ < decryptBufferDecryptLength_ && decryptBuffer_[decryptBufferPosition_] < 0x80) {
+    ++position_;
+    return decryptBuffer_[decryptBufferPosition_++];
+  }
   return readVarint32From(*this);
 }
 
 int32_t CodedInputDataCrypt::readLength(bool discard) {
   const int32_t length = readRawVarint32(discard);
-  return checkedLength(length, size_ - position_);
+  if (length < 0 || static_cast<size_t>(length) > size_ - position_) return checkedLength(length, size_ - position_);
+  return length;
 }
 
 std::string CodedInputDataCrypt::readPair(KeyValueHolderCrypt& holder, ByteArena* arena) {
