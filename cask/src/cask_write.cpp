@@ -242,7 +242,8 @@ bool Cask::ensureMemorySize(size_t newSize) {
   const size_t avgItemSize = lenNeeded / std::max<size_t>(1, count);
   const size_t futureUsage = avgItemSize * std::max<size_t>(8, (count + 1) / 2);
   const size_t fileSize = m_dataFile->getFileSize();
-  const bool crowded = m_appendedSinceWriteBack < kWriteBackSpacing;
+  // Only when the room ran out: an empty index writes back with room to spare.
+  const bool crowded = m_writer->spaceLeft() <= newSize && m_appendedSinceWriteBack < kWriteBackSpacing;
   if (lenNeeded >= fileSize || lenNeeded + futureUsage >= fileSize || crowded) {
     size_t newFileSize = fileSize;
     do {
@@ -306,7 +307,9 @@ bool Cask::doFullWriteBack(Prepared prepared, Target target, AESCrypt* newCrypte
   // the old nor the new content. The journal lets the next load restore what
   // it overwrites: the header and the new content's length of old bytes
   // (sources only move down, so nothing above is touched).
-  if (m_contentSize > 0 && rewriteChangesBytes(prepared, targetCrypter)) {
+  const bool hadContent = m_contentSize > 0;
+  const bool changesBytes = hadContent && rewriteChangesBytes(prepared, targetCrypter);
+  if (changesBytes) {
     if (m_multiProcess) {
       // Other processes trust their index while the sequence stands; raised
       // now, it sends them to a full load, which finds the journal should
@@ -335,11 +338,16 @@ bool Cask::doFullWriteBack(Prepared prepared, Target target, AESCrypt* newCrypte
   const auto crc = crc32Of(0, content, prepared.total);
   writeActualSize(prepared.total, crc, targetCrypter != nullptr ? iv : nullptr, true);
   m_compacted = true;
-  m_appendedSinceWriteBack = 0;
-  detail::testPoint("write-back-sync");
-  // What lies beyond the new content is stale: only the content is synced.
-  m_dataFile->msync(CaskSync, 0, kFixed32Size + prepared.total);
-  m_metaMapping->msync(CaskSync);
+  // A rewrite that changed no byte of the content (it only dropped dead
+  // pairs from its end) leaves on disk a prefix of what was there: the old
+  // and the new record both describe it, so there is nothing to sync.
+  if (changesBytes || !hadContent) {
+    m_appendedSinceWriteBack = 0;
+    detail::testPoint("write-back-sync");
+    // What lies beyond the new content is stale: only the content is synced.
+    m_dataFile->msync(CaskSync, 0, kFixed32Size + prepared.total);
+    m_metaMapping->msync(CaskSync);
+  }
   removeJournal();
   return true;
 }

@@ -286,6 +286,21 @@ TEST_F(RewriteWatch, WriteBacksInQuickSuccessionGrowTheFileSoTheySyncRarely) {
   store = reopen(store);
   EXPECT_EQ(store->count(), 100u);
   EXPECT_EQ(store->getString("key99"), std::string(32, 'w'));
+
+  // A store emptied before every set writes back each time with room to
+  // spare: that never grows it, and a rewrite that only drops the dead pairs
+  // at the end changes no byte that would need a sync.
+  Cask* emptied = open("emptied");
+  ASSERT_TRUE(emptied->set(std::string(32, 'v'), "only"));
+  watch(emptied);
+  for (int i = 0; i < 300; ++i) {
+    emptied->removeValueForKey("only");
+    ASSERT_TRUE(emptied->set(std::string(32, 'v'), "only"));
+  }
+  EXPECT_EQ(emptied->totalSize(), Cask::pageSize());
+  EXPECT_EQ(g_rewrites.size(), 300u);
+  EXPECT_EQ(g_writeBackSyncs, 0);
+  EXPECT_EQ(reopen(emptied)->getString("only"), std::string(32, 'v'));
 }
 
 TEST_F(RewriteWatch, CompactionJournalsTheRewrittenPrefixBehindARaisedSequence) {
