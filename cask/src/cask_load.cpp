@@ -269,19 +269,44 @@ bool Cask::decodeContent(size_t from, bool greedy) {
       const std::span<const uint8_t> mapped = plainContent();
       if (from == 0) target.reserve(m_lastIndexSize);
       size_t pairs = 0;
-      while (!input.isAtEnd()) {
-        const PairStream::Pair pair = input.readPair();
-        if (++pairs == kSizingPairs && from == 0 && m_lastIndexSize == 0) {
-          target.reserve(estimatePairs(pairs, input.position(), m_contentSize));
-        }
-        if (!usable(pair.key, pair.offset)) continue;
-        const uint32_t hash = keyHash(pair.key);
-        if (pair.valueSize > 0) {
-          target.assign(pair.key, hash, pair.offset, mapped);
+      // Each pair reaches the index a few pairs after it was read, its slot
+      // loaded meanwhile; keys are then compared in the mapping, where
+      // hashes meet.
+      struct Pending {
+        uint32_t hash;
+        uint32_t offset;
+        bool removes;
+      };
+      constexpr size_t kAhead = 8;
+      std::array<Pending, kAhead> ring;
+      size_t read = 0;
+      size_t applied = 0;
+      auto applyNext = [&] {
+        const Pending& next = ring[applied++ % kAhead];
+        if (next.removes) {
+          target.eraseAt(next.hash, next.offset, mapped);
         } else {
-          target.erase(pair.key, hash, mapped);
+          target.assignAt(next.hash, next.offset, mapped);
         }
+      };
+      try {
+        while (!input.isAtEnd()) {
+          const PairStream::Pair pair = input.readPair();
+          if (++pairs == kSizingPairs && from == 0 && m_lastIndexSize == 0) {
+            target.reserve(estimatePairs(pairs, input.position(), m_contentSize));
+          }
+          if (!usable(pair.key, pair.offset)) continue;
+          const uint32_t hash = keyHash(pair.key);
+          target.prefetchSlot(hash);
+          ring[read++ % kAhead] = {hash, pair.offset, pair.valueSize == 0};
+          if (read - applied == kAhead) applyNext();
+        }
+      } catch (...) {
+        // What was read before the damage still counts (greedy loads).
+        while (applied < read) applyNext();
+        throw;
       }
+      while (applied < read) applyNext();
       if (allSkipped()) return false;
       if (&target == &fresh) m_plainIndex->swap(fresh);
     }

@@ -91,35 +91,21 @@ class PairIndex {
   // The pair at `offset` (non-zero) is now `key`'s live one; `hash` is
   // keyHash(key).
   void assign(std::string_view key, uint32_t hash, uint32_t offset, std::span<const uint8_t> content) {
-    if ((size_ + 1) * 8 > capacity_ * 7) grow(size_ + 1);
-    size_t at = hash & mask();
-    for (; slots_[at].offset != 0; at = (at + 1) & mask()) {
-      if (slots_[at].hash == hash && keyAt(content, slots_[at].offset) == key) {
-        slots_[at].offset = offset;
-        return;
-      }
-    }
-    slots_[at] = {hash, offset};
-    ++size_;
+    assignWith([&] { return key; }, hash, offset, content);
+  }
+  // The same with the key read from the pair at `offset` in `content`, only
+  // where hashes meet: a loader that no longer holds the key's bytes.
+  void assignAt(uint32_t hash, uint32_t offset, std::span<const uint8_t> content) {
+    assignWith([&] { return keyAt(content, offset); }, hash, offset, content);
   }
 
   size_t erase(std::string_view key, std::span<const uint8_t> content) { return erase(key, keyHash(key), content); }
   size_t erase(std::string_view key, uint32_t hash, std::span<const uint8_t> content) {
-    size_t hole = locate(key, hash, content);
-    if (hole == kNone) return 0;
-    slots_[hole].offset = 0;
-    --size_;
-    // Pull back every slot of the run after the hole whose home does not lie
-    // between the hole and itself.
-    for (size_t next = (hole + 1) & mask(); slots_[next].offset != 0; next = (next + 1) & mask()) {
-      const size_t home = slots_[next].hash & mask();
-      if (((next - home) & mask()) >= ((next - hole) & mask())) {
-        slots_[hole] = slots_[next];
-        slots_[next].offset = 0;
-        hole = next;
-      }
-    }
-    return 1;
+    return eraseSlot(locate(key, hash, content));
+  }
+  // Erases the key of the pair at `offset` in `content` (a removal pair).
+  size_t eraseAt(uint32_t hash, uint32_t offset, std::span<const uint8_t> content) {
+    return eraseSlot(locate(keyAt(content, offset), hash, content));
   }
 
   // Room for `count` keys without growing.
@@ -172,6 +158,37 @@ class PairIndex {
     return pair ? pair->key : std::string_view();
   }
   [[nodiscard]] size_t mask() const { return capacity_ - 1; }
+
+  template <typename Key>
+  void assignWith(Key&& key, uint32_t hash, uint32_t offset, std::span<const uint8_t> content) {
+    if ((size_ + 1) * 8 > capacity_ * 7) grow(size_ + 1);
+    size_t at = hash & mask();
+    for (; slots_[at].offset != 0; at = (at + 1) & mask()) {
+      if (slots_[at].hash == hash && keyAt(content, slots_[at].offset) == key()) {
+        slots_[at].offset = offset;
+        return;
+      }
+    }
+    slots_[at] = {hash, offset};
+    ++size_;
+  }
+
+  size_t eraseSlot(size_t hole) {
+    if (hole == kNone) return 0;
+    slots_[hole].offset = 0;
+    --size_;
+    // Pull back every slot of the run after the hole whose home does not lie
+    // between the hole and itself.
+    for (size_t next = (hole + 1) & mask(); slots_[next].offset != 0; next = (next + 1) & mask()) {
+      const size_t home = slots_[next].hash & mask();
+      if (((next - home) & mask()) >= ((next - hole) & mask())) {
+        slots_[hole] = slots_[next];
+        slots_[next].offset = 0;
+        hole = next;
+      }
+    }
+    return 1;
+  }
 
   [[nodiscard]] size_t locate(std::string_view key, uint32_t hash, std::span<const uint8_t> content) const {
     if (capacity_ == 0) return kNone;
