@@ -105,10 +105,8 @@ void CodedInputDataCrypt::seek(size_t n) {
   resetWindow();
 }
 
-void CodedInputDataCrypt::consumeBytes(size_t length, bool discard) {
-  if (discard) decryptBufferDiscardMark_ = decryptBufferPosition_;
+void CodedInputDataCrypt::decryptMore(size_t length) {
   const size_t held = decryptBufferDecryptLength_ - decryptBufferPosition_;
-  if (held >= length) return;
   const size_t missing = std::max(length - held, kReadAhead);
   // Decryption stops on a block boundary, so the crypter's position there is
   // 0 and a skip can jump whole blocks.
