@@ -77,7 +77,8 @@ TEST(PairIndexTest, RandomEditsAndACompactionMatchAnOrderedMap) {
         ASSERT_EQ(index.erase(key, content.span()), model.erase(key)) << key;
       } else {
         const std::string value = "v" + std::to_string(step);
-        index.assign(key, cask::keyHash(key), content.append(key, value), content.span());
+        const uint32_t offset = content.append(key, value);
+        index.assign(key, cask::keyHash(key), offset, content.span());
         model[key] = value;
       }
       if (step % 997 == 0) expectSame(index, model, content.span());
@@ -108,7 +109,8 @@ TEST(PairIndexTest, ReserveClearAndSwap) {
   index.reserve(5000);
   for (int i = 0; i < 5000; ++i) {
     const std::string key = std::to_string(i);
-    index.assign(key, cask::keyHash(key), content.append(key, "x"), content.span());
+    const uint32_t offset = content.append(key, "x");
+    index.assign(key, cask::keyHash(key), offset, content.span());
   }
   PairIndex other;
   index.swap(other);
