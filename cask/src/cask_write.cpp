@@ -32,8 +32,8 @@ namespace {
 // milliseconds whatever it writes. When the room the previous write-back left
 // was used up by fewer bytes of appends than this, the file doubles as well,
 // so that a store written in a loop soon syncs once per this many bytes
-// rather than once per few kilobytes; a store written now and then never
-// gets here, and growth stays bounded by twice what it was written.
+// rather than once per few kilobytes. It applies only to a file its appends
+// filled, so a file never outgrows twice what was written into it this way.
 constexpr size_t kWriteBackSpacing = size_t{1} << 20;
 
 // Values whose varint has exactly 1..5 bytes.
