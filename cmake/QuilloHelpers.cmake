@@ -30,19 +30,22 @@ function(quillo_library name)
   quillo_target_settings(${name})
 endfunction()
 
-# quillo_test(NAME SOURCES ... [LIBS ...] [QT] [DBUS] [DEFINES ...] [TIMEOUT s])
+# quillo_test(NAME SOURCES ... [LIBS ...] [QT | XVFB] [DBUS] [DEFINES ...] [TIMEOUT s])
 # Tests see QUILLO_BUNDLE_DIR (the built installer bundle) and QUILLO_SCREENS_DIR
 # as compile definitions.
 # QT: links the shared Qt test main (QApplication, offscreen platform).
+# XVFB: the same on a private X server without a compositing manager.
 # DBUS: every test runs on a private session bus of its own (dbus-run-session).
 function(quillo_test name)
   if(NOT QUILLO_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "QT;DBUS" "TIMEOUT" "SOURCES;LIBS;DEFINES" ${ARGN})
+  cmake_parse_arguments(ARG "QT;XVFB;DBUS" "TIMEOUT" "SOURCES;LIBS;DEFINES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock)
-  if(ARG_QT)
+  if(ARG_XVFB)
+    target_link_libraries(${name} PRIVATE quillo_xvfb_test_main)
+  elseif(ARG_QT)
     target_link_libraries(${name} PRIVATE quillo_qt_test_main)
   else()
     target_link_libraries(${name} PRIVATE GTest::gtest_main)

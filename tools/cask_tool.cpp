@@ -12,7 +12,9 @@
 // Read commands work on a read-only snapshot of the files: they never
 // create, grow, repair or discard anything, and report damage with exit 1.
 // Exit status: 0 done, 1 failed (damage, missing value or store), 2 usage.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -31,14 +33,16 @@ namespace {
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
+constexpr const char* kUsageText =
+    "usage: cask-tool --root DIR [--key KEY] [--multi] [--log 0..4] ID COMMAND [ARGS]\n"
+    "  read, never changing the store:\n"
+    "    get TYPE KEY         TYPE: bool int32 uint32 int64 uint64 float double string hex\n"
+    "    keys\n    meta\n    check\n"
+    "  write:\n"
+    "    set TYPE KEY VALUE\n    remove KEY\n";
+
 int usage() {
-  std::fprintf(stderr,
-               "usage: cask-tool --root DIR [--key KEY] [--multi] [--log 0..4] ID COMMAND [ARGS]\n"
-               "  read, never changing the store:\n"
-               "    get TYPE KEY         TYPE: bool int32 uint32 int64 uint64 float double string hex\n"
-               "    keys\n    meta\n    check\n"
-               "  write:\n"
-               "    set TYPE KEY VALUE\n    remove KEY\n");
+  std::fputs(kUsageText, stderr);
   return kUsage;
 }
 
@@ -88,6 +92,10 @@ std::optional<int> parseOptions(int argc, char** argv, Options& options) {
   int i = 1;
   for (; i < argc && argv[i][0] == '-'; ++i) {
     const std::string option = argv[i];
+    if (option == "-h" || option == "--help") {
+      std::fputs(kUsageText, stdout);
+      return 0;
+    }
     if (option == "--multi") {
       options.mode = cask::CaskMultiProcess;
     } else if (i + 1 < argc && option == "--root") {
@@ -116,7 +124,7 @@ bool isReadCommand(const std::string& command) {
   return command == "get" || command == "keys" || command == "meta" || command == "check";
 }
 
-// The root must be a folder; only writes may create it.
+// The root must be a folder we may look into; only writes may create it.
 std::optional<int> checkRoot(const std::string& root, bool mayCreate) {
   struct stat st {};
   if (stat(root.c_str(), &st) != 0) {
@@ -124,6 +132,9 @@ std::optional<int> checkRoot(const std::string& root, bool mayCreate) {
     return fail(kUsage, "--root: %s: %s", root.c_str(), std::strerror(errno));
   }
   if (!S_ISDIR(st.st_mode)) return fail(kUsage, "--root: not a folder: %s", root.c_str());
+  if (faccessat(AT_FDCWD, root.c_str(), X_OK, AT_EACCESS) != 0) {
+    return fail(kUsage, "--root: %s: %s", root.c_str(), std::strerror(errno));
+  }
   return std::nullopt;
 }
 

@@ -11,8 +11,9 @@
 // "cannot select X: the source is not enabled (-50)".
 //
 // Exit status: 0 done, 1 refused (unknown or not pending source, unreadable
-// registry, registry kept locked by another process), 2 usage (also a --root
-// that is not a folder).
+// registry, registry kept locked by another process, a registry folder, file
+// or lock that others can write or that is not the owner's: the message
+// names the path and the fix), 2 usage (also a --root that is not a folder).
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -26,17 +27,21 @@
 namespace {
 namespace tis = quillo::tis;
 
+constexpr const char* kUsage =
+    "usage: quillo-input-sources [--root DIR] list\n"
+    "       quillo-input-sources [--root DIR] approve SOURCE_ID\n"
+    "       quillo-input-sources [--root DIR] select SOURCE_ID\n";
+
 int usage() {
-  std::fprintf(stderr,
-               "usage: quillo-input-sources [--root DIR] list\n"
-               "       quillo-input-sources [--root DIR] approve SOURCE_ID\n"
-               "       quillo-input-sources [--root DIR] select SOURCE_ID\n");
+  std::fputs(kUsage, stderr);
   return 2;
 }
 
 int list() {
-  if (tis::checkRegistry() != tis::noErr) {
-    std::fprintf(stderr, "quillo-input-sources: cannot read the registry %s\n", tis::registryPath().c_str());
+  if (const auto status = tis::checkRegistry(); status != tis::noErr) {
+    const std::string why = status == tis::permErr ? tis::registryRefusal()
+                                                   : "cannot read the registry " + tis::registryPath();
+    std::fprintf(stderr, "quillo-input-sources: %s\n", why.c_str());
     return 1;
   }
   const auto current = tis::copyCurrentKeyboardInputSource();
@@ -55,6 +60,7 @@ int list() {
 // Why `verb` was refused for `source`, in words; read after the refusal.
 std::string reasonFor(const std::string& verb, const tis::InputSource& source, tis::OSStatus status) {
   if (status == tis::fBsyErr) return "the registry is locked by another process";
+  if (status == tis::permErr) return tis::registryRefusal();
   if (status == tis::ioErr) return "the registry " + tis::registryPath() + " cannot be read or written";
   if (status != tis::paramErr) return "the platform refused";
   if (!tis::stringProperty(source, tis::Property::InputSourceID)) return "no such input source";
@@ -81,6 +87,10 @@ bool isFolder(const std::string& path) {
 }
 
 int runCommand(std::vector<std::string> args) {
+  if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   if (!args.empty() && args[0] == "--root") {
     if (args.size() < 2 || args[1].empty()) return usage();
     if (!isFolder(args[1])) {

@@ -2,6 +2,7 @@
 // and bad input give a clear message and a non-zero exit.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -175,6 +176,22 @@ TEST_F(CaskToolTest, BadInputIsAnErrorWithItsReason) {
   const ToolRun usage = tool({"--root", root, "s"});
   EXPECT_EQ(usage.status, 2);
   EXPECT_EQ(usage.err.rfind("usage: cask-tool", 0), 0u) << usage.err;
+}
+
+// A folder closed to the user is not a missing store.
+TEST_F(CaskToolTest, ARootClosedToTheUserIsPermissionDenied) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root may look into every folder";
+  const std::string locked = dir_ + "/locked";
+  ASSERT_EQ(::mkdir(locked.c_str(), 0), 0);
+  for (const std::vector<std::string>& command :
+       {std::vector<std::string>{"keys"}, {"set", "int32", "k", "1"}}) {
+    std::vector<std::string> args{"--root", locked, "s"};
+    args.insert(args.end(), command.begin(), command.end());
+    const ToolRun run = tool(args);
+    EXPECT_EQ(run.status, 2) << command[0];
+    EXPECT_EQ(run.err, "cask-tool: --root: " + locked + ": Permission denied\n") << command[0];
+  }
+  ::chmod(locked.c_str(), 0700);
 }
 
 }  // namespace

@@ -1,10 +1,9 @@
 #include "ext/characters.h"
 
 #include <array>
-#include <cstdio>
-#include <cstdlib>
 #include <utility>
 
+#include "ext/precondition.h"
 #include "ext/string_numbers.h"
 #include "icu_support.h"
 #include "text_internal.h"
@@ -48,15 +47,6 @@ Character firstCharacter(std::string_view text) {
 
 }  // namespace
 
-namespace detail {
-
-void failPrecondition(std::string_view message) {
-  std::fprintf(stderr, "%.*s\n", static_cast<int>(message.size()), message.data());
-  std::abort();
-}
-
-}  // namespace detail
-
 Character::Character(char32_t scalar) : Character(scalarText(scalar)) {}
 
 Character::Character(std::string text) : text_(std::move(text)), nfc_(icu_support::nfc(text_)) {}
@@ -91,7 +81,9 @@ bool isEmojiScalar(char32_t scalar) {
 
 std::string operator*(std::string_view text, std::int64_t count) {
   std::string repeated;
-  if (count < 1) return repeated;
+  if (count < 1 || text.empty()) return repeated;
+  precondition(static_cast<std::uint64_t>(count) <= detail::kLargestString / text.size(),
+               "repetition longer than the largest string");
   repeated.reserve(text.size() * static_cast<std::size_t>(count));
   for (std::int64_t i = 0; i < count; ++i) repeated.append(text);
   return repeated;

@@ -1,13 +1,12 @@
 #include "ext/color.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <random>
 
 #include "ext/precondition.h"
+#include "system_random.h"
 
 namespace ext {
 namespace {
@@ -70,12 +69,11 @@ std::string doublingEach(std::string_view text) {
 
 int channel(std::int64_t value, int shift) { return static_cast<int>((value >> shift) & 0xFF); }
 
-int truncatedComponent(double component) {
-  const double scaled = component * 255.0;
-  precondition(std::isfinite(scaled) && scaled > static_cast<double>(INT_MIN) - 1 &&
-                      scaled < static_cast<double>(INT_MAX) + 1,
-                  "colour component is not a finite value within the integer range");
-  return static_cast<int>(scaled);
+std::int64_t truncatedComponent(double component) {
+  const double scaled = std::trunc(component * 255.0);
+  precondition(scaled >= -0x1p63 && scaled < 0x1p63,
+               "colour component is not a finite value within the integer range");
+  return static_cast<std::int64_t>(scaled);
 }
 
 double complementOf(double component) {
@@ -93,8 +91,9 @@ Color Color::grey(double white, double alpha) {
   return Color{white, white, white, alpha, ColorModel::Grey};
 }
 
-std::optional<Color> Color::fromComponents(int red, int green, int blue, double transparency) {
-  const auto inRange = [](int c) { return c >= 0 && c <= 255; };
+std::optional<Color> Color::fromComponents(std::int64_t red, std::int64_t green, std::int64_t blue,
+                                           double transparency) {
+  const auto inRange = [](std::int64_t c) { return c >= 0 && c <= 255; };
   if (!inRange(red) || !inRange(green) || !inRange(blue)) return std::nullopt;
   return rgb(red / 255.0, green / 255.0, blue / 255.0, clampedTransparency(transparency));
 }
@@ -140,15 +139,11 @@ std::optional<Color> Color::complementaryFor(const Color& color) {
 }
 
 Color Color::random() {
-  thread_local std::mt19937 generator{std::random_device{}()};
-  std::uniform_int_distribution<int> component(0, 255);
-  const int red = component(generator);
-  const int green = component(generator);
-  const int blue = component(generator);
-  return *fromComponents(red, green, blue, 1.0);
+  const auto component = [] { return static_cast<std::int64_t>(detail::randomIndex(256)); };
+  return *fromComponents(component(), component(), component(), 1.0);
 }
 
-std::array<int, 3> rgbComponents(const Color& color) {
+std::array<std::int64_t, 3> rgbComponents(const Color& color) {
   return {truncatedComponent(color.red), truncatedComponent(color.green),
           truncatedComponent(color.blue)};
 }
@@ -183,10 +178,12 @@ HSBA hsbaComponents(const Color& color) {
 }
 
 std::string hexString(const Color& color) {
-  const std::array<int, 3> c = rgbComponents(color);
-  char text[32];
-  std::snprintf(text, sizeof text, "#%02X%02X%02X", static_cast<unsigned>(c[0]),
-                static_cast<unsigned>(c[1]), static_cast<unsigned>(c[2]));
+  const std::array<std::int64_t, 3> c = rgbComponents(color);
+  char text[64];
+  // A component outside 0...255 is written whole (a negative one as its
+  // 64-bit two's complement), as the unsigned conversion takes it.
+  std::snprintf(text, sizeof text, "#%02llX%02llX%02llX", static_cast<unsigned long long>(c[0]),
+                static_cast<unsigned long long>(c[1]), static_cast<unsigned long long>(c[2]));
   return text;
 }
 
@@ -204,8 +201,8 @@ std::string shortHexOrHexString(const Color& color) {
 }
 
 std::uint32_t uInt(const Color& color) {
-  const std::array<int, 3> c = rgbComponents(color);
-  for (int component : c) {
+  const std::array<std::int64_t, 3> c = rgbComponents(color);
+  for (std::int64_t component : c) {
     precondition(component >= 0 && component <= 255, "uInt needs components within 0...1");
   }
   return static_cast<std::uint32_t>(c[0]) * 65536u + static_cast<std::uint32_t>(c[1]) * 256u +

@@ -9,6 +9,7 @@
 #include <unicode/calendar.h>
 #include <unicode/dcfmtsym.h>
 #include <unicode/decimfmt.h>
+#include <unicode/fmtable.h>
 #include <unicode/locid.h>
 #include <unicode/normalizer2.h>
 #include <unicode/numfmt.h>
@@ -440,13 +441,14 @@ std::unique_ptr<icu::NumberFormat> numberFormatter(NumberStyle style, std::strin
   return formatter;
 }
 
-template <typename N>
-std::optional<std::string> formatWith(N value, NumberStyle style, std::string_view locale) {
+std::optional<std::string> formatWith(const icu::Formattable& number, NumberStyle style,
+                                      std::string_view locale) {
   const std::unique_ptr<icu::NumberFormat> formatter = numberFormatter(style, locale);
   if (!formatter) return std::nullopt;
   icu::UnicodeString text;
-  formatter->format(value, text);
-  if (text.isBogus() || text.isEmpty()) return std::nullopt;
+  UErrorCode status = U_ZERO_ERROR;
+  formatter->format(number, text, status);
+  if (U_FAILURE(status) || text.isBogus() || text.isEmpty()) return std::nullopt;
   return utf8(text);
 }
 
@@ -454,11 +456,21 @@ std::optional<std::string> formatWith(N value, NumberStyle style, std::string_vi
 
 std::optional<std::string> formatNumber(std::int64_t value, NumberStyle style,
                                         std::string_view locale) {
-  return formatWith(static_cast<int64_t>(value), style, locale);
+  return formatWith(icu::Formattable(static_cast<int64_t>(value)), style, locale);
 }
 
 std::optional<std::string> formatNumber(double value, NumberStyle style, std::string_view locale) {
-  return formatWith(value, style, locale);
+  return formatWith(icu::Formattable(value), style, locale);
+}
+
+std::optional<std::string> formatDecimal(std::string_view decimal, NumberStyle style,
+                                         std::string_view locale) {
+  if (!fitsIcu(decimal.size())) return std::nullopt;
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Formattable number(
+      icu::StringPiece(decimal.data(), static_cast<int32_t>(decimal.size())), status);
+  if (U_FAILURE(status)) return std::nullopt;
+  return formatWith(number, style, locale);
 }
 
 bool areGraphemeBoundaries(std::u16string_view units,

@@ -128,6 +128,10 @@ enum class NumberStyle { Ordinal, SpellOut, Currency };
                                                       std::string_view locale);
 [[nodiscard]] std::optional<std::string> formatNumber(double value, NumberStyle style,
                                                       std::string_view locale);
+// The same for a number written in decimal ("1e+300", "-12.5"), for values
+// that neither int64 nor the formatter's double path hold exactly.
+[[nodiscard]] std::optional<std::string> formatDecimal(std::string_view decimal, NumberStyle style,
+                                                       std::string_view locale);
 
 [[nodiscard]] std::string defaultLocale();
 [[nodiscard]] bool setDefaultLocale(std::string_view id);

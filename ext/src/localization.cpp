@@ -1,6 +1,8 @@
 #include "ext/localization.h"
 
+#include <cmath>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -30,7 +32,14 @@ std::string asText(const FormatArgument& argument) {
 long long asInteger(const FormatArgument& argument) {
   const auto& value = argument.value();
   if (const auto* number = std::get_if<std::int64_t>(&value)) return *number;
-  if (const auto* real = std::get_if<double>(&value)) return static_cast<long long>(*real);
+  if (const auto* real = std::get_if<double>(&value)) {
+    // Truncated and held to the integer range, NaN as 0: converting a value
+    // outside it would be undefined.
+    if (std::isnan(*real)) return 0;
+    if (*real >= 0x1p63) return std::numeric_limits<long long>::max();
+    if (*real < -0x1p63) return std::numeric_limits<long long>::min();
+    return static_cast<long long>(*real);
+  }
   return intValue(std::get<std::string>(value)).value_or(0);
 }
 
@@ -68,7 +77,7 @@ std::string localized(std::string_view key, std::string_view comment) {
     localizer = installedLocalizer;
   }
   if (localizer) {
-    if (auto text = (*localizer)(key, comment); text && !text->empty()) return std::move(*text);
+    if (auto text = (*localizer)(key, comment)) return std::move(*text);
   }
   return std::string(key);
 }

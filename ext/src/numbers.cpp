@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <memory>
 #include <string>
 
@@ -74,6 +75,19 @@ std::optional<std::string> spellOut(std::int64_t value, std::string_view locale)
   return icu_support::formatNumber(value, icu_support::NumberStyle::SpellOut, locale);
 }
 std::optional<std::string> spellOut(double value, std::string_view locale) {
+  // The formatter's own double path spells every whole number above 2^54 as
+  // 2^54. Whole numbers within Int go the integer way; beyond it the
+  // formatter gets the value's shortest decimal digits, which it writes as
+  // it writes every number past its words (grouped digits in English).
+  if (std::isfinite(value) && value == std::trunc(value)) {
+    if (value >= -0x1p63 && value < 0x1p63) {
+      return spellOut(static_cast<std::int64_t>(value), locale);
+    }
+    std::array<char, 64> digits{};
+    const auto written = std::to_chars(digits.data(), digits.data() + digits.size(), value);
+    return icu_support::formatDecimal(std::string_view(digits.data(), written.ptr),
+                                      icu_support::NumberStyle::SpellOut, locale);
+  }
   return icu_support::formatNumber(value, icu_support::NumberStyle::SpellOut, locale);
 }
 std::optional<std::string> currency(std::int64_t value) {
@@ -136,9 +150,9 @@ std::int64_t digitsCount(std::int64_t value) {
 bool isPrime(std::int64_t value) {
   if (value == 2) return true;
   if (value < 2 || value % 2 == 0) return false;
-  auto root = static_cast<std::int64_t>(std::sqrt(static_cast<double>(value)));
-  // The double root of a large square can fall just below the true root.
-  while ((root + 1) <= value / (root + 1)) ++root;
+  // Never below the integer root for any Int: checked for every square from
+  // 2^53 to the largest, where the conversion to double starts to round.
+  const auto root = static_cast<std::int64_t>(std::sqrt(static_cast<double>(value)));
   for (std::int64_t candidate = 3; candidate <= root; candidate += 2) {
     if (value % candidate == 0) return false;
   }
@@ -159,16 +173,22 @@ std::optional<std::string> romanNumeral(std::int64_t value) {
 }
 
 std::int64_t roundToNearest(std::int64_t value, std::int64_t step) {
-  if (step == 0) return value;
-  const double quotient = std::round(static_cast<double>(value) / static_cast<double>(step));
-  if (!(quotient >= -0x1p63 && quotient < 0x1p63)) {
+  // Every Int is a multiple of 1 and -1; this also keeps kIntMin / -1 out.
+  if (step == 0 || step == 1 || step == -1) return value;
+  std::int64_t quotient = value / step;
+  const std::int64_t remainder = value % step;
+  const auto magnitude = [](std::int64_t n) {
+    return n < 0 ? 0 - static_cast<std::uint64_t>(n) : static_cast<std::uint64_t>(n);
+  };
+  // Halves away from zero: 2|r| >= |n|, written without overflowing.
+  if (magnitude(remainder) >= magnitude(step) - magnitude(remainder)) {
+    quotient += (value < 0) == (step < 0) ? 1 : -1;
+  }
+  std::int64_t multiple;
+  if (__builtin_mul_overflow(quotient, step, &multiple)) {
     preconditionFailure("roundToNearest outside the integer range");
   }
-  std::int64_t product;
-  if (__builtin_mul_overflow(static_cast<std::int64_t>(quotient), step, &product)) {
-    preconditionFailure("roundToNearest outside the integer range");
-  }
-  return product;
+  return multiple;
 }
 
 std::int64_t toInt(double value) {

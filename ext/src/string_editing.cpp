@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "ext/precondition.h"
 #include "icu_support.h"
 #include "text_internal.h"
 
@@ -56,13 +57,40 @@ class Characters {
 
 detail::KeyedText exact(std::string_view text) { return detail::keyed(text, {}); }
 
+// The first `needed` characters of `pad` repeated, counted as the copies are
+// added; nothing when repeating stops adding characters (combining marks or
+// joiners merge into one character however often they repeat). Appending
+// only moves the boundary at the old end, so each copy is cut from where the
+// last character starts. From the second copy on, whether a copy adds a
+// character repeats every copy or every other (regional indicators pair up),
+// so two barren copies in a row mean no later copy adds one either.
+std::optional<std::string> repeatedPad(std::string_view pad, std::int64_t needed) {
+  std::string repeated;
+  std::int64_t count = 0;
+  std::size_t lastStart = 0;
+  int barrenCopies = 0;
+  while (count < needed) {
+    if (barrenCopies == 2) return std::nullopt;
+    repeated.append(pad);
+    const std::vector<std::size_t> tail =
+        icu_support::graphemeBoundaries(std::string_view(repeated).substr(lastStart));
+    const std::int64_t before = count;
+    count = std::max<std::int64_t>(count - 1, 0) + static_cast<std::int64_t>(tail.size() - 1);
+    if (tail.size() >= 2) lastStart += tail[tail.size() - 2];
+    barrenCopies = count > before ? 0 : barrenCopies + 1;
+  }
+  return std::string(Characters(repeated).span(0, needed));
+}
+
+// What pads `text` to `length` characters; "" when it needs none or `pad`
+// cannot make it (the text then stays as it is).
 std::string padding(std::string_view text, std::int64_t length, std::string_view pad) {
   const Characters characters(text);
-  if (characters.count() >= length || pad.empty()) return {};
+  if (characters.count() >= length) return {};
   const std::int64_t needed = length - characters.count();
-  std::string repeated(pad);
-  while (Characters(repeated).count() < needed) repeated.append(pad);
-  return std::string(Characters(repeated).span(0, needed));
+  // Each character takes at least a byte.
+  if (static_cast<std::uint64_t>(needed) > detail::kLargestString - text.size()) return {};
+  return repeatedPad(pad, needed).value_or("");
 }
 
 std::string& assign(std::string& text, std::string value) {
@@ -321,6 +349,8 @@ std::string& slice(std::string& text, std::int64_t at) {
 std::string random(std::int64_t length) {
   std::string text;
   if (length < 1) return text;
+  precondition(static_cast<std::uint64_t>(length) <= detail::kLargestString,
+               "random text longer than the largest string");
   text.reserve(static_cast<std::size_t>(length));
   for (std::int64_t i = 0; i < length; ++i) {
     text.push_back(detail::kAlphanumerics[detail::randomIndex(detail::kAlphanumerics.size())]);

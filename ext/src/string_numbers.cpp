@@ -14,9 +14,10 @@ namespace {
 bool isAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 
 std::optional<Date> dateFromMilliseconds(std::optional<double> milliseconds) {
-  if (!milliseconds || !std::isfinite(*milliseconds)) return std::nullopt;
-  const auto sinceEpoch = std::chrono::duration<double, std::milli>(*milliseconds);
-  return Date(std::chrono::duration_cast<Date::duration>(sinceEpoch));
+  if (!milliseconds) return std::nullopt;
+  const double whole = std::floor(*milliseconds);
+  if (!(whole >= -0x1p63 && whole < 0x1p63)) return std::nullopt;  // NaN too
+  return Date(std::chrono::milliseconds(static_cast<std::int64_t>(whole)));
 }
 
 // Moves `at` past whitespace and newlines.

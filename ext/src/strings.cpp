@@ -217,6 +217,8 @@ bool matches(std::string_view text, const Regex& regex, MatchingOptions options)
 }
 
 bool patternMatches(std::string_view pattern, std::string_view text) {
+  // An empty pattern is found nowhere, as an empty text is not (contains).
+  if (pattern.empty()) return false;
   const auto regex = Regex::make(pattern);
   return regex && patternMatches(*regex, text);
 }

@@ -1,13 +1,14 @@
 #pragma once
 // Helpers shared by the string and character sources of ext.
 #include <cstddef>
-#include <random>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "ext/characters.h"
+#include "system_random.h"
 
 namespace ext::detail {
 
@@ -19,16 +20,13 @@ class CharacterAccess {
   }
 };
 
+// The most bytes a string can hold. No allocation exceeds PTRDIFF_MAX bytes,
+// the terminator included, whatever max_size() says.
+inline constexpr std::size_t kLargestString =
+    static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max()) - 1;
+
 inline constexpr std::string_view kAlphanumerics =
     "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-
-// A uniform draw from [0, bound) with the system's random source; the
-// distribution rejects rather than taking a remainder, so there is no bias.
-// Requires: bound > 0.
-inline std::size_t randomIndex(std::size_t bound) {
-  thread_local std::random_device source;
-  return std::uniform_int_distribution<std::size_t>(0, bound - 1)(source);
-}
 
 // A text cut into characters (grapheme clusters), with a comparison key per
 // character: the keys of two characters are equal when the characters
@@ -58,8 +56,5 @@ struct KeyOptions {
 // Whether `hay` starts (ends) with `needle`, character by character.
 [[nodiscard]] bool hasPrefix(const KeyedText& hay, const KeyedText& needle);
 [[nodiscard]] bool hasSuffix(const KeyedText& hay, const KeyedText& needle);
-
-// Reports a broken precondition and aborts; the caller's bug, not bad input.
-[[noreturn]] void failPrecondition(std::string_view message);
 
 }  // namespace ext::detail

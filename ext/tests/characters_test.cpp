@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "ext/bool_number.h"
+#include "ext/string_editing.h"
 #include "ext/strings.h"
 
 namespace {
@@ -75,6 +76,14 @@ TEST(Repetition, StringsAndCharacters) {
   EXPECT_EQ(3 * Character(U'x'), "xxx");
   EXPECT_EQ(0 * Character(U'x'), "");
   EXPECT_EQ(2 * *Character::make("e\u0301"), "e\u0301e\u0301");
+}
+
+TEST(RepetitionDeathTest, ResultsPastTheLargestStringAreABug) {
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  EXPECT_DEATH((void)(std::string("abcd") * (std::int64_t{1} << 62)), "largest string");
+  EXPECT_DEATH((void)(std::string("ab") * kMax), "largest string");
+  EXPECT_DEATH((void)(kMax * Character(U'x')), "largest string");
+  EXPECT_DEATH((void)ext::random(kMax), "largest string");
 }
 
 TEST(Bools, IntAndString) {

@@ -4,6 +4,7 @@
 #include <deque>
 #include <limits>
 #include <list>
+#include <ranges>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -229,6 +230,16 @@ TEST(Offsets, RangesReadAndReplace) {
   std::string text = "hello";
   ext::replaceOffsets(text, ext::offsetsFrom(5), std::string(" world"));
   EXPECT_EQ(text, "hello world");
+}
+
+// An edit given the container itself reads it as it was before the edit.
+TEST(Offsets, ReplacementThatIsTheContainerItself) {
+  std::vector<int> numbers{1, 2, 3, 4};
+  ext::replaceOffsets(numbers, ext::offsets(1, 2), numbers);
+  EXPECT_THAT(numbers, ElementsAre(1, 1, 2, 3, 4, 3, 4));
+  std::deque<int> many(1000, 7);  // enough to move the deque's blocks
+  ext::appendContentsIfNonNil(many, std::optional(std::views::all(many)));
+  EXPECT_EQ(many, std::deque<int>(2000, 7));
 }
 
 TEST(OffsetsDeathTest, BoundsOutsideTheCollectionAreProgrammingErrors) {

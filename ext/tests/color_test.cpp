@@ -1,6 +1,11 @@
 #include "ext/color.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -56,6 +61,7 @@ TEST(ColorTransparency, IsClampedToUnitRange) {
 TEST(ColorFromComponents, OutOfRangeComponentIsAbsent) {
   EXPECT_FALSE(Color::fromComponents(256, 0, 0).has_value());
   EXPECT_FALSE(Color::fromComponents(0, -1, 0).has_value());
+  EXPECT_FALSE(Color::fromComponents(std::int64_t{4'294'967'301}, 0, 0).has_value());
   EXPECT_EQ(Color::fromComponents(255, 0, 51), Color::rgb(1, 0, 0.2));
 }
 
@@ -76,6 +82,11 @@ TEST(ColorArgb, EightDigitsCarryAlphaOthersAreOpaque) {
   EXPECT_EQ(hexOf(Color::fromArgbHexString("#0x00FF00")), "#00FF00");
   // No lower-casing here: "0X" stays and is no digit.
   EXPECT_FALSE(Color::fromArgbHexString("0XFF0000").has_value());
+  // "0x" goes first: taking "#" out of "0#x" leaves a "0x" that stays.
+  EXPECT_FALSE(Color::fromArgbHexString("0#xFF0000").has_value());
+  // One or two digits double as well.
+  EXPECT_EQ(hexOf(Color::fromArgbHexString("F")), "#0000FF");
+  EXPECT_EQ(hexOf(Color::fromArgbHexString("12")), "#001122");
 }
 
 TEST(ColorHexText, ShortFormOnlyWhenEveryPairRepeats) {
@@ -91,14 +102,19 @@ TEST(ColorHexText, ShortFormOnlyWhenEveryPairRepeats) {
 TEST(ColorComponents, GreyReadsAsWhiteThreeTimes) {
   const Color grey = Color::grey(0.5, 0.4);
   EXPECT_EQ(ext::hexString(grey), "#7F7F7F");  // 127.5 truncated
-  EXPECT_EQ(ext::rgbComponents(grey), (std::array<int, 3>{127, 127, 127}));
+  EXPECT_EQ(ext::rgbComponents(grey), (std::array<std::int64_t, 3>{127, 127, 127}));
   EXPECT_EQ(ext::cgFloatComponents(grey), (std::array<double, 3>{0.5, 0.5, 0.5}));
   EXPECT_EQ(ext::coreImageColor(grey), (ext::CoreImageColor{0.5, 0.5, 0.5, 0.4}));
 }
 
 TEST(ColorComponents, TruncateTowardZero) {
   EXPECT_EQ(ext::rgbComponents(Color::rgb(0.999, 1.0 / 255 - 1e-9, -0.001)),
-            (std::array<int, 3>{254, 0, 0}));
+            (std::array<std::int64_t, 3>{254, 0, 0}));
+}
+
+// Only finiteness limits a component; the hex text then shows every digit.
+TEST(ColorComponents, LargeComponentsKeepAllTheirDigits) {
+  EXPECT_EQ(ext::hexString(Color::rgb(1e7, 0, -1)), "#97FDE98000FFFFFFFFFFFFFF01");
 }
 
 TEST(ColorUInt, PacksRedGreenBlue) {
@@ -165,6 +181,26 @@ TEST(ColorRandom, IsAnOpaqueIntegerColour) {
       EXPECT_DOUBLE_EQ(std::round(component * 255), component * 255);
     }
   }
+}
+
+// Drawn from the system's source, not from a generator whose state a forked
+// child would copy: parent and child draw different colours.
+TEST(ColorRandom, ForkedProcessesDrawDifferentColours) {
+  const auto draw = [] {
+    return ext::hexString(Color::random()) + ext::hexString(Color::random());
+  };
+  (void)draw();  // any generator state a draw sets up is inherited
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t child = fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) _exit(write(fds[1], draw().data(), 14) == 14 ? 0 : 1);
+  close(fds[1]);
+  std::string theirs(14, '\0');
+  EXPECT_EQ(read(fds[0], theirs.data(), theirs.size()), 14);
+  close(fds[0]);
+  ASSERT_EQ(waitpid(child, nullptr, 0), child);
+  EXPECT_NE(draw(), theirs);
 }
 
 TEST(ColorLimitsDeathTest, NonFiniteComponentStops) {

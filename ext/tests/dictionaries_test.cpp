@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <ranges>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
@@ -44,6 +45,8 @@ TEST(DictionaryKeys, HasAndRemove) {
   EXPECT_EQ(dictionary.size(), 2u);
   ext::removeAllKeys(dictionary, std::vector<std::string>{"a", "a"});
   EXPECT_EQ(dictionary, (Dictionary{{"b", 2}}));
+  ext::removeAllKeys(dictionary, dictionary | std::views::keys);  // its own keys
+  EXPECT_TRUE(dictionary.empty());
 }
 
 TEST(DictionaryKeys, RemoveValueForRandomKey) {
@@ -200,13 +203,17 @@ class DictionaryPath : public ::testing::Test {
     ext::setValueAtPath(map_, path, value);
   }
 
-  Map map_{{"user", Object{{"name", "Ann"}, {"tags", DynamicValue::Array{"x"}}}}, {"count", 3}};
+  Map map_{{"user", Object{{"name", "Ann"},
+                           {"tags", DynamicValue::Array{"x"}},
+                           {"home", Object{{"city", "Oslo"}}}}},
+           {"count", 3}};
 };
 
 TEST_F(DictionaryPath, ReadsFollowNestedObjects) {
   EXPECT_EQ(at({}), std::nullopt);
   EXPECT_EQ(at({"count"}), DynamicValue(3));
   EXPECT_EQ(at({"user", "name"}), DynamicValue("Ann"));
+  EXPECT_EQ(at({"user", "home", "city"}), DynamicValue("Oslo"));  // an object inside an object
   EXPECT_EQ(at({"count", "x"}), std::nullopt);
   EXPECT_EQ(at({"user", "missing"}), std::nullopt);
   EXPECT_EQ(at({"missing"}), std::nullopt);
@@ -272,6 +279,9 @@ TEST(DynamicConversions, RoundTripAndRangeChecks) {
   EXPECT_EQ(ext::DynamicConversion<std::int8_t>::fromDynamic(DynamicValue(300)), std::nullopt);
   EXPECT_EQ(ext::DynamicConversion<double>::fromDynamic(DynamicValue(2)), 2.0);
   EXPECT_EQ(ext::DynamicConversion<int>::fromDynamic(DynamicValue(2.0)), std::nullopt);
+  EXPECT_EQ(ext::DynamicConversion<float>::fromDynamic(DynamicValue(-1e300)), std::nullopt);
+  EXPECT_EQ(ext::DynamicConversion<float>::fromDynamic(DynamicValue(3e38)), 3e38f);
+  EXPECT_EQ(ext::DynamicConversion<long double>::toDynamic(1e400L), std::nullopt);
 }
 
 }  // namespace

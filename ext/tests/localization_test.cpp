@@ -1,5 +1,6 @@
 #include "ext/localization.h"
 
+#include <cmath>
 #include <map>
 #include <string>
 
@@ -24,7 +25,7 @@ class Localization : public ::testing::Test {
 TEST_F(Localization, LooksUpAndFallsBackToTheKey) {
   EXPECT_EQ(ext::localized("Cancel", "button"), "Abbrechen");
   EXPECT_EQ(ext::localized("Unknown", ""), "Unknown");
-  EXPECT_EQ(ext::localized("Blank", ""), "Blank");  // an empty entry counts as none
+  EXPECT_EQ(ext::localized("Blank", ""), "");  // an empty entry is still an entry
   ext::setLocalizer(nullptr);
   EXPECT_EQ(ext::localized("Cancel", ""), "Cancel");
 }
@@ -41,6 +42,8 @@ TEST(Formatting, Conversions) {
             "-9223372036854775808");
   EXPECT_EQ(ext::formatted("%@", {1.5}), "1.5");
   EXPECT_EQ(ext::formatted("%llu %c", {18446744073709551615ull, 'x'}), "18446744073709551615 x");
+  EXPECT_EQ(ext::formatted("%d %d %d", {1e300, -1e300, std::nan("")}),
+            "9223372036854775807 -9223372036854775808 0");
 }
 
 TEST(Formatting, MissingArgumentsStayAsWritten) {

@@ -59,7 +59,7 @@ TEST(DigitsCount, IsExactAlsoJustBelowLargePowersOfTen) {
 TEST(IsPrime, TriesOddCandidatesUpToTheRoot) {
   for (std::int64_t n : {0, 1, -7, 4, 9, 25, 49, 1'000'000'000}) EXPECT_FALSE(ext::isPrime(n)) << n;
   for (std::int64_t n : {2, 3, 5, 7, 97, 7919, 2'147'483'647}) EXPECT_TRUE(ext::isPrime(n)) << n;
-  // The square of a prime near 2^31.5: a double root falls just below it.
+  // A prime's square near the top of Int: its root is the last candidate.
   EXPECT_FALSE(ext::isPrime(std::int64_t{3'037'000'493} * 3'037'000'493));
 }
 
@@ -87,6 +87,10 @@ TEST(RoundToNearest, RoundsHalvesAwayFromZero) {
   EXPECT_EQ(ext::roundToNearest(-15, 10), -20);
   EXPECT_EQ(ext::roundToNearest(12, -5), 10);
   EXPECT_EQ(ext::roundToNearest(kIntMin, 0), kIntMin);
+  // Exact where doubles are not, to the ends of Int.
+  EXPECT_EQ(ext::roundToNearest(1'000'000'000'000'000'003, 2), 1'000'000'000'000'000'004);
+  EXPECT_EQ(ext::roundToNearest(kIntMax - 1, 2), kIntMax - 1);
+  EXPECT_EQ(ext::roundToNearest(kIntMin, -1), kIntMin);
 }
 
 TEST(TimeString, ShowsTheLargestUnitsOnly) {
@@ -205,6 +209,10 @@ TEST_F(FormatterTexts, OrdinalSpelledOutAndCurrency) {
   EXPECT_EQ(ext::spelledOutString(42, "en_US"), "forty-two");
   EXPECT_EQ(ext::spelledOutString(1.5, "en_US"), "one point five");
   EXPECT_EQ(ext::spelledOutString(3, "de_DE"), "drei");
+  // Whole doubles past 2^53 spell their own value; past Int, as the formatter
+  // writes numbers beyond its words.
+  EXPECT_EQ(ext::spelledOutString(1e17, "en_US"), "one hundred quadrillion");
+  EXPECT_EQ(ext::spelledOutString(-1e22, "en_US"), "-10,000,000,000,000,000,000,000");
   EXPECT_EQ(ext::asLocaleCurrency(1234.5), "$1,234.50");
   EXPECT_EQ(ext::asLocaleCurrency(-3), "-$3.00");
 }
@@ -222,6 +230,9 @@ TEST(NumberLimitsDeathTest, BrokenLimitsStopInsteadOfWrapping) {
   EXPECT_DEATH((void)ext::lcm<std::int64_t>(0, 0), "0 and 0");
   EXPECT_DEATH((void)ext::lcm<std::int64_t>(kIntMax, 2), "range");
   EXPECT_DEATH((void)ext::roundToNearest(kIntMax, 2), "integer range");
+  EXPECT_DEATH((void)ext::clamped(3, {5, 1}), "lower <= upper");
+  EXPECT_DEATH((void)ext::isBetween(0.5, ext::ClosedRange<double>(0, std::nan(""))),
+               "lower <= upper");
 }
 
 }  // namespace

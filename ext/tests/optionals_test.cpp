@@ -137,6 +137,9 @@ TEST(InterpolatedValues, ReadAsPlainInterpolation) {
   EXPECT_EQ(ext::interpolated(true), "true");
   EXPECT_EQ(ext::interpolated(-3), "-3");
   EXPECT_EQ(ext::interpolated(std::string("t")), "t");
+  EXPECT_EQ(ext::interpolated('x'), "x");
+  EXPECT_EQ(ext::interpolated(U'\u00DF'), "\u00DF");
+  EXPECT_EQ(ext::interpolated(*ext::Character::make("e\u0301")), "e\u0301");
 }
 
 }  // namespace

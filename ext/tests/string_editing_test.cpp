@@ -1,7 +1,10 @@
 #include "ext/string_editing.h"
 
+#include <cstdint>
+#include <limits>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include <gtest/gtest.h>
 
@@ -108,14 +111,22 @@ TEST(Length, Padding) {
   EXPECT_EQ(ext::paddingStart("hello", 3, "ab"), "hello");
   EXPECT_EQ(ext::paddingStart("5", 3, "0"), "005");
   EXPECT_EQ(ext::paddingEnd("\U0001F600", 3, "e\u0301"), "\U0001F600e\u0301e\u0301");
+  // A lone flag letter pairs with the next: a character every other copy.
+  EXPECT_EQ(ext::paddingStart("x", 3, "\U0001F1E9"), "\U0001F1E9\U0001F1E9\U0001F1E9x");
+  EXPECT_EQ(ext::paddingStart("x", 1'000'000, "ab").substr(999'996), "abax");
   std::string text = "7";
   EXPECT_EQ(ext::padStart(text, 2, "0"), "07");
   EXPECT_EQ(ext::padEnd(text, 3, "-"), "07-");
 }
 
-TEST(Length, PaddingWithEmptyPadEnds) {
-  EXPECT_EQ(ext::paddingStart("x", 4, ""), "x");
-  EXPECT_EQ(ext::paddingEnd("x", 4, ""), "x");
+// Empty, or a mark, joiner or joined emoji that merges into one character
+// however often it repeats; or more than any string holds.
+TEST(Length, PaddingThatNeverReachesTheLengthLeavesTheText) {
+  for (std::string_view pad : {"", "\u0301", "\u200D", "\U0001F469\u200D"}) {
+    EXPECT_EQ(ext::paddingStart("x", 4, pad), "x");
+    EXPECT_EQ(ext::paddingEnd("x", 4, pad), "x");
+  }
+  EXPECT_EQ(ext::paddingEnd("x", std::numeric_limits<std::int64_t>::max(), "ab"), "x");
 }
 
 TEST(Affixes, PrefixAndSuffix) {

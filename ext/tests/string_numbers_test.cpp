@@ -101,6 +101,11 @@ TEST_F(Pinned, DatesInTheCurrentTimeZone) {
   EXPECT_EQ(ext::date("2023-02-29"), std::nullopt);  // no such day
   EXPECT_EQ(ext::date("2024-02-29 10:00"), std::nullopt);
   EXPECT_EQ(ext::date("yesterday"), std::nullopt);
+  // Past the nanosecond clock's 1677...2262; before 1582-10-15 the calendar is Julian.
+  EXPECT_EQ(ext::date("9999-12-31"), utc(9999, 12, 31));
+  EXPECT_EQ(ext::dateTime("1600-03-01 12:00:00"), utc(1600, 3, 1, 12));
+  EXPECT_EQ(ext::date("0001-01-01"), utc(0, 12, 30));
+  EXPECT_EQ(ext::date("01.01.3000", "dd.MM.yyyy"), utc(3000, 1, 1));
   ASSERT_TRUE(ext::setCurrentTimeZone("Asia/Tokyo"));
   EXPECT_EQ(ext::date("2024-03-01"), utc(2024, 2, 29, 15));
 }

@@ -181,6 +181,7 @@ TEST(Searching, RegularExpressions) {
   EXPECT_FALSE(ext::matches("abc123", *digits, {.anchored = true}));
   EXPECT_TRUE(ext::patternMatches("^a.c$", "abc"));
   EXPECT_FALSE(ext::patternMatches("(", "("));  // does not compile
+  EXPECT_FALSE(ext::patternMatches("", "abc"));  // found nowhere, as contains() finds ""
   EXPECT_TRUE(ext::patternMatches(*digits, "x9"));
   EXPECT_FALSE(ext::Regex::make("[a-"));
 }

@@ -1,9 +1,11 @@
 #include "installer/installer_main_window_view_model.h"
 
 #include <array>
+#include <filesystem>
 #include <span>
 #include <cstdio>
 #include <utility>
+#include <vector>
 
 #include "ext/string_path.h"
 #include "installer/g.h"
@@ -92,19 +94,34 @@ void postState(const StateHandler& onStateChange, InstallState state) {
   runBlockOnMainThread([onStateChange, state] { onStateChange(state); });
 }
 
-// What the privileged side is given: the helper, the script and the package
-// to copy, and the MD5 to check its copies against (verified_install.h).
+// What the privileged side is given: the helper, the system root it
+// installs under, the script and the package to copy, and the MD5 and size to
+// check its copies against (verified_install.h). The root is an argument of
+// the helper's own, so nothing in a path can make root run anything else.
 struct PrivilegedInstall {
   std::string helperPath;
+  std::string systemRoot;
   std::string shellPath;
   std::string zipPath;
   std::string md5;
+  int64_t size = 0;
 
-  [[nodiscard]] std::vector<std::string> arguments() const { return {shellPath, zipPath, md5}; }
+  [[nodiscard]] std::vector<std::string> arguments() const {
+    return {"--system-root=" + systemRoot, shellPath, zipPath, md5, std::to_string(size)};
+  }
   [[nodiscard]] std::vector<std::string> argv() const {
-    return {helperPath, shellPath, zipPath, md5};
+    auto all = arguments();
+    all.insert(all.begin(), helperPath);
+    return all;
   }
 };
+
+// `path` with no link left in it (root refuses links on the way), or as it is.
+std::string resolvedPath(const std::string& path) {
+  std::error_code ec;
+  auto resolved = std::filesystem::canonical(path, ec);
+  return ec ? path : resolved.string();
+}
 
 // The administrator shell, the stand-in for a script command run "with
 // administrator privileges". The paths go as separate arguments: the package's
@@ -118,9 +135,10 @@ void installViaAppleScript(const PrivilegedInstall& install, const StateHandler&
     const bool cancelled = *result.errorNumber == InstallerMainWindowViewModel::kAppleScriptCancelled;
     postState(onStateChange, InstallState::fail(cancelled ? InstallError::installCancel()
                                                           : InstallError::installError()));
+    // The helper explains itself on stdout.
     LogError("Apple Script run failed: \n{NSAppleScriptErrorNumber = " +
              std::to_string(*result.errorNumber) + "; NSAppleScriptErrorMessage = \"" +
-             result.errorMessage + "\"}");
+             (result.errorMessage.empty() ? result.output : result.errorMessage) + "\"}");
     return;
   }
   LogInfo("Apple Script result: \n" + result.output);
@@ -162,13 +180,15 @@ void installStep(const std::string& resourcePath, const std::string& helperPath,
                  const DownloadedZip& zip, const StateHandler& onStateChange) {
   postState(onStateChange, InstallState::installBegin());
   const PrivilegedInstall install{
-      .helperPath = helperPath,
+      .helperPath = resolvedPath(helperPath),
+      .systemRoot = folders::systemRoot(),
       .shellPath = resourcePath.empty()
                        ? std::string()
-                       : ext::appendingPathComponent(resourcePath,
-                                                     InstallerMainWindowViewModel::kScriptName),
-      .zipPath = zip.path,
-      .md5 = zip.md5};
+                       : resolvedPath(ext::appendingPathComponent(
+                             resourcePath, InstallerMainWindowViewModel::kScriptName)),
+      .zipPath = resolvedPath(zip.path),
+      .md5 = zip.md5,
+      .size = zip.size};
   if (atLeast(sysinfo::operatingSystemVersion(), kTaskRunnerMinimumVersion) &&
       RkPrivilegedTask::authorizationFunctionAvailable()) {
     installViaRkPrivilegedTask(install, onStateChange);
@@ -349,14 +369,18 @@ void InstallerMainWindowViewModel::openQuilloSettings(const std::string& argumen
 void InstallerMainWindowViewModel::reloadPasteBoard() {
   if (sysinfo::operatingSystemVersion().major < kPasteboardReloadMajorVersion) return;
   LogInfo("reloadInputMenu");
+  // Every type is kept, not only the text: a copied file, image or rich text
+  // is the user's as much as a copied word.
   auto board = Pasteboard::general();
-  std::optional<std::string> kept;
-  bool holdsFile = false;
-  for (const auto& type : board->types()) holdsFile = holdsFile || type == Pasteboard::kFileURLType;
-  if (!holdsFile) kept = board->dataForType(Pasteboard::kStringType);
-  (void)restartSystemAgent(kPasteboardServer);  // "killall -9 pboard"
+  std::vector<std::pair<std::string, std::string>> kept;
+  for (const auto& type : board->types()) {
+    if (auto data = board->dataForType(type)) kept.emplace_back(type, std::move(*data));
+  }
+  // "killall -9 pboard". With no server restarted (on Linux there is none
+  // but our stand-in) the pasteboard lost nothing and is left alone.
+  if (restartSystemAgent(kPasteboardServer) == 0) return;
   board->clearContents();
-  board->setData(kept, Pasteboard::kStringType);
+  for (const auto& [type, data] : kept) board->setData(data, type);
 }
 
 void InstallerMainWindowViewModel::restartInputMenuAgents() {

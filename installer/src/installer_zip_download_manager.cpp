@@ -374,7 +374,10 @@ void InstallerZipDownloadManager::validateZipMD5(const std::string& fileURL,
       return completion(fail(InstallerZipDownloadError::downloadZipError));
     }
     const auto actual = (md5 && !md5->empty()) ? md5HexOfFile(fileURL) : std::nullopt;
-    if (actual && *actual == *md5) return completion(ZipResult::success({fileURL, *md5}));
+    struct stat st {};
+    if (actual && *actual == *md5 && ::stat(fileURL.c_str(), &st) == 0) {
+      return completion(ZipResult::success({fileURL, *md5, st.st_size}));
+    }
     ::unlink(fileURL.c_str());
     completion(fail(InstallerZipDownloadError::validateZipError));
   });

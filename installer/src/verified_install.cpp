@@ -1,17 +1,27 @@
 #include "installer/verified_install.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "installer/md5.h"
 #include "platform/file_handle.h"
-#include "platform/process.h"
+
+extern char** environ;
 
 namespace quillo {
 namespace {
@@ -21,19 +31,75 @@ constexpr const char* kStagedPackageName = "package.zip";
 
 std::string errnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
 
+// Opens `path` for reading with no symbolic link anywhere on its way: a
+// folder of the path that the user swaps for a link cannot steer root to
+// another file. -1 with errno (ELOOP for a link) on failure.
+int openWithoutLinks(const std::string& path) {
+  open_how how{};
+  how.flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  how.resolve = RESOLVE_NO_SYMLINKS;
+  return static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how));
+}
+
+// SIGTERM, SIGHUP and SIGINT, blocked on this thread for the scope and read
+// from a descriptor instead, so that a stop is noticed between two steps and
+// the run can clean up after itself.
+class StopSignals {
+ public:
+  StopSignals() {
+    sigemptyset(&set_);
+    for (const int sig : {SIGTERM, SIGHUP, SIGINT}) sigaddset(&set_, sig);
+    pthread_sigmask(SIG_BLOCK, &set_, &previous_);
+    fd_ = ::signalfd(-1, &set_, SFD_NONBLOCK | SFD_CLOEXEC);
+  }
+  ~StopSignals() {
+    if (fd_ >= 0) ::close(fd_);
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+  [[nodiscard]] bool valid() const { return fd_ >= 0; }
+  [[nodiscard]] int fd() const { return fd_; }
+  // The mask to give children back.
+  [[nodiscard]] const sigset_t& previousMask() const { return previous_; }
+  // Whether a stop signal has come; does not wait. Once true, stays true.
+  [[nodiscard]] bool stopped() const {
+    signalfd_siginfo info{};
+    if (!signal_ && ::read(fd_, &info, sizeof info) == sizeof info) {
+      signal_ = static_cast<int>(info.ssi_signo);
+    }
+    return signal_.has_value();
+  }
+  // "stopped by SIGTERM"; only once stopped().
+  [[nodiscard]] std::string reason() const {
+    const char* name = signal_ ? ::sigabbrev_np(*signal_) : nullptr;
+    return std::string("stopped by SIG") + (name != nullptr ? name : "?");
+  }
+
+ private:
+  sigset_t set_;
+  sigset_t previous_;
+  int fd_ = -1;
+  mutable std::optional<int> signal_;
+};
+
 // Copies `source` into the new file `destination`, reading it through one
-// descriptor opened without following a link. Anything but a regular file
+// descriptor opened without a link on its path. Anything but a regular file
 // (a pipe or a device would never end) and anything above `limit` bytes is
-// refused. Returns the reason, or nothing.
+// refused; a stop signal ends the copy. Returns the reason, or nothing.
 std::string copyRegularFile(const std::string& source, const std::string& destination,
-                            int64_t limit) {
-  FileHandle in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC),
-                /*closeOnDealloc=*/true);
-  if (in.fileDescriptor() < 0) return errnoText("cannot open " + source);
+                            int64_t limit, const StopSignals& stop) {
+  FileHandle in(openWithoutLinks(source), /*closeOnDealloc=*/true);
+  if (in.fileDescriptor() < 0) {
+    if (errno == ELOOP) return source + " has a symbolic link on its path";
+    return errnoText("cannot open " + source);
+  }
   struct stat st {};
   if (::fstat(in.fileDescriptor(), &st) != 0) return errnoText("cannot inspect " + source);
   if (!S_ISREG(st.st_mode)) return source + " is not a regular file";
-  if (st.st_size > limit) return source + " is larger than " + std::to_string(limit) + " bytes";
+  const std::string tooLarge = source + " is larger than " + std::to_string(limit) + " bytes";
+  if (st.st_size > limit) return tooLarge;
   FileHandle out(
       ::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600),
       /*closeOnDealloc=*/false);
@@ -42,6 +108,10 @@ std::string copyRegularFile(const std::string& source, const std::string& destin
   int64_t copied = 0;
   std::string why;
   for (;;) {
+    if (stop.stopped()) {
+      why = stop.reason();
+      break;
+    }
     const ssize_t n = ::read(in.fileDescriptor(), buffer.data(), buffer.size());
     if (n == 0) break;
     if (n < 0) {
@@ -52,7 +122,7 @@ std::string copyRegularFile(const std::string& source, const std::string& destin
     copied += n;
     // The file may grow while we read it.
     if (copied > limit) {
-      why = source + " is larger than " + std::to_string(limit) + " bytes";
+      why = tooLarge;
       break;
     }
     if (!writeAll(out.fileDescriptor(), std::string_view(buffer.data(), static_cast<size_t>(n)))) {
@@ -77,6 +147,39 @@ std::string checkStagingParent(const std::string& parent) {
   const bool othersCanRename = (st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX);
   if (!trustedOwner || othersCanRename) return parent + " is open to other users";
   return {};
+}
+
+// The pid in a private folder's name "quillo-install.<pid>.XXXXXX", if it is one.
+std::optional<pid_t> stagingFolderPid(const std::string& name) {
+  const std::string_view prefix = kStagingFolderPrefix;
+  if (!name.starts_with(prefix)) return std::nullopt;
+  const std::string_view rest = std::string_view(name).substr(prefix.size());
+  const size_t dot = rest.find('.');
+  if (dot == 0 || dot == std::string_view::npos || dot > 9 || rest.size() != dot + 7) return std::nullopt;
+  pid_t pid = 0;
+  for (const char c : rest.substr(0, dot)) {
+    if (c < '0' || c > '9') return std::nullopt;
+    pid = pid * 10 + (c - '0');
+  }
+  return pid;
+}
+
+// Removes the private folders of earlier runs that ended without removing
+// them (killed with SIGKILL, or the machine went down): ours, and their run's
+// process is gone. A folder whose pid was reused stays until a later run.
+void sweepStaleStagingFolders(const std::string& parent) {
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(parent, ec), end; !ec && it != end; it.increment(ec)) {
+    const auto pid = stagingFolderPid(it->path().filename().string());
+    if (!pid || *pid == ::getpid()) continue;
+    struct stat st {};
+    if (::lstat(it->path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+      continue;
+    }
+    if (::kill(*pid, 0) == 0 || errno != ESRCH) continue;
+    std::error_code ignored;
+    std::filesystem::remove_all(it->path(), ignored);
+  }
 }
 
 bool isLowerHexMd5(const std::string& text) {
@@ -104,6 +207,137 @@ class StagingFolder {
   std::string path_;
 };
 
+// How long a stopped script may take to clean up after SIGTERM before its
+// group is killed.
+constexpr unsigned kStopGraceSeconds = 5;
+
+// The script's group leader, in its signal handlers: its parent has died,
+// so the group is asked to end (the leader itself ignores SIGTERM), and
+// killed when the grace period is over.
+volatile sig_atomic_t gParentDied = 0;
+void endOwnGroup(int) {
+  gParentDied = 1;
+  ::kill(0, SIGTERM);
+  ::alarm(kStopGraceSeconds);
+}
+void killOwnGroup(int) { ::kill(0, SIGKILL); }
+
+void setHandler(int sig, void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(sig, &action, nullptr);
+}
+
+// An exit status as waitForExit() reports it: the code, or 128 + signal.
+int exitStatus(int waitStatus) {
+  return WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
+}
+
+// In the forked leader: only async-signal-safe calls from here on. The
+// leader heads a new process group, runs the script as its own child and
+// exits with its status. When its parent dies (PR_SET_PDEATHSIG), even by
+// SIGKILL, it ends the group as the parent would have: SIGTERM, then
+// SIGKILL after the grace period or once the script is gone.
+[[noreturn]] void runLeader(pid_t parent, const StopSignals& stop, const char* folder,
+                            char* const* argv, char* const* envp) {
+  ::setpgid(0, 0);
+  setHandler(SIGTERM, SIG_IGN);
+  setHandler(SIGUSR1, endOwnGroup);
+  setHandler(SIGALRM, killOwnGroup);
+  sigset_t own;
+  sigemptyset(&own);
+  sigaddset(&own, SIGUSR1);
+  sigaddset(&own, SIGALRM);
+  ::sigprocmask(SIG_UNBLOCK, &own, nullptr);
+  ::prctl(PR_SET_PDEATHSIG, SIGUSR1);
+  if (::getppid() != parent) ::_exit(127);  // The parent died before the line above.
+  const pid_t script = ::fork();
+  if (script == 0) {
+    for (const int sig : {SIGTERM, SIGUSR1, SIGALRM}) setHandler(sig, SIG_DFL);
+    ::sigprocmask(SIG_SETMASK, &stop.previousMask(), nullptr);
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::chdir(folder) == 0) ::execve(argv[0], argv, envp);
+    ::_exit(127);
+  }
+  if (script < 0) ::_exit(127);
+  int status = 0;
+  while (::waitpid(script, &status, 0) < 0) {
+    if (errno != EINTR) ::_exit(127);
+  }
+  // Orphaned: whatever the script left running goes with it.
+  if (gParentDied) killOwnGroup(SIGKILL);
+  ::_exit(exitStatus(status));
+}
+
+// Runs /bin/sh SCRIPT PACKAGE in the folder under a group leader of its own
+// (runLeader) and waits for it, or for a stop signal, which ends the group.
+// Returns the script's status, or nothing: stopped, or the reason in `error`.
+std::optional<int> runScript(const StagingFolder& stage, const std::string& systemRoot,
+                             const StopSignals& stop, std::string& error) {
+  // Everything the children need is built before the fork.
+  std::string script = stage.file(kStagedScriptName);
+  std::string package = stage.file(kStagedPackageName);
+  std::string shell = "/bin/sh";
+  std::vector<char*> argv{shell.data(), script.data(), package.data(), nullptr};
+  const std::string rootPrefix = std::string(kSystemRootVariable) + "=";
+  std::string rootEntry = rootPrefix + systemRoot;
+  std::vector<char*> envp;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (!std::string_view(*e).starts_with(rootPrefix)) envp.push_back(*e);
+  }
+  if (!systemRoot.empty()) envp.push_back(rootEntry.data());
+  envp.push_back(nullptr);
+
+  // The leader holds the write end until it exits: end of file here.
+  int ended[2];
+  if (::pipe2(ended, O_CLOEXEC) != 0) {
+    error = errnoText("cannot run the install script");
+    return std::nullopt;
+  }
+  const pid_t parent = ::getpid();
+  const pid_t leader = ::fork();
+  if (leader == 0) {
+    ::close(ended[0]);
+    runLeader(parent, stop, stage.path().c_str(), argv.data(), envp.data());
+  }
+  ::close(ended[1]);
+  if (leader < 0) {
+    ::close(ended[0]);
+    error = errnoText("cannot run the install script");
+    return std::nullopt;
+  }
+  // Also here, so that the group exists before we may have to end it.
+  ::setpgid(leader, leader);
+
+  pollfd watched[2] = {{ended[0], POLLIN, 0}, {stop.fd(), POLLIN, 0}};
+  for (;;) {
+    if (::poll(watched, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (watched[0].revents != 0 || stop.stopped()) break;
+  }
+  if (stop.stopped()) {
+    // The script may clean up after itself (install.sh puts a copy it moved
+    // aside back), for a while.
+    ::kill(-leader, SIGTERM);
+    pollfd leaderEnd{ended[0], POLLIN, 0};
+    while (::poll(&leaderEnd, 1, kStopGraceSeconds * 1000) < 0 && errno == EINTR) {
+    }
+  }
+  ::close(ended[0]);
+  // The leader has ended or is to be ended now: whatever the script left
+  // running in its group ends too. The leader is not reaped yet, so the
+  // group's id cannot have gone to anyone else.
+  ::kill(-leader, SIGKILL);
+  int status = 0;
+  while (::waitpid(leader, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (stop.stopped()) return std::nullopt;
+  return exitStatus(status);
+}
+
 }  // namespace
 
 int runVerifiedInstall(const VerifiedInstallRequest& request, std::string& error) {
@@ -111,46 +345,60 @@ int runVerifiedInstall(const VerifiedInstallRequest& request, std::string& error
     error = "the expected MD5 is not 32 lower-case hexadecimal digits";
     return kVerifiedInstallUsage;
   }
+  if (request.expectedSize < 0) {
+    error = "the expected size is negative";
+    return kVerifiedInstallUsage;
+  }
+  // Blocked before the folder exists: a stop is always noticed by the code
+  // that removes it.
+  const StopSignals stop;
+  if (!stop.valid()) {
+    error = errnoText("cannot watch for stop signals");
+    return kVerifiedInstallScriptFailed;
+  }
   if (auto why = checkStagingParent(request.stagingParent); !why.empty()) {
     error = why;
     return kVerifiedInstallNoStaging;
   }
-  std::string pattern = request.stagingParent + "/quillo-install.XXXXXX";
+  sweepStaleStagingFolders(request.stagingParent);
+  std::string pattern = request.stagingParent + "/" + kStagingFolderPrefix +
+                        std::to_string(::getpid()) + ".XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) {
     error = errnoText("cannot create a private folder in " + request.stagingParent);
     return kVerifiedInstallNoStaging;
   }
   const StagingFolder stage(pattern);
 
-  const std::string script = stage.file(kStagedScriptName);
-  const std::string package = stage.file(kStagedPackageName);
-  if (auto why = copyRegularFile(request.scriptPath, script, kMaxInstallScriptSize); !why.empty()) {
-    error = "install script refused: " + why;
-    return kVerifiedInstallBadInput;
+  // A stop that came meanwhile outranks whatever went wrong.
+  const auto failed = [&](int status, std::string why) {
+    if (stop.stopped()) {
+      error = stop.reason();
+      return kVerifiedInstallStopped;
+    }
+    error = std::move(why);
+    return status;
+  };
+  if (auto why = copyRegularFile(request.scriptPath, stage.file(kStagedScriptName),
+                                 kMaxInstallScriptSize, stop);
+      !why.empty()) {
+    return failed(kVerifiedInstallBadInput, "install script refused: " + why);
   }
-  if (auto why = copyRegularFile(request.packagePath, package, kMaxPackageSize); !why.empty()) {
-    error = "package refused: " + why;
-    return kVerifiedInstallBadInput;
+  if (auto why = copyRegularFile(request.packagePath, stage.file(kStagedPackageName),
+                                 std::min(request.expectedSize, kMaxPackageSize), stop);
+      !why.empty()) {
+    return failed(kVerifiedInstallBadInput, "package refused: " + why);
   }
   // The copy is ours alone now: what we hash is what the script unpacks.
-  const auto actual = md5HexOfFile(package);
-  if (!actual || *actual != request.expectedMd5) {
-    error = "package refused: its MD5 is " + actual.value_or("unreadable") + ", not " +
-            request.expectedMd5;
-    return kVerifiedInstallMismatch;
+  const auto actual = md5HexOfFile(stage.file(kStagedPackageName));
+  if (!actual || *actual != request.expectedMd5 || stop.stopped()) {
+    return failed(kVerifiedInstallMismatch, "package refused: its MD5 is " +
+                                                actual.value_or("unreadable") + ", not " +
+                                                request.expectedMd5);
   }
 
-  Spawned child;
-  if (auto ec =
-          spawnProcess({"/bin/sh", script, package}, {.workingDirectory = stage.path()}, child)) {
-    error = "cannot run the install script: " + ec.message();
-    return kVerifiedInstallScriptFailed;
-  }
-  const auto status = waitForExit(child.pid);
-  if (!status) {
-    error = "lost track of the install script";
-    return kVerifiedInstallScriptFailed;
-  }
+  std::string why;
+  const auto status = runScript(stage, request.systemRoot, stop, why);
+  if (!status) return failed(kVerifiedInstallScriptFailed, why);
   // The prompt program answers 126 (dismissed) and 127 (not authorised); the
   // shell's own 126/127 (a command that cannot run or is missing) must not
   // read as either.

@@ -37,12 +37,16 @@ class InstallRunTest : public ::testing::Test {
            ("run-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
+    // A root of the test user's own: the user administers it, as root or not.
+    fs::create_directories(dir_ / "system root");
     quillo::folders::setSystemRoot((dir_ / "system root").string());
     quillo::sysinfo::setOperatingSystemVersion(quillo::sysinfo::OsVersion{14, 0, 0});
     const std::string zip = std::string(QUILLO_FIXTURES_DIR) + "/Quillo.zip";
     serveInfo(*quillo::md5HexOfFile(zip));
     server_.route(kPackagePath, {.bodyFile = zip});
     resources_ = fs::path(QUILLO_BUNDLE_DIR) / "Contents/Resources";
+    helper_ = fs::path(QUILLO_BUNDLE_DIR) / "Contents/MacOS/quillo-install-helper";
+    downloads_ = dir_ / "downloads 'q'";
   }
   void TearDown() override {
     privileged::setAuthorizationPromptForTesting(nullptr);
@@ -52,9 +56,6 @@ class InstallRunTest : public ::testing::Test {
     quillo::folders::setSystemRoot("");
     quillo::sysinfo::setOperatingSystemVersion(std::nullopt);
     fs::remove_all(dir_);
-  }
-  static void requireRoot() {
-    if (::geteuid() != 0) GTEST_SKIP() << "installs as root; CI runs as root";
   }
   void serveInfo(const std::string& md5) {
     server_.route("/info", {.body = R"({"zip_download_url":")" + server_.url(kPackagePath) +
@@ -78,10 +79,10 @@ class InstallRunTest : public ::testing::Test {
   std::vector<State> run() {
     auto net = quillo::InstallerNetManager::create({.endpoint = server_.url("/info")});
     auto manager = quillo::InstallerZipDownloadManager::create(
-        {.netManager = net, .downloadFolder = (dir_ / "downloads 'q'").string()});
+        {.netManager = net, .downloadFolder = downloads_.string()});
     VM viewModel({.downloadManager = manager,
                   .resourcePath = resources_.string(),
-                  .installHelperPath = QUILLO_BUNDLE_DIR "/Contents/MacOS/quillo-install-helper"});
+                  .installHelperPath = helper_.string()});
     auto states = std::make_shared<std::vector<State>>();
     auto mu = std::make_shared<std::mutex>();
     viewModel.installZpKB([states, mu](State s) {
@@ -113,7 +114,7 @@ class InstallRunTest : public ::testing::Test {
   fs::path installed() const {
     return fs::path(quillo::folders::systemPath("/Library/Input Methods/Quillo.app"));
   }
-  fs::path downloaded() const { return dir_ / "downloads 'q'" / kPackageName; }
+  fs::path downloaded() const { return downloads_ / kPackageName; }
   // Packs `entries` of `work` into dir_/`name` (links kept as links).
   fs::path zip(const std::string& name, const fs::path& work,
                const std::vector<std::string>& entries) {
@@ -138,13 +139,42 @@ class InstallRunTest : public ::testing::Test {
     serveInfo(*quillo::md5HexOfFile(package.string()));
   }
 
+  // Installs a bundle whose archive leaves it open to all, with a set-id
+  // tool that belongs to `toolOwner` and `toolGroup`.
+  void installLooseBundle(uid_t toolOwner, gid_t toolGroup) {
+    const auto work = dir_ / "loose";
+    const auto contents = work / "Quillo.app/Contents";
+    fs::create_directories(contents / "MacOS");
+    std::ofstream(contents / "Info.json") << "{}";
+    std::ofstream(contents / "MacOS/tool") << "#!/bin/sh\n";
+    ASSERT_EQ(::chmod((contents / "Info.json").c_str(), 0666), 0);
+    ASSERT_EQ(::chmod((contents / "MacOS").c_str(), 0777), 0);
+    ASSERT_EQ(::chown((contents / "MacOS/tool").c_str(), toolOwner, toolGroup), 0);
+    ASSERT_EQ(::chmod((contents / "MacOS/tool").c_str(), 06777), 0);
+    servePackage(zip("loose.zip", work, {"Quillo.app"}));
+    ASSERT_EQ(milestones(run()).back(), "success");
+  }
+  // Every installed entry belongs to `owner` and `group`, and only the owner
+  // may change it; nothing runs with other rights than its caller's.
+  void expectInstalledOnlyWritableBy(uid_t owner, gid_t group) {
+    ASSERT_TRUE(fs::exists(installed()));
+    for (const auto& entry : fs::recursive_directory_iterator(installed())) {
+      struct stat st {};
+      ASSERT_EQ(::lstat(entry.path().c_str(), &st), 0);
+      EXPECT_EQ(st.st_uid, owner) << entry.path();
+      EXPECT_EQ(st.st_gid, group) << entry.path();
+      EXPECT_EQ(st.st_mode & 07022, 0u) << entry.path();
+    }
+  }
+
   fs::path dir_;
   fs::path resources_;
+  fs::path helper_;
+  fs::path downloads_;
   quillo::testing::LoopbackHttpServer server_;
 };
 
 TEST_F(InstallRunTest, RealRunDownloadsVerifiesAndInstallsTheBundle) {
-  requireRoot();
   const auto states = run();
   ASSERT_GE(states.size(), 4u);
   EXPECT_EQ(states.front(), State::downLoadBegin());
@@ -163,7 +193,6 @@ TEST_F(InstallRunTest, RealRunDownloadsVerifiesAndInstallsTheBundle) {
 }
 
 TEST_F(InstallRunTest, ReinstallReplacesTheInstalledBundle) {
-  requireRoot();
   fs::create_directories(installed() / "Contents");
   std::ofstream(installed() / "Contents/stale") << "old";
   EXPECT_EQ(milestones(run()).back(), "success");
@@ -171,8 +200,7 @@ TEST_F(InstallRunTest, ReinstallReplacesTheInstalledBundle) {
   EXPECT_TRUE(fs::exists(installed() / "Contents/Info.json"));
 }
 
-TEST_F(InstallRunTest, RootRunsPrivateCopiesOfScriptAndPackage) {
-  requireRoot();
+TEST_F(InstallRunTest, ScriptRunsOnPrivateCopiesOfItselfAndThePackage) {
   // The resource folder's name has blanks and quotes; the script notes what it was given.
   const auto args = dir_ / "args";
   useScript("printf '%s\\n' \"$0\" \"$1\" > '" + args.string() + "'\ncp \"$1\" '" +
@@ -192,7 +220,6 @@ TEST_F(InstallRunTest, RootRunsPrivateCopiesOfScriptAndPackage) {
 // Another process of the same user renames a different archive over the
 // verified package between the check and root's unpacking.
 TEST_F(InstallRunTest, ArchiveSwappedInAfterTheCheckIsNeverInstalled) {
-  requireRoot();
   const auto forged = packApp("forged.zip", "forged");
   privileged::setAuthorizationPromptForTesting([&](const std::string&) {
     quillo::Spawned mover;
@@ -207,42 +234,32 @@ TEST_F(InstallRunTest, ArchiveSwappedInAfterTheCheckIsNeverInstalled) {
 }
 
 TEST_F(InstallRunTest, InstalledBundleBelongsToRootAndIsClosedToOthers) {
-  requireRoot();
-  const auto work = dir_ / "loose";
-  const auto contents = work / "Quillo.app/Contents";
-  fs::create_directories(contents / "MacOS");
-  std::ofstream(contents / "Info.json") << "{}";
-  std::ofstream(contents / "MacOS/tool") << "#!/bin/sh\n";
-  ASSERT_EQ(::chmod((contents / "Info.json").c_str(), 0666), 0);
-  ASSERT_EQ(::chmod((contents / "MacOS").c_str(), 0777), 0);
-  ASSERT_EQ(::chown((contents / "MacOS/tool").c_str(), 4242, 4242), 0);
-  ASSERT_EQ(::chmod((contents / "MacOS/tool").c_str(), 06777), 0);
-  servePackage(zip("loose.zip", work, {"Quillo.app"}));
-  ASSERT_EQ(milestones(run()).back(), "success");
-  for (const auto& entry : fs::recursive_directory_iterator(installed())) {
-    struct stat st {};
-    ASSERT_EQ(::lstat(entry.path().c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, 0u) << entry.path();
-    EXPECT_EQ(st.st_gid, 0u) << entry.path();
-    EXPECT_EQ(st.st_mode & 07022, 0u) << entry.path();
-  }
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root; a user's own root: UserOwnedRootIsInstalledAsItsOwner";
+  installLooseBundle(4242, 4242);
+  expectInstalledOnlyWritableBy(0, 0);
+}
+
+// Not root, on a root of one's own: no prompt, and the bundle is the user's.
+TEST_F(InstallRunTest, UserOwnedRootIsInstalledAsItsOwner) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root installs as root: InstalledBundleBelongsToRootAndIsClosedToOthers";
+  usePrompt(dir_ / "prompt-used");
+  installLooseBundle(::geteuid(), ::getegid());
+  EXPECT_FALSE(fs::exists(dir_ / "prompt-used"));
+  expectInstalledOnlyWritableBy(::geteuid(), ::getegid());
 }
 
 TEST_F(InstallRunTest, ScriptExitingWithThreeIsAnInstallError) {
-  requireRoot();
   useScript("echo 'half done'\nexit 3\n");
   EXPECT_EQ(milestones(run()),
             (std::vector<std::string>{"downLoadBegin", "installBegin", "fail(installError)"}));
 }
 
 TEST_F(InstallRunTest, MissingScriptIsAnInstallError) {
-  requireRoot();
   resources_ = dir_ / "no resources";
   EXPECT_EQ(milestones(run()).back(), "fail(installError)");
 }
 
 TEST_F(InstallRunTest, CancelledAuthorizationIsAnInstallCancel) {
-  requireRoot();
   privileged::setAuthorizationPromptForTesting([](const std::string&) {
     return privileged::kErrAuthorizationCanceled;
   });
@@ -283,6 +300,40 @@ TEST_F(InstallRunTest, DismissedShellPromptIsAnInstallCancelAndAFailedOneAnError
   EXPECT_EQ(milestones(run()).back(), "fail(installCancel)");
   privileged::setAdministratorPromptProgramForTesting((dir_ / "no such prompt").string());
   EXPECT_EQ(milestones(run()).back(), "fail(installError)") << "a shell that cannot start is no success";
+}
+
+// No name can make root run anything but the helper: a bundle and a download
+// folder whose names hold "=", blanks, a leading "-" and a newline install
+// through either privileged path, and root is handed the helper itself.
+TEST_F(InstallRunTest, OddFolderNamesInstallAndRootRunsOnlyTheHelper) {
+  // A root of the test user's own: either path runs without a prompt, as any user.
+  fs::create_directories(quillo::folders::systemRoot());
+  const auto odd = dir_ / "-dl=1 x\ny";
+  fs::create_directories(odd / "Bundle.app/Contents/MacOS");
+  fs::create_directories(odd / "Bundle.app/Contents/Resources");
+  fs::copy_file(helper_, odd / "Bundle.app/Contents/MacOS/quillo-install-helper");
+  fs::copy_file(resources_ / "install.sh", odd / "Bundle.app/Contents/Resources/install.sh");
+  helper_ = odd / "Bundle.app/Contents/MacOS/quillo-install-helper";
+  resources_ = odd / "Bundle.app/Contents/Resources";
+  downloads_ = odd / "downloads=1";
+  const auto argv = dir_ / "argv";
+  const auto prompt = dir_ / "prompt";
+  std::ofstream(prompt) << "#!/bin/sh\nprintf '%s\\0' \"$@\" > '" << argv.string() << "'\nexec \"$@\"\n";
+  fs::permissions(prompt, fs::perms::owner_all);
+  for (const bool throughPrompt : {false, true}) {
+    SCOPED_TRACE(throughPrompt ? "administrator shell" : "task runner");
+    fs::remove_all(installed());
+    privileged::setExecuteWithPrivilegesAvailableForTesting(!throughPrompt);
+    privileged::setAdministratorPromptProgramForTesting(throughPrompt ? prompt.string() : "");
+    EXPECT_EQ(milestones(run()).back(), "success");
+    EXPECT_TRUE(fs::exists(installed() / "Contents/Info.json"));
+  }
+  std::ifstream in(argv);
+  std::string first, second;
+  std::getline(in, first, '\0');
+  std::getline(in, second, '\0');
+  EXPECT_EQ(first, helper_.string());
+  EXPECT_EQ(second, "--system-root=" + quillo::folders::systemRoot());
 }
 
 TEST_F(InstallRunTest, DownloadFailuresEndTheRunWithTheirReasons) {

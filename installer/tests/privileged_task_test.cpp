@@ -130,18 +130,21 @@ TEST_F(PrivilegedTaskTest, DescriptionQuotesEachArgument) {
   EXPECT_EQ(RkPrivilegedTask::create()->currentDirectoryPath(), fs::current_path().string());
 }
 
-// The polkit action in the bundle names exactly the command line the
-// administrator shell gives pkexec for the compiled-in root.
-TEST(PolkitActionTest, NamesTheCommandLineOfTheCompiledRoot) {
+// The polkit action in the bundle matches the install helper with the
+// compiled-in root as its first argument, and no other program.
+TEST(PolkitActionTest, NamesOnlyTheInstallHelperOfTheCompiledRoot) {
   std::ifstream in(fs::path(QUILLO_BUNDLE_DIR) / "Contents/Resources/com.norvane.quillo.installer.policy");
   ASSERT_TRUE(in);
   const std::string policy((std::istreambuf_iterator<char>(in)), {});
   EXPECT_NE(policy.find(std::string("<action id=\"") + privileged::kPolkitActionId + "\">"), std::string::npos);
-  EXPECT_NE(policy.find("<annotate key=\"org.freedesktop.policykit.exec.path\">/usr/bin/env</annotate>"),
-            std::string::npos);
-  EXPECT_NE(policy.find(std::string("<annotate key=\"org.freedesktop.policykit.exec.argv1\">QUILLO_SYSTEM_ROOT=") +
+  EXPECT_NE(policy.find("<annotate key=\"org.freedesktop.policykit.exec.path\">" QUILLO_INSTALL_HELPER_PATH
+                        "</annotate>"),
+            std::string::npos)
+      << policy;
+  EXPECT_NE(policy.find(std::string("<annotate key=\"org.freedesktop.policykit.exec.argv1\">--system-root=") +
                         quillo::kCompiledSystemRoot + "</annotate>"),
             std::string::npos);
+  EXPECT_EQ(policy.find("/usr/bin/env"), std::string::npos);
 }
 
 }  // namespace

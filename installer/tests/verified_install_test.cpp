@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "installer/md5.h"
+#include "platform/process.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -111,6 +112,41 @@ TEST_F(VerifiedInstallTest, OnlyRegularFilesAreCopied) {
   EXPECT_EQ(install(package(), md5()), quillo::kVerifiedInstallBadInput);
   EXPECT_FALSE(fs::exists(dir_ / "args"));
   EXPECT_TRUE(stageIsEmpty());
+}
+
+// Swapping a folder on the way for a link would steer root to another file.
+TEST_F(VerifiedInstallTest, LinkAnywhereOnTheWayIsRefused) {
+  fs::create_directory_symlink(dir_, dir_ / "linked");
+  const auto viaLink = dir_ / "linked" / package().filename();
+  EXPECT_EQ(install(viaLink, md5()), quillo::kVerifiedInstallBadInput);
+  EXPECT_NE(error_.find("has a symbolic link on its path"), std::string::npos) << error_;
+  error_.clear();
+  EXPECT_EQ(quillo::runVerifiedInstall({.scriptPath = (dir_ / "linked" / script().filename()).string(),
+                                        .packagePath = package().string(),
+                                        .expectedMd5 = md5(),
+                                        .stagingParent = (dir_ / "stage").string()},
+                                       error_),
+            quillo::kVerifiedInstallBadInput);
+  EXPECT_FALSE(fs::exists(dir_ / "args"));
+}
+
+// Folders of runs whose process is gone are removed; a running one's, and
+// anything not of that name, stay.
+TEST_F(VerifiedInstallTest, StaleFoldersOfEndedRunsAreSwept) {
+  quillo::Spawned ended;
+  ASSERT_FALSE(quillo::spawnProcess({"/bin/true"}, {}, ended));
+  ASSERT_EQ(quillo::waitForExit(ended.pid), 0);
+  const auto stale = dir_ / "stage" / ("quillo-install." + std::to_string(ended.pid) + ".Ab12Cd");
+  const auto running = dir_ / "stage" / ("quillo-install." + std::to_string(::getppid()) + ".Ab12Cd");
+  const auto other = dir_ / "stage" / "quillo-install.notes";
+  for (const auto& folder : {stale, running, other}) {
+    fs::create_directories(folder / "inside");
+    std::ofstream(folder / "inside/package.zip") << "left";
+  }
+  EXPECT_EQ(install(package(), md5()), 0) << error_;
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_TRUE(fs::exists(running));
+  EXPECT_TRUE(fs::exists(other));
 }
 
 TEST_F(VerifiedInstallTest, StagingParentOthersCouldRenameInIsRefused) {

@@ -1,16 +1,25 @@
 // The view model's services that need no install run: the install channel,
 // the pasteboard reload, quitting and opening applications.
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+
 #include <gtest/gtest.h>
 
 #include "installer/installer_main_window_view_model.h"
 #include "platform/dispatch.h"
+#include "platform/folders.h"
 #include "platform/pasteboard.h"
+#include "platform/process.h"
 #include "platform/system_info.h"
 #include "platform/workspace.h"
 #include "support/flow_test_support.h"
 
 namespace {
 using namespace std::chrono_literals;
+namespace fs = std::filesystem;
 using VM = quillo::InstallerMainWindowViewModel;
 using quillo::Pasteboard;
 
@@ -29,38 +38,99 @@ TEST(InstallChannel, BundleNameSuffixPicksTheSource) {
   }
 }
 
+// A pasteboard in memory that counts its writes.
+class RecordingPasteboard final : public Pasteboard {
+ public:
+  std::vector<std::string> types() override { return inner_.types(); }
+  std::optional<std::string> dataForType(std::string_view type) override { return inner_.dataForType(type); }
+  void clearContents() override {
+    ++writes;
+    inner_.clearContents();
+  }
+  bool setData(const std::optional<std::string>& data, std::string_view type) override {
+    ++writes;
+    return inner_.setData(data, type);
+  }
+
+  int writes = 0;
+
+ private:
+  quillo::MemoryPasteboard inner_;
+};
+
 class PasteboardReloadTest : public ::testing::Test {
  protected:
+  using Contents = std::map<std::string, std::string>;
+
   void SetUp() override {
-    board_ = std::make_shared<quillo::MemoryPasteboard>();
+    dir_ = fs::path(::testing::TempDir()) / ("pasteboard-" + std::to_string(::getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "root/System/Library/CoreServices");
+    quillo::folders::setSystemRoot((dir_ / "root").string());
+    quillo::sysinfo::setOperatingSystemVersion(quillo::sysinfo::OsVersion{12, 0, 0});
+    board_ = std::make_shared<RecordingPasteboard>();
     Pasteboard::setGeneral(board_);
+    for (const auto& [type, data] : kHeld) board_->setData(data, type);
+    board_->writes = 0;
   }
   void TearDown() override {
+    if (server_ > 0) {
+      ::kill(server_, SIGKILL);
+      (void)quillo::waitForExit(server_);
+    }
     Pasteboard::setGeneral(nullptr);
     quillo::sysinfo::setOperatingSystemVersion(std::nullopt);
+    quillo::folders::setSystemRoot("");
+    fs::remove_all(dir_);
   }
-  std::shared_ptr<quillo::MemoryPasteboard> board_;
+  // The pasteboard server's stand-in of this session, inside the root.
+  void startServer() {
+    const fs::path program = dir_ / "root/System/Library/CoreServices/pboard";
+    fs::copy_file("/bin/sleep", program);
+    quillo::Spawned child;
+    ASSERT_FALSE(quillo::spawnProcess({program.string(), "600"}, {}, child));
+    server_ = child.pid;
+  }
+  Contents held() const {
+    Contents out;
+    for (const auto& type : board_->types()) out[type] = board_->dataForType(type).value_or("");
+    return out;
+  }
+
+  // A copied image and two files, with the text and rich text beside them.
+  const Contents kHeld = {
+      {"image/png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)},
+      {std::string(Pasteboard::kFileURLType), "file:///home/u/a.txt\r\nfile:///home/u/b%20c.png\r\n"},
+      {"text/html", "<b>你好</b>"},
+      {std::string(Pasteboard::kStringType), "你好"},
+  };
+  fs::path dir_;
+  pid_t server_ = -1;
+  std::shared_ptr<RecordingPasteboard> board_;
   VM viewModel_{VM::Options{.bundlePath = "/Apps/QuilloInstaller.app"}};
 };
 
-TEST_F(PasteboardReloadTest, TextSurvivesAndAFileUrlIsDropped) {
-  quillo::sysinfo::setOperatingSystemVersion(quillo::sysinfo::OsVersion{12, 0, 0});
-  board_->setData("你好 text", Pasteboard::kStringType);
-  board_->setData("private", "com.example.private");
+TEST_F(PasteboardReloadTest, WithNoServerRestartedThePasteboardIsLeftAlone) {
   viewModel_.reloadPasteBoard();
-  EXPECT_EQ(board_->types(), std::vector<std::string>{std::string(Pasteboard::kStringType)});
-  EXPECT_EQ(board_->dataForType(Pasteboard::kStringType), "你好 text");
+  EXPECT_EQ(board_->writes, 0);
+  EXPECT_EQ(held(), kHeld);
+}
 
-  board_->setData("file:///tmp/a.txt", Pasteboard::kFileURLType);
+TEST_F(PasteboardReloadTest, ARestartedServerGetsEveryTypeBack) {
+  startServer();
   viewModel_.reloadPasteBoard();
-  EXPECT_TRUE(board_->types().empty());
+  EXPECT_EQ(quillo::waitForExit(server_), 128 + SIGKILL);
+  server_ = -1;
+  EXPECT_GT(board_->writes, 0);
+  EXPECT_EQ(held(), kHeld);
 }
 
 TEST_F(PasteboardReloadTest, BeforeVersion12ThePasteboardIsLeftAlone) {
   quillo::sysinfo::setOperatingSystemVersion(quillo::sysinfo::OsVersion{11, 6, 0});
-  board_->setData("file:///tmp/a.txt", Pasteboard::kFileURLType);
+  startServer();
   viewModel_.reloadPasteBoard();
-  EXPECT_EQ(board_->dataForType(Pasteboard::kFileURLType), "file:///tmp/a.txt");
+  EXPECT_EQ(::kill(server_, 0), 0) << "no server is restarted";
+  EXPECT_EQ(board_->writes, 0);
 }
 
 class ApplicationsTest : public ::testing::Test {

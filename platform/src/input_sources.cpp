@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -20,6 +21,7 @@
 #include "platform/file_handle.h"
 #include "platform/folders.h"
 #include "platform/notification_center.h"
+#include "platform/process.h"
 #include "platform/shell.h"
 #include "platform/system_info.h"
 
@@ -44,50 +46,137 @@ double lockTimeout() {
   return gLockTimeoutOverride.value_or(kDefaultLockTimeout);
 }
 
-// Holds the registry's lock file locked for the scope. The lock file is the
-// owner's alone (0600): nobody else can open it and hold the lock forever.
-// The wait is bounded; a writer that keeps it longer gets fBsyErr.
+// Who may write the registry. The Preferences folder's owner owns the
+// registry and its lock; only that owner and root may write any of the three.
+// A folder others can write would let them plant or hold the lock, or swap
+// the registry; a file of another user's is not the registry's.
+struct RegistryOwner {
+  uid_t uid = 0;
+  gid_t gid = 0;
+};
+
+std::string refusal(const std::string& path, const std::string& why, const std::string& fix) {
+  return "input sources: refusing " + path + ": " + why + "; fix: " + fix;
+}
+
+std::string modeText(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+  return text;
+}
+
+// Why the folder at `folder` (lstat in `st`) may not hold the registry; empty when it may.
+std::string folderProblem(const std::string& folder, const struct stat& st) {
+  if (!S_ISDIR(st.st_mode)) return refusal(folder, "it is not a folder", "make it a folder of its own");
+  const uid_t me = ::geteuid();
+  if (me != 0 && st.st_uid != 0 && st.st_uid != me) {
+    return refusal(folder, "it belongs to user " + std::to_string(st.st_uid) + ", neither this user nor root",
+                   "use a system root of your own");
+  }
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return refusal(folder, "users other than its owner can write it (mode " + modeText(st.st_mode) + ")",
+                   "chmod go-w " + shellQuote(folder));
+  }
+  return {};
+}
+
+// Why the registry or (`isLock`) lock file `path` (lstat or fstat in `st`)
+// is not the owner's; empty when it is.
+std::string fileProblem(const std::string& path, const struct stat& st, const RegistryOwner& owner,
+                        bool isLock) {
+  if (S_ISLNK(st.st_mode)) return refusal(path, "it is a symbolic link", "rm " + shellQuote(path));
+  if (!S_ISREG(st.st_mode) || st.st_nlink != 1) {
+    return refusal(path, "it is not a plain file of its own (a folder, a device, a pipe or a hard link)",
+                   "remove it" + std::string(isLock ? " (it is made again)" : ""));
+  }
+  // Root hands a lock of someone else's to the owner (RegistryLock).
+  const bool lockRootRepairs = isLock && ::geteuid() == 0;
+  const bool trusted = st.st_uid == owner.uid || (!isLock && st.st_uid == 0) || lockRootRepairs;
+  if (!trusted) {
+    return refusal(path,
+                   "it belongs to user " + std::to_string(st.st_uid) + ", not to the registry's owner (user " +
+                       std::to_string(owner.uid) + ")" + (isLock ? "" : " or root"),
+                   isLock ? "rm " + shellQuote(path) + " (it is made again)"
+                          : "chown " + std::to_string(owner.uid) + " " + shellQuote(path));
+  }
+  if (!isLock && (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return refusal(path, "users other than its owner can write it (mode " + modeText(st.st_mode) + ")",
+                   "chmod go-w " + shellQuote(path));
+  }
+  return {};
+}
+
+// Checks the folder and the registry file (when they exist) before any use.
+// Returns the refusal, or empty with the registry's owner in `owner` (when
+// the folder is missing: this user, who would create it).
+std::string registryProblem(const std::string& path, RegistryOwner& owner) {
+  owner = {::geteuid(), ::getegid()};
+  const std::string folder = fs::path(path).parent_path().string();
+  struct stat st {};
+  if (::lstat(folder.c_str(), &st) != 0) return {};
+  if (auto why = folderProblem(folder, st); !why.empty()) return why;
+  owner = {st.st_uid, st.st_gid};
+  if (::lstat(path.c_str(), &st) != 0) return {};
+  return fileProblem(path, st, owner, /*isLock=*/false);
+}
+
+// Holds the registry's lock file locked for the scope. The lock belongs to
+// the registry's owner and is open to nobody else (0600): nobody else can
+// open it and hold it forever, and root's changes leave it to the owner. The
+// wait is bounded; a writer that keeps it longer gets fBsyErr.
 class RegistryLock {
  public:
-  explicit RegistryLock(const std::string& path) {
-    std::error_code ec;
-    fs::create_directories(fs::path(path).parent_path(), ec);
-    fd_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd_ < 0) return;
-    // A lock file left open to others by an older version is closed now.
-    struct stat st {};
-    if (::fstat(fd_, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0) {
-      (void)::fchmod(fd_, 0600);
+  // Requires: registryProblem() found nothing for `path`.
+  RegistryLock(const std::string& path, const RegistryOwner& owner) : status_(acquire(path, owner)) {
+    if (status_ != noErr && fd_ >= 0) {
+      ::close(fd_);
+      fd_ = -1;
     }
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                              std::chrono::duration<double>(lockTimeout()));
-    for (;;) {
-      if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
-        status_ = noErr;
-        return;
-      }
-      if (errno != EWOULDBLOCK && errno != EINTR) break;
-      if (std::chrono::steady_clock::now() >= deadline) {
-        status_ = fBsyErr;
-        break;
-      }
-      std::this_thread::sleep_for(kLockRetryInterval);
-    }
-    ::close(fd_);
-    fd_ = -1;
   }
   ~RegistryLock() {
     if (fd_ >= 0) ::close(fd_);  // Closing releases the lock.
   }
   RegistryLock(const RegistryLock&) = delete;
   RegistryLock& operator=(const RegistryLock&) = delete;
-  // noErr when held; fBsyErr when another process kept it; ioErr otherwise.
+  // noErr when held; fBsyErr when another process kept it; permErr when
+  // the lock file is not the owner's; ioErr otherwise.
   [[nodiscard]] OSStatus status() const { return status_; }
 
  private:
+  OSStatus acquire(const std::string& path, const RegistryOwner& owner) {
+    const std::string lockPath = path + ".lock";
+    fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+      // A link, or another user's lock that we may not even open.
+      struct stat st {};
+      if (::lstat(lockPath.c_str(), &st) == 0) {
+        if (auto why = fileProblem(lockPath, st, owner, /*isLock=*/true); !why.empty()) return refuse(why);
+      }
+      return ioErr;
+    }
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return ioErr;
+    if (auto why = fileProblem(lockPath, st, owner, /*isLock=*/true); !why.empty()) return refuse(why);
+    // Made by root, or left by an older version: the owner's, and closed to others.
+    if (st.st_uid != owner.uid && ::fchown(fd_, owner.uid, owner.gid) != 0) return ioErr;
+    if ((st.st_mode & 077) != 0) (void)::fchmod(fd_, 0600);
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(lockTimeout()));
+    for (;;) {
+      if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return noErr;
+      if (errno != EWOULDBLOCK && errno != EINTR) return ioErr;
+      if (std::chrono::steady_clock::now() >= deadline) return fBsyErr;
+      std::this_thread::sleep_for(kLockRetryInterval);
+    }
+  }
+  static OSStatus refuse(const std::string& why) {
+    consoleLog(why);
+    return permErr;
+  }
+
   int fd_ = -1;
-  OSStatus status_ = ioErr;
+  OSStatus status_;
 };
 
 json systemEntry(std::string_view id, bool enabled) {
@@ -118,6 +207,7 @@ bool validRegistry(const json& r) {
 
 // Reads the registry. Writers replace the file by a rename, so a reader sees
 // the old or the new file whole and needs no lock; it creates nothing.
+// Requires: registryProblem() found nothing for `path`.
 std::optional<json> load(const std::string& path) {
   std::ifstream in(path);
   if (!in) {
@@ -155,14 +245,15 @@ void removeStaleTemporaryFiles(const std::string& path) {
 
 // Requires: the registry lock held. Writes a new file of an unpredictable
 // name beside the registry (never through a planted name or link), syncs it
-// and renames it over the registry.
-bool save(const std::string& path, const json& r) {
+// and renames it over the registry, which stays its owner's.
+bool save(const std::string& path, const json& r, const RegistryOwner& owner) {
   removeStaleTemporaryFiles(path);
   std::string tmp = path + std::string(kTemporarySuffix) + "XXXXXX";
   const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
   if (fd < 0) return false;
-  const bool written =
-      writeAll(fd, r.dump(2) + "\n") && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
+  const bool owned = owner.uid == ::geteuid() || ::fchown(fd, owner.uid, owner.gid) == 0;
+  const bool written = owned && writeAll(fd, r.dump(2) + "\n") && ::fchmod(fd, 0644) == 0 &&
+                       ::fsync(fd) == 0;
   const bool closed = ::close(fd) == 0;
   if (!written || !closed || ::rename(tmp.c_str(), path.c_str()) != 0) {
     ::unlink(tmp.c_str());
@@ -238,10 +329,17 @@ void postEnabledSetChanged() {
 template <typename F>
 OSStatus mutate(F&& change) {
   const std::string path = registryPath();
+  std::error_code ec;
+  fs::create_directories(fs::path(path).parent_path(), ec);
+  RegistryOwner owner;
+  if (auto why = registryProblem(path, owner); !why.empty()) {
+    consoleLog(why);
+    return permErr;
+  }
   bool enabledSetChanged = false;
   OSStatus status;
   {
-    RegistryLock lock(path);
+    RegistryLock lock(path, owner);
     if (lock.status() != noErr) return lock.status();
     auto r = load(path);
     if (!r) return ioErr;
@@ -249,13 +347,19 @@ OSStatus mutate(F&& change) {
     status = change(*r);
     if (status != noErr) return status;
     enabledSetChanged = enabledIds(*r) != before;
-    if (!save(path, *r)) return ioErr;
+    if (!save(path, *r, owner)) return ioErr;
   }
   if (enabledSetChanged) postEnabledSetChanged();
   return status;
 }
 
-std::optional<json> snapshot() { return load(registryPath()); }
+// The registry as it stands; nothing when it is refused or unreadable.
+std::optional<json> snapshot() {
+  const std::string path = registryPath();
+  RegistryOwner owner;
+  if (!registryProblem(path, owner).empty()) return std::nullopt;
+  return load(path);
+}
 
 std::optional<PropertyValue> entryProperty(const json& e, Property property) {
   switch (property) {
@@ -344,7 +448,22 @@ std::string_view propertyName(Property property) {
 
 std::string registryPath() { return folders::systemPath(kRegistryLocation); }
 
-OSStatus checkRegistry() { return snapshot() ? noErr : ioErr; }
+OSStatus checkRegistry() {
+  RegistryOwner owner;
+  if (!registryProblem(registryPath(), owner).empty()) return permErr;
+  return snapshot() ? noErr : ioErr;
+}
+
+std::string registryRefusal() {
+  const std::string path = registryPath();
+  RegistryOwner owner;
+  if (auto why = registryProblem(path, owner); !why.empty()) return why;
+  // The lock as a change would find it.
+  const std::string lockPath = path + ".lock";
+  struct stat st {};
+  if (::lstat(lockPath.c_str(), &st) != 0) return {};
+  return fileProblem(lockPath, st, owner, /*isLock=*/true);
+}
 
 void setLockTimeoutForTesting(std::optional<double> seconds) {
   std::lock_guard lock(gLockTimeoutMu);

@@ -38,10 +38,6 @@ std::string promptFailure(int exitStatus, const std::string& stderrText) {
   return stderrText.empty() ? why : why + ": " + stderrText;
 }
 
-std::vector<std::pair<std::string, std::string>> childEnvironment() {
-  return {{kSystemRootVariable, folders::systemRoot()}};
-}
-
 }  // namespace
 
 bool administersSystemRoot() {
@@ -82,7 +78,6 @@ OSStatus executeWithPrivileges(const Authorization& authorization, const std::st
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   SpawnOptions options;
   options.workingDirectory = workingDirectory;
-  options.environment = childEnvironment();
   options.captureOutput = true;
   Spawned spawned;
   if (auto ec = spawnProcess(argv, options, spawned)) {
@@ -96,9 +91,9 @@ OSStatus executeWithPrivileges(const Authorization& authorization, const std::st
 
 AdministratorShellResult runWithAdministratorPrivileges(const std::vector<std::string>& argv) {
   AdministratorShellResult result;
-  if (argv.empty()) {
+  if (argv.empty() || !argv[0].starts_with('/')) {
     result.errorNumber = kShellNotStartedErr;
-    result.errorMessage = "no command";
+    result.errorMessage = argv.empty() ? "no command" : "not an absolute path: " + shellQuote(argv[0]);
     return result;
   }
   std::string promptProgram;
@@ -109,15 +104,10 @@ AdministratorShellResult runWithAdministratorPrivileges(const std::vector<std::s
   if (promptProgram.empty() && !administersSystemRoot()) promptProgram = kDefaultPromptProgram;
 
   std::vector<std::string> command;
-  if (!promptProgram.empty()) {
-    // The prompt program clears the environment; the root goes through env(1).
-    command = {promptProgram, "/usr/bin/env",
-               std::string(kSystemRootVariable) + "=" + folders::systemRoot()};
-  }
+  if (!promptProgram.empty()) command.push_back(promptProgram);
   command.insert(command.end(), argv.begin(), argv.end());
 
   SpawnOptions options;
-  options.environment = childEnvironment();
   options.captureOutput = true;
   options.captureError = true;
   Spawned child;

@@ -1,5 +1,7 @@
 #include "platform/qt_pasteboard.h"
 
+#include <memory>
+
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -7,6 +9,9 @@
 
 namespace quillo {
 namespace {
+
+constexpr const char* kTextFormat = "text/plain";
+constexpr const char* kUriListFormat = "text/uri-list";
 
 const QMimeData* contents() {
   QClipboard* clipboard = QGuiApplication::clipboard();
@@ -21,26 +26,44 @@ bool holdsLocalFile(const QMimeData* data) {
   return false;
 }
 
+// The clipboard format that holds `type`.
+QString formatOf(std::string_view type) {
+  if (type == Pasteboard::kStringType) return kTextFormat;
+  if (type == Pasteboard::kFileURLType) return kUriListFormat;
+  return QString::fromUtf8(type.data(), static_cast<qsizetype>(type.size()));
+}
+
+// Formats Qt derives from the others for its own use (an image in any
+// format is also "application/x-qt-image"); they hold no bytes of their own.
+bool isDerivedFormat(const QString& format) { return format.startsWith("application/x-qt-"); }
+
 }  // namespace
 
 std::vector<std::string> QtPasteboard::types() {
   const QMimeData* data = contents();
   std::vector<std::string> out;
-  if (holdsLocalFile(data)) out.emplace_back(kFileURLType);
-  if (data && data->hasText()) out.emplace_back(kStringType);
+  if (!data) return out;
+  for (const QString& format : data->formats()) {
+    if (isDerivedFormat(format)) continue;
+    if (format == kTextFormat) {
+      out.emplace_back(kStringType);
+    } else if (format == kUriListFormat && holdsLocalFile(data)) {
+      out.emplace_back(kFileURLType);
+    } else {
+      out.push_back(format.toStdString());
+    }
+  }
   return out;
 }
 
 std::optional<std::string> QtPasteboard::dataForType(std::string_view type) {
   const QMimeData* data = contents();
-  if (!data) return std::nullopt;
-  if (type == kStringType && data->hasText()) return data->text().toStdString();
-  if (type == kFileURLType && holdsLocalFile(data)) {
-    for (const QUrl& url : data->urls()) {
-      if (url.isLocalFile()) return url.toString(QUrl::FullyEncoded).toStdString();
-    }
-  }
-  return std::nullopt;
+  const QString format = formatOf(type);
+  if (!data || !data->hasFormat(format)) return std::nullopt;
+  if (type == kFileURLType && !holdsLocalFile(data)) return std::nullopt;
+  if (type == kStringType) return data->text().toStdString();
+  const QByteArray bytes = data->data(format);
+  return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
 void QtPasteboard::clearContents() {
@@ -48,13 +71,21 @@ void QtPasteboard::clearContents() {
 }
 
 bool QtPasteboard::setData(const std::optional<std::string>& data, std::string_view type) {
-  if (type != kStringType) return false;
   QClipboard* clipboard = QGuiApplication::clipboard();
   if (!clipboard) return false;
-  if (data) {
-    clipboard->setText(QString::fromStdString(*data));
-  } else if (contents() && contents()->hasText()) {
-    clipboard->clear();
+  // The clipboard takes whole contents: the others' formats go along.
+  const QString format = formatOf(type);
+  auto next = std::make_unique<QMimeData>();
+  if (const QMimeData* current = contents()) {
+    for (const QString& other : current->formats()) {
+      if (other != format && !isDerivedFormat(other)) next->setData(other, current->data(other));
+    }
+  }
+  if (data) next->setData(format, QByteArray(data->data(), static_cast<qsizetype>(data->size())));
+  if (next->formats().isEmpty()) {
+    if (contents() && !contents()->formats().isEmpty()) clipboard->clear();
+  } else {
+    clipboard->setMimeData(next.release());
   }
   return true;
 }

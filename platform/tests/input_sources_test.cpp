@@ -1,6 +1,7 @@
 #include "platform/input_sources.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -77,6 +79,31 @@ class InputSourcesTest : public ::testing::Test {
     quillo::DistributedNotificationCenter::defaultCenter().post({"InputSourcesTest.marker"});
     ASSERT_TRUE(quillo::mainPlainLoop().runUntil([&] { return marker; }, 10s));
   }
+  fs::path preferences() const { return fs::path(tis::registryPath()).parent_path(); }
+  // Runs `argv` to its end; its exit status, its stderr in `err`.
+  static int runCommand(const std::vector<std::string>& argv, std::string& err) {
+    quillo::Spawned child;
+    EXPECT_FALSE(quillo::spawnProcess(argv, {.captureOutput = true, .captureError = true}, child));
+    std::string out;
+    quillo::readBoth(child.outputFd, out, child.errorFd, err);
+    ::close(child.outputFd);
+    ::close(child.errorFd);
+    return quillo::waitForExit(child.pid).value_or(-1);
+  }
+  // `argv` as the unprivileged user kOtherUid runs it.
+  static std::vector<std::string> asOther(const std::vector<std::string>& argv) {
+    std::vector<std::string> command{"setpriv", "--reuid=" + std::to_string(kOtherUid),
+                                     "--regid=" + std::to_string(kOtherUid), "--clear-groups", "--"};
+    command.insert(command.end(), argv.begin(), argv.end());
+    return command;
+  }
+  // The settings tool on this test's root.
+  std::vector<std::string> tool(std::vector<std::string> args) const {
+    args.insert(args.begin(), {QUILLO_INPUT_SOURCES_TOOL, "--root", root_.string()});
+    return args;
+  }
+
+  static constexpr uid_t kOtherUid = 65534;
   fs::path root_;
   int changed_ = 0;
   std::unique_ptr<quillo::NotificationObservation> changes_;
@@ -251,18 +278,110 @@ TEST_F(InputSourcesTest, LockFileIsTheOwnersAloneAndAKeptLockIsAnError) {
   EXPECT_EQ(tis::disableInputSource(InputSource("com.apple.keylayout.US")), tis::noErr);
 }
 
+// A Preferences folder that others may write could hold their lock, link or
+// registry: the registry is refused, with the folder and the fix named.
+TEST_F(InputSourcesTest, FolderOthersCanWriteIsRefusedWithItsFix) {
+  fs::create_directories(preferences());
+  for (const auto mode : {fs::perms(01777), fs::perms(0777), fs::perms(0775)}) {
+    fs::permissions(preferences(), mode);
+    EXPECT_EQ(tis::enableInputSource(InputSource("com.apple.keylayout.US")), tis::permErr);
+    EXPECT_EQ(tis::checkRegistry(), tis::permErr);
+    EXPECT_TRUE(tis::createInputSourceList({}, true).empty());
+    const auto why = tis::registryRefusal();
+    EXPECT_NE(why.find(preferences().string()), std::string::npos) << why;
+    EXPECT_NE(why.find("chmod go-w"), std::string::npos) << why;
+  }
+  EXPECT_TRUE(fs::is_empty(preferences())) << "nothing was created in it";
+  fs::permissions(preferences(), fs::perms(0755));
+  EXPECT_EQ(tis::enableInputSource(InputSource("com.apple.keylayout.US")), tis::noErr);
+  EXPECT_EQ(tis::registryRefusal(), "");
+}
+
+TEST_F(InputSourcesTest, RegistryOrLockOpenToOthersIsRefusedWithItsFix) {
+  ASSERT_EQ(tis::enableInputSource(InputSource("com.apple.keylayout.US")), tis::noErr);
+  const std::string registry = tis::registryPath();
+  const std::string lock = registry + ".lock";
+  fs::permissions(registry, fs::perms(0666));
+  EXPECT_EQ(tis::disableInputSource(InputSource("com.apple.keylayout.US")), tis::permErr);
+  EXPECT_NE(tis::registryRefusal().find("chmod go-w '" + registry + "'"), std::string::npos)
+      << tis::registryRefusal();
+  fs::permissions(registry, fs::perms(0644));
+
+  fs::remove(lock);
+  fs::create_symlink(root_ / "elsewhere", lock);
+  EXPECT_EQ(tis::disableInputSource(InputSource("com.apple.keylayout.US")), tis::permErr);
+  EXPECT_NE(tis::registryRefusal().find("rm '" + lock + "'"), std::string::npos) << tis::registryRefusal();
+  EXPECT_FALSE(fs::exists(root_ / "elsewhere"));
+  std::string err;
+  EXPECT_EQ(runCommand(tool({"select", "com.apple.keylayout.US"}), err), 1);
+  EXPECT_NE(err.find("rm '" + lock + "'"), std::string::npos) << err;
+  fs::remove(lock);
+  EXPECT_EQ(tis::disableInputSource(InputSource("com.apple.keylayout.US")), tis::noErr);
+}
+
+// Another user in a shared folder: holding the lock or planting a link at
+// its name no longer stops root's changes for good; they are refused at once.
+TEST_F(InputSourcesTest, AnotherUsersLockInASharedFolderIsRefusedAtOnce) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user";
+  fs::create_directories(preferences());
+  fs::permissions(preferences(), fs::perms(01777));
+  const std::string lock = tis::registryPath() + ".lock";
+  tis::setLockTimeoutForTesting(0.05);
+  // One process that opens, locks and keeps the lock: killing it ends it all.
+  quillo::Spawned holder;
+  ASSERT_FALSE(quillo::spawnProcess(
+      asOther({"/bin/sh", "-c", "exec 9>>\"$0\" && flock 9 && exec sleep 60", lock}), {}, holder));
+  const auto held = [&] {
+    const int fd = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool locked = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    if (fd >= 0) ::close(fd);
+    return locked;
+  };
+  for (int i = 0; i < 1000 && !held(); ++i) std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(held());
+  EXPECT_EQ(tis::enableInputSource(InputSource("com.apple.keylayout.US")), tis::permErr);
+  ::kill(holder.pid, SIGKILL);
+  (void)quillo::waitForExit(holder.pid);
+
+  fs::remove(lock);
+  std::string err;
+  ASSERT_EQ(runCommand(asOther({"ln", "-s", "/etc/passwd", lock}), err), 0) << err;
+  EXPECT_EQ(tis::enableInputSource(InputSource("com.apple.keylayout.US")), tis::permErr);
+  EXPECT_NE(tis::registryRefusal().find(preferences().string()), std::string::npos) << tis::registryRefusal();
+}
+
+// Root's changes in a user's own folder leave the registry and its lock to
+// that user, who goes on changing it; what is not the owner's is refused.
+TEST_F(InputSourcesTest, RegistryAndLockStayTheFolderOwnersAfterRoot) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user";
+  fs::create_directories(preferences());
+  ASSERT_EQ(::chown(preferences().c_str(), kOtherUid, kOtherUid), 0);
+  ASSERT_EQ(tis::enableInputSource(InputSource("com.apple.keylayout.US")), tis::noErr);
+  for (const auto& path : {tis::registryPath(), tis::registryPath() + ".lock"}) {
+    struct stat st {};
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, kOtherUid) << path;
+  }
+  std::string err;
+  EXPECT_EQ(runCommand(asOther(tool({"select", "com.apple.keylayout.US"})), err), 0) << err;
+
+  // A lock of root's, as an older version left it: the owner is told to remove it.
+  const std::string lock = tis::registryPath() + ".lock";
+  ASSERT_EQ(::chown(lock.c_str(), 0, 0), 0);
+  EXPECT_EQ(runCommand(asOther(tool({"select", "com.apple.keylayout.ABC"})), err), 1);
+  EXPECT_NE(err.find("rm '" + lock + "'"), std::string::npos) << err;
+  // A registry of a third user's is nobody's to trust.
+  ASSERT_EQ(::chown(lock.c_str(), kOtherUid, kOtherUid), 0);
+  ASSERT_EQ(::chown(tis::registryPath().c_str(), kOtherUid + 1, kOtherUid + 1), 0);
+  EXPECT_EQ(tis::enableInputSource(InputSource("com.apple.keylayout.ABC")), tis::permErr);
+  EXPECT_NE(tis::registryRefusal().find("belongs to user " + std::to_string(kOtherUid + 1)), std::string::npos)
+      << tis::registryRefusal();
+}
+
 // The settings tool says so and fails when it cannot lock or read the registry.
 TEST_F(InputSourcesTest, ToolFailsWhenTheRegistryIsLockedOrUnreadable) {
   auto runTool = [&](const std::vector<std::string>& args, std::string& err) {
-    std::vector<std::string> argv{QUILLO_INPUT_SOURCES_TOOL, "--root", root_.string()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    quillo::Spawned child;
-    EXPECT_FALSE(quillo::spawnProcess(argv, {.captureOutput = true, .captureError = true}, child));
-    std::string out;
-    quillo::readBoth(child.outputFd, out, child.errorFd, err);
-    ::close(child.outputFd);
-    ::close(child.errorFd);
-    return quillo::waitForExit(child.pid).value_or(-1);
+    return runCommand(tool(args), err);
   };
   ASSERT_EQ(tis::registerInputSource(bundle(kManifest)), tis::noErr);
   ASSERT_EQ(tis::enableInputSource(InputSource("org.example.im")), tis::noErr);

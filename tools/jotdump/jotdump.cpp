@@ -3,13 +3,16 @@
 //
 //   jotdump [--key <64 hex digits: server private key>] [--cache] FILE...
 //
+// Only regular files are read, a cache no further than the cache's size.
 // Exit status: 0 all blocks read, 1 some damage or undecodable block, 2 usage
 // or I/O error.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -19,11 +22,17 @@
 
 #include "jot/block_reader.h"
 #include "jot/log_crypt.h"
+#include "jot/log_format.h"
 
 namespace {
 
+constexpr const char* kUsage =
+    "usage: jotdump [--key HEX64] [--cache] FILE...\n"
+    "  prints the records of log files (*.jot) and block cache files (*.mmap3,\n"
+    "  or any FILE with --cache); --key: the server's private key, for encrypted blocks\n";
+
 int usage() {
-  std::cerr << "usage: jotdump [--key HEX64] [--cache] FILE...\n";
+  std::cerr << kUsage;
   return 2;
 }
 
@@ -31,9 +40,12 @@ bool endsWith(const std::string& s, const std::string& suffix) {
   return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-// The whole file, or the reason it cannot be read ("is a directory", ...).
-std::optional<std::vector<uint8_t>> readFile(const std::string& path, std::string& error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// The file's first `limit` bytes (all of a shorter file), or the reason it
+// cannot be read ("not a regular file", ...). A device or pipe is refused
+// before anything is read from it.
+std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t limit, std::string& error) {
+  // Non-blocking: opening a pipe without a writer must not wait for one.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     error = std::strerror(errno);
     return std::nullopt;
@@ -44,10 +56,12 @@ std::optional<std::vector<uint8_t>> readFile(const std::string& path, std::strin
     error = std::strerror(errno);
   } else if (S_ISDIR(st.st_mode)) {
     error = "is a directory";
+  } else if (!S_ISREG(st.st_mode)) {
+    error = "not a regular file";
   } else {
     uint8_t chunk[65536];
-    for (;;) {
-      const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    while (bytes.size() < limit) {
+      const ssize_t n = ::read(fd, chunk, std::min(sizeof chunk, limit - bytes.size()));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
         error = std::strerror(errno);
@@ -79,7 +93,10 @@ int main(int argc, char** argv) {
       key = k;
     } else if (arg == "--cache") {
       forceCache = true;
-    } else if (arg == "-h" || arg == "--help" || (arg.size() > 1 && arg[0] == '-')) {
+    } else if (arg == "-h" || arg == "--help") {
+      std::cout << kUsage;
+      return 0;
+    } else if (arg.size() > 1 && arg[0] == '-') {
       return usage();
     } else {
       files.push_back(arg);
@@ -89,15 +106,16 @@ int main(int argc, char** argv) {
 
   int status = 0;
   for (const std::string& path : files) {
+    const bool cache = forceCache || endsWith(path, ".mmap3");
     std::string error;
-    const std::optional<std::vector<uint8_t>> read = readFile(path, error);
+    const std::optional<std::vector<uint8_t>> read =
+        readFile(path, cache ? vela::jot::kBufferBlockLength : SIZE_MAX, error);
     if (!read) {
       std::cerr << "jotdump: cannot read " << path << ": " << error << "\n";
       status = 2;
       continue;
     }
     const std::vector<uint8_t>& bytes = *read;
-    const bool cache = forceCache || endsWith(path, ".mmap3");
     const vela::jot::ReadResult result =
         cache ? vela::jot::ReadCacheBlock(bytes, key) : vela::jot::ReadLogBlocks(bytes, key);
     for (const std::string& damage : result.damage) {

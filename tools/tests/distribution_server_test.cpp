@@ -4,11 +4,16 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -20,13 +25,70 @@
 #include "platform/process.h"
 
 namespace {
+using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
 struct ToolRun {
   int status = -1;
+  std::string out;
   std::string err;
 };
+
+// A client socket connected to 127.0.0.1:`port`, or -1. Sends give up after
+// a while rather than block on a server that stopped reading.
+int connectTo(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  timeval timeout{.tv_sec = 5, .tv_usec = 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool sendAll(int fd, const std::string& bytes) {
+  return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+}
+
+// Clients that begin a request and then send one byte at a time, forever.
+class SlowClients {
+ public:
+  SlowClients(int port, int count) {
+    for (int i = 0; i < count; ++i) {
+      const int fd = connectTo(port);
+      if (fd >= 0 && sendAll(fd, "GET /web/mac/download HTTP/1.1\r\nX-Slow: ")) fds_.push_back(fd);
+    }
+  }
+  ~SlowClients() {
+    for (const int fd : fds_) ::close(fd);
+  }
+  SlowClients(const SlowClients&) = delete;
+  SlowClients& operator=(const SlowClients&) = delete;
+  [[nodiscard]] size_t size() const { return fds_.size(); }
+  void trickle() {
+    for (const int fd : fds_) (void)::send(fd, "x", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+  }
+
+ private:
+  std::vector<int> fds_;
+};
+
+// Calls `meanwhile` every 200 ms until `done` holds or 20 s have passed.
+bool whileWaiting(const std::function<bool()>& done, const std::function<void()>& meanwhile) {
+  for (auto deadline = std::chrono::steady_clock::now() + 20s; std::chrono::steady_clock::now() < deadline;) {
+    if (done()) return true;
+    meanwhile();
+    std::this_thread::sleep_for(200ms);
+  }
+  return done();
+}
 
 class DistributionServerTest : public ::testing::Test {
  protected:
@@ -51,8 +113,11 @@ class DistributionServerTest : public ::testing::Test {
   static ToolRun run(std::vector<std::string> args) {
     quillo::Spawned child;
     ToolRun r;
-    if (quillo::spawnProcess(command(std::move(args)), {.captureError = true}, child)) return r;
-    r.err = quillo::readAll(child.errorFd);
+    if (quillo::spawnProcess(command(std::move(args)), {.captureOutput = true, .captureError = true}, child)) {
+      return r;
+    }
+    quillo::readBoth(child.outputFd, r.out, child.errorFd, r.err);
+    ::close(child.outputFd);
     ::close(child.errorFd);
     r.status = quillo::waitForExit(child.pid).value_or(-1);
     return r;
@@ -68,11 +133,20 @@ class DistributionServerTest : public ::testing::Test {
     if (!line.starts_with(prefix)) return 0;
     return std::stoi(line.substr(prefix.size()));
   }
+  // Whether the started server has ended; its status in `status`.
+  bool ended(int& status) {
+    int raw = 0;
+    if (::waitpid(server_.pid, &raw, WNOHANG) != server_.pid) return false;
+    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    server_.pid = -1;
+    return true;
+  }
   // The server's next line of output.
-  std::string nextLine() {
+  std::string nextLine() { return lineFrom(server_.outputFd); }
+  static std::string lineFrom(int fd) {
     std::string line;
     char c;
-    while (::read(server_.outputFd, &c, 1) == 1 && c != '\n') line += c;
+    while (::read(fd, &c, 1) == 1 && c != '\n') line += c;
     return line;
   }
 
@@ -97,6 +171,15 @@ TEST_F(DistributionServerTest, UsageErrorsNameTheCause) {
     EXPECT_THAT(r.err, HasSubstr("usage: "));
   }
   EXPECT_FALSE(fs::exists("w")) << "a usage error creates nothing";
+}
+
+TEST_F(DistributionServerTest, HelpPrintsTheUsageAndSucceeds) {
+  for (const char* flag : {"--help", "-h"}) {
+    const ToolRun r = run({flag});
+    EXPECT_EQ(r.status, 0) << flag;
+    EXPECT_EQ(r.out.rfind("usage: quillo-distribution-server --port PORT", 0), 0u) << r.out;
+    EXPECT_EQ(r.err, "");
+  }
 }
 
 TEST_F(DistributionServerTest, StartUpFailuresNameTheCause) {
@@ -162,6 +245,103 @@ TEST_F(DistributionServerTest, OversizedBodiesAreRefusedAndStopEndsCleanly) {
   ::kill(server_.pid, SIGTERM);
   EXPECT_EQ(quillo::waitForExit(server_.pid), 0);
   server_.pid = -1;
+}
+
+// Two servers started at once on one port: one serves, the other is told the
+// port is taken; never do both listen.
+TEST_F(DistributionServerTest, TwoServersStartedTogetherNeverShareAPort) {
+  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  socklen_t size = sizeof address;
+  ASSERT_EQ(::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size), 0);
+  ::close(probe);
+  const std::string port = std::to_string(ntohs(address.sin_port));
+  quillo::Spawned servers[2];
+  for (int i = 0; i < 2; ++i) {
+    const auto work = work_ / std::to_string(i);
+    ASSERT_FALSE(quillo::spawnProcess(command({"--port", port, "--bundle", kBundle, "--work", work.string()}),
+                                      {.captureOutput = true, .captureError = true}, servers[i]));
+  }
+  int serving = 0;
+  for (auto& server : servers) {
+    const bool serves = lineFrom(server.outputFd).starts_with("serving on");
+    serving += serves ? 1 : 0;
+    if (serves) ::kill(server.pid, SIGKILL);
+    const std::string err = quillo::readAll(server.errorFd);
+    ::close(server.outputFd);
+    ::close(server.errorFd);
+    const auto status = quillo::waitForExit(server.pid);
+    if (!serves) {
+      EXPECT_EQ(status, 1);
+      EXPECT_THAT(err, HasSubstr(":" + port + ": address already in use"));
+    }
+  }
+  EXPECT_EQ(serving, 1);
+}
+
+// Heads that never end, with long lines or many short ones, are cut off after
+// a bounded amount, and the server goes on serving.
+TEST_F(DistributionServerTest, EndlessRequestHeadsAreCutOff) {
+  const int port = start();
+  ASSERT_GT(port, 0);
+  for (const std::string& line : {"X-Fill: " + std::string(8000, 'x') + "\r\n", std::string("a:b\r\n")}) {
+    const int fd = connectTo(port);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(sendAll(fd, "GET /web/mac/download HTTP/1.1\r\n"));
+    size_t sent = 0;
+    std::string block;
+    while (block.size() < 64 * 1024) block += line;
+    while (sent < (size_t{64} << 20) && sendAll(fd, block)) sent += block.size();
+    EXPECT_LT(sent, size_t{64} << 20) << "the server kept reading a head of " << line.size() << "-byte lines";
+    ::close(fd);
+  }
+  httplib::Client client("127.0.0.1", port);
+  const auto after = client.Get("/web/mac/download");
+  ASSERT_TRUE(after);
+  EXPECT_EQ(after->status, 200);
+}
+
+// Clients that trickle their requests hold no one up, and each is cut off
+// once its request has taken too long.
+TEST_F(DistributionServerTest, SlowClientsNeverKeepOthersWaiting) {
+  const int port = start();
+  ASSERT_GT(port, 0);
+  SlowClients slow(port, 80);
+  ASSERT_EQ(slow.size(), 80u);
+  auto served = std::async(std::launch::async, [port] {
+    httplib::Client client("127.0.0.1", port);
+    client.set_connection_timeout(5);
+    client.set_read_timeout(5);
+    const auto answer = client.Get("/web/mac/download");
+    return answer ? answer->status : -1;
+  });
+  ASSERT_TRUE(whileWaiting([&] { return served.wait_for(0s) == std::future_status::ready; },
+                           [&] { slow.trickle(); }));
+  EXPECT_EQ(served.get(), 200);
+
+  const int trickling = connectTo(port);
+  ASSERT_TRUE(sendAll(trickling, "GET /web/mac/download HTTP/1.1\r\n"));
+  bool cutOff = false;
+  EXPECT_TRUE(whileWaiting([&] { return cutOff; },
+                           [&] { cutOff = !sendAll(trickling, "X"); }))
+      << "a request that never ends is cut off";
+  ::close(trickling);
+}
+
+// SIGTERM ends the server at once, whoever is connected and however slowly.
+TEST_F(DistributionServerTest, StopEndsTheServerWhileClientsAreSlow) {
+  const int port = start();
+  ASSERT_GT(port, 0);
+  SlowClients slow(port, 16);
+  ASSERT_EQ(slow.size(), 16u);
+  slow.trickle();
+  ::kill(server_.pid, SIGTERM);
+  int status = -1;
+  ASSERT_TRUE(whileWaiting([&] { return ended(status); }, [&] { slow.trickle(); }));
+  EXPECT_EQ(status, 0);
 }
 
 }  // namespace

@@ -10,18 +10,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/process.h"
+#include "support/tool_run.h"
 
 namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-
-struct ToolRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using toolstest::ToolRun;
 
 class InputSourcesToolTest : public ::testing::Test {
  protected:
@@ -34,14 +29,7 @@ class InputSourcesToolTest : public ::testing::Test {
 
   static ToolRun run(std::vector<std::string> args) {
     args.insert(args.begin(), QUILLO_INPUT_SOURCES_TOOL);
-    quillo::Spawned child;
-    ToolRun r;
-    if (quillo::spawnProcess(args, {.captureOutput = true, .captureError = true}, child)) return r;
-    quillo::readBoth(child.outputFd, r.out, child.errorFd, r.err);
-    ::close(child.outputFd);
-    ::close(child.errorFd);
-    r.status = quillo::waitForExit(child.pid).value_or(-1);
-    return r;
+    return toolstest::runTool(args);
   }
   ToolRun onRoot(std::vector<std::string> args) {
     args.insert(args.begin(), {"--root", root_.string()});
@@ -84,8 +72,8 @@ TEST_F(InputSourcesToolTest, BadRootsAndRegistriesAreErrorsNotCrashes) {
 
   fs::create_directories(root_ / "Library/Preferences/InputSources.json");
   const ToolRun folder = onRoot({"list"});
-  EXPECT_EQ(folder.status, 2);
-  EXPECT_THAT(folder.err, HasSubstr("InputSources.json: "));
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_THAT(folder.err, HasSubstr("InputSources.json: it is not a plain file"));
   EXPECT_EQ(folder.out, "");
   fs::remove(root_ / "Library/Preferences/InputSources.json");
 

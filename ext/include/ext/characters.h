@@ -69,7 +69,8 @@ class Character {
 // 1F900-1F9FF, 1F018-1F270, 238C-2454, 20D0-20FF.
 [[nodiscard]] bool isEmojiScalar(char32_t scalar);
 
-// `text` repeated `count` times; "" when count < 1.
+// `text` repeated `count` times; "" when count < 1. A result longer than the
+// largest string is a programming error (so are the two below).
 [[nodiscard]] std::string operator*(std::string_view text, std::int64_t count);
 // `character` repeated `count` times; "" when count < 1.
 [[nodiscard]] std::string operator*(std::int64_t count, const Character& character);

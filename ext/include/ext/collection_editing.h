@@ -44,6 +44,15 @@ concept RangeReplaceable = std::ranges::forward_range<C> && std::default_initial
 
 namespace detail {
 
+// A copy of the elements of `range`, taken before an edit starts, so that a
+// range that is, or views, the container being edited reads as it was.
+template <class C, std::ranges::input_range R>
+[[nodiscard]] C copiedElements(R&& range) {
+  C copy;
+  for (auto&& element : range) copy.push_back(element);
+  return copy;
+}
+
 // Puts the elements of a random-access range into the order `order` gives.
 template <std::ranges::random_access_range R>
 void applyOrder(R& range, const std::vector<std::size_t>& order) {
@@ -272,13 +281,15 @@ template <RangeReplaceable C>
 }
 
 // Replaces the elements at `range` with `replacement`, which may be longer or
-// shorter.
+// shorter, and may be the container itself (as it was before the edit).
 template <RangeReplaceable C, std::ranges::input_range Replacement>
 void replaceOffsets(C& collection, OffsetRange range, Replacement&& replacement) {
   const auto [lower, upper] = detail::resolve(range, std::ranges::distance(collection));
+  C elements = detail::copiedElements<C>(replacement);
   auto first = std::ranges::next(std::ranges::begin(collection), lower);
   auto position = collection.erase(first, std::ranges::next(first, upper - lower));
-  collection.insert(position, std::ranges::begin(replacement), std::ranges::end(replacement));
+  collection.insert(position, std::make_move_iterator(elements.begin()),
+                    std::make_move_iterator(elements.end()));
 }
 template <RangeReplaceable C>
 void replaceOffsets(C& collection, OffsetRange range,
@@ -294,12 +305,14 @@ void appendIfNonNil(C& collection, const std::optional<std::ranges::range_value_
   if (element) collection.push_back(*element);
 }
 
-// Appends every element of `elements`, in order, when present.
+// Appends every element of `elements`, in order, when present; `elements`
+// may view the container itself (as it was before the edit).
 template <RangeReplaceable C, std::ranges::input_range S>
 void appendContentsIfNonNil(C& collection, const std::optional<S>& elements) {
   if (!elements) return;
-  collection.insert(std::ranges::end(collection), std::ranges::begin(*elements),
-                    std::ranges::end(*elements));
+  C appended = detail::copiedElements<C>(*elements);
+  collection.insert(std::ranges::end(collection), std::make_move_iterator(appended.begin()),
+                    std::make_move_iterator(appended.end()));
 }
 
 }  // namespace ext

@@ -40,7 +40,8 @@ struct Color {
 
   // Integer components 0...255 (c / 255); absent when one lies outside that
   // range. The transparency is clamped to 0...1 as alpha.
-  [[nodiscard]] static std::optional<Color> fromComponents(int red, int green, int blue,
+  [[nodiscard]] static std::optional<Color> fromComponents(std::int64_t red, std::int64_t green,
+                                                           std::int64_t blue,
                                                            double transparency = 1);
   // Red from bits 16-23, green 8-15, blue 0-7; higher bits are ignored.
   // Always present; optional to match the other initialisers.
@@ -56,7 +57,8 @@ struct Color {
   // sqrt(1 - x^2) per component, alpha 1. A component above 1 gives NaN in
   // that channel.
   [[nodiscard]] static std::optional<Color> complementaryFor(const Color& color);
-  // Red, green and blue uniform in 0...255 without modulo bias, alpha 1.
+  // Red, green and blue uniform in 0...255 from the system's random source,
+  // without modulo bias; alpha 1.
   [[nodiscard]] static Color random();
 
   // The named-colour palettes (palettes.h).
@@ -88,12 +90,13 @@ struct CoreImageColor {
 };
 
 // Each of red, green and blue * 255 truncated toward zero. Components must be
-// finite and the products fit an int.
-[[nodiscard]] std::array<int, 3> rgbComponents(const Color& color);
+// finite and the truncated products fit a 64-bit integer.
+[[nodiscard]] std::array<std::int64_t, 3> rgbComponents(const Color& color);
 [[nodiscard]] std::array<double, 3> cgFloatComponents(const Color& color);
 // Hue, saturation and brightness as the HSV model gives them (hue 0 for greys).
 [[nodiscard]] HSBA hsbaComponents(const Color& color);
-// "#RRGGBB" in upper-case digits from rgbComponents.
+// "#RRGGBB" in upper-case digits from rgbComponents; a component outside
+// 0...255 is written with all its digits.
 [[nodiscard]] std::string hexString(const Color& color);
 // "#RGB" when each pair of hexString repeats one digit, else absent.
 [[nodiscard]] std::optional<std::string> shortHexString(const Color& color);

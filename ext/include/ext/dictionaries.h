@@ -56,9 +56,13 @@ template <class K, class V>
 }
 
 // Removes the entry of each key in turn; keys without one are passed over.
+// The keys are read before anything is removed, so they may be a view of
+// the map itself: removeAllKeys(d, d | std::views::keys) empties it.
 template <class K, class V, std::ranges::input_range Keys>
 void removeAllKeys(std::unordered_map<K, V>& dictionary, const Keys& keys) {
-  for (const auto& key : keys) dictionary.erase(key);
+  std::vector<K> listed;
+  for (const auto& key : keys) listed.emplace_back(key);
+  for (const K& key : listed) dictionary.erase(key);
 }
 
 // Removes the entry of a key picked uniformly at random (from the system's

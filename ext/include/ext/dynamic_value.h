@@ -12,6 +12,7 @@
 // both directions report a value that does not fit as nothing. A DynamicValue
 // is a plain value: copies are independent and it is safe to use from any
 // thread as long as one thread at a time changes it.
+#include <cmath>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
@@ -131,13 +132,33 @@ requires(!std::same_as<T, bool>) struct DynamicConversion<T> {
   }
 };
 
+namespace detail {
+// Whether `value` is finite but outside To's range, where converting it would
+// be undefined; infinities and NaN convert as they are.
+template <std::floating_point To, std::floating_point From>
+[[nodiscard]] bool exceedsFloatingRange(From value) {
+  if constexpr (std::numeric_limits<From>::max_exponent <= std::numeric_limits<To>::max_exponent) {
+    return false;
+  } else {
+    return std::isfinite(value) && (value > static_cast<From>(std::numeric_limits<To>::max()) ||
+                                    value < static_cast<From>(std::numeric_limits<To>::lowest()));
+  }
+}
+}  // namespace detail
+
+// A finite value beyond the other type's range converts to nothing:
+// fromDynamic<float>(1e300) is nothing, not infinity.
 template <std::floating_point T>
 struct DynamicConversion<T> {
   static std::optional<DynamicValue> toDynamic(T value) {
+    if (detail::exceedsFloatingRange<double>(value)) return std::nullopt;
     return DynamicValue(static_cast<double>(value));
   }
   static std::optional<T> fromDynamic(const DynamicValue& value) {
-    if (const double* held = value.getIf<double>()) return static_cast<T>(*held);
+    if (const double* held = value.getIf<double>()) {
+      if (detail::exceedsFloatingRange<T>(*held)) return std::nullopt;
+      return static_cast<T>(*held);
+    }
     if (const std::int64_t* held = value.getIf<std::int64_t>()) return static_cast<T>(*held);
     return std::nullopt;
   }

@@ -27,7 +27,8 @@ using Localizer =
 // Installs `localizer` for the whole process; an empty one uninstalls.
 void setLocalizer(Localizer localizer);
 
-// The localised text for `key`; `key` itself when there is none.
+// The localised text for `key`, even an empty one; `key` itself when there
+// is none.
 [[nodiscard]] std::string localized(std::string_view key, std::string_view comment);
 
 // One argument of a format.
@@ -54,7 +55,8 @@ class FormatArgument {
 
 // `format` with each conversion replaced by the next argument, or by the
 // n-th with "%n$": %@ and %s take any argument as text, %d %i %u %x %X %o %c
-// take it as an integer, %f %e %g %a (upper case too) as a double; flags,
+// take it as an integer (a double truncated and held to the 64-bit range,
+// NaN as 0), %f %e %g %a (upper case too) as a double; flags,
 // width, precision and length modifiers as printf. "%%" is "%". A conversion
 // with no argument left, or one that is malformed, is written as it stands.
 [[nodiscard]] std::string formatted(std::string_view format,

@@ -37,11 +37,21 @@ namespace ext {
 // The platform's graphics scalar: a double here.
 using CGFloat = double;
 
-// Both bounds included; lower <= upper.
+// Both bounds included. Bounds that are out of order (or unordered, as NaN
+// is) are a programming error.
 template <typename T>
-struct ClosedRange {
-  T lower;
-  T upper;
+class ClosedRange {
+ public:
+  ClosedRange(T lower, T upper) : lower_(std::move(lower)), upper_(std::move(upper)) {
+    precondition(lower_ <= upper_, "a closed range needs lower <= upper");
+  }
+
+  [[nodiscard]] const T& lower() const { return lower_; }
+  [[nodiscard]] const T& upper() const { return upper_; }
+
+ private:
+  T lower_;
+  T upper_;
 };
 
 // A number a formatter accepts: a signed integer or a floating-point value.
@@ -62,12 +72,12 @@ template <SignedNumber T>
 
 template <typename T>
 [[nodiscard]] bool isBetween(const T& value, const ClosedRange<T>& range) {
-  return range.lower <= value && value <= range.upper;
+  return range.lower() <= value && value <= range.upper();
 }
 
 template <typename T>
 [[nodiscard]] T clamped(const T& value, const ClosedRange<T>& range) {
-  return std::max(range.lower, std::min(value, range.upper));
+  return std::max(range.lower(), std::min(value, range.upper()));
 }
 
 // --- Int (std::int64_t) ---
@@ -106,8 +116,9 @@ template <std::signed_integral I>
 inline constexpr std::int64_t kRomanNumeralMax = 1'000'000;
 // Absent below 1 and above kRomanNumeralMax; thousands repeat "M".
 [[nodiscard]] std::optional<std::string> romanNumeral(std::int64_t value);
-// The nearest multiple of `step` (halves away from zero); step 0 returns the
-// value. The product must fit Int.
+// The nearest multiple of `step` (halves away from zero), found in integer
+// arithmetic, so exact for every Int; step 0 returns the value. The multiple
+// must fit Int.
 [[nodiscard]] std::int64_t roundToNearest(std::int64_t value, std::int64_t step);
 
 // --- Double and Float ---

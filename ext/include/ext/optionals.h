@@ -24,6 +24,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "ext/characters.h"
+
 namespace ext {
 
 // The held value, or `fallback`.
@@ -111,13 +113,19 @@ template <class A, class B>
 
 // --- Interpolation ---
 
-// How a value reads inside text: texts as they are, booleans as true/false,
-// numbers in their shortest exact form (1.0 as "1.0"), anything else as its
-// operator<< writes it.
+// How a value reads inside text: texts and characters (char, char32_t,
+// Character) as they are, booleans as true/false, numbers in their shortest
+// exact form (1.0 as "1.0"), anything else as its operator<< writes it.
 template <class T>
 [[nodiscard]] std::string interpolated(const T& value) {
   if constexpr (std::convertible_to<const T&, std::string_view>) {
     return std::string(std::string_view(value));
+  } else if constexpr (std::same_as<T, char>) {
+    return std::string(1, value);
+  } else if constexpr (std::same_as<T, char32_t>) {
+    return Character(value).string();
+  } else if constexpr (std::same_as<T, Character>) {
+    return value.string();
   } else if constexpr (std::same_as<T, bool>) {
     return value ? "true" : "false";
   } else if constexpr (std::is_arithmetic_v<T>) {

@@ -115,7 +115,8 @@ std::string& truncate(std::string& text, std::int64_t length,
 
 // `text` with `padding` repeated and cut before it (paddingStart) or after it
 // (paddingEnd) to make `length` characters; unchanged when it already has
-// that many, or when `padding` is empty.
+// that many, or when repeated `padding` never reaches them (it is empty, or
+// its characters merge when repeated, as combining marks and joiners do).
 [[nodiscard]] std::string paddingStart(std::string_view text, std::int64_t length,
                                        std::string_view padding);
 [[nodiscard]] std::string paddingEnd(std::string_view text, std::int64_t length,
@@ -160,6 +161,7 @@ std::string& slice(std::string& text, std::int64_t at);
 // --- Generated text ---
 
 // `length` characters drawn uniformly from a-z, A-Z, 0-9; "" when length < 1.
+// A length above the largest string's is a programming error.
 [[nodiscard]] std::string random(std::int64_t length);
 // The first `length` characters of the 445-character "Lorem ipsum ..."
 // placeholder text (all of it when length >= 445); "" when length < 1.

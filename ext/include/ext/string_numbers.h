@@ -21,8 +21,10 @@
 
 namespace ext {
 
-// A point in time, as the dates below yield it.
-using Date = std::chrono::system_clock::time_point;
+// A point in time, as the dates below yield it: milliseconds since 1970,
+// which reach every date the formatter reads (the clock's own nanoseconds
+// end in 2262).
+using Date = std::chrono::sys_time<std::chrono::milliseconds>;
 
 // --- Current locale and time zone ---
 

@@ -87,7 +87,8 @@ namespace ext {
 // Whether `regex` matches somewhere in `text`.
 [[nodiscard]] bool matches(std::string_view text, const Regex& regex, MatchingOptions options = {});
 // The pattern-match operator: whether `text` contains a match of `pattern`
-// (false when the pattern does not compile), or of `regex`.
+// (false when the pattern does not compile or is empty, as contains() is for
+// an empty part), or of `regex`.
 [[nodiscard]] bool patternMatches(std::string_view pattern, std::string_view text);
 [[nodiscard]] bool patternMatches(const Regex& regex, std::string_view text);
 

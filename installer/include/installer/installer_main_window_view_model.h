@@ -161,8 +161,9 @@ class InstallerMainWindowViewModel {
   // launches it with "--" + argument, completion on the main queue once the
   // launch has been tried (a failure is only logged).
   void openQuilloSettings(const std::string& argument, Block completion);
-  // From platform version 12: restarts the pasteboard server and keeps the
-  // pasteboard's text, unless it held a file URL (then it is cleared).
+  // From platform version 12: restarts the pasteboard server. The pasteboard
+  // keeps all it held: untouched when no server was restarted, else put back
+  // in every type.
   void reloadPasteBoard();
   // Restarts this session's input-menu agents (platform/workspace.h).
   static void restartInputMenuAgents();

@@ -40,6 +40,7 @@ enum class InstallerZipDownloadError {
 struct DownloadedZip {
   std::string path;
   std::string md5;
+  int64_t size = 0;  // Bytes, as verified.
   friend bool operator==(const DownloadedZip&, const DownloadedZip&) = default;
 };
 

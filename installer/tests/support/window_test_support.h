@@ -38,9 +38,16 @@ template <typename Predicate>
   return QTest::qWaitFor(predicate, timeoutMs);
 }
 
+// Where the screens go: build/<preset>/screens, or $QUILLO_SCREENS_DIR when
+// the build tree is not the test user's to write.
+inline QString screensDir() {
+  const QString dir = qEnvironmentVariable("QUILLO_SCREENS_DIR");
+  return dir.isEmpty() ? QString(QUILLO_SCREENS_DIR) : dir;
+}
+
 inline void saveScreen(const QPixmap& pixmap, const std::string& name) {
-  QDir().mkpath(QUILLO_SCREENS_DIR);
-  const QString path = QString(QUILLO_SCREENS_DIR) + "/" + QString::fromStdString(name) + ".png";
+  QDir().mkpath(screensDir());
+  const QString path = screensDir() + "/" + QString::fromStdString(name) + ".png";
   ASSERT_TRUE(pixmap.save(path)) << path.toStdString();
 }
 

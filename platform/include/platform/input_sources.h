@@ -7,9 +7,11 @@
 // (docs/input_sources.md), rewritten whole under an exclusive file lock and
 // replaced by a rename, so several processes can use it at once. Reading
 // takes no lock and creates nothing; a change waits a bounded time for the
-// lock and fails with fBsyErr when another process keeps it. An input source is referred
-// to by its id; its properties are read from the file at the time of the
-// call. Every change of the set of enabled sources posts the distributed
+// lock and fails with fBsyErr when another process keeps it. The registry's
+// folder, the registry and its lock belong to the folder's owner and only
+// that owner and root may write them: anything else is refused (permErr).
+// An input source is referred to by its id; its properties are read from the
+// file at the time of the call. Every change of the set of enabled sources posts the distributed
 // notification kEnabledKeyboardInputSourcesChanged.
 //
 // Consent: from platform version 12, enabling an input method that is not
@@ -37,6 +39,9 @@ inline constexpr OSStatus noErr = 0;
 inline constexpr OSStatus paramErr = -50;  // No such source, or not allowed on it.
 inline constexpr OSStatus ioErr = -36;     // The registry cannot be read or written.
 inline constexpr OSStatus fBsyErr = -47;   // Another process kept the registry locked.
+// The registry's folder, file or lock is open to other users than its owner
+// and root, or belongs to another user (registryRefusal() says which).
+inline constexpr OSStatus permErr = -54;
 
 inline constexpr std::string_view kEnabledKeyboardInputSourcesChanged =
     "TISNotifyEnabledKeyboardInputSourcesChanged";
@@ -108,8 +113,11 @@ class InputSource {
 // The registry file for the current system root.
 [[nodiscard]] std::string registryPath();
 // noErr when the registry reads (a missing one reads as the default), ioErr
-// when it is unreadable or malformed. Creates nothing.
+// when it is unreadable or malformed, permErr when it is refused. Creates nothing.
 [[nodiscard]] OSStatus checkRegistry();
+// Why the registry is refused (permErr), naming the path and the fix, as
+// the refusal is logged; empty when it is not. Creates nothing.
+[[nodiscard]] std::string registryRefusal();
 
 // How long a change waits for the registry's lock (nothing: the default, 5 s).
 void setLockTimeoutForTesting(std::optional<double> seconds);

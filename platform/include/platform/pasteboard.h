@@ -26,13 +26,13 @@ class Pasteboard {
 
   virtual ~Pasteboard() = default;
 
-  // The types of the current contents.
+  // The types of the current contents: every format they hold.
   [[nodiscard]] virtual std::vector<std::string> types() = 0;
   // Nothing when the contents hold no data of `type`.
   [[nodiscard]] virtual std::optional<std::string> dataForType(std::string_view type) = 0;
   virtual void clearContents() = 0;
-  // Sets (or, with nothing, removes) the data of `type`; false when the type
-  // is not supported.
+  // Sets (or, with nothing, removes) the data of `type`, keeping the other
+  // types; false when the type is not supported.
   virtual bool setData(const std::optional<std::string>& data, std::string_view type) = 0;
 
   // The process-wide general pasteboard (in-memory until setGeneral()).

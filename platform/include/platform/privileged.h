@@ -12,14 +12,17 @@
 // - Administrator shell: runWithAdministratorPrivileges() runs an argv as the
 //   system root's administrator and waits for it: directly in the two cases
 //   above, otherwise through polkit's prompt program ("pkexec", Debian package
-//   pkexec) with the same argv; our polkit action (kPolkitActionId, installed
-//   from the bundle's Resources) names the request in the prompt. A dismissed
-//   prompt is error kUserCanceledErr, as the original platform reports it; a
-//   missing pkexec or authentication agent is an error whose message says so.
+//   pkexec) as `pkexec TOOL ARGS...`: root runs the tool itself and nothing
+//   else (argv[0] must be an absolute path, so that no name can pass for an
+//   option of pkexec or be looked up in PATH). Our polkit action
+//   (kPolkitActionId, installed from the bundle's Resources) names the request
+//   in the prompt. A dismissed prompt is error kUserCanceledErr, as the
+//   original platform reports it; a missing pkexec or authentication agent is
+//   an error whose message says so.
 //
 // Arguments travel as an argv from end to end; nothing is ever joined into a
-// shell command line. Children get QUILLO_SYSTEM_ROOT = folders::systemRoot()
-// so that the tools resolve system paths under the same root as we do.
+// shell command line, and nothing is added to it: a tool that needs the
+// system root takes it as an argument (pkexec clears the environment).
 // Safe from any thread.
 #include <sys/types.h>
 
@@ -37,9 +40,6 @@ inline constexpr OSStatus kErrAuthorizationDenied = -60005;
 inline constexpr OSStatus kErrAuthorizationCanceled = -60006;
 inline constexpr OSStatus kErrAuthorizationInternal = -60008;
 inline constexpr OSStatus kErrAuthorizationToolExecuteFailure = -60031;
-
-// The environment variable that carries the system root into children.
-inline constexpr const char* kSystemRootVariable = "QUILLO_SYSTEM_ROOT";
 
 // An authorization that holds, or does not hold, the administrator right.
 struct Authorization {
@@ -94,8 +94,8 @@ struct AdministratorShellResult {
 
 // Runs `argv` (argv[0] an absolute path) as the root's administrator and
 // waits for it. Blocks the calling thread, the prompt included. When pkexec
-// is missing or cannot authorise, errorNumber is kShellNotStartedErr and
-// errorMessage says why in words.
+// is missing or cannot authorise, or argv[0] is not absolute, errorNumber is
+// kShellNotStartedErr and errorMessage says why in words.
 [[nodiscard]] AdministratorShellResult runWithAdministratorPrivileges(
     const std::vector<std::string>& argv);
 

@@ -1,0 +1,86 @@
+// The tools as a shell meets them: --help and -h print the usage on standard
+// output and succeed; a usage error is exit 2 with the usage on standard
+// error. jotdump reads only regular files, and a cache no further than a
+// cache's size.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "support/tool_run.h"
+
+namespace {
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+using toolstest::runTool;
+using toolstest::ToolRun;
+
+TEST(ToolCommandLine, HelpGoesToStandardOutputAndAUsageErrorToStandardError) {
+  const std::vector<std::pair<std::string, std::string>> tools = {
+      {"jotdump", QUILLO_JOTDUMP},
+      {"cask-tool", QUILLO_CASK_TOOL},
+      {"quillo-input-sources", QUILLO_INPUT_SOURCES_TOOL},
+      {"quillo-distribution-server", QUILLO_DISTRIBUTION_SERVER},
+  };
+  for (const auto& [name, path] : tools) {
+    for (const char* flag : {"--help", "-h"}) {
+      const ToolRun help = runTool({path, flag});
+      EXPECT_EQ(help.status, 0) << name << " " << flag;
+      EXPECT_THAT(help.out, StartsWith("usage: " + name)) << name << " " << flag;
+      EXPECT_EQ(help.err, "") << name << " " << flag;
+    }
+    const ToolRun wrong = runTool({path, "--no-such-option"});
+    EXPECT_EQ(wrong.status, 2) << name;
+    EXPECT_EQ(wrong.out, "") << name;
+    EXPECT_THAT(wrong.err, HasSubstr("usage: " + name)) << name;
+  }
+}
+
+class JotdumpFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::path(::testing::TempDir()) / ("jotdump-files-" + std::to_string(::getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  fs::path dir_;
+};
+
+TEST_F(JotdumpFilesTest, DevicesAndPipesAreRefusedUnread) {
+  const fs::path fifo = dir_ / "inst_a.mmap3";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Without a writer, opening the pipe to read it would wait for ever.
+  for (const std::string& path : {fifo.string(), std::string("/dev/zero")}) {
+    const ToolRun r = runTool({"timeout", "20", QUILLO_JOTDUMP, "--cache", path});
+    ASSERT_EQ(r.status, 2) << path;
+    EXPECT_EQ(r.err, "jotdump: cannot read " + path + ": not a regular file\n");
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+TEST_F(JotdumpFilesTest, ACacheIsReadNoFurtherThanACachesSize) {
+  // A sparse file far larger than a cache, read with too little memory to
+  // hold it (a sanitizer's shadow memory does not suit such a limit).
+  const fs::path cache = dir_ / "inst_a.mmap3";
+  std::ofstream(cache).close();
+  fs::resize_file(cache, std::uintmax_t{1} << 30);
+  std::vector<std::string> argv = {QUILLO_JOTDUMP, cache.string()};
+#if !defined(__SANITIZE_ADDRESS__)
+  argv.insert(argv.begin(), {"prlimit", "--as=268435456", "--"});
+#endif
+  const ToolRun r = runTool(argv);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+}
+
+}  // namespace
