@@ -26,6 +26,7 @@
 
 #include "byte_arena.h"
 #include "key_hash.h"
+#include "zeroed_block.h"
 
 namespace cask {
 
@@ -33,8 +34,9 @@ template <typename Value>
 class FlatIndex {
  public:
   using value_type = std::pair<std::string, Value>;
-  using iterator = typename std::vector<value_type>::iterator;
-  using const_iterator = typename std::vector<value_type>::const_iterator;
+  using Entries = std::vector<value_type, ZeroedAllocator<value_type>>;
+  using iterator = typename Entries::iterator;
+  using const_iterator = typename Entries::const_iterator;
 
   FlatIndex() = default;
   FlatIndex(const FlatIndex&) = delete;
@@ -122,7 +124,7 @@ class FlatIndex {
   [[nodiscard]] ByteArena& arena() { return arena_; }
 
   void clear() {
-    std::vector<value_type>().swap(entries_);
+    Entries().swap(entries_);
     slots_.reset();
     capacity_ = 0;
     arena_.clear();
@@ -155,6 +157,10 @@ class FlatIndex {
     uint32_t hash;
     uint32_t entry;  // kEmpty: free
   };
+  struct FreeSlots {
+    size_t bytes;  // value-initialised (0) with an empty table
+    void operator()(Slot* slots) const { freeZeroed(slots, bytes); }
+  };
 
   [[nodiscard]] size_t capacity() const { return capacity_; }
   [[nodiscard]] size_t mask() const { return capacity_ - 1; }
@@ -172,7 +178,9 @@ class FlatIndex {
   void grow(size_t count) {
     size_t capacity = 16;
     while (count * 8 > capacity * 7) capacity *= 2;
-    auto slots = std::make_unique_for_overwrite<Slot[]>(capacity);
+    const size_t bytes = capacity * sizeof(Slot);
+    std::unique_ptr<Slot[], FreeSlots> slots(static_cast<Slot*>(allocateZeroed(bytes)), FreeSlots{bytes});
+    if (!slots) throw std::bad_alloc();
     std::memset(slots.get(), 0xff, capacity * sizeof(Slot));  // all kEmpty
     const size_t newMask = capacity - 1;
     for (size_t at = 0; at < capacity_; ++at) {
@@ -187,8 +195,8 @@ class FlatIndex {
   }
 
   ByteArena arena_;  // before entries_: destroyed after them
-  std::vector<value_type> entries_;
-  std::unique_ptr<Slot[]> slots_;
+  Entries entries_;
+  std::unique_ptr<Slot[], FreeSlots> slots_;
   size_t capacity_ = 0;  // slots: a power of two, or 0
 };
 

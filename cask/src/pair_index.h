@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "key_hash.h"
+#include "zeroed_block.h"
 
 namespace cask {
 
@@ -149,7 +150,8 @@ class PairIndex {
     uint32_t offset;  // 0: free
   };
   struct FreeSlots {
-    void operator()(Slot* slots) const { std::free(slots); }
+    size_t bytes;  // value-initialised (0) with an empty table
+    void operator()(Slot* slots) const { freeZeroed(slots, bytes); }
   };
   static constexpr size_t kNone = ~size_t{0};
 
@@ -204,7 +206,8 @@ class PairIndex {
     while (count * 8 > capacity * 7) capacity *= 2;
     // Zero-filled by the allocator: large blocks come as fresh zero pages,
     // touched only where slots land.
-    std::unique_ptr<Slot[], FreeSlots> slots(static_cast<Slot*>(std::calloc(capacity, sizeof(Slot))));
+    const size_t bytes = capacity * sizeof(Slot);
+    std::unique_ptr<Slot[], FreeSlots> slots(static_cast<Slot*>(allocateZeroed(bytes)), FreeSlots{bytes});
     if (!slots) throw std::bad_alloc();
     const size_t newMask = capacity - 1;
     for (size_t at = 0; at < capacity_; ++at) {

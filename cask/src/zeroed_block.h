@@ -1,0 +1,34 @@
+#pragma once
+// Zero-filled blocks for large tables. A block of 1 MiB or more gets its own
+// mapping, 2 MiB aligned and marked for transparent huge pages: where the
+// host backs memory page by page on first touch (virtual machines), a table
+// touched at random places costs one such fault per 2 MiB instead of one per
+// 4 KiB. Smaller blocks come from calloc. Thread-safe.
+#include <cstddef>
+#include <cstdint>
+#include <new>
+
+namespace cask {
+
+// Null when memory runs out. Free with freeZeroed and the same size.
+[[nodiscard]] void* allocateZeroed(size_t bytes);
+void freeZeroed(void* block, size_t bytes);
+
+// The same as an allocator, for vectors that grow large.
+template <typename T>
+struct ZeroedAllocator {
+  using value_type = T;
+  ZeroedAllocator() = default;
+  template <typename U>
+  ZeroedAllocator(const ZeroedAllocator<U>& /*other*/) {}  // NOLINT: converting, as allocators do
+  [[nodiscard]] T* allocate(size_t n) {
+    if (n > SIZE_MAX / sizeof(T)) throw std::bad_array_new_length();
+    void* block = allocateZeroed(n * sizeof(T));
+    if (block == nullptr) throw std::bad_alloc();
+    return static_cast<T*>(block);
+  }
+  void deallocate(T* block, size_t n) { freeZeroed(block, n * sizeof(T)); }
+  friend bool operator==(const ZeroedAllocator&, const ZeroedAllocator&) { return true; }
+};
+
+}  // namespace cask
