@@ -902,11 +902,11 @@ void summary() {
   }
 }
 
+constexpr const char* kUsage =
+    "usage: cask_bench [--runs=5] [--scale=1.0] [--dir=/tmp] [--only=WORD] [--engine=NAME]...\n";
+
 int usage(const std::string& bad) {
-  std::fprintf(stderr,
-               "cask_bench: bad argument: %s\n"
-               "usage: cask_bench [--runs=5] [--scale=1.0] [--dir=/tmp] [--only=WORD] [--engine=NAME]...\n",
-               bad.c_str());
+  std::fprintf(stderr, "cask_bench: bad argument: %s\n%s", bad.c_str(), kUsage);
   return 2;
 }
 
@@ -953,6 +953,10 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     char* end = nullptr;
+    if (arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
     if (arg.rfind("--scale=", 0) == 0) {
       g_scale = std::strtod(arg.c_str() + 8, &end);
       if (end == arg.c_str() + 8 || *end != '\0' || !(g_scale > 0)) return usage(arg);

@@ -117,6 +117,8 @@ bool managerDownload(quillo::testing::LoopbackHttpServer& server, const fs::path
 
 }  // namespace
 
+constexpr const char* kUsage = "usage: quillo_download_bench [MIB] [--runs=5]\n";
+
 int main(int argc, char** argv) {
   size_t mib = 512;
   int runs = bench::kDefaultRuns;
@@ -125,6 +127,10 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     char* end = nullptr;
     bool bad = false;
+    if (arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
     if (arg.rfind("--runs=", 0) == 0) {
       bad = !bench::parseRuns(arg, runs);
     } else {
@@ -133,8 +139,7 @@ int main(int argc, char** argv) {
       sawSize = true;
     }
     if (bad) {
-      std::fprintf(stderr, "quillo_download_bench: bad argument: %s\nusage: quillo_download_bench [MIB] [--runs=5]\n",
-                   argv[i]);
+      std::fprintf(stderr, "quillo_download_bench: bad argument: %s\n%s", argv[i], kUsage);
       return 2;
     }
   }

@@ -403,6 +403,8 @@ struct Mode {
   bool hasFloor = false;
 };
 
+constexpr const char* kUsage = "usage: jot_bench [RECORDS] [--jot] [--runs=5]\n";
+
 int main(int argc, char** argv) {
   long records = 1000000;
   bool jotOnly = false;
@@ -411,6 +413,10 @@ int main(int argc, char** argv) {
     char* end = nullptr;
     const std::string arg = argv[i];
     bool bad = false;
+    if (arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
     if (arg == "--jot") {
       jotOnly = true;
     } else if (arg.rfind("--runs=", 0) == 0) {
@@ -419,7 +425,7 @@ int main(int argc, char** argv) {
       bad = true;
     }
     if (bad) {
-      std::fprintf(stderr, "jot_bench: bad argument: %s\nusage: jot_bench [RECORDS] [--jot] [--runs=5]\n", argv[i]);
+      std::fprintf(stderr, "jot_bench: bad argument: %s\n%s", argv[i], kUsage);
       return 2;
     }
   }
