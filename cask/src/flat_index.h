@@ -157,10 +157,6 @@ class FlatIndex {
     uint32_t hash;
     uint32_t entry;  // kEmpty: free
   };
-  struct FreeSlots {
-    size_t bytes;  // value-initialised (0) with an empty table
-    void operator()(Slot* slots) const { freeZeroed(slots, bytes); }
-  };
 
   [[nodiscard]] size_t capacity() const { return capacity_; }
   [[nodiscard]] size_t mask() const { return capacity_ - 1; }
@@ -178,9 +174,7 @@ class FlatIndex {
   void grow(size_t count) {
     size_t capacity = 16;
     while (count * 8 > capacity * 7) capacity *= 2;
-    const size_t bytes = capacity * sizeof(Slot);
-    std::unique_ptr<Slot[], FreeSlots> slots(static_cast<Slot*>(allocateZeroed(bytes)), FreeSlots{bytes});
-    if (!slots) throw std::bad_alloc();
+    ZeroedArray<Slot> slots = makeZeroedArray<Slot>(capacity);
     std::memset(slots.get(), 0xff, capacity * sizeof(Slot));  // all kEmpty
     const size_t newMask = capacity - 1;
     for (size_t at = 0; at < capacity_; ++at) {
@@ -196,7 +190,7 @@ class FlatIndex {
 
   ByteArena arena_;  // before entries_: destroyed after them
   Entries entries_;
-  std::unique_ptr<Slot[], FreeSlots> slots_;
+  ZeroedArray<Slot> slots_;
   size_t capacity_ = 0;  // slots: a power of two, or 0
 };
 

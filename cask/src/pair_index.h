@@ -14,9 +14,7 @@
 //   if (const auto pair = index.find(key, content)) use(pair->value);
 //   index.forEachOffset([](uint32_t& offset) { ... });  // live pairs, in no order
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
-#include <new>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -149,10 +147,6 @@ class PairIndex {
     uint32_t hash;
     uint32_t offset;  // 0: free
   };
-  struct FreeSlots {
-    size_t bytes;  // value-initialised (0) with an empty table
-    void operator()(Slot* slots) const { freeZeroed(slots, bytes); }
-  };
   static constexpr size_t kNone = ~size_t{0};
 
   static std::string_view keyAt(std::span<const uint8_t> content, uint32_t offset) {
@@ -206,9 +200,7 @@ class PairIndex {
     while (count * 8 > capacity * 7) capacity *= 2;
     // Zero-filled by the allocator: large blocks come as fresh zero pages,
     // touched only where slots land.
-    const size_t bytes = capacity * sizeof(Slot);
-    std::unique_ptr<Slot[], FreeSlots> slots(static_cast<Slot*>(allocateZeroed(bytes)), FreeSlots{bytes});
-    if (!slots) throw std::bad_alloc();
+    ZeroedArray<Slot> slots = makeZeroedArray<Slot>(capacity);
     const size_t newMask = capacity - 1;
     for (size_t at = 0; at < capacity_; ++at) {
       const Slot slot = slots_[at];
@@ -221,7 +213,7 @@ class PairIndex {
     capacity_ = capacity;
   }
 
-  std::unique_ptr<Slot[], FreeSlots> slots_;
+  ZeroedArray<Slot> slots_;
   size_t capacity_ = 0;  // a power of two, or 0
   size_t size_ = 0;
 };

@@ -6,6 +6,7 @@
 // 4 KiB. Smaller blocks come from calloc. Thread-safe.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <new>
 
 namespace cask {
@@ -13,6 +14,22 @@ namespace cask {
 // Null when memory runs out. Free with freeZeroed and the same size.
 [[nodiscard]] void* allocateZeroed(size_t bytes);
 void freeZeroed(void* block, size_t bytes);
+
+// An array of `count` zero-filled T (T trivial); throws std::bad_alloc.
+template <typename T>
+struct ZeroedArrayFree {
+  size_t bytes;  // value-initialised (0) with no array
+  void operator()(T* array) const { freeZeroed(array, bytes); }
+};
+template <typename T>
+using ZeroedArray = std::unique_ptr<T[], ZeroedArrayFree<T>>;
+template <typename T>
+[[nodiscard]] ZeroedArray<T> makeZeroedArray(size_t count) {
+  const size_t bytes = count * sizeof(T);
+  ZeroedArray<T> array(static_cast<T*>(allocateZeroed(bytes)), ZeroedArrayFree<T>{bytes});
+  if (!array) throw std::bad_alloc();
+  return array;
+}
 
 // The same as an allocator, for vectors that grow large.
 template <typename T>
