@@ -268,11 +268,10 @@ bool Cask::ensureMemorySize(size_t newSize) {
   }
   if (m_contentSize > 0 && prepared.total >= m_contentSize) {
     // Content without a dead byte gains nothing from a rewrite, nor from the
-    // sync that ends one: the growth alone made the room. The raised
-    // sequence sends other processes to remap the grown file. The last
-    // confirmed size stays with the content the last sync put on disk, as
-    // the appends since may not be there after a power loss.
-    raiseSequence();
+    // sync that ends one: the growth alone made the room. The content is
+    // confirmed as it stands, and the raised sequence sends other processes
+    // to remap the grown file.
+    writeActualSize(m_contentSize, m_crcDigest, nullptr, true);
     m_compacted = true;
     return true;
   }
@@ -310,15 +309,15 @@ bool Cask::doFullWriteBack(Prepared prepared, Target target, AESCrypt* newCrypte
   // (sources only move down, so nothing above is touched).
   const bool hadContent = m_contentSize > 0;
   const bool changesBytes = hadContent && rewriteChangesBytes(prepared, targetCrypter);
-  // A rewrite that changes no byte only drops dead pairs from the content's
-  // end. What remains needs no sync when it lies within the content the
-  // last sync confirmed: the appends since all went beyond that.
-  const bool needsSync = changesBytes || !hadContent || prepared.total > m_metaInfo.lastConfirmedActualSize;
   if (changesBytes) {
-    // Other processes trust their index while the sequence stands; raised
-    // now, it sends them to a full load, which finds the journal should
-    // this process die mid-rewrite.
-    if (m_multiProcess) raiseSequence();
+    if (m_multiProcess) {
+      // Other processes trust their index while the sequence stands; raised
+      // now, it sends them to a full load, which finds the journal should
+      // this process die mid-rewrite.
+      m_metaInfo.sequence++;
+      std::memcpy(m_metaMapping->getMemory() + offsetof(CaskMetaInfo, sequence), &m_metaInfo.sequence,
+                  sizeof m_metaInfo.sequence);
+    }
     if (!writeJournal(kFixed32Size + prepared.total)) {
       CaskError("[%s] cannot write the journal, compaction skipped", m_mmapID.c_str());
       return false;
@@ -339,7 +338,10 @@ bool Cask::doFullWriteBack(Prepared prepared, Target target, AESCrypt* newCrypte
   const auto crc = crc32Of(0, content, prepared.total);
   writeActualSize(prepared.total, crc, targetCrypter != nullptr ? iv : nullptr, true);
   m_compacted = true;
-  if (needsSync) {
+  // A rewrite that changed no byte of the content (it only dropped dead
+  // pairs from its end) leaves on disk a prefix of what was there: the old
+  // and the new record both describe it, so there is nothing to sync.
+  if (changesBytes || !hadContent) {
     m_appendedSinceWriteBack = 0;
     detail::testPoint("write-back-sync");
     // What lies beyond the new content is stale: only the content is synced.
@@ -348,13 +350,6 @@ bool Cask::doFullWriteBack(Prepared prepared, Target target, AESCrypt* newCrypte
   }
   removeJournal();
   return true;
-}
-
-void Cask::raiseSequence() {
-  if (!m_metaMapping->isFileValid()) return;
-  m_metaInfo.sequence++;
-  std::memcpy(m_metaMapping->getMemory() + offsetof(CaskMetaInfo, sequence), &m_metaInfo.sequence,
-              sizeof m_metaInfo.sequence);
 }
 
 bool Cask::rewriteChangesBytes(const Prepared& prepared, AESCrypt* target) const {

@@ -284,8 +284,6 @@ class Cask {
   // Saves the meta record and the data file's first `dataLength` bytes.
   bool writeJournal(size_t dataLength);
   bool rewriteChangesBytes(const Prepared& prepared, AESCrypt* target) const;
-  // Sends other processes to a full load; confirms nothing.
-  void raiseSequence();
   void removeJournal();
   void removeStaleJournalTemp();
   void doClearAll();
