@@ -36,7 +36,7 @@ class ByteArena {
       // pages: a small store takes little, a large load few blocks.
       nextBlockSize_ = nextBlockSize_ * 2 > kMaxDoubledSize ? kMaxBlockSize : nextBlockSize_ * 2;
       const size_t block = std::max(size, nextBlockSize_);
-      auto* bytes = static_cast<uint8_t*>(allocateZeroed(block));
+      auto* bytes = static_cast<uint8_t*>(allocateBlock(block));
       if (bytes == nullptr) throw std::bad_alloc();
       blocks_.push_back({bytes, block});
       next_ = bytes;
@@ -51,7 +51,7 @@ class ByteArena {
   ~ByteArena() { clear(); }
 
   void clear() {
-    for (const auto& [bytes, size] : blocks_) freeZeroed(bytes, size);
+    for (const auto& [bytes, size] : blocks_) freeBlock(bytes, size);
     blocks_.clear();
     next_ = nullptr;
     left_ = 0;

@@ -34,7 +34,7 @@ template <typename Value>
 class FlatIndex {
  public:
   using value_type = std::pair<std::string, Value>;
-  using Entries = std::vector<value_type, ZeroedAllocator<value_type>>;
+  using Entries = std::vector<value_type, BlockAllocator<value_type>>;
   using iterator = typename Entries::iterator;
   using const_iterator = typename Entries::const_iterator;
 

@@ -1,9 +1,10 @@
 #pragma once
-// Zero-filled blocks for large tables. A block of 1 MiB or more gets its own
-// mapping, 2 MiB aligned and marked for transparent huge pages: where the
-// host backs memory page by page on first touch (virtual machines), a table
-// touched at random places costs one such fault per 2 MiB instead of one per
-// 4 KiB. Smaller blocks come from calloc. Thread-safe.
+// Blocks for large tables. A block of 1 MiB or more gets its own mapping,
+// 2 MiB aligned and marked for transparent huge pages: where the host backs
+// memory page by page on first touch (virtual machines), a table touched at
+// random places costs one such fault per 2 MiB instead of one per 4 KiB.
+// Freed mappings (up to 32 MiB) are kept for the next load of the same
+// size. Smaller blocks come from malloc. Thread-safe.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -11,15 +12,16 @@
 
 namespace cask {
 
-// Null when memory runs out. Free with freeZeroed and the same size.
+// Null when memory runs out. Free either with freeBlock and the same size.
 [[nodiscard]] void* allocateZeroed(size_t bytes);
-void freeZeroed(void* block, size_t bytes);
+[[nodiscard]] void* allocateBlock(size_t bytes);  // contents undefined
+void freeBlock(void* block, size_t bytes);
 
 // An array of `count` zero-filled T (T trivial); throws std::bad_alloc.
 template <typename T>
 struct ZeroedArrayFree {
   size_t bytes;  // value-initialised (0) with no array
-  void operator()(T* array) const { freeZeroed(array, bytes); }
+  void operator()(T* array) const { freeBlock(array, bytes); }
 };
 template <typename T>
 using ZeroedArray = std::unique_ptr<T[], ZeroedArrayFree<T>>;
@@ -31,21 +33,21 @@ template <typename T>
   return array;
 }
 
-// The same as an allocator, for vectors that grow large.
+// allocateBlock as an allocator, for vectors that grow large.
 template <typename T>
-struct ZeroedAllocator {
+struct BlockAllocator {
   using value_type = T;
-  ZeroedAllocator() = default;
+  BlockAllocator() = default;
   template <typename U>
-  ZeroedAllocator(const ZeroedAllocator<U>& /*other*/) {}  // NOLINT: converting, as allocators do
+  BlockAllocator(const BlockAllocator<U>& /*other*/) {}  // NOLINT: converting, as allocators do
   [[nodiscard]] T* allocate(size_t n) {
     if (n > SIZE_MAX / sizeof(T)) throw std::bad_array_new_length();
-    void* block = allocateZeroed(n * sizeof(T));
+    void* block = allocateBlock(n * sizeof(T));
     if (block == nullptr) throw std::bad_alloc();
     return static_cast<T*>(block);
   }
-  void deallocate(T* block, size_t n) { freeZeroed(block, n * sizeof(T)); }
-  friend bool operator==(const ZeroedAllocator&, const ZeroedAllocator&) { return true; }
+  void deallocate(T* block, size_t n) { freeBlock(block, n * sizeof(T)); }
+  friend bool operator==(const BlockAllocator&, const BlockAllocator&) { return true; }
 };
 
 }  // namespace cask

@@ -1,9 +1,11 @@
 // Blocks on both sides of the size that gets its own mapping: zeroed, fully
-// writable, large ones 2 MiB aligned, and freed with the size they had.
+// writable, large ones 2 MiB aligned, freed with the size they had, and
+// zeroed again when a kept mapping is handed out a second time.
 #include "zeroed_block.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -24,7 +26,11 @@ TEST(ZeroedBlock, EverySizeComesZeroedAndWritable) {
       EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % (2 * kMiB), 0u) << size;
     }
     std::memset(block, 0x5a, size);
-    freeZeroed(block, size);
+    freeBlock(block, size);
+    auto* again = static_cast<uint8_t*>(allocateZeroed(size));
+    ASSERT_NE(again, nullptr) << size;
+    EXPECT_TRUE(std::all_of(again, again + size, [](uint8_t byte) { return byte == 0; })) << size;
+    freeBlock(again, size);
   }
 }
 
