@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "zeroed_block.h"
+#include "large_block.h"
 
 namespace cask {
 
@@ -36,6 +36,7 @@ class ByteArena {
       // pages: a small store takes little, a large load few blocks.
       nextBlockSize_ = nextBlockSize_ * 2 > kMaxDoubledSize ? kMaxBlockSize : nextBlockSize_ * 2;
       const size_t block = std::max(size, nextBlockSize_);
+      blocks_.reserve(blocks_.size() + 1);  // so that the push below cannot throw
       auto* bytes = static_cast<uint8_t*>(allocateBlock(block));
       if (bytes == nullptr) throw std::bad_alloc();
       blocks_.push_back({bytes, block});

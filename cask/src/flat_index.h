@@ -26,7 +26,7 @@
 
 #include "byte_arena.h"
 #include "key_hash.h"
-#include "zeroed_block.h"
+#include "large_block.h"
 
 namespace cask {
 

@@ -21,7 +21,7 @@
 #include <utility>
 
 #include "key_hash.h"
-#include "zeroed_block.h"
+#include "large_block.h"
 
 namespace cask {
 

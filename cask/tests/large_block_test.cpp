@@ -1,7 +1,7 @@
 // Blocks on both sides of the size that gets its own mapping: zeroed, fully
 // writable, large ones 2 MiB aligned, freed with the size they had, and
 // zeroed again when a kept mapping is handed out a second time.
-#include "zeroed_block.h"
+#include "large_block.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 namespace cask {
 namespace {
 
-TEST(ZeroedBlock, EverySizeComesZeroedAndWritable) {
+TEST(LargeBlock, EverySizeComesZeroedAndWritable) {
   constexpr size_t kMiB = size_t{1} << 20;
   for (const size_t size : {size_t{1}, size_t{4095}, kMiB - 1, kMiB, 3 * kMiB + 1}) {
     auto* block = static_cast<uint8_t*>(allocateZeroed(size));
@@ -34,7 +34,7 @@ TEST(ZeroedBlock, EverySizeComesZeroedAndWritable) {
   }
 }
 
-TEST(ZeroedBlock, ArenaBytesStayPutAcrossBlocks) {
+TEST(LargeBlock, ArenaBytesStayPutAcrossBlocks) {
   ByteArena arena;
   std::vector<uint8_t*> handed;
   // 5 MB of 1 KiB values: blocks of 64 KiB up to 2 MiB.

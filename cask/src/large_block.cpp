@@ -1,4 +1,4 @@
-#include "zeroed_block.h"
+#include "large_block.h"
 
 #include <sys/mman.h>
 
