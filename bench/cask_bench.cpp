@@ -4,6 +4,12 @@
 // and to LMDB with a writable map. A summary at the end sets the ratios that
 // matter against their targets.
 //
+// Every workload runs --runs times (default 5), the engines taking turns in
+// each round so that a change in the machine's load weighs on all of them.
+// Figures are medians with the spread of the runs (min..max); ratios are of
+// medians, and a ratio whose two spreads overlap prints as "~1x". Each table
+// names the load average (1, 5, 15 minutes) before and after it.
+//
 // Every engine stores the same key and value bytes: keys "key%09zu"; values of
 // 8 raw bytes ("int64": setRaw here, no varint), 32 B or 1 KiB (set() of a
 // string here, which adds the store's one- or two-byte length prefix).
@@ -37,13 +43,18 @@
 //               before the call returns.
 //   synced      survives power loss per write.
 //
-// Opens: "warm" opens a closed 100k-key store and reads one value with its
-// files in the page cache; "cold" first drops the files from the page cache
+// Opens of a closed 100k-key store, each followed by one read, files in the
+// page cache: "open-written" is the first open in the process that wrote and
+// closed the store; "open-warm" a later open in that process (the median of
+// 20 per run); "open-fresh" the one open of a newly started process (this
+// program run again with --open-child, timed from inside it: process start-up
+// is not counted). "open-cold" first drops the files from the page cache
 // (fsync, then posix_fadvise DONTNEED on each file of the store).
 //
-//   build/dev/bench/cask_bench [--scale=1.0] [--dir=/tmp] [--only=WORD] [--engine=NAME]...
+//   build/dev/bench/cask_bench [--runs=5] [--scale=1.0] [--dir=/tmp] [--only=WORD] [--engine=NAME]...
 #include <fcntl.h>
 #include <lmdb.h>
+#include <spawn.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -69,6 +80,7 @@
 #include <rocksdb/db.h>
 #include <rocksdb/options.h>
 
+#include "bench_stats.h"
 #include "cask/cask.h"
 
 namespace {
@@ -81,6 +93,7 @@ enum class ValueKind { Int64, Small, Large };
 
 std::string g_root = "/tmp";
 double g_scale = 1.0;
+int g_runs = bench::kDefaultRuns;
 
 size_t scaled(size_t n) { return std::max<size_t>(1, static_cast<size_t>(static_cast<double>(n) * g_scale)); }
 
@@ -340,13 +353,36 @@ class SqliteEngine final : public Engine {
 
 // --- measuring -------------------------------------------------------------------------------
 
+// One run of one engine on one workload.
 struct Result {
-  std::string engine;
   double opsPerSecond = 0;
   double p99Micros = 0;
   uint64_t fileBytes = 0;  // apparent size
   uint64_t diskBytes = 0;  // allocated blocks (sparse maps count what they use)
   size_t failures = 0;
+};
+
+// Every run of one engine on one workload.
+struct Figures {
+  std::string engine;
+  bool isCask = false;
+  std::vector<Result> runs;
+
+  [[nodiscard]] bench::Spread ops() const {
+    std::vector<double> values;
+    for (const Result& r : runs) values.push_back(r.opsPerSecond);
+    return bench::spreadOf(values);
+  }
+  [[nodiscard]] double p99Micros() const {
+    std::vector<double> values;
+    for (const Result& r : runs) values.push_back(r.p99Micros);
+    return bench::spreadOf(values).median;
+  }
+  [[nodiscard]] size_t failures() const {
+    size_t total = 0;
+    for (const Result& r : runs) total += r.failures;
+    return total;
+  }
 };
 
 class Recorder {
@@ -408,19 +444,34 @@ struct EngineEntry {
 
 constexpr char kWriteMapPeer[] = "lmdb-wm";
 
-// Every printed table, kept for the summary: workload id -> results.
-std::map<std::string, std::vector<Result>>& allResults() {
-  static std::map<std::string, std::vector<Result>> results;
-  return results;
+// Every printed table, kept for the summary: workload id -> figures.
+std::map<std::string, std::vector<Figures>>& allFigures() {
+  static std::map<std::string, std::vector<Figures>> figures;
+  return figures;
 }
 
-const Result* findResult(const std::string& workload, const std::string& engine) {
-  const auto found = allResults().find(workload);
-  if (found == allResults().end()) return nullptr;
-  for (const Result& r : found->second) {
-    if (r.engine == engine) return &r;
+const Figures* findFigures(const std::string& workload, const std::string& engine) {
+  const auto found = allFigures().find(workload);
+  if (found == allFigures().end()) return nullptr;
+  for (const Figures& f : found->second) {
+    if (f.engine == engine) return &f;
   }
   return nullptr;
+}
+
+// The peer (no cask engine) with the highest median, or null.
+const Figures* bestPeer(const std::vector<Figures>& figures) {
+  const Figures* best = nullptr;
+  for (const Figures& f : figures) {
+    if (!f.isCask && !f.runs.empty() && (best == nullptr || f.ops().median > best->ops().median)) best = &f;
+  }
+  return best;
+}
+
+std::vector<Figures> emptyFigures(const std::vector<EngineEntry>& engines) {
+  std::vector<Figures> figures;
+  for (const EngineEntry& entry : engines) figures.push_back({entry.name, entry.isCask, {}});
+  return figures;
 }
 
 std::string freshDir(const std::string& name) {
@@ -445,12 +496,12 @@ void finish(Result& result, Recorder& recorder, double seconds, const std::strin
 Result run(const EngineEntry& entry, Durability durability, const std::function<void(Engine&)>& prepare,
            const std::function<void(Engine&, Recorder&)>& body, size_t expectedOps) {
   Result result;
-  result.engine = entry.name;
   const std::string dir = freshDir(entry.name);
   auto engine = entry.make();
   if (!engine->open(dir, durability)) {
     std::fprintf(stderr, "%s: cannot open\n", entry.name.c_str());
     fs::remove_all(dir);
+    result.failures = 1;
     return result;
   }
   if (prepare) prepare(*engine);
@@ -464,29 +515,41 @@ Result run(const EngineEntry& entry, Durability durability, const std::function<
   return result;
 }
 
-void print(const std::string& id, const std::string& title, const std::vector<Result>& results,
-           const std::vector<EngineEntry>& engines) {
-  double bestPeer = 0;
-  std::string bestName = "-";
-  double writeMap = 0;
-  for (size_t i = 0; i < results.size(); ++i) {
-    if (!engines[i].isCask && results[i].opsPerSecond > bestPeer) {
-      bestPeer = results[i].opsPerSecond;
-      bestName = results[i].engine;
-    }
-    if (results[i].engine == kWriteMapPeer) writeMap = results[i].opsPerSecond;
+// Throughput tables give ops/s; open tables the milliseconds per open.
+enum class Unit { OpsPerSecond, MillisPerOpen };
+
+void print(const std::string& id, const std::string& title, std::vector<Figures> figures, Unit unit,
+           const std::string& loadBefore) {
+  const Figures* best = bestPeer(figures);
+  const Figures* writeMap = nullptr;
+  for (const Figures& f : figures) {
+    if (f.engine == kWriteMapPeer) writeMap = &f;
   }
-  std::printf("\n%s  (best peer: %s)\n", title.c_str(), bestName.c_str());
-  std::printf("  %-12s %14s %11s %10s %10s %13s %10s\n", "engine", "ops/s", "p99 us", "file MiB", "disk MiB",
-              "vs best peer", "vs lmdb-wm");
-  for (const Result& r : results) {
-    std::printf("  %-12s %14.0f %11.2f %10.2f %10.2f %12.2fx %9.2fx%s\n", r.engine.c_str(), r.opsPerSecond,
-                r.p99Micros, static_cast<double>(r.fileBytes) / (1 << 20),
-                static_cast<double>(r.diskBytes) / (1 << 20), bestPeer > 0 ? r.opsPerSecond / bestPeer : 0,
-                writeMap > 0 ? r.opsPerSecond / writeMap : 0, r.failures > 0 ? "  (failures!)" : "");
+  std::printf("\n%s  (best peer: %s)\n  %d runs; load average before %s, after %s\n", title.c_str(),
+              best != nullptr ? best->engine.c_str() : "-", g_runs, loadBefore.c_str(),
+              bench::loadAverage().c_str());
+  std::printf("  %-12s %30s %11s %10s %10s %13s %11s\n", "engine",
+              unit == Unit::OpsPerSecond ? "ops/s median (min..max)" : "ms/open median (min..max)", "p99 us",
+              "file MiB", "disk MiB", "vs best peer", "vs lmdb-wm");
+  for (const Figures& f : figures) {
+    if (f.runs.empty()) continue;
+    const bench::Spread ops = f.ops();
+    const bench::Spread shown =
+        unit == Unit::OpsPerSecond || ops.min <= 0
+            ? ops
+            : bench::Spread{1000.0 / ops.median, 1000.0 / ops.max, 1000.0 / ops.min};
+    const Result& last = f.runs.back();
+    char p99[32] = "-";
+    if (unit == Unit::OpsPerSecond) std::snprintf(p99, sizeof p99, "%.2f", f.p99Micros());
+    std::printf("  %-12s %30s %11s %10.2f %10.2f %13s %11s%s\n", f.engine.c_str(),
+                bench::spreadText(shown, unit == Unit::OpsPerSecond ? "%.0f" : "%.2f").c_str(), p99,
+                static_cast<double>(last.fileBytes) / (1 << 20), static_cast<double>(last.diskBytes) / (1 << 20),
+                best != nullptr ? bench::ratioText(ops, best->ops()).c_str() : "-",
+                writeMap != nullptr ? bench::ratioText(ops, writeMap->ops()).c_str() : "-",
+                f.failures() > 0 ? "  (failures!)" : "");
   }
   std::fflush(stdout);
-  allResults()[id] = results;
+  allFigures()[id] = std::move(figures);
 }
 
 std::vector<size_t> shuffled(size_t n, uint32_t seed) {
@@ -524,9 +587,14 @@ void runSuite(const std::vector<EngineEntry>& allEngines, Durability durability,
                   const std::function<void(Engine&, Recorder&)>& body, size_t ops) {
     const std::string fullId = level + " " + id;
     if (!wanted(fullId)) return;
-    std::vector<Result> results;
-    for (const EngineEntry& entry : engines) results.push_back(run(entry, durability, prepare, body, ops));
-    print(fullId, title + " [" + level + "]", results, engines);
+    std::vector<Figures> figures = emptyFigures(engines);
+    const std::string loadBefore = bench::loadAverage();
+    for (int round = 0; round < g_runs; ++round) {
+      for (size_t i = 0; i < engines.size(); ++i) {
+        figures[i].runs.push_back(run(engines[i], durability, prepare, body, ops));
+      }
+    }
+    print(fullId, title + " [" + level + "]", std::move(figures), Unit::OpsPerSecond, loadBefore);
   };
 
   const std::tuple<ValueKind, const char*, const char*> kinds[] = {
@@ -626,109 +694,171 @@ void createStore(const EngineEntry& entry, const std::string& dir, size_t keys) 
   engine->close();
 }
 
-// Opens a store of `keys` keys and reads one value, `rounds` times; a cold
-// open drops the files from the page cache first (untimed).
-void openStore(const std::vector<EngineEntry>& allEngines, size_t keys, size_t rounds, bool cold) {
-  const std::string id = cold ? "open-cold" : "open-warm";
-  if (!wanted(id)) return;
-  const std::vector<EngineEntry> engines = selected(allEngines);
-  std::vector<Result> results;
-  for (const EngineEntry& entry : engines) {
-    Result result;
-    result.engine = entry.name;
-    const std::string dir = freshDir(entry.name);
-    createStore(entry, dir, keys);
-    Recorder recorder(rounds);
-    double seconds = 0;
-    for (size_t r = 0; r < rounds; ++r) {
-      if (cold) dropFromPageCache(dir);
-      const auto start = Clock::now();
-      recorder.time([&] {
-        auto engine = entry.make();
-        std::string out;
-        const bool ok = engine->open(dir, Durability::CrashSafe) && engine->get(keyOf(keys / 2), ValueKind::Small, out);
-        engine->close();
-        return ok;
-      });
-      seconds += std::chrono::duration<double>(Clock::now() - start).count();
-    }
-    finish(result, recorder, seconds, dir);
-    results.push_back(result);
+// Opens the store in `dir`, reads the middle one of `keys` keys and closes
+// it; the seconds taken, or a negative number on failure.
+double timedOpen(const EngineEntry& entry, const std::string& dir, size_t keys) {
+  const auto start = Clock::now();
+  auto engine = entry.make();
+  std::string out;
+  const bool ok = engine->open(dir, Durability::CrashSafe) && engine->get(keyOf(keys / 2), ValueKind::Small, out);
+  engine->close();
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  return ok ? seconds : -1;
+}
+
+// The same in a newly started copy of this program (--open-child), which
+// times itself; its start-up is not counted.
+double timedOpenInFreshProcess(const EngineEntry& entry, const std::string& dir, size_t keys) {
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, fds[0]);
+  const std::string engineArg = "--open-child=" + entry.name;
+  const std::string keysArg = std::to_string(keys);
+  char self[] = "/proc/self/exe";
+  char* const argv[] = {self, const_cast<char*>(engineArg.c_str()), const_cast<char*>(dir.c_str()),
+                        const_cast<char*>(keysArg.c_str()), nullptr};
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, self, &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(fds[1]);
+  char text[64] = {};
+  size_t got = 0;
+  while (spawned == 0 && got + 1 < sizeof text) {
+    const ssize_t n = read(fds[0], text + got, sizeof text - 1 - got);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
   }
-  print(id, std::string(cold ? "cold" : "warm") + " open of a " + std::to_string(keys) +
-                "-key store and one read (opens/s; ms per open = 1000 / ops) [crash-safe]",
-        results, engines);
+  ::close(fds[0]);
+  int status = 0;
+  if (spawned != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+  return std::strtod(text, nullptr);
+}
+
+// A run's figure from one open or from several (their median).
+Result openResult(const std::vector<double>& seconds) {
+  Result result;
+  for (const double s : seconds) result.failures += s < 0 ? 1 : 0;
+  if (result.failures == 0) result.opsPerSecond = 1.0 / bench::spreadOf(seconds).median;
+  return result;
+}
+
+// Each run creates a store of `keys` keys per engine, then times its first
+// open in this process, 20 later ones, one in a fresh process and one with
+// its files dropped from the page cache.
+void openStore(const std::vector<EngineEntry>& allEngines, size_t keys) {
+  const char* kinds[] = {"open-written", "open-warm", "open-fresh", "open-cold"};
+  bool any = false;
+  for (const char* kind : kinds) any = any || wanted(kind);
+  if (!any) return;
+  const std::vector<EngineEntry> engines = selected(allEngines);
+  std::map<std::string, std::vector<Figures>> figures;
+  for (const char* kind : kinds) figures[kind] = emptyFigures(engines);
+  const std::string loadBefore = bench::loadAverage();
+  for (int round = 0; round < g_runs; ++round) {
+    for (size_t i = 0; i < engines.size(); ++i) {
+      const EngineEntry& entry = engines[i];
+      const std::string dir = freshDir(entry.name);
+      createStore(entry, dir, keys);
+      figures["open-written"][i].runs.push_back(openResult({timedOpen(entry, dir, keys)}));
+      std::vector<double> warm;
+      for (int n = 0; n < 20; ++n) warm.push_back(timedOpen(entry, dir, keys));
+      figures["open-warm"][i].runs.push_back(openResult(warm));
+      figures["open-fresh"][i].runs.push_back(openResult({timedOpenInFreshProcess(entry, dir, keys)}));
+      dropFromPageCache(dir);
+      figures["open-cold"][i].runs.push_back(openResult({timedOpen(entry, dir, keys)}));
+      for (auto& [kind, table] : figures) measureFiles(dir, table[i].runs.back());
+      fs::remove_all(dir);
+    }
+  }
+  const std::string what = std::to_string(keys) + "-key store and one read [crash-safe]";
+  const std::pair<const char*, std::string> titles[] = {
+      {"open-written", "first open in the process that wrote a " + what},
+      {"open-warm", "later open in the same process of a " + what},
+      {"open-fresh", "open in a fresh process of a " + what},
+      {"open-cold", "cold open (files dropped from the page cache) of a " + what}};
+  for (const auto& [kind, title] : titles) {
+    if (wanted(kind)) print(kind, title, std::move(figures[kind]), Unit::MillisPerOpen, loadBefore);
+  }
 }
 
 // `writers` processes each write `perWriter` keys of their own into one
 // shared store; ops/s is over all of them, p99 the worst writer's.
+Result writersRun(const EngineEntry& entry, size_t writers, size_t perWriter) {
+  Result result;
+  const std::string dir = freshDir(entry.name);
+  // Create the files once so the writers only open them.
+  createStore(entry, dir, 0);
+  std::vector<std::pair<pid_t, int>> children;
+  const auto start = Clock::now();
+  for (size_t w = 0; w < writers; ++w) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) break;
+    const pid_t pid = fork();
+    if (pid == 0) {
+      ::close(pipeFds[0]);
+      auto engine = entry.make();
+      double p99 = -1;
+      size_t failures = 0;
+      if (engine->open(dir, Durability::CrashSafe)) {
+        Recorder recorder(perWriter);
+        for (size_t i = 0; i < perWriter; ++i) {
+          const std::string key = keyOf(w * perWriter + i);
+          const std::string value = valueOf(ValueKind::Small, i);
+          recorder.time([&] { return engine->put(key, value, ValueKind::Small); });
+        }
+        engine->close();
+        p99 = recorder.p99Micros();
+        failures = recorder.failures();
+      }
+      double message[2] = {p99, static_cast<double>(failures)};
+      (void)!write(pipeFds[1], message, sizeof message);
+      _exit(0);
+    }
+    ::close(pipeFds[1]);
+    children.emplace_back(pid, pipeFds[0]);
+  }
+  for (auto& [pid, fd] : children) {
+    double message[2] = {-1, 0};
+    (void)!read(fd, message, sizeof message);
+    ::close(fd);
+    waitpid(pid, nullptr, 0);
+    result.p99Micros = std::max(result.p99Micros, message[0]);
+    result.failures += static_cast<size_t>(message[1]) + (message[0] < 0 ? 1 : 0);
+  }
+  result.failures += writers - children.size();
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  result.opsPerSecond = static_cast<double>(writers * perWriter) / seconds;
+  // Check that every writer's keys arrived.
+  auto engine = entry.make();
+  engine->open(dir, Durability::CrashSafe);
+  std::string out;
+  for (size_t i = 0; i < writers * perWriter; ++i) {
+    if (!engine->get(keyOf(i), ValueKind::Small, out)) ++result.failures;
+  }
+  engine->close();
+  measureFiles(dir, result);
+  fs::remove_all(dir);
+  return result;
+}
+
 void multiProcess(const std::vector<EngineEntry>& allEngines, size_t writers, size_t perWriter) {
   if (!wanted("writers")) return;
   const std::vector<EngineEntry> engines = selected(allEngines);
-  std::vector<Result> results;
-  for (const EngineEntry& entry : engines) {
-    Result result;
-    result.engine = entry.name;
-    const std::string dir = freshDir(entry.name);
-    // Create the files once so the writers only open them.
-    createStore(entry, dir, 0);
-    std::vector<std::pair<pid_t, int>> children;
-    const auto start = Clock::now();
-    for (size_t w = 0; w < writers; ++w) {
-      int pipeFds[2];
-      if (pipe(pipeFds) != 0) return;
-      const pid_t pid = fork();
-      if (pid == 0) {
-        ::close(pipeFds[0]);
-        auto engine = entry.make();
-        double p99 = -1;
-        size_t failures = 0;
-        if (engine->open(dir, Durability::CrashSafe)) {
-          Recorder recorder(perWriter);
-          for (size_t i = 0; i < perWriter; ++i) {
-            const std::string key = keyOf(w * perWriter + i);
-            const std::string value = valueOf(ValueKind::Small, i);
-            recorder.time([&] { return engine->put(key, value, ValueKind::Small); });
-          }
-          engine->close();
-          p99 = recorder.p99Micros();
-          failures = recorder.failures();
-        }
-        double message[2] = {p99, static_cast<double>(failures)};
-        (void)!write(pipeFds[1], message, sizeof message);
-        _exit(0);
-      }
-      ::close(pipeFds[1]);
-      children.emplace_back(pid, pipeFds[0]);
-    }
-    for (auto& [pid, fd] : children) {
-      double message[2] = {-1, 0};
-      (void)!read(fd, message, sizeof message);
-      ::close(fd);
-      waitpid(pid, nullptr, 0);
-      result.p99Micros = std::max(result.p99Micros, message[0]);
-      result.failures += static_cast<size_t>(message[1]) + (message[0] < 0 ? 1 : 0);
-    }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    result.opsPerSecond = static_cast<double>(writers * perWriter) / seconds;
-    // Check that every writer's keys arrived.
-    auto engine = entry.make();
-    engine->open(dir, Durability::CrashSafe);
-    std::string out;
-    for (size_t i = 0; i < writers * perWriter; ++i) {
-      if (!engine->get(keyOf(i), ValueKind::Small, out)) ++result.failures;
-    }
-    engine->close();
-    measureFiles(dir, result);
-    fs::remove_all(dir);
-    results.push_back(result);
+  std::vector<Figures> figures = emptyFigures(engines);
+  const std::string loadBefore = bench::loadAverage();
+  for (int round = 0; round < g_runs; ++round) {
+    for (size_t i = 0; i < engines.size(); ++i) figures[i].runs.push_back(writersRun(engines[i], writers, perWriter));
   }
   print("writers", std::to_string(writers) + " writer processes x " + std::to_string(perWriter) +
                        " sets, 32 B [crash-safe]",
-        results, engines);
+        std::move(figures), Unit::OpsPerSecond, loadBefore);
 }
 
-// The ratios the store is held to, from the tables above.
+// The ratios the store is held to, from the tables above: medians, "~1x"
+// where the runs of the two overlap.
 void summary() {
   struct Row {
     const char* label;
@@ -739,7 +869,7 @@ void summary() {
   };
   const Row rows[] = {
       {"fill 8 B, vs lmdb-wm", "crash-safe fill-8", "cask", kWriteMapPeer, 1.2},
-      {"overwrite 1000 hot keys, vs lmdb-wm", "crash-safe overwrite", "cask", kWriteMapPeer, 1.0},
+      {"overwrite 1000 hot keys, vs lmdb-wm", "crash-safe overwrite", "cask", kWriteMapPeer, 0.8},
       {"90/10 mix, vs lmdb-wm", "crash-safe mix", "cask", kWriteMapPeer, 1.2},
       {"random get, vs lmdb", "crash-safe get", "cask", "lmdb", 1.2},
       {"fill 1 KiB, vs best peer", "crash-safe fill-1k", "cask", "best", 1.0},
@@ -747,83 +877,119 @@ void summary() {
       {"gets multi-process vs single", "crash-safe get", "cask-mp", "cask", 0.8},
       {"synced fill 32 B, vs best peer", "synced fill-32", "cask", "best", 0.8},
   };
-  std::printf("\nsummary: ratio (target)\n");
+  std::printf("\nsummary: ratio of medians (target); load average now %s\n", bench::loadAverage().c_str());
   for (const Row& row : rows) {
-    const Result* mine = findResult(row.workload, row.engine);
-    double other = 0;
+    const Figures* mine = findFigures(row.workload, row.engine);
+    const Figures* other = nullptr;
     if (row.against == "best") {
-      for (const Result& r : allResults()[row.workload]) {
-        if (r.engine.rfind("cask", 0) != 0) other = std::max(other, r.opsPerSecond);
-      }
-    } else if (const Result* r = findResult(row.workload, row.against)) {
-      other = r->opsPerSecond;
+      const auto found = allFigures().find(row.workload);
+      if (found != allFigures().end()) other = bestPeer(found->second);
+    } else {
+      other = findFigures(row.workload, row.against);
     }
-    if (mine == nullptr || other <= 0) continue;
-    std::printf("  %-40s %6.2fx  (>= %.1fx)\n", row.label, mine->opsPerSecond / other, row.target);
+    if (mine == nullptr || other == nullptr || mine->runs.empty() || other->runs.empty()) continue;
+    std::printf("  %-40s %7s  (>= %.1fx)\n", row.label, bench::ratioText(mine->ops(), other->ops()).c_str(),
+                row.target);
   }
   for (const char* engine : {"cask", "cask-crypt"}) {
-    for (const char* id : {"open-warm", "open-cold"}) {
-      if (const Result* r = findResult(id, engine); r != nullptr && r->opsPerSecond > 0) {
-        std::printf("  %-40s %6.2f ms\n", (std::string(id) + ", " + engine).c_str(),
-                    1000.0 / r->opsPerSecond);
-      }
+    for (const char* id : {"open-written", "open-warm", "open-fresh", "open-cold"}) {
+      const Figures* f = findFigures(id, engine);
+      if (f == nullptr || f->runs.empty() || f->ops().min <= 0) continue;
+      const bench::Spread ops = f->ops();
+      std::printf("  %-40s %s ms\n", (std::string(id) + ", " + engine).c_str(),
+                  bench::spreadText({1000.0 / ops.median, 1000.0 / ops.max, 1000.0 / ops.min}, "%.2f").c_str());
     }
   }
 }
 
+constexpr const char* kUsage =
+    "usage: cask_bench [--runs=5] [--scale=1.0] [--dir=/tmp] [--only=WORD] [--engine=NAME]...\n";
+
 int usage(const std::string& bad) {
-  std::fprintf(stderr,
-               "cask_bench: bad argument: %s\n"
-               "usage: cask_bench [--scale=1.0] [--dir=/tmp] [--only=WORD] [--engine=NAME]...\n",
-               bad.c_str());
+  std::fprintf(stderr, "cask_bench: bad argument: %s\n%s", bad.c_str(), kUsage);
   return 2;
+}
+
+std::vector<EngineEntry> allEngines() {
+  const std::string key = "bench-crypt-key!";
+  return {
+      {"cask", [] { return std::make_unique<CaskEngine>(cask::CaskSingleProcess, ""); }, true},
+      {"cask-crypt", [key] { return std::make_unique<CaskEngine>(cask::CaskSingleProcess, key); }, true},
+      {"cask-mp", [] { return std::make_unique<CaskEngine>(cask::CaskMultiProcess, ""); }, true},
+      {"lmdb", [] { return std::make_unique<LmdbEngine>(false); }, false},
+      {kWriteMapPeer, [] { return std::make_unique<LmdbEngine>(true); }, false},
+      {"leveldb", [] { return std::make_unique<LevelDbEngine>(); }, false},
+      {"rocksdb", [] { return std::make_unique<RocksDbEngine>(); }, false},
+      {"sqlite", [] { return std::make_unique<SqliteEngine>(); }, false},
+  };
+}
+
+std::vector<EngineEntry> named(const std::vector<std::string>& names) {
+  std::vector<EngineEntry> chosen;
+  for (const std::string& name : names) {
+    for (const EngineEntry& entry : allEngines()) {
+      if (entry.name == name) chosen.push_back(entry);
+    }
+  }
+  return chosen;
+}
+
+// --open-child=ENGINE DIR KEYS: one timed open for timedOpenInFreshProcess.
+int openChild(const std::string& engine, int argc, char** argv) {
+  const std::vector<EngineEntry> entry = named({engine});
+  if (entry.empty() || argc != 4) return 2;
+  const double seconds = timedOpen(entry[0], argv[2], std::strtoul(argv[3], nullptr, 10));
+  if (seconds < 0) return 1;
+  std::printf("%.9f\n", seconds);
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]).rfind("--open-child=", 0) == 0) {
+    return openChild(std::string(argv[1]).substr(13), argc, argv);
+  }
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     char* end = nullptr;
+    if (arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
     if (arg.rfind("--scale=", 0) == 0) {
       g_scale = std::strtod(arg.c_str() + 8, &end);
       if (end == arg.c_str() + 8 || *end != '\0' || !(g_scale > 0)) return usage(arg);
+    } else if (arg.rfind("--runs=", 0) == 0) {
+      if (!bench::parseRuns(arg, g_runs)) return usage(arg);
     } else if (arg.rfind("--dir=", 0) == 0) {
       g_root = arg.substr(6);
     } else if (arg.rfind("--only=", 0) == 0) {
       g_only = arg.substr(7);
     } else if (arg.rfind("--engine=", 0) == 0) {
       g_engines.push_back(arg.substr(9));
+      if (named({g_engines.back()}).empty()) return usage(arg);
     } else {
       return usage(arg);
     }
   }
-  const std::string key = "bench-crypt-key!";
-  const EngineEntry cask{"cask", [] { return std::make_unique<CaskEngine>(cask::CaskSingleProcess, ""); }, true};
-  const EngineEntry caskMulti{"cask-mp", [] { return std::make_unique<CaskEngine>(cask::CaskMultiProcess, ""); },
-                              true};
-  const EngineEntry caskCrypt{"cask-crypt",
-                              [key] { return std::make_unique<CaskEngine>(cask::CaskSingleProcess, key); }, true};
-  const EngineEntry lmdb{"lmdb", [] { return std::make_unique<LmdbEngine>(false); }, false};
-  const EngineEntry lmdbWriteMap{kWriteMapPeer, [] { return std::make_unique<LmdbEngine>(true); }, false};
-  const EngineEntry leveldb{"leveldb", [] { return std::make_unique<LevelDbEngine>(); }, false};
-  const EngineEntry rocksdb{"rocksdb", [] { return std::make_unique<RocksDbEngine>(); }, false};
-  const EngineEntry sqlite{"sqlite", [] { return std::make_unique<SqliteEngine>(); }, false};
-  const std::vector<EngineEntry> all{cask, caskCrypt, caskMulti, lmdb, lmdbWriteMap, leveldb, rocksdb, sqlite};
-  const std::vector<EngineEntry> singleProcess{cask, caskCrypt, lmdb, lmdbWriteMap, leveldb, rocksdb, sqlite};
+  const std::vector<EngineEntry> all = allEngines();
+  const std::vector<EngineEntry> singleProcess =
+      named({"cask", "cask-crypt", "lmdb", kWriteMapPeer, "leveldb", "rocksdb", "sqlite"});
 
-  std::printf("cask %s, page size %zu, scale %.2f; ratios are ops/s against the fastest peer (lmdb, lmdb-wm, "
-              "leveldb, rocksdb, sqlite) and against lmdb-wm\n",
-              cask::version(), cask::Cask::pageSize(), g_scale);
+  std::printf("cask %s, page size %zu, scale %.2f, %d runs per figure; load average %s\n"
+              "ratios are of median ops/s against the fastest peer (lmdb, lmdb-wm, leveldb, rocksdb, sqlite) and "
+              "against lmdb-wm; \"~1x\" where the two spreads overlap\n",
+              cask::version(), cask::Cask::pageSize(), g_scale, g_runs, bench::loadAverage().c_str());
   runSuite(all, Durability::CrashSafe, scaled(100000), scaled(1000000), scaled(1000000), scaled(1000000),
            scaled(200000), scaled(5000));
   // Every write waits for the disk: far fewer operations.
   runSuite(singleProcess, Durability::Synced, scaled(1000), scaled(1000), 0, scaled(5000), scaled(1000),
            scaled(1000));
-  openStore(singleProcess, scaled(100000), 20, false);
-  openStore(singleProcess, scaled(100000), 10, true);
-  multiProcess({caskMulti, lmdb, lmdbWriteMap, sqlite}, 4, scaled(25000));
+  openStore(singleProcess, scaled(100000));
+  multiProcess(named({"cask-mp", "lmdb", kWriteMapPeer, "sqlite"}), 4, scaled(25000));
   summary();
+  std::printf("\nload average at the end %s\n", bench::loadAverage().c_str());
   fs::remove_all(g_root + "/cask_bench_" + std::to_string(getpid()));
   return 0;
 }

@@ -1,8 +1,11 @@
 // Downloads a 512 MiB file from the loopback server with the URL session and
 // with `curl -o`, then hashes it with md5HexOfFile and with `md5sum`, and
-// prints the figures with their ratios. Each figure is the best of three runs.
+// prints the figures with their ratios. Each figure is the median of --runs
+// runs (default 5) with their spread (min..max), ours and the peer's taking
+// turns; a ratio whose two spreads overlap prints as "~1x". The load average
+// is printed before and after.
 //
-//   build/dev/bench/quillo_download_bench [MiB]
+//   build/dev/bench/quillo_download_bench [MiB] [--runs=5]
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -16,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_stats.h"
 #include "installer/installer_zip_download_manager.h"
 #include "installer/md5.h"
 #include "loopback_http_server.h"
@@ -27,16 +31,26 @@ namespace {
 namespace fs = std::filesystem;
 using Seconds = std::chrono::duration<double>;
 
-constexpr int kRuns = 3;
+double secondsOf(const std::function<void()>& body) {
+  const auto start = std::chrono::steady_clock::now();
+  body();
+  return Seconds(std::chrono::steady_clock::now() - start).count();
+}
 
-double bestOf(const std::function<void()>& body) {
-  double best = 1e30;
-  for (int i = 0; i < kRuns; ++i) {
-    const auto start = std::chrono::steady_clock::now();
-    body();
-    best = std::min(best, Seconds(std::chrono::steady_clock::now() - start).count());
+// Runs `ours` and `theirs` in turns, `runs` times each; their seconds.
+std::pair<bench::Spread, bench::Spread> inTurns(int runs, const std::function<void()>& ours,
+                                                const std::function<void()>& theirs) {
+  std::vector<double> a, b;
+  for (int i = 0; i < runs; ++i) {
+    a.push_back(secondsOf(ours));
+    b.push_back(secondsOf(theirs));
   }
-  return best;
+  return {bench::spreadOf(a), bench::spreadOf(b)};
+}
+
+// MiB/s from seconds: the fastest run gives the largest rate.
+bench::Spread rateOf(double mib, const bench::Spread& seconds) {
+  return {mib / seconds.median, mib / seconds.max, mib / seconds.min};
 }
 
 void writeRandomFile(const fs::path& path, size_t mib) {
@@ -103,17 +117,33 @@ bool managerDownload(quillo::testing::LoopbackHttpServer& server, const fs::path
 
 }  // namespace
 
+constexpr const char* kUsage = "usage: quillo_download_bench [MIB] [--runs=5]\n";
+
 int main(int argc, char** argv) {
   size_t mib = 512;
-  if (argc > 1) {
+  int runs = bench::kDefaultRuns;
+  bool sawSize = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
     char* end = nullptr;
-    mib = std::strtoul(argv[1], &end, 10);
-    if (argc > 2 || end == argv[1] || *end != '\0' || mib == 0) {
-      std::fprintf(stderr, "quillo_download_bench: bad argument: %s\nusage: quillo_download_bench [MIB]\n",
-                   argv[argc > 2 ? 2 : 1]);
+    bool bad = false;
+    if (arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg.rfind("--runs=", 0) == 0) {
+      bad = !bench::parseRuns(arg, runs);
+    } else {
+      mib = std::strtoul(argv[i], &end, 10);
+      bad = sawSize || end == argv[i] || *end != '\0' || mib == 0 || arg[0] == '-';
+      sawSize = true;
+    }
+    if (bad) {
+      std::fprintf(stderr, "quillo_download_bench: bad argument: %s\n%s", argv[i], kUsage);
       return 2;
     }
   }
+  const std::string loadBefore = bench::loadAverage();
   char pattern[] = "/tmp/quillo-download-bench-XXXXXX";
   if (!::mkdtemp(pattern)) return 1;
   const fs::path folder = pattern;
@@ -130,32 +160,43 @@ int main(int argc, char** argv) {
   const std::string curlCommand = "curl -s -o '" + theirs.string() + "' '" + url + "'";
 
   bool ok = true;
-  const double sessionTime = bestOf([&] {
-    fs::remove(ours);
-    ok = sessionDownload(url, folder, ours) && ok;
-  });
-  const double curlTime = bestOf([&] {
-    fs::remove(theirs);
-    ok = std::system(curlCommand.c_str()) == 0 && ok;
-  });
+  const auto [sessionTime, curlTime] = inTurns(
+      runs,
+      [&] {
+        fs::remove(ours);
+        ok = sessionDownload(url, folder, ours) && ok;
+      },
+      [&] {
+        fs::remove(theirs);
+        ok = std::system(curlCommand.c_str()) == 0 && ok;
+      });
   std::string ourMd5;
-  const double md5Time = bestOf([&] { ourMd5 = quillo::md5HexOfFile(ours.string()).value_or(""); });
   const std::string md5sumCommand = "md5sum '" + theirs.string() + "' > /dev/null";
-  const double md5sumTime = bestOf([&] { ok = std::system(md5sumCommand.c_str()) == 0 && ok; });
-  const double managerTime = bestOf([&] { ok = managerDownload(server, folder, ourMd5) && ok; });
+  const auto [md5Time, md5sumTime] = inTurns(
+      runs, [&] { ourMd5 = quillo::md5HexOfFile(ours.string()).value_or(""); },
+      [&] { ok = std::system(md5sumCommand.c_str()) == 0 && ok; });
+  std::vector<double> chain;
+  for (int i = 0; i < runs; ++i) chain.push_back(secondsOf([&] { ok = managerDownload(server, folder, ourMd5) && ok; }));
   const bool same = fs::file_size(ours) == fs::file_size(source) &&
                     quillo::md5HexOfFile(theirs.string()) == ourMd5 &&
                     quillo::md5HexOfFile(source.string()) == ourMd5;
 
-  const double size = static_cast<double>(mib);
-  std::printf("file: %zu MiB over 127.0.0.1, best of %d runs\n", mib, kRuns);
-  std::printf("download  URLSession   %8.3f s  %8.1f MiB/s\n", sessionTime, size / sessionTime);
-  std::printf("download  curl -o      %8.3f s  %8.1f MiB/s\n", curlTime, size / curlTime);
-  std::printf("  throughput ratio (ours / curl): %.3f\n", curlTime / sessionTime);
-  std::printf("md5       md5HexOfFile %8.3f s  %8.1f MiB/s\n", md5Time, size / md5Time);
-  std::printf("md5       md5sum       %8.3f s  %8.1f MiB/s\n", md5sumTime, size / md5sumTime);
-  std::printf("  time ratio (ours / md5sum):     %.3f\n", md5Time / md5sumTime);
-  std::printf("whole chain (info, HEAD, disk check, download, MD5): %.3f s\n", managerTime);
+  const auto size = static_cast<double>(mib);
+  std::printf("file: %zu MiB over 127.0.0.1; median (min..max) of %d runs; load average before %s, after %s\n",
+              mib, runs, loadBefore.c_str(), bench::loadAverage().c_str());
+  std::printf("download  URLSession   %28s s  %28s MiB/s\n", bench::spreadText(sessionTime, "%.3f").c_str(),
+              bench::spreadText(rateOf(size, sessionTime), "%.1f").c_str());
+  std::printf("download  curl -o      %28s s  %28s MiB/s\n", bench::spreadText(curlTime, "%.3f").c_str(),
+              bench::spreadText(rateOf(size, curlTime), "%.1f").c_str());
+  std::printf("  throughput ratio (ours / curl): %s\n",
+              bench::ratioText(rateOf(size, sessionTime), rateOf(size, curlTime)).c_str());
+  std::printf("md5       md5HexOfFile %28s s  %28s MiB/s\n", bench::spreadText(md5Time, "%.3f").c_str(),
+              bench::spreadText(rateOf(size, md5Time), "%.1f").c_str());
+  std::printf("md5       md5sum       %28s s  %28s MiB/s\n", bench::spreadText(md5sumTime, "%.3f").c_str(),
+              bench::spreadText(rateOf(size, md5sumTime), "%.1f").c_str());
+  std::printf("  time ratio (ours / md5sum):     %s\n", bench::ratioText(md5Time, md5sumTime).c_str());
+  std::printf("whole chain (info, HEAD, disk check, download, MD5): %s s\n",
+              bench::spreadText(bench::spreadOf(chain), "%.3f").c_str());
   std::printf("results %s\n", ok && same ? "identical" : "DIFFER OR FAILED");
   fs::remove_all(folder);
   return ok && same ? 0 : 1;

@@ -4,12 +4,15 @@
 // of the writer (deflate 9, zstd 6, zstd 3; all with a server key) is set
 // against its floor: the same compressor at the same level, sync-flushed
 // after each record and enciphered (TEA) under one lock, over the same
-// formatted lines, with no formatting, cache or file. Writer and floor run in
-// turns, three times each; the best of each is printed.
+// formatted lines, with no formatting, cache or file. Every writer (and each
+// floor, in turns with its writer) runs --runs times (default 5); figures are
+// medians with the spread of the runs (min..max), a ratio whose two spreads
+// overlap prints as "~1x", and each table names the load average before and
+// after it.
 //
-//   jot_bench [records] [--jot]   default 1,000,000; --jot runs only the
-//                                 writer's modes and their floors (no peers,
-//                                 no kill runs); JOT_BENCH_DIR sets the folder
+//   jot_bench [records] [--jot] [--runs=5]
+//       records: default 1,000,000; --jot runs only the writer's modes and
+//       their floors (no peers, no kill runs); JOT_BENCH_DIR sets the folder
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -40,6 +43,7 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include "bench_stats.h"
 #include "jot/appender.h"
 #include "jot/block_reader.h"
 #include "jot/jotter.h"
@@ -379,6 +383,17 @@ double floorRate(bool zstd, int level, long records, int threads) {
   return static_cast<double>(records) / wall;
 }
 
+// The runs of one writer (or floor): medians and spreads.
+struct Runs {
+  std::vector<Result> results;
+  [[nodiscard]] bench::Spread of(double Result::*field) const {
+    std::vector<double> values;
+    for (const Result& r : results) values.push_back(r.*field);
+    return bench::spreadOf(values);
+  }
+  [[nodiscard]] bench::Spread rate() const { return of(&Result::recordsPerSecond); }
+};
+
 }  // namespace
 
 struct Mode {
@@ -388,18 +403,33 @@ struct Mode {
   bool hasFloor = false;
 };
 
+constexpr const char* kUsage = "usage: jot_bench [RECORDS] [--jot] [--runs=5]\n";
+
 int main(int argc, char** argv) {
   long records = 1000000;
   bool jotOnly = false;
+  int runs = bench::kDefaultRuns;
   for (int i = 1; i < argc; ++i) {
     char* end = nullptr;
-    if (std::string(argv[i]) == "--jot") {
+    const std::string arg = argv[i];
+    bool bad = false;
+    if (arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == "--jot") {
       jotOnly = true;
+    } else if (arg.rfind("--runs=", 0) == 0) {
+      bad = !bench::parseRuns(arg, runs);
     } else if (records = std::strtol(argv[i], &end, 10); end == argv[i] || *end != '\0' || records <= 0) {
-      std::fprintf(stderr, "jot_bench: bad argument: %s\nusage: jot_bench [RECORDS] [--jot]\n", argv[i]);
+      bad = true;
+    }
+    if (bad) {
+      std::fprintf(stderr, "jot_bench: bad argument: %s\n%s", argv[i], kUsage);
       return 2;
     }
   }
+  std::printf("%d runs per figure; load average %s\n", runs, bench::loadAverage().c_str());
   const char* base = std::getenv("JOT_BENCH_DIR");
   const fs::path root = fs::path(base ? base : fs::temp_directory_path().string()) /
                         ("jot_bench-" + std::to_string(getpid()));
@@ -425,34 +455,31 @@ int main(int argc, char** argv) {
   }
 
   for (int threads : {1, 4, 8}) {
-    std::printf("\n%ld records, %d thread(s)\n", records, threads);
-    std::printf("  %-16s %12s %9s %9s %8s %12s %12s %9s\n", "writer", "records/s", "p50 us", "p99 us",
-                "cpu s", "bytes", "floor rec/s", "vs floor");
+    std::printf("\n%ld records, %d thread(s); load average before %s\n", records, threads,
+                bench::loadAverage().c_str());
+    std::printf("  %-16s %34s %9s %9s %8s %12s %34s %9s\n", "writer", "records/s median (min..max)", "p50 us",
+                "p99 us", "cpu s", "bytes", "floor records/s median (min..max)", "vs floor");
     for (size_t i = 0; i < modes.size(); ++i) {
       const Mode& m = modes[i];
       // A fresh folder per run: glog keeps its file open across destinations.
       const fs::path dir = root / ("run-" + std::to_string(threads) + "-" + std::to_string(i));
-      Result r = runWriter(m.writer, dir, records, threads);
-      fs::remove_all(dir);
-      if (m.hasFloor) {
-        // Writer and floor take turns, best of three each: a shared machine's
-        // load then weighs on both alike.
-        double floor = floorRate(m.zstd, m.level, records, threads);
-        for (int round = 1; round < 3; ++round) {
-          const Result again = runWriter(m.writer, dir, records, threads);
-          fs::remove_all(dir);
-          if (again.recordsPerSecond > r.recordsPerSecond) r = again;
-          floor = std::max(floor, floorRate(m.zstd, m.level, records, threads));
-        }
-        std::printf("  %-16s %12.0f %9.2f %9.2f %8.2f %12ju %12.0f %8.2fx\n", m.writer.name.c_str(),
-                    r.recordsPerSecond, r.p50us, r.p99us, r.cpuSeconds, r.bytes, floor,
-                    r.recordsPerSecond / floor);
-      } else {
-        std::printf("  %-16s %12.0f %9.2f %9.2f %8.2f %12ju %12s %9s\n", m.writer.name.c_str(),
-                    r.recordsPerSecond, r.p50us, r.p99us, r.cpuSeconds, r.bytes, "-", "-");
+      // Writer and floor take turns: a shared machine's load weighs on both alike.
+      Runs writer;
+      Runs floor;
+      for (int round = 0; round < runs; ++round) {
+        writer.results.push_back(runWriter(m.writer, dir, records, threads));
+        fs::remove_all(dir);
+        if (m.hasFloor) floor.results.push_back({floorRate(m.zstd, m.level, records, threads)});
       }
+      const std::string floorText = m.hasFloor ? bench::spreadText(floor.rate()) : "-";
+      std::printf("  %-16s %34s %9.2f %9.2f %8.2f %12ju %34s %9s\n", m.writer.name.c_str(),
+                  bench::spreadText(writer.rate()).c_str(), writer.of(&Result::p50us).median,
+                  writer.of(&Result::p99us).median, writer.of(&Result::cpuSeconds).median,
+                  writer.results.back().bytes, floorText.c_str(),
+                  m.hasFloor ? bench::ratioText(writer.rate(), floor.rate()).c_str() : "-");
       std::fflush(stdout);
     }
+    std::printf("  load average after %s\n", bench::loadAverage().c_str());
   }
   fs::remove_all(root);
   return 0;

@@ -41,6 +41,19 @@ struct AESCrypt::KeySchedule {
 
 namespace {
 constexpr size_t kBatchBlocks = 64;
+
+// out = in ^ stream, eight bytes at a time; `out` may be `in`.
+void xorInto(uint8_t* out, const uint8_t* in, const uint8_t* stream, size_t length) {
+  size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    uint64_t a, b;
+    std::memcpy(&a, in + i, sizeof a);
+    std::memcpy(&b, stream + i, sizeof b);
+    a ^= b;
+    std::memcpy(out + i, &a, sizeof a);
+  }
+  for (; i < length; ++i) out[i] = in[i] ^ stream[i];
+}
 }  // namespace
 
 AESCrypt::AESCrypt(const void* key, size_t keyLength, const void* iv, size_t ivLength) {
@@ -125,7 +138,7 @@ void AESCrypt::decrypt(const void* input, void* output, size_t length) {
     // Taken before `out`, which may be `in`, is written.
     std::memcpy(m_register, in + bytes - kAESKeyLength, kAESKeyLength);
     m_encryptSchedule->encryptBlocks(stream, stream, blocks);
-    for (size_t i = 0; i < bytes; ++i) out[i] = in[i] ^ stream[i];
+    xorInto(out, in, stream, bytes);
     in += bytes;
     out += bytes;
     length -= bytes;

@@ -10,9 +10,11 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <new>
 #include <utility>
 #include <vector>
+
+#include "large_block.h"
 
 namespace cask {
 
@@ -30,9 +32,15 @@ class ByteArena {
   // Throws std::bad_alloc when memory runs out.
   [[nodiscard]] uint8_t* allocate(size_t size) {
     if (size > left_) {
-      const size_t block = std::max(size, kBlockSize);
-      blocks_.push_back(std::make_unique_for_overwrite<uint8_t[]>(block));
-      next_ = blocks_.back().get();
+      // Blocks double from 64 KiB, then jump to the size that maps huge
+      // pages: a small store takes little, a large load few blocks.
+      nextBlockSize_ = nextBlockSize_ * 2 > kMaxDoubledSize ? kMaxBlockSize : nextBlockSize_ * 2;
+      const size_t block = std::max(size, nextBlockSize_);
+      blocks_.reserve(blocks_.size() + 1);  // so that the push below cannot throw
+      auto* bytes = static_cast<uint8_t*>(allocateBlock(block));
+      if (bytes == nullptr) throw std::bad_alloc();
+      blocks_.push_back({bytes, block});
+      next_ = bytes;
       left_ = block;
     }
     uint8_t* bytes = next_;
@@ -41,24 +49,32 @@ class ByteArena {
     return bytes;
   }
 
+  ~ByteArena() { clear(); }
+
   void clear() {
+    for (const auto& [bytes, size] : blocks_) freeBlock(bytes, size);
     blocks_.clear();
     next_ = nullptr;
     left_ = 0;
+    nextBlockSize_ = kMinBlockSize / 2;
   }
 
   void swap(ByteArena& other) noexcept {
     blocks_.swap(other.blocks_);
     std::swap(next_, other.next_);
     std::swap(left_, other.left_);
+    std::swap(nextBlockSize_, other.nextBlockSize_);
   }
 
  private:
-  static constexpr size_t kBlockSize = 64 * 1024;
+  static constexpr size_t kMinBlockSize = 64 * 1024;
+  static constexpr size_t kMaxDoubledSize = 256 * 1024;
+  static constexpr size_t kMaxBlockSize = 2 * 1024 * 1024;
 
-  std::vector<std::unique_ptr<uint8_t[]>> blocks_;
+  std::vector<std::pair<uint8_t*, size_t>> blocks_;
   uint8_t* next_ = nullptr;
   size_t left_ = 0;
+  size_t nextBlockSize_ = kMinBlockSize / 2;
 };
 
 }  // namespace cask

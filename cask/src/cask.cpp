@@ -131,10 +131,17 @@ Cask* Cask::caskWithID(const std::string& mmapID, int mode, const std::string* c
   // The same files under another instance key (the root directory changed
   // since): two stores on one file would overwrite each other's appends.
   if (Cask* sameFiles = findOpenStore(root + "/" + encodeFilePath(mmapID))) return sameFiles;
-  if (rootPath != nullptr && !rootPath->empty()) {
+  // A given root gets its hashed-name folder whatever the id, so that a
+  // restore of all stores into it finds where those stores go.
+  const bool givenRoot = rootPath != nullptr && !rootPath->empty();
+  if (givenRoot || needsHashedFileName(mmapID)) {
+    mkPath(root + "/" + kSpecialCharacterDirectoryName);
+  } else {
+    mkPath(root);
+  }
+  if (givenRoot) {
     CaskInfo("prepare to load %s (id %s) from rootPath %s", key.c_str(), mmapID.c_str(), root.c_str());
   }
-  mkPath(needsHashedFileName(mmapID) ? root + "/" + kSpecialCharacterDirectoryName : root);
   auto* store = new Cask(mmapID, mode, cryptKey, &root);
   store->m_mmapKey = key;
   (*g_instanceDic)[key] = store;
@@ -208,6 +215,11 @@ bool Cask::isWritable() const {
 }
 
 size_t Cask::indexSize() const { return m_cipher ? m_cryptIndex->size() : m_plainIndex->size(); }
+
+std::span<const uint8_t> Cask::plainContent() const {
+  if (!m_dataFile->isFileValid()) return {};
+  return {m_dataFile->getMemory() + kFixed32Size, std::min(m_contentSize, m_dataFile->getFileSize() - kFixed32Size)};
+}
 
 // --- typed setters -------------------------------------------------------
 
@@ -325,6 +337,9 @@ CASK_SCALAR_GETTER(getDouble, double)
 std::optional<std::string> Cask::getString(std::string_view key) {
   std::optional<std::string> result;
   readValue(key, [&](const RvBuffer& bytes) { result = decodeValue<std::string>(bytes.span()); });
+  // Strings are UTF-8: other bytes under a string's prefix are no string
+  // (getBytes still hands them out).
+  if (result && !isValidUtf8({reinterpret_cast<const uint8_t*>(result->data()), result->size()})) return {};
   return result;
 }
 
@@ -392,7 +407,7 @@ bool Cask::containsKey(std::string_view key) {
   ScopedLock<ThreadLock> lock(m_threadLock.get());
   ScopedLock<InterProcessLock> processLock(m_sharedLock.get());
   checkLoadData();
-  return m_cipher ? m_cryptIndex->contains(key) : m_plainIndex->contains(key);
+  return m_cipher ? m_cryptIndex->contains(key) : m_plainIndex->contains(key, plainContent());
 }
 
 size_t Cask::count() {
@@ -425,7 +440,10 @@ std::vector<std::string> Cask::allKeys() {
   if (m_cipher) {
     for (const auto& entry : *m_cryptIndex) keys.push_back(entry.first);
   } else {
-    for (const auto& entry : *m_plainIndex) keys.push_back(entry.first);
+    const std::span<const uint8_t> content = plainContent();
+    m_plainIndex->forEachOffset([&](uint32_t offset) {
+      if (const auto pair = pairAt(content, offset)) keys.emplace_back(pair->key);
+    });
   }
   return keys;
 }
@@ -463,7 +481,7 @@ void Cask::removeValuesForKeys(const std::vector<std::string>& keys) {
   if (!isWritable()) return;
   size_t deleted = 0;
   for (const std::string& key : keys) {
-    deleted += m_cipher ? m_cryptIndex->erase(key) : m_plainIndex->erase(key);
+    deleted += m_cipher ? m_cryptIndex->erase(key) : m_plainIndex->erase(key, plainContent());
   }
   if (deleted > 0) {
     m_compacted = false;
@@ -501,6 +519,7 @@ void Cask::clearMemoryCache() {
 void Cask::doClearMemoryCache() {
   m_needsLoad = true;
   m_undecodable = false;
+  m_appendedSinceWriteBack = SIZE_MAX;
   clearIndex();
   if (m_cipher) {
     if (m_metaInfo.version >= CaskVersionRandomIV) {

@@ -212,13 +212,11 @@ size_t Cask::backupOrRestoreAll(const std::string& srcDir, const std::string& ds
 size_t Cask::backupOrRestoreTree(const std::string& srcDir, const std::string& dstDir, bool restore) {
   if (srcDir == dstDir) return 1;
   size_t count = backupOrRestoreAll(srcDir, dstDir, restore);
-  // The store directory decides whether its hashed-name stores take part:
-  // the source when backing up, the destination when restoring. A side
-  // without the folder has nothing in it to walk.
+  // Hashed-name stores travel whenever the source has their folder; the
+  // copy makes the folder on the other side when it is not there yet.
   const std::string special = srcDir + "/" + kSpecialCharacterDirectoryName;
-  const std::string specialTarget = dstDir + "/" + kSpecialCharacterDirectoryName;
-  if (isFileExist(restore ? specialTarget : special) && isFileExist(special)) {
-    count += backupOrRestoreAll(special, specialTarget, restore);
+  if (isFileExist(special)) {
+    count += backupOrRestoreAll(special, dstDir + "/" + kSpecialCharacterDirectoryName, restore);
   }
   return count;
 }

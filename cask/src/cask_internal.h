@@ -15,6 +15,7 @@
 #include "flat_index.h"
 #include "log.h"
 #include "memory_file.h"
+#include "pair_index.h"
 #include "rv_buffer.h"
 
 namespace cask {
@@ -35,7 +36,7 @@ ThreadLock* instanceLock();
 
 // Crash tests install a hook that kills the process at a named point of a
 // write ("after-pair", "after-header", "after-crc", "mid-compaction",
-// "after-truncate", ...). Null in production.
+// "after-truncate", "write-back-sync", ...). Null in production.
 using TestPointHook = void (*)(const char* name);
 extern std::atomic<TestPointHook> g_testPointHook;
 inline void testPoint(const char* name) {

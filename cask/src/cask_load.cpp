@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "cask_internal.h"
+#include "pair_stream.h"
 
 namespace cask {
 
@@ -15,27 +16,13 @@ namespace {
 constexpr char kJournalMagic[8] = {'C', 'A', 'S', 'K', 'J', 'N', 'L', '1'};
 constexpr size_t kJournalHeaderSize = 16;  // magic, data length, crc
 
-// How many pairs (live or not) the plain content holds, by skipping over
-// their length prefixes: the index's size to reserve. Stops quietly at
-// anything malformed; the decoder reports it.
-size_t countPairs(const uint8_t* content, size_t size) {
-  CodedInputData input(content, size);
-  size_t pairs = 0;
-  try {
-    (void)input.readRawVarint32();
-    while (!input.isAtEnd()) {
-      input.seek(static_cast<uint32_t>(input.readRawVarint32()));
-      input.seek(static_cast<uint32_t>(input.readRawVarint32()));
-      ++pairs;
-    }
-  } catch (const std::exception&) {
-  }
-  return pairs;
-}
+// A full load sizes its index once, after this many pairs: room for as many
+// more as the rest of the content holds at their size (dead pairs count too).
+constexpr size_t kSizingPairs = 1024;
 
-// An encrypted content cannot be skimmed without decrypting it: guess from
-// its size, as if pairs were small ones.
-size_t estimatePairs(size_t contentSize) { return contentSize / 48; }
+size_t estimatePairs(size_t pairs, size_t position, size_t contentSize) {
+  return contentSize / std::max<size_t>(1, position / pairs) + pairs;
+}
 
 uint32_t readHeader(const MemoryFile& file) {
   uint32_t size = 0;
@@ -166,11 +153,18 @@ void Cask::loadFromFile() {
 
     const Validation validation = checkDataValid(exclusive);
     if (validation == Validation::NeedExclusive) continue;
+    const bool decode = validation != Validation::Discard && m_contentSize > 0;
+    const bool hadContent = m_contentSize > 0;
+    // Empty or discarded content is written back as empty, which needs the
+    // exclusive pass; decided before the line below so one load logs once.
+    const bool needsWrite = !decode && (hadContent || readHeader(*m_dataFile) != 0 || m_metaInfo.crcDigest != 0 ||
+                                        m_metaInfo.actualSize != 0 || m_metaInfo.version == CaskVersionDefault);
+    if (needsWrite && !exclusive) continue;
     CaskInfo("loading [%s] with %zu actual size, file size %zu, InterProcess %d, meta info version:%u",
              m_mmapID.c_str(), m_contentSize, m_dataFile->getFileSize(), m_multiProcess, m_metaInfo.version);
     clearIndex();
     m_undecodable = false;
-    if (validation != Validation::Discard && m_contentSize > 0) {
+    if (decode) {
       CaskInfo("loading [%s] with crc %u sequence %u version %u", m_mmapID.c_str(), m_metaInfo.crcDigest,
                m_metaInfo.sequence, m_metaInfo.version);
       const bool greedy = validation == Validation::Recover;
@@ -192,10 +186,6 @@ void Cask::loadFromFile() {
         fullWriteback(Target::Keep, nullptr);
       }
     } else {
-      const bool hadContent = m_contentSize > 0;
-      const bool needsWrite = hadContent || readHeader(*m_dataFile) != 0 || m_metaInfo.crcDigest != 0 ||
-                              m_metaInfo.actualSize != 0 || m_metaInfo.version == CaskVersionDefault;
-      if (needsWrite && !exclusive) continue;
       m_contentSize = 0;
       resetWriter();
       if (hadContent) {
@@ -221,7 +211,7 @@ bool Cask::decodeContent(size_t from, bool greedy) {
   // so it counts as undecodable and stays untouched.
   size_t skipped = 0;
   bool sawKey = false;
-  auto usable = [&](const std::string& key, size_t offset) {
+  auto usable = [&](std::string_view key, size_t offset) {
     if (key.empty()) return false;
     if (isValidUtf8({reinterpret_cast<const uint8_t*>(key.data()), key.size()})) {
       sawKey = true;
@@ -247,13 +237,17 @@ bool Cask::decodeContent(size_t from, bool greedy) {
       }
       CryptIndex fresh;
       CryptIndex& target = (greedy || from > 0) ? *m_cryptIndex : fresh;
-      if (from == 0) target.reserve(std::max(m_lastIndexSize, estimatePairs(m_contentSize)));
+      if (from == 0) target.reserve(m_lastIndexSize);
+      size_t pairs = 0;
       // Slots load while later pairs decode; pairs reach the index in file order.
       decodeAhead<KeyValueHolderCrypt>(
           input, target,
           [&](PendingPair<KeyValueHolderCrypt>& pending) {
             const size_t offset = input.position();
             pending.key = input.readPair(pending.holder, &target.arena());
+            if (++pairs == kSizingPairs && from == 0 && m_lastIndexSize == 0) {
+              target.reserve(estimatePairs(pairs, input.position(), m_contentSize));
+            }
             return usable(pending.key, offset);
           },
           [&](PendingPair<KeyValueHolderCrypt>& pending) {
@@ -266,29 +260,53 @@ bool Cask::decodeContent(size_t from, bool greedy) {
       if (allSkipped()) return false;
       if (&target == &fresh) m_cryptIndex->swap(fresh);
     } else {
-      CodedInputData input(content, m_contentSize);
-      if (from == 0) {
-        (void)input.readRawVarint32();
-      } else {
-        input.seek(from);
-      }
+      // Read from the file, not the mapping (see pair_stream.h); the index
+      // compares keys in the mapping only when their hashes meet.
+      PairStream input(m_dataFile->getFd(), kFixed32Size, m_contentSize, from);
+      if (from == 0) (void)input.readRawVarint32();  // the item-size holder
       PlainIndex fresh;
       PlainIndex& target = (greedy || from > 0) ? *m_plainIndex : fresh;
-      if (from == 0) target.reserve(countPairs(content, m_contentSize));
-      decodeAhead<KeyValueHolder>(
-          input, target,
-          [&](PendingPair<KeyValueHolder>& pending) {
-            pending.key = input.readString(pending.holder);
-            input.readData(pending.holder);
-            return usable(pending.key, pending.holder.offset);
-          },
-          [&](PendingPair<KeyValueHolder>& pending) {
-            if (pending.holder.valueSize > 0) {
-              target.insert_or_assign(std::move(pending.key), pending.hash, pending.holder);
-            } else {
-              target.erase(pending.key, pending.hash);
-            }
-          });
+      const std::span<const uint8_t> mapped = plainContent();
+      if (from == 0) target.reserve(m_lastIndexSize);
+      size_t pairs = 0;
+      // Each pair reaches the index a few pairs after it was read, its slot
+      // loaded meanwhile; keys are then compared in the mapping, where
+      // hashes meet.
+      struct Pending {
+        uint32_t hash;
+        uint32_t offset;
+        bool removes;
+      };
+      constexpr size_t kAhead = 8;
+      std::array<Pending, kAhead> ring;
+      size_t read = 0;
+      size_t applied = 0;
+      auto applyNext = [&] {
+        const Pending& next = ring[applied++ % kAhead];
+        if (next.removes) {
+          target.eraseAt(next.hash, next.offset, mapped);
+        } else {
+          target.assignAt(next.hash, next.offset, mapped);
+        }
+      };
+      try {
+        while (!input.isAtEnd()) {
+          const PairStream::Pair pair = input.readPair();
+          if (++pairs == kSizingPairs && from == 0 && m_lastIndexSize == 0) {
+            target.reserve(estimatePairs(pairs, input.position(), m_contentSize));
+          }
+          if (!usable(pair.key, pair.offset)) continue;
+          const uint32_t hash = keyHash(pair.key);
+          target.prefetchSlot(hash);
+          ring[read++ % kAhead] = {hash, pair.offset, pair.valueSize == 0};
+          if (read - applied == kAhead) applyNext();
+        }
+      } catch (...) {
+        // What was read before the damage still counts (greedy loads).
+        while (applied < read) applyNext();
+        throw;
+      }
+      while (applied < read) applyNext();
       if (allSkipped()) return false;
       if (&target == &fresh) m_plainIndex->swap(fresh);
     }
@@ -370,8 +388,9 @@ bool Cask::checkLastConfirmedInfo() {
 }
 
 bool Cask::checkFileCRCValid(size_t actualSize, uint32_t crcDigest) {
-  const uint8_t* content = m_dataFile->getMemory() + kFixed32Size;
-  m_crcDigest = crc32Of(0, content, actualSize);
+  // From the file, like the plain load (pair_stream.h); a failed read is a
+  // mismatch.
+  m_crcDigest = fileCrc32(m_dataFile->getFd(), kFixed32Size, actualSize, 0).value_or(~crcDigest);
   if (m_crcDigest == crcDigest) return true;
   CaskError("check crc [%s] fail, crc32:%u, m_crcDigest:%u", m_mmapID.c_str(), m_crcDigest, crcDigest);
   return false;

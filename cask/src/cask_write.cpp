@@ -9,8 +9,9 @@
 namespace cask {
 
 struct Cask::Prepared {
-  // Plain store: the entries by offset, unless inPlace.
-  std::vector<KeyValueHolder*> plainEntries;
+  // Plain store: each live pair's offset (in its index slot) and size, by
+  // offset, unless inPlace.
+  std::vector<std::pair<uint32_t*, uint32_t>> plainEntries;
   // Plain store: the live pairs tile the content, so none of them moves.
   bool inPlace = false;
   std::vector<uint8_t> memoryPairs;  // encrypted store: the in-memory values as pairs
@@ -26,6 +27,14 @@ struct Cask::AppendResult {
 };
 
 namespace {
+
+// A write-back ends with a synchronous sync, which costs the same few
+// milliseconds whatever it writes. When the room the previous write-back left
+// was used up by fewer bytes of appends than this, the file doubles as well,
+// so that a store written in a loop soon syncs once per this many bytes
+// rather than once per few kilobytes. It applies only to a file its appends
+// filled, so a file never outgrows twice what was written into it this way.
+constexpr size_t kWriteBackSpacing = size_t{1} << 20;
 
 // Values whose varint has exactly 1..5 bytes.
 constexpr uint32_t kHolderValues[] = {0, 0x0F, 0xFF, 0xFFFF, 0x00FFFFFF, 0xFFFFFFFF};
@@ -58,37 +67,6 @@ void appendPair(std::vector<uint8_t>& out, const std::string& key, std::span<con
   out.insert(out.end(), value.begin(), value.end());
 }
 
-// Reads a varint32 length at `p` that ends before `end`.
-bool readLength(const uint8_t*& p, const uint8_t* end, uint32_t& length) {
-  uint32_t result = 0;
-  for (int shift = 0; shift < 35 && p < end; shift += 7) {
-    const uint8_t byte = *p++;
-    result |= static_cast<uint32_t>(byte & 0x7f) << shift;
-    if ((byte & 0x80) == 0) {
-      length = result;
-      return true;
-    }
-  }
-  return false;
-}
-
-// Whether the `size` bytes at `pair` are one pair of `key`; if so, `value`
-// views its value.
-bool pairHasKey(const uint8_t* pair, size_t size, std::string_view key, std::span<const uint8_t>& value) {
-  const uint8_t* p = pair;
-  const uint8_t* end = pair + size;
-  uint32_t keyLength = 0;
-  uint32_t valueLength = 0;
-  if (!readLength(p, end, keyLength) || keyLength != key.size() || static_cast<size_t>(end - p) < keyLength ||
-      std::memcmp(p, key.data(), keyLength) != 0) {
-    return false;
-  }
-  p += keyLength;
-  if (!readLength(p, end, valueLength) || valueLength != static_cast<size_t>(end - p)) return false;
-  value = {p, valueLength};
-  return true;
-}
-
 }  // namespace
 
 RvBuffer Cask::getDataForKey(std::string_view key) {
@@ -101,14 +79,10 @@ RvBuffer Cask::getDataForKey(std::string_view key) {
     return found->toRvBuffer(content, *m_cipher);
   }
   if (content == nullptr) return {};
-  // The slot leads straight to the pair: its key is compared there, so a
-  // hit touches the slot and the pair only.
-  std::span<const uint8_t> value;
-  const bool found = m_plainIndex->findAt(key, [&](const auto& hint) {
-    return size_t{hint.offset} + hint.length <= m_contentSize &&
-           pairHasKey(content + hint.offset, hint.length, key, value);
-  });
-  return found ? RvBuffer(value.data(), value.size(), RvBufferNoCopy) : RvBuffer();
+  // The slot leads straight to the pair, where the key is compared: a hit
+  // touches the slot and the pair only.
+  const auto pair = m_plainIndex->find(key, plainContent());
+  return pair ? RvBuffer(pair->value.data(), pair->value.size(), RvBufferNoCopy) : RvBuffer();
 }
 
 bool Cask::setDataForKey(std::span<const uint8_t> data, std::string_view key, bool isDataHolder) {
@@ -134,7 +108,6 @@ bool Cask::setDataForKey(std::span<const uint8_t> data, std::string_view key, bo
     return false;
   }
 
-  std::string k(key);
   if (m_cipher) {
     std::vector<uint8_t> encoded;
     std::span<const uint8_t> value = data;
@@ -153,15 +126,15 @@ bool Cask::setDataForKey(std::span<const uint8_t> data, std::string_view key, bo
     if (!result) return false;
     if (result->valueSize >= kOffsetHolderMinValueSize) {
       m_cryptIndex->insert_or_assign(
-          std::move(k), KeyValueHolderCrypt::offsetForm(result->keySize, result->valueSize, result->offset,
+          key, KeyValueHolderCrypt::offsetForm(result->keySize, result->valueSize, result->offset,
                                                         result->state));
     } else {
-      m_cryptIndex->insert_or_assign(std::move(k), KeyValueHolderCrypt::inMemory(value));
+      m_cryptIndex->insert_or_assign(key, KeyValueHolderCrypt::inMemory(value));
     }
   } else {
     const auto result = doAppendDataWithKey(data, key, isDataHolder);
     if (!result) return false;
-    m_plainIndex->insert_or_assign(std::move(k), KeyValueHolder(result->keySize, result->valueSize, result->offset));
+    m_plainIndex->assign(key, keyHash(key), result->offset, plainContent());
   }
   m_compacted = false;
   return true;
@@ -169,14 +142,14 @@ bool Cask::setDataForKey(std::span<const uint8_t> data, std::string_view key, bo
 
 bool Cask::removeDataForKey(std::string_view key) {
   if (key.empty() || !isWritable()) return false;
-  if (m_cipher ? !m_cryptIndex->contains(key) : !m_plainIndex->contains(key)) return false;
+  if (m_cipher ? !m_cryptIndex->contains(key) : !m_plainIndex->contains(key, plainContent())) return false;
   m_compacted = false;
   const auto result = doAppendDataWithKey({}, key, false);
   if (!result) return false;
   if (m_cipher) {
     m_cryptIndex->erase(key);
   } else {
-    m_plainIndex->erase(key);
+    m_plainIndex->erase(key, plainContent());
   }
   return true;
 }
@@ -211,6 +184,7 @@ std::optional<Cask::AppendResult> Cask::doAppendDataWithKey(std::span<const uint
   if (m_cipher) m_cipher->encrypt(pair, pair, size);
   m_crcDigest = crc32Of(m_crcDigest, pair, size);
   writeActualSize(offset + size, m_crcDigest, nullptr, false);
+  if (m_appendedSinceWriteBack != SIZE_MAX) m_appendedSinceWriteBack += size;
   result.keySize = keySize;
   result.valueSize = valueLength;
   result.offset = static_cast<uint32_t>(offset);
@@ -232,20 +206,25 @@ Cask::Prepared Cask::prepareData() {
     }
     sum += prepared.memoryPairs.size();
   } else {
-    for (const auto& [key, holder] : *m_plainIndex) {
-      sum += size_t{holder.computedKVSize} + holder.valueSize;
-      lowest = std::min(lowest.value_or(holder.offset), holder.offset);
-    }
+    const std::span<const uint8_t> content = plainContent();
+    prepared.plainEntries.reserve(m_plainIndex->size());
+    m_plainIndex->forEachOffset([&](uint32_t& offset) {
+      const auto pair = pairAt(content, offset);
+      const uint32_t size = pair ? pair->size() : 0;
+      sum += size;
+      lowest = std::min(lowest.value_or(offset), offset);
+      prepared.plainEntries.emplace_back(&offset, size);
+    });
   }
   prepared.holderSize = holderSizeFor(lowest);
   prepared.total = prepared.holderSize + sum;
   // Growth of a store without dead pairs (every fill) needs no sort.
   prepared.inPlace = !m_cipher && prepared.total == m_contentSize && lowest.value_or(4) == prepared.holderSize;
-  if (!m_cipher && !prepared.inPlace) {
-    prepared.plainEntries.reserve(m_plainIndex->size());
-    for (auto& [key, holder] : *m_plainIndex) prepared.plainEntries.push_back(&holder);
+  if (prepared.inPlace) {
+    prepared.plainEntries.clear();
+  } else {
     std::sort(prepared.plainEntries.begin(), prepared.plainEntries.end(),
-              [](auto* a, auto* b) { return a->offset < b->offset; });
+              [](const auto& a, const auto& b) { return *a.first < *b.first; });
   }
   return prepared;
 }
@@ -263,7 +242,9 @@ bool Cask::ensureMemorySize(size_t newSize) {
   const size_t avgItemSize = lenNeeded / std::max<size_t>(1, count);
   const size_t futureUsage = avgItemSize * std::max<size_t>(8, (count + 1) / 2);
   const size_t fileSize = m_dataFile->getFileSize();
-  if (lenNeeded >= fileSize || lenNeeded + futureUsage >= fileSize) {
+  // Only when the room ran out: an empty index writes back with room to spare.
+  const bool crowded = m_writer->spaceLeft() <= newSize && m_appendedSinceWriteBack < kWriteBackSpacing;
+  if (lenNeeded >= fileSize || lenNeeded + futureUsage >= fileSize || crowded) {
     size_t newFileSize = fileSize;
     do {
       newFileSize *= 2;
@@ -284,6 +265,15 @@ bool Cask::ensureMemorySize(size_t newSize) {
     }
     resetWriter();  // the mapping may have moved
     detail::testPoint("after-truncate");
+  }
+  if (m_contentSize > 0 && prepared.total >= m_contentSize) {
+    // Content without a dead byte gains nothing from a rewrite, nor from the
+    // sync that ends one: the growth alone made the room. The content is
+    // confirmed as it stands, and the raised sequence sends other processes
+    // to remap the grown file.
+    writeActualSize(m_contentSize, m_crcDigest, nullptr, true);
+    m_compacted = true;
+    return true;
   }
   doFullWriteBack(std::move(prepared), Target::Keep, nullptr);
   return true;
@@ -317,7 +307,9 @@ bool Cask::doFullWriteBack(Prepared prepared, Target target, AESCrypt* newCrypte
   // the old nor the new content. The journal lets the next load restore what
   // it overwrites: the header and the new content's length of old bytes
   // (sources only move down, so nothing above is touched).
-  if (m_contentSize > 0 && rewriteChangesBytes(prepared, targetCrypter)) {
+  const bool hadContent = m_contentSize > 0;
+  const bool changesBytes = hadContent && rewriteChangesBytes(prepared, targetCrypter);
+  if (changesBytes) {
     if (m_multiProcess) {
       // Other processes trust their index while the sequence stands; raised
       // now, it sends them to a full load, which finds the journal should
@@ -346,7 +338,16 @@ bool Cask::doFullWriteBack(Prepared prepared, Target target, AESCrypt* newCrypte
   const auto crc = crc32Of(0, content, prepared.total);
   writeActualSize(prepared.total, crc, targetCrypter != nullptr ? iv : nullptr, true);
   m_compacted = true;
-  syncFiles(CaskSync);
+  // A rewrite that changed no byte of the content (it only dropped dead
+  // pairs from its end) leaves on disk a prefix of what was there: the old
+  // and the new record both describe it, so there is nothing to sync.
+  if (changesBytes || !hadContent) {
+    m_appendedSinceWriteBack = 0;
+    detail::testPoint("write-back-sync");
+    // What lies beyond the new content is stale: only the content is synced.
+    m_dataFile->msync(CaskSync, 0, kFixed32Size + prepared.total);
+    m_metaMapping->msync(CaskSync);
+  }
   removeJournal();
   return true;
 }
@@ -361,33 +362,32 @@ bool Cask::rewriteChangesBytes(const Prepared& prepared, AESCrypt* target) const
   if (prepared.inPlace) return false;
   // Pairs that already follow each other from the holder on stay in place.
   size_t expected = prepared.holderSize;
-  for (const KeyValueHolder* entry : prepared.plainEntries) {
-    if (entry->offset != expected) return true;
-    expected = entry->end();
+  for (const auto& [offset, size] : prepared.plainEntries) {
+    if (*offset != expected) return true;
+    expected = *offset + size;
   }
   return false;
 }
 
 void Cask::memmovePlain(const Prepared& prepared, AESCrypt* target) {
   uint8_t* base = m_dataFile->getMemory() + kFixed32Size;
-  const std::vector<KeyValueHolder*>& entries = prepared.plainEntries;
+  const auto& entries = prepared.plainEntries;
 
   // In place, every pair stays where it is (and `entries` is empty).
   size_t written = prepared.inPlace ? prepared.total : prepared.holderSize;
   for (size_t i = 0; i < entries.size();) {
-    const size_t start = entries[i]->offset;
-    size_t end = entries[i]->end();
+    const size_t start = *entries[i].first;
+    size_t end = start + entries[i].second;
     size_t j = i + 1;
-    while (j < entries.size() && entries[j]->offset == end) end = entries[j++]->end();
+    while (j < entries.size() && *entries[j].first == end) end += entries[j++].second;
     assert(written <= start);
     if (written != start) std::memmove(base + written, base + start, end - start);
     for (size_t k = i; k < j; ++k) {
-      entries[k]->offset = static_cast<uint32_t>(written + (entries[k]->offset - start));
+      *entries[k].first = static_cast<uint32_t>(written + (*entries[k].first - start));
     }
     written += end - start;
     i = j;
   }
-  if (!entries.empty()) m_plainIndex->refreshHints();
   detail::testPoint("mid-compaction");
   writeHolder(base, prepared.holderSize);
   if (target != nullptr) target->encrypt(base, base, written);

@@ -175,15 +175,34 @@ void CodedOutputData::setPosition(size_t position) {
   position_ = position;
 }
 
-bool isValidUtf8(std::span<const uint8_t> bytes) {
-  size_t i = 0;
-  // Keys are mostly ASCII: eight bytes at a time while no high bit is set.
-  while (bytes.size() - i >= 8) {
+namespace {
+
+// Whether every byte is ASCII, eight at a time (the last eight overlapping).
+bool isAscii(std::span<const uint8_t> bytes) {
+  constexpr uint64_t kHighBits = 0x8080808080808080ull;
+  const size_t n = bytes.size();
+  if (n < 8) {
+    uint8_t all = 0;
+    for (const uint8_t byte : bytes) all |= byte;
+    return all < 0x80;
+  }
+  uint64_t all = 0;
+  for (size_t i = 0; i + 8 <= n; i += 8) {
     uint64_t word;
     std::memcpy(&word, bytes.data() + i, sizeof word);
-    if ((word & 0x8080808080808080ull) != 0) break;
-    i += 8;
+    all |= word;
   }
+  uint64_t last;
+  std::memcpy(&last, bytes.data() + n - 8, sizeof last);
+  return ((all | last) & kHighBits) == 0;
+}
+
+}  // namespace
+
+bool isValidUtf8(std::span<const uint8_t> bytes) {
+  // Keys are mostly ASCII.
+  if (isAscii(bytes)) return true;
+  size_t i = 0;
   while (i < bytes.size()) {
     const uint8_t lead = bytes[i];
     size_t extra = 0;

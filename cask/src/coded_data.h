@@ -60,10 +60,6 @@ struct KeyValueHolder {
     return RvBuffer(contentStart + offset + computedKVSize, valueSize, RvBufferNoCopy);
   }
   [[nodiscard]] uint32_t end() const { return offset + computedKVSize + valueSize; }
-  // The whole pair: the index loads it ahead and compares keys there.
-  [[nodiscard]] std::pair<uint32_t, uint32_t> locationHint() const {
-    return {offset, computedKVSize + valueSize};
-  }
 };
 
 class CodedInputData {

@@ -105,10 +105,8 @@ void CodedInputDataCrypt::seek(size_t n) {
   resetWindow();
 }
 
-void CodedInputDataCrypt::consumeBytes(size_t length, bool discard) {
-  if (discard) decryptBufferDiscardMark_ = decryptBufferPosition_;
+void CodedInputDataCrypt::decryptMore(size_t length) {
   const size_t held = decryptBufferDecryptLength_ - decryptBufferPosition_;
-  if (held >= length) return;
   const size_t missing = std::max(length - held, kReadAhead);
   // Decryption stops on a block boundary, so the crypter's position there is
   // 0 and a skip can jump whole blocks.
@@ -209,12 +207,18 @@ uint8_t CodedInputDataCrypt::readRawByte() {
 
 int32_t CodedInputDataCrypt::readRawVarint32(bool discard) {
   consumeBytes(10, discard);
+  // Lengths of keys and small values take one byte.
+  if (decryptBufferPosition_ < decryptBufferDecryptLength_ && decryptBuffer_[decryptBufferPosition_] < 0x80) {
+    ++position_;
+    return decryptBuffer_[decryptBufferPosition_++];
+  }
   return readVarint32From(*this);
 }
 
 int32_t CodedInputDataCrypt::readLength(bool discard) {
   const int32_t length = readRawVarint32(discard);
-  return checkedLength(length, size_ - position_);
+  if (length < 0 || static_cast<size_t>(length) > size_ - position_) return checkedLength(length, size_ - position_);
+  return length;
 }
 
 std::string CodedInputDataCrypt::readPair(KeyValueHolderCrypt& holder, ByteArena* arena) {

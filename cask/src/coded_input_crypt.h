@@ -151,7 +151,11 @@ class CodedInputDataCrypt {
 
  private:
   // Makes the window hold `length` undelivered bytes (fewer at the end).
-  void consumeBytes(size_t length, bool discard);
+  void consumeBytes(size_t length, bool discard) {
+    if (discard) decryptBufferDiscardMark_ = decryptBufferPosition_;
+    if (decryptBufferDecryptLength_ - decryptBufferPosition_ < length) decryptMore(length);
+  }
+  void decryptMore(size_t length);
   void skipBytes(size_t length);
   void resetWindow();
   // The stream's state at `position`, whose block the window holds.

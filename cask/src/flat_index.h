@@ -1,5 +1,6 @@
 #pragma once
-// The store's in-memory index: a hash map from key to entry. The entries lie
+// The encrypted store's in-memory index: a hash map from key to entry (the
+// plain store's is pair_index.h, which keeps no keys). The entries lie
 // densely in one vector in insertion order; a separate table of 8-byte slots
 // (32 bits of the key's hash, the entry's number) finds them by open
 // addressing with linear probing. Building it from a file therefore writes
@@ -9,29 +10,23 @@
 // the hole and shifts the following slots back, so there are no tombstones.
 // Not thread-safe.
 //
-// A value type with locationHint() gets 16-byte slots that also say where
-// its bytes lie in the file's mapping: find() given the mapping loads them
-// ahead while it compares the key, and findAt() compares the key there
-// without touching the entry at all.
-//
-//   FlatIndex<KeyValueHolder> index;
-//   index.insert_or_assign("launches", holder);
-//   if (const KeyValueHolder* found = index.find("launches")) ...
+//   FlatIndex<KeyValueHolderCrypt> index;
+//   index.insert_or_assign("launches", std::move(holder));
+//   if (const KeyValueHolderCrypt* found = index.find("launches")) ...
 //   for (auto& [key, holder] : index) ...
 //
-// Pointers and iterators are invalidated by every insertion and erasure. A
-// caller that changes values through them calls refreshHints() afterwards:
-// findAt() trusts the hints.
+// Pointers and iterators are invalidated by every insertion and erasure.
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "byte_arena.h"
+#include "key_hash.h"
+#include "large_block.h"
 
 namespace cask {
 
@@ -39,8 +34,9 @@ template <typename Value>
 class FlatIndex {
  public:
   using value_type = std::pair<std::string, Value>;
-  using iterator = typename std::vector<value_type>::iterator;
-  using const_iterator = typename std::vector<value_type>::const_iterator;
+  using Entries = std::vector<value_type, BlockAllocator<value_type>>;
+  using iterator = typename Entries::iterator;
+  using const_iterator = typename Entries::const_iterator;
 
   FlatIndex() = default;
   FlatIndex(const FlatIndex&) = delete;
@@ -54,39 +50,12 @@ class FlatIndex {
   [[nodiscard]] size_t size() const { return entries_.size(); }
   [[nodiscard]] bool empty() const { return entries_.empty(); }
 
-  static constexpr bool kHinted = requires(const Value& value) { value.locationHint(); };
-
-  // Where a value's bytes lie, relative to the mapping passed to find().
-  struct Hint {
-    uint32_t offset;
-    uint32_t length;  // 0: nothing to load ahead
-  };
-
-  // With `mapping`, the hinted bytes of a matching slot are prefetched.
-  [[nodiscard]] Value* find(std::string_view key, const uint8_t* mapping = nullptr) {
-    const size_t at = locate(key, hashOf(key), mapping);
+  [[nodiscard]] Value* find(std::string_view key) {
+    const size_t at = locate(key, hashOf(key));
     return at == kNone ? nullptr : &entries_[slots_[at].entry].second;
   }
-  [[nodiscard]] const Value* find(std::string_view key, const uint8_t* mapping = nullptr) const {
-    return const_cast<FlatIndex*>(this)->find(key, mapping);
-  }
+  [[nodiscard]] const Value* find(std::string_view key) const { return const_cast<FlatIndex*>(this)->find(key); }
   [[nodiscard]] bool contains(std::string_view key) const { return find(key) != nullptr; }
-
-  // Like find(), for values whose hint leads to a copy of their key (their
-  // pair in the mapping): `keyAt(hint)` says whether `key` lies there, so a
-  // hit reads its slot and the mapping but never the entry. Hints must be
-  // current, or an older pair of the same key could answer.
-  template <typename KeyAt>
-    requires(kHinted)
-  [[nodiscard]] bool findAt(std::string_view key, KeyAt&& keyAt) const {
-    if (capacity_ == 0) return false;
-    const uint32_t hash = hashOf(key);
-    for (size_t at = hash & mask();; at = (at + 1) & mask()) {
-      const Slot& slot = slots_[at];
-      if (slot.entry == kEmpty) return false;
-      if (slot.hash == hash && keyAt(slot.hint)) return true;
-    }
-  }
 
   template <typename V>
   void insert_or_assign(std::string&& key, V&& value) {
@@ -100,16 +69,13 @@ class FlatIndex {
     size_t at = hash & mask();
     for (; slots_[at].entry != kEmpty; at = (at + 1) & mask()) {
       if (slots_[at].hash == hash && entries_[slots_[at].entry].first == key) {
-        Value& stored = entries_[slots_[at].entry].second;
-        stored = std::forward<V>(value);
-        setHint(slots_[at], stored);
+        entries_[slots_[at].entry].second = std::forward<V>(value);
         return;
       }
     }
     entries_.emplace_back(std::move(key), std::forward<V>(value));
     slots_[at].hash = hash;
     slots_[at].entry = static_cast<uint32_t>(entries_.size() - 1);
-    setHint(slots_[at], entries_.back().second);
   }
   template <typename V>
   void insert_or_assign(std::string_view key, V&& value) {
@@ -118,7 +84,7 @@ class FlatIndex {
 
   size_t erase(std::string_view key) { return erase(key, hashOf(key)); }
   size_t erase(std::string_view key, uint32_t hash) {
-    size_t hole = locate(key, hash, nullptr);
+    size_t hole = locate(key, hash);
     if (hole == kNone) return 0;
     const uint32_t removed = slots_[hole].entry;
     // The last entry takes the removed one's place.
@@ -145,31 +111,12 @@ class FlatIndex {
     return 1;
   }
 
-  // Eight bytes at a time through a 64x64->128 multiply: keys are short.
-  static uint32_t hashOf(std::string_view key) {
-    uint64_t hash = 0x9e3779b97f4a7c15ull ^ key.size();
-    const char* bytes = key.data();
-    size_t left = key.size();
-    for (; left >= 8; bytes += 8, left -= 8) {
-      uint64_t word;
-      std::memcpy(&word, bytes, sizeof word);
-      hash = mix(hash ^ word);
-    }
-    uint64_t tail = 0;
-    std::memcpy(&tail, bytes, left);
-    hash = mix(hash ^ tail ^ (uint64_t{left} << 59));
-    return static_cast<uint32_t>(hash ^ (hash >> 32));
-  }
-  static uint64_t mix(uint64_t value) {
-    __extension__ using Wide = unsigned __int128;
-    const Wide product = static_cast<Wide>(value) * 0xff51afd7ed558ccdull;
-    return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
-  }
+  static uint32_t hashOf(std::string_view key) { return keyHash(key); }
 
   // A loader hashes each key a few pairs ahead and loads its slot's line
   // early, so inserting in file order does not wait on one miss per key.
   void prefetchSlot(uint32_t hash) const {
-    if (capacity_ != 0) loadAhead(reinterpret_cast<const uint8_t*>(&slots_[hash & mask()]));
+    if (capacity_ != 0) loadAhead(&slots_[hash & mask()]);
   }
 
   // Bytes that live as long as the index's entries (until clear()): a
@@ -177,23 +124,18 @@ class FlatIndex {
   [[nodiscard]] ByteArena& arena() { return arena_; }
 
   void clear() {
-    std::vector<value_type>().swap(entries_);
+    Entries().swap(entries_);
     slots_.reset();
     capacity_ = 0;
     arena_.clear();
   }
 
-  // Room for `entries` without growing.
+  // Room for `count` entries without growing; an estimate may run short by
+  // a quarter before the entries move (the room beyond count is only
+  // address space until used).
   void reserve(size_t count) {
-    entries_.reserve(count);
+    entries_.reserve(count + count / 4);
     if (count * 8 > capacity() * 7) grow(count);
-  }
-
-  // After values were changed in place (through find() or iteration).
-  void refreshHints() {
-    for (size_t at = 0; at < capacity_; ++at) {
-      if (slots_[at].entry != kEmpty) setHint(slots_[at], entries_[slots_[at].entry].second);
-    }
   }
 
   void swap(FlatIndex& other) noexcept {
@@ -211,48 +153,20 @@ class FlatIndex {
  private:
   static constexpr uint32_t kEmpty = ~uint32_t{0};
   static constexpr size_t kNone = ~size_t{0};
-  struct NoHint {};
   struct Slot {
     uint32_t hash;
     uint32_t entry;  // kEmpty: free
-    [[no_unique_address]] std::conditional_t<kHinted, Hint, NoHint> hint;
   };
-  static_assert(sizeof(Slot) == (kHinted ? 16 : 8));
-
-  static void setHint(Slot& slot, const Value& value) {
-    if constexpr (kHinted) {
-      const auto [offset, length] = value.locationHint();
-      slot.hint = {offset, length};
-    }
-  }
-  static void prefetch(const uint8_t* mapping, Hint hint) {
-    if (mapping == nullptr || hint.length == 0) return;
-    const uint8_t* first = mapping + hint.offset;
-    loadAhead(first);
-    // A small value often straddles two lines; a large one is read in order.
-    const uint8_t* last = first + (hint.length < 128 ? hint.length - 1 : 64);
-    if ((reinterpret_cast<uintptr_t>(last) >> 6) != (reinterpret_cast<uintptr_t>(first) >> 6)) loadAhead(last);
-  }
-  // GCC drops __builtin_prefetch here as an effect-free call.
-  static void loadAhead(const uint8_t* at) {
-#if defined(__x86_64__) || defined(__i386__)
-    asm volatile("prefetcht0 %0" : : "m"(*at));
-#else
-    __builtin_prefetch(at);
-#endif
-  }
 
   [[nodiscard]] size_t capacity() const { return capacity_; }
   [[nodiscard]] size_t mask() const { return capacity_ - 1; }
 
-  [[nodiscard]] size_t locate(std::string_view key, uint32_t hash, const uint8_t* mapping) const {
+  [[nodiscard]] size_t locate(std::string_view key, uint32_t hash) const {
     if (capacity_ == 0) return kNone;
     for (size_t at = hash & mask();; at = (at + 1) & mask()) {
       const Slot& slot = slots_[at];
       if (slot.entry == kEmpty) return kNone;
-      if (slot.hash != hash) continue;
-      if constexpr (kHinted) prefetch(mapping, slot.hint);
-      if (entries_[slot.entry].first == key) return at;
+      if (slot.hash == hash && entries_[slot.entry].first == key) return at;
     }
   }
 
@@ -260,7 +174,7 @@ class FlatIndex {
   void grow(size_t count) {
     size_t capacity = 16;
     while (count * 8 > capacity * 7) capacity *= 2;
-    auto slots = std::make_unique_for_overwrite<Slot[]>(capacity);
+    ZeroedArray<Slot> slots = makeZeroedArray<Slot>(capacity);
     std::memset(slots.get(), 0xff, capacity * sizeof(Slot));  // all kEmpty
     const size_t newMask = capacity - 1;
     for (size_t at = 0; at < capacity_; ++at) {
@@ -275,8 +189,8 @@ class FlatIndex {
   }
 
   ByteArena arena_;  // before entries_: destroyed after them
-  std::vector<value_type> entries_;
-  std::unique_ptr<Slot[]> slots_;
+  Entries entries_;
+  ZeroedArray<Slot> slots_;
   size_t capacity_ = 0;  // slots: a power of two, or 0
 };
 

@@ -233,20 +233,25 @@ bool mkPath(const std::string& path) {
 }
 
 std::vector<uint8_t> readWholeFile(const std::string& path) {
-  File file(path, ReadOnly);
-  if (!file.isFileValid()) return {};
-  const size_t size = file.getActualFileSize();
-  std::vector<uint8_t> bytes(size);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    CaskWarning("fail to open %s: %s", path.c_str(), std::strerror(errno));
+    return {};
+  }
+  struct stat st {};
+  std::vector<uint8_t> bytes(fstat(fd, &st) == 0 ? static_cast<size_t>(st.st_size) : 0);
   size_t done = 0;
-  while (done < size) {
-    const ssize_t got = pread(file.getFd(), bytes.data() + done, size - done, static_cast<off_t>(done));
+  while (done < bytes.size()) {
+    const ssize_t got = pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
       CaskWarning("fail to read %s: %s", path.c_str(), std::strerror(errno));
-      return {};
+      bytes.clear();
+      break;
     }
     done += static_cast<size_t>(got);
   }
+  ::close(fd);
   return bytes;
 }
 

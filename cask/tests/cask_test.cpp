@@ -121,6 +121,10 @@ TEST_F(CaskTest, MissingAndMistypedValuesGiveDefaults) {
   EXPECT_EQ(store->getString("missing"), std::nullopt);
   ASSERT_TRUE(store->set(int32_t{300}, "number"));
   EXPECT_EQ(store->getString("number"), std::nullopt);  // 300 is no length prefix of what follows
+  const uint8_t notUtf8[] = {0xff, 0xfe};
+  ASSERT_TRUE(store->set(std::span<const uint8_t>(notUtf8), "bytes"));
+  EXPECT_EQ(store->getString("bytes"), std::nullopt);
+  EXPECT_EQ(store->getBytes("bytes"), std::vector<uint8_t>(std::begin(notUtf8), std::end(notUtf8)));
   EXPECT_EQ(store->getDouble("number", 1.5, &has), 1.5);
   EXPECT_FALSE(has);
   EXPECT_FALSE(store->set(int32_t{1}, ""));
@@ -162,16 +166,15 @@ TEST_F(CaskTest, GrowthDoublesTheFileAndKeepsEveryValue) {
   }
 }
 
-TEST_F(CaskTest, RewritingOneKeyCompactsInsteadOfGrowing) {
+TEST_F(CaskTest, RewritingOneKeyCompactsAndKeepsEveryValue) {
   for (const std::string key : {"", "compact-key"}) {
     Cask* store = open("compact" + key, key);
     ASSERT_TRUE(store->set(std::string(500, 'x'), "large"));
     ASSERT_TRUE(store->set(int64_t{-1}, "counter"));
-    const size_t size = store->totalSize();
     const uint32_t sequence = metaOf(store->dataPath()).sequence;
     for (int i = 0; i < 2000; ++i) ASSERT_TRUE(store->set(int64_t{i}, "counter"));
-    EXPECT_EQ(store->totalSize(), size);
     EXPECT_GT(metaOf(store->dataPath()).sequence, sequence);
+    EXPECT_LT(store->actualSize(), 2000u * 12) << "dead pairs were dropped";
     store = reopen(store, key);
     EXPECT_EQ(store->getInt64("counter"), 1999);
     EXPECT_EQ(store->getString("large"), std::string(500, 'x'));
@@ -219,15 +222,18 @@ TEST_F(CaskTest, ReadsFollowPairsThroughOverwritesRemovalsAndCompaction) {
   }
 }
 
-// The journal and the meta sequence as each "mid-compaction" point saw them.
+// The journal and the meta sequence as each "mid-compaction" point saw them,
+// and the synchronous syncs that end write-backs.
 struct RewriteSeen {
   long journalBytes;  // -1: no journal
   uint32_t sequence;
 };
 std::vector<RewriteSeen> g_rewrites;
+int g_writeBackSyncs = 0;
 std::string g_watchedData;
 
 void recordRewrite(const char* name) {
+  if (std::string_view(name) == "write-back-sync") ++g_writeBackSyncs;
   if (std::string_view(name) != "mid-compaction") return;
   struct stat st {};
   const std::string journal = g_watchedData + cask::kJournalSuffix;
@@ -240,6 +246,7 @@ class RewriteWatch : public CaskTest {
   void watch(Cask* store) {
     g_watchedData = store->dataPath();
     g_rewrites.clear();
+    g_writeBackSyncs = 0;
     cask::detail::g_testPointHook = &recordRewrite;
   }
   void TearDown() override {
@@ -248,13 +255,52 @@ class RewriteWatch : public CaskTest {
   }
 };
 
-TEST_F(RewriteWatch, GrowthWithEveryPairLiveWritesNoJournal) {
-  Cask* store = open("growth", "", cask::CaskMultiProcess);
+TEST_F(RewriteWatch, GrowthWithEveryPairLiveRewritesAndSyncsNothing) {
+  for (const std::string key : {"", "growth-key"}) {
+    Cask* store = open("growth" + key, key, cask::CaskMultiProcess);
+    ASSERT_TRUE(store->set(std::string(40, 'v'), "key0"));  // the empty store's one write-back
+    watch(store);
+    const uint32_t sequence = metaOf(store->dataPath()).sequence;
+    for (int i = 1; i < 300; ++i) ASSERT_TRUE(store->set(std::string(40, 'v'), "key" + std::to_string(i)));
+    ASSERT_GE(store->totalSize(), 4 * Cask::pageSize());
+    EXPECT_TRUE(g_rewrites.empty()) << key;
+    EXPECT_EQ(g_writeBackSyncs, 0) << key;
+    // Each growth still confirms the content and sends other processes to remap.
+    const cask::CaskMetaInfo meta = metaOf(store->dataPath());
+    EXPECT_GT(meta.sequence, sequence) << key;
+    EXPECT_GT(meta.lastConfirmedActualSize, Cask::pageSize()) << key;
+    EXPECT_EQ(reopen(store, key, cask::CaskMultiProcess)->count(), 300u) << key;
+  }
+}
+
+TEST_F(RewriteWatch, WriteBacksInQuickSuccessionGrowTheFileSoTheySyncRarely) {
+  Cask* store = open("hot");
+  for (int i = 0; i < 100; ++i) ASSERT_TRUE(store->set(std::string(32, 'v'), "key" + std::to_string(i)));
   watch(store);
-  for (int i = 0; i < 300; ++i) ASSERT_TRUE(store->set(std::string(40, 'v'), "key" + std::to_string(i)));
-  ASSERT_GE(g_rewrites.size(), 2u);
-  for (const RewriteSeen& seen : g_rewrites) EXPECT_EQ(seen.journalBytes, -1);
-  EXPECT_EQ(reopen(store, "", cask::CaskMultiProcess)->count(), 300u);
+  // 40,000 overwrites of 100 keys: about 2 MB of pairs over 5 KB of live ones.
+  for (int i = 0; i < 40000; ++i) ASSERT_TRUE(store->set(std::string(32, 'w'), "key" + std::to_string(i % 100)));
+  EXPECT_GT(g_rewrites.size(), 0u);
+  EXPECT_LE(g_rewrites.size(), 12u);
+  EXPECT_EQ(g_writeBackSyncs, static_cast<int>(g_rewrites.size()));
+  EXPECT_LE(store->totalSize(), size_t{4} << 20);
+  store = reopen(store);
+  EXPECT_EQ(store->count(), 100u);
+  EXPECT_EQ(store->getString("key99"), std::string(32, 'w'));
+
+  // A store emptied before every set writes back each time with room to
+  // spare: that never grows it, and a rewrite that only drops the dead pairs
+  // at the end changes no byte that would need a sync.
+  Cask* emptied = open("emptied");
+  ASSERT_TRUE(emptied->set(std::string(32, 'v'), "only"));
+  watch(emptied);
+  for (int i = 0; i < 300; ++i) {
+    emptied->removeValueForKey("only");
+    ASSERT_TRUE(emptied->set(std::string(32, 'v'), "only"));
+  }
+  EXPECT_EQ(emptied->totalSize(), Cask::pageSize());
+  EXPECT_EQ(g_rewrites.size(), 300u);
+  EXPECT_EQ(g_writeBackSyncs, 0);
+  EXPECT_EQ(reopen(emptied)->getString("only"), std::string(32, 'v'));
 }
 
 TEST_F(RewriteWatch, CompactionJournalsTheRewrittenPrefixBehindARaisedSequence) {
@@ -495,6 +541,8 @@ TEST_F(CaskTest, RegistryReturnsTheOpenStoreAndKeysCustomRoots) {
   ASSERT_NE(elsewhere, first);
   EXPECT_EQ(elsewhere->mmapKey(), cask::md5Hex(other + "/same"));
   EXPECT_EQ(elsewhere->dataPath(), other + "/same");
+  // A given root gets the hashed-name folder, whatever the id.
+  EXPECT_TRUE(cask::isFileExist(other + "/specialCharacter"));
   elsewhere->close();
   EXPECT_EQ(Cask::caskWithID(""), nullptr);
 }

@@ -67,43 +67,6 @@ TEST(FlatIndexTest, ReserveClearAndSwapKeepEntriesWhereTheyBelong) {
   EXPECT_EQ(*other.find("again"), 2);
 }
 
-// A value that says where its bytes lie, as the store's holders do.
-struct Located {
-  uint32_t offset = 0;
-  uint32_t length = 0;
-  [[nodiscard]] std::pair<uint32_t, uint32_t> locationHint() const { return {offset, length}; }
-};
-
-TEST(FlatIndexTest, SlotHintsFollowAssignmentsErasuresAndRefreshes) {
-  FlatIndex<Located> index;
-  for (uint32_t i = 0; i < 200; ++i) index.insert_or_assign(std::to_string(i), Located{i, 1});
-  auto hintOf = [&](const std::string& key) {
-    uint32_t seen = ~0u;
-    const bool found = index.findAt(key, [&](const auto& hint) {
-      // Only the hint, as the store sees it: the key is matched by offset.
-      if (std::to_string(hint.offset % 1000) != key) return false;
-      seen = hint.offset;
-      return true;
-    });
-    return found ? seen : ~0u;
-  };
-  index.insert_or_assign(std::string("7"), Located{1007, 1});
-  EXPECT_EQ(hintOf("7"), 1007u);
-  // Erasing moves the last entry and shifts slots back: hints go with them.
-  for (uint32_t i = 0; i < 200; i += 3) index.erase(std::to_string(i));
-  for (uint32_t i = 1; i < 200; ++i) {
-    if (i % 3 == 0) EXPECT_EQ(hintOf(std::to_string(i)), ~0u) << i;
-    else EXPECT_EQ(hintOf(std::to_string(i)), i == 7 ? 1007u : i) << i;
-  }
-  for (auto& [key, value] : index) value.offset += 2000;
-  index.refreshHints();
-  EXPECT_EQ(hintOf("8"), 2008u);
-  // find() given a mapping only loads the hinted bytes ahead.
-  const std::vector<uint8_t> mapping(4096);
-  ASSERT_NE(index.find("8", mapping.data()), nullptr);
-  EXPECT_EQ(index.find("8", mapping.data())->offset, 2008u);
-}
-
 TEST(FlatIndexTest, ArenaBytesStayPutThroughSwapsUntilClear) {
   FlatIndex<int> index;
   std::vector<uint8_t*> given;

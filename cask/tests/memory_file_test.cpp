@@ -124,6 +124,23 @@ TEST_F(MemoryFileTest, FileLockCountsAndFallsBackToShared) {
   EXPECT_TRUE(othersCan(path, LOCK_EX));
 }
 
+std::vector<std::pair<cask::CaskLogLevel, std::string>> g_lines;
+void keepLine(cask::CaskLogLevel level, const char*, int, const char*, const std::string& message) {
+  g_lines.emplace_back(level, message);
+}
+
+TEST_F(MemoryFileTest, ReadingAMissingFileWarnsOnceAndGivesNothing) {
+  g_lines.clear();
+  cask::Cask::setLogLevel(cask::CaskLogInfo);
+  cask::Cask::registerLogHandler(&keepLine);
+  const std::string path = dir_ + "/missing";
+  EXPECT_TRUE(cask::readWholeFile(path).empty());
+  cask::Cask::registerLogHandler(nullptr);
+  const std::vector<std::pair<cask::CaskLogLevel, std::string>> expected{
+      {cask::CaskLogWarning, "fail to open " + path + ": No such file or directory"}};
+  EXPECT_EQ(g_lines, expected);
+}
+
 TEST_F(MemoryFileTest, MkPathFailsThroughARegularFile) {
   ASSERT_TRUE(cask::mkPath(dir_ + "/a/b/c"));
   cask::File blocker(dir_ + "/file", cask::ReadWrite | cask::Create);

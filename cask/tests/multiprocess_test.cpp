@@ -99,6 +99,14 @@ TEST_F(MultiProcessTest, AnotherProcessAppendDecodesOnlyTheTail) {
   EXPECT_EQ(g_fullLoads, 0);
 }
 
+TEST_F(MultiProcessTest, LoadingANewStoreIsOneLoad) {
+  store_ = openShared(dir_, "new", "");
+  Cask::setLogLevel(cask::CaskLogInfo);
+  Cask::registerLogHandler(&countLoads);
+  EXPECT_EQ(store_->count(), 0u);
+  EXPECT_EQ(g_fullLoads, 1);
+}
+
 TEST_F(MultiProcessTest, FirstLoadAfterAnotherProcessGrewTheFileKeepsEverything) {
   store_ = openShared(dir_, "grown", "");  // mapped at one page, not loaded yet
   auto child = ChildProcess::spawn("writeKeys", {dir_, "grown", "", "k", "300", "100"});

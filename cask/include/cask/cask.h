@@ -82,6 +82,7 @@ struct KeyValueHolderCrypt;
 struct AESCryptStatus;
 template <typename Value>
 class FlatIndex;
+class PairIndex;
 
 class Cask {
  public:
@@ -228,7 +229,7 @@ class Cask {
   struct Prepared;
   enum class Validation { Load, Recover, Discard, NeedExclusive };
   enum class Target { Keep, NewCrypter, Plain };
-  using PlainIndex = FlatIndex<KeyValueHolder>;
+  using PlainIndex = PairIndex;
   using CryptIndex = FlatIndex<KeyValueHolderCrypt>;
 
   Cask(const std::string& mmapID, int mode, const std::string* cryptKey, const std::string* rootPath);
@@ -289,6 +290,9 @@ class Cask {
   void resetWriter();
   bool isWritable() const;
   size_t indexSize() const;
+  // The plain content as mapped now (empty when the file is not); the plain
+  // index reads keys and sizes there.
+  std::span<const uint8_t> plainContent() const;
   void syncFiles(SyncFlag flag);
 
   std::string m_mmapKey;
@@ -301,6 +305,9 @@ class Cask {
   std::unique_ptr<CodedOutputData> m_writer;
   size_t m_contentSize = 0;
   size_t m_lastIndexSize = 0;  // entries before the last clearIndex()
+  // Pair bytes appended since this process's last write-back of the store;
+  // SIZE_MAX when there was none since the store was loaded.
+  size_t m_appendedSinceWriteBack = SIZE_MAX;
   bool m_needsLoad = true;
   bool m_compacted = false;
   bool m_undecodable = false;
