@@ -64,6 +64,52 @@ void decodeAhead(Input& input, Index& index, Decode decode, Apply apply) {
   while (applied < decoded) applyNext();
 }
 
+// Reads plain pairs until `input` ends into `target`; `usable(key, offset)`
+// says whether a pair counts. Each pair reaches the index a few pairs after
+// it was read, its slot loaded meanwhile; keys are then compared in
+// `mapped`, where hashes meet. Pairs read before damage (an exception) are
+// still applied. With `sizeIndex` the index is sized after the first pairs.
+template <typename Usable>
+void decodePlainPairs(PairStream& input, PairIndex& target, std::span<const uint8_t> mapped, bool sizeIndex,
+                      size_t contentSize, Usable usable) {
+  struct Pending {
+    uint32_t hash;
+    uint32_t offset;
+    bool removes;
+  };
+  constexpr size_t kAhead = 8;
+  std::array<Pending, kAhead> ring;
+  size_t pairs = 0;
+  size_t read = 0;
+  size_t applied = 0;
+  auto applyNext = [&] {
+    const Pending& next = ring[applied++ % kAhead];
+    if (next.removes) {
+      target.eraseAt(next.hash, next.offset, mapped);
+    } else {
+      target.assignAt(next.hash, next.offset, mapped);
+    }
+  };
+  try {
+    while (!input.isAtEnd()) {
+      const PairStream::Pair pair = input.readPair();
+      if (++pairs == kSizingPairs && sizeIndex) target.reserve(estimatePairs(pairs, input.position(), contentSize));
+      if (!usable(pair.key, pair.offset)) continue;
+      const uint32_t hash = keyHash(pair.key);
+      target.prefetchSlot(hash);
+      ring[read++ % kAhead] = {hash, pair.offset, pair.valueSize == 0};
+      if (read - applied == kAhead) applyNext();
+    }
+  } catch (...) {
+    while (applied < read) applyNext();
+    throw;
+  }
+  while (applied < read) applyNext();
+}
+
+// Thrown to give up a combined check and decode (see checkAndDecodePlain).
+struct NotPlainSailing {};
+
 }  // namespace
 
 void Cask::readMetaFromMapping(CaskMetaInfo& info) const {
@@ -152,6 +198,7 @@ void Cask::loadFromFile() {
     }
 
     const Validation validation = checkDataValid(exclusive);
+    const std::unique_ptr<PlainIndex> checked = std::move(m_checkedIndex);
     if (validation == Validation::NeedExclusive) continue;
     const bool decode = validation != Validation::Discard && m_contentSize > 0;
     const bool hadContent = m_contentSize > 0;
@@ -168,7 +215,9 @@ void Cask::loadFromFile() {
       CaskInfo("loading [%s] with crc %u sequence %u version %u", m_mmapID.c_str(), m_metaInfo.crcDigest,
                m_metaInfo.sequence, m_metaInfo.version);
       const bool greedy = validation == Validation::Recover;
-      if (!decodeContent(0, greedy) && !greedy) {
+      if (checked && !greedy) {
+        m_plainIndex->swap(*checked);
+      } else if (!decodeContent(0, greedy) && !greedy) {
         // The CRC matched, so the bytes are what was written: they just are
         // not readable this way. Keep them for a reader with the right key.
         CaskError("[%s] content does not decode (wrong key or plain/encrypted mix-up); "
@@ -266,47 +315,8 @@ bool Cask::decodeContent(size_t from, bool greedy) {
       if (from == 0) (void)input.readRawVarint32();  // the item-size holder
       PlainIndex fresh;
       PlainIndex& target = (greedy || from > 0) ? *m_plainIndex : fresh;
-      const std::span<const uint8_t> mapped = plainContent();
       if (from == 0) target.reserve(m_lastIndexSize);
-      size_t pairs = 0;
-      // Each pair reaches the index a few pairs after it was read, its slot
-      // loaded meanwhile; keys are then compared in the mapping, where
-      // hashes meet.
-      struct Pending {
-        uint32_t hash;
-        uint32_t offset;
-        bool removes;
-      };
-      constexpr size_t kAhead = 8;
-      std::array<Pending, kAhead> ring;
-      size_t read = 0;
-      size_t applied = 0;
-      auto applyNext = [&] {
-        const Pending& next = ring[applied++ % kAhead];
-        if (next.removes) {
-          target.eraseAt(next.hash, next.offset, mapped);
-        } else {
-          target.assignAt(next.hash, next.offset, mapped);
-        }
-      };
-      try {
-        while (!input.isAtEnd()) {
-          const PairStream::Pair pair = input.readPair();
-          if (++pairs == kSizingPairs && from == 0 && m_lastIndexSize == 0) {
-            target.reserve(estimatePairs(pairs, input.position(), m_contentSize));
-          }
-          if (!usable(pair.key, pair.offset)) continue;
-          const uint32_t hash = keyHash(pair.key);
-          target.prefetchSlot(hash);
-          ring[read++ % kAhead] = {hash, pair.offset, pair.valueSize == 0};
-          if (read - applied == kAhead) applyNext();
-        }
-      } catch (...) {
-        // What was read before the damage still counts (greedy loads).
-        while (applied < read) applyNext();
-        throw;
-      }
-      while (applied < read) applyNext();
+      decodePlainPairs(input, target, plainContent(), from == 0 && m_lastIndexSize == 0, m_contentSize, usable);
       if (allSkipped()) return false;
       if (&target == &fresh) m_plainIndex->swap(fresh);
     }
@@ -337,7 +347,7 @@ Cask::Validation Cask::checkDataValid(bool mayWrite) {
   const size_t fileSize = m_dataFile->getFileSize();
   CaskRecoverStrategic strategic;
   if (m_contentSize < fileSize && m_contentSize + kFixed32Size <= fileSize) {
-    if (checkFileCRCValid(m_contentSize, m_metaInfo.crcDigest)) return Validation::Load;
+    if (checkAndDecodePlain(m_contentSize, m_metaInfo.crcDigest)) return Validation::Load;
     if (!mayWrite) return Validation::NeedExclusive;
     if (checkLastConfirmedInfo()) return Validation::Load;
     ErrorHandler handler = detail::g_errorHandler.load();
@@ -390,10 +400,42 @@ bool Cask::checkLastConfirmedInfo() {
 bool Cask::checkFileCRCValid(size_t actualSize, uint32_t crcDigest) {
   // From the file, like the plain load (pair_stream.h); a failed read is a
   // mismatch.
-  m_crcDigest = fileCrc32(m_dataFile->getFd(), kFixed32Size, actualSize, 0).value_or(~crcDigest);
+  return crcMatches(fileCrc32(m_dataFile->getFd(), kFixed32Size, actualSize, 0).value_or(~crcDigest), crcDigest);
+}
+
+bool Cask::crcMatches(uint32_t computed, uint32_t crcDigest) {
+  m_crcDigest = computed;
   if (m_crcDigest == crcDigest) return true;
   CaskError("check crc [%s] fail, crc32:%u, m_crcDigest:%u", m_mmapID.c_str(), m_crcDigest, crcDigest);
   return false;
+}
+
+bool Cask::checkAndDecodePlain(size_t actualSize, uint32_t crcDigest) {
+  m_checkedIndex.reset();
+  if (m_cipher || actualSize == 0) return checkFileCRCValid(actualSize, crcDigest);
+  auto index = std::make_unique<PlainIndex>();
+  uint32_t computed = 0;
+  try {
+    PairStream input(m_dataFile->getFd(), kFixed32Size, actualSize, 0);
+    input.keepCrc();
+    (void)input.readRawVarint32();  // the item-size holder
+    const size_t expected = indexSize() > 0 ? indexSize() : m_lastIndexSize;
+    index->reserve(expected);
+    // A key that is not UTF-8 is warned about while decoding, after the
+    // check: such content takes the two reads.
+    decodePlainPairs(input, *index, plainContent(), expected == 0, actualSize, [](std::string_view key, size_t) {
+      if (key.empty()) return false;
+      if (!isValidUtf8({reinterpret_cast<const uint8_t*>(key.data()), key.size()})) throw NotPlainSailing{};
+      return true;
+    });
+    computed = input.crc();
+  } catch (...) {
+    // Damage, a failed read or such a key: check first, decode later.
+    return checkFileCRCValid(actualSize, crcDigest);
+  }
+  if (!crcMatches(computed, crcDigest)) return false;
+  m_checkedIndex = std::move(index);
+  return true;
 }
 
 void Cask::partialLoadFromFile() {

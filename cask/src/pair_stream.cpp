@@ -27,10 +27,7 @@ PairStream::PairStream(int fd, uint64_t contentStart, size_t size, size_t from)
 void PairStream::refill(size_t n) {
   const size_t wanted = std::min(n, size_ - position_);
   // A skipped value may have left the buffer behind.
-  if (position_ > bufferStart_ + filled_) {
-    bufferStart_ = position_;
-    filled_ = 0;
-  }
+  leaveSkipped();
   if (buffered() >= wanted) return;
   const size_t kept = buffered();
   std::memmove(buffer_.data(), current(), kept);
@@ -46,8 +43,25 @@ void PairStream::refill(size_t n) {
       throw std::runtime_error(std::string("fail to read the content: ") +
                                (got < 0 ? std::strerror(errno) : "the file ends early"));
     }
+    if (crc_) crc_ = crc32Of(*crc_, buffer_.data() + filled_, static_cast<size_t>(got));
     filled_ += static_cast<size_t>(got);
   }
+}
+
+void PairStream::leaveSkipped() {
+  const size_t end = bufferStart_ + filled_;
+  if (position_ <= end) return;
+  if (crc_) {
+    crc_ = fileCrc32(fd_, contentStart_ + end, position_ - end, *crc_);
+    if (!crc_) throw std::runtime_error("fail to read the content");
+  }
+  bufferStart_ = position_;
+  filled_ = 0;
+}
+
+uint32_t PairStream::crc() {
+  leaveSkipped();
+  return crc_.value_or(0);
 }
 
 uint8_t PairStream::readRawByte() {

@@ -40,6 +40,13 @@ class PairStream {
   // Reads a pair's key and value length and skips its value.
   [[nodiscard]] Pair readPair();
 
+  // Before the first read: also keep the CRC-32 (crc32Of) of every content
+  // byte from the start position on, skipped values included, so that one
+  // read of the content both checks and decodes it.
+  void keepCrc() { crc_ = 0; }
+  // The CRC so far (the whole rest once isAtEnd()); reads what was skipped.
+  [[nodiscard]] uint32_t crc();
+
  private:
   // Makes the next min(n, what is left) bytes readable at current().
   void ensure(size_t n) {
@@ -53,6 +60,9 @@ class PairStream {
     return position_ <= bufferStart_ + filled_ ? bufferStart_ + filled_ - position_ : 0;
   }
   [[nodiscard]] int32_t readLength();
+  // Drops the buffer when a skipped value left it behind, adding the
+  // skipped bytes to crc_.
+  void leaveSkipped();
 
   int fd_;
   uint64_t contentStart_;
@@ -61,6 +71,7 @@ class PairStream {
   std::vector<uint8_t> buffer_;
   size_t bufferStart_;  // content offset of buffer_[0]
   size_t filled_ = 0;
+  std::optional<uint32_t> crc_;  // of the content up to bufferStart_ + filled_
 };
 
 // The CRC-32 (crc32Of) of `length` bytes at `offset` of `fd`, continuing

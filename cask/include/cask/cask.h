@@ -258,6 +258,11 @@ class Cask {
   Validation checkDataValid(bool mayWrite);
   bool checkLastConfirmedInfo();
   bool checkFileCRCValid(size_t actualSize, uint32_t crcDigest);
+  // Stores `computed` as the running CRC; false (logged) when it is not `crcDigest`.
+  bool crcMatches(uint32_t computed, uint32_t crcDigest);
+  // checkFileCRCValid that, for a plain store, decodes the content in the
+  // same read; a passing check leaves the index in m_checkedIndex.
+  bool checkAndDecodePlain(size_t actualSize, uint32_t crcDigest);
   size_t readActualSize();
   bool writeActualSize(size_t size, uint32_t crcDigest, const uint8_t* iv, bool increaseSequence);
   void readMetaFromMapping(CaskMetaInfo& info) const;
@@ -301,6 +306,8 @@ class Cask {
   std::string m_metaPath;  // meta file
   std::unique_ptr<PlainIndex> m_plainIndex;
   std::unique_ptr<CryptIndex> m_cryptIndex;
+  // Decoded while the content's CRC was checked; taken by the load that follows.
+  std::unique_ptr<PlainIndex> m_checkedIndex;
   std::unique_ptr<MemoryFile> m_dataFile;
   std::unique_ptr<CodedOutputData> m_writer;
   size_t m_contentSize = 0;
