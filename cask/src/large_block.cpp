@@ -22,6 +22,9 @@ constexpr size_t kKeptLimit = size_t{32} << 20;
 size_t mappedLength(size_t bytes) { return (bytes + kHugePage - 1) & ~(kHugePage - 1); }
 
 struct KeptMappings {
+  // Room for every block the limit allows, so keeping one never allocates:
+  // frees run in destructors, where a throw would end the process.
+  KeptMappings() { blocks.reserve(kKeptLimit / kHugePage); }
   std::mutex mutex;
   std::vector<std::pair<void*, size_t>> blocks;  // address, mapped length
   size_t total = 0;
