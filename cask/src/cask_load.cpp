@@ -107,7 +107,31 @@ void decodePlainPairs(PairStream& input, PairIndex& target, std::span<const uint
   while (applied < read) applyNext();
 }
 
-// Thrown to give up a combined check and decode (see checkAndDecodePlain).
+// Reads encrypted pairs until `input` ends into `target`, like
+// decodePlainPairs; values under 256 bytes are kept decrypted in the index's
+// arena.
+template <typename Usable>
+void decodeCryptPairs(CodedInputDataCrypt& input, FlatIndex<KeyValueHolderCrypt>& target, bool sizeIndex,
+                      size_t contentSize, Usable usable) {
+  size_t pairs = 0;
+  decodeAhead<KeyValueHolderCrypt>(
+      input, target,
+      [&](PendingPair<KeyValueHolderCrypt>& pending) {
+        const size_t offset = input.position();
+        pending.key = input.readPair(pending.holder, &target.arena());
+        if (++pairs == kSizingPairs && sizeIndex) target.reserve(estimatePairs(pairs, input.position(), contentSize));
+        return usable(pending.key, offset);
+      },
+      [&](PendingPair<KeyValueHolderCrypt>& pending) {
+        if (pending.holder.realValueSize() > 0) {
+          target.insert_or_assign(std::move(pending.key), pending.hash, std::move(pending.holder));
+        } else {
+          target.erase(pending.key, pending.hash);
+        }
+      });
+}
+
+// Thrown to give up a combined check and decode (see checkAndDecode).
 struct NotPlainSailing {};
 
 }  // namespace
@@ -199,6 +223,7 @@ void Cask::loadFromFile() {
 
     const Validation validation = checkDataValid(exclusive);
     const std::unique_ptr<PlainIndex> checked = std::move(m_checkedIndex);
+    const std::unique_ptr<CryptIndex> checkedCrypt = std::move(m_checkedCryptIndex);
     if (validation == Validation::NeedExclusive) continue;
     const bool decode = validation != Validation::Discard && m_contentSize > 0;
     const bool hadContent = m_contentSize > 0;
@@ -217,6 +242,9 @@ void Cask::loadFromFile() {
       const bool greedy = validation == Validation::Recover;
       if (checked && !greedy) {
         m_plainIndex->swap(*checked);
+      } else if (checkedCrypt && !greedy) {
+        m_cryptIndex->swap(*checkedCrypt);
+        m_cipher->setStatus(*m_checkedCrypterEnd);
       } else if (!decodeContent(0, greedy) && !greedy) {
         // The CRC matched, so the bytes are what was written: they just are
         // not readable this way. Keep them for a reader with the right key.
@@ -287,25 +315,7 @@ bool Cask::decodeContent(size_t from, bool greedy) {
       CryptIndex fresh;
       CryptIndex& target = (greedy || from > 0) ? *m_cryptIndex : fresh;
       if (from == 0) target.reserve(m_lastIndexSize);
-      size_t pairs = 0;
-      // Slots load while later pairs decode; pairs reach the index in file order.
-      decodeAhead<KeyValueHolderCrypt>(
-          input, target,
-          [&](PendingPair<KeyValueHolderCrypt>& pending) {
-            const size_t offset = input.position();
-            pending.key = input.readPair(pending.holder, &target.arena());
-            if (++pairs == kSizingPairs && from == 0 && m_lastIndexSize == 0) {
-              target.reserve(estimatePairs(pairs, input.position(), m_contentSize));
-            }
-            return usable(pending.key, offset);
-          },
-          [&](PendingPair<KeyValueHolderCrypt>& pending) {
-            if (pending.holder.realValueSize() > 0) {
-              target.insert_or_assign(std::move(pending.key), pending.hash, std::move(pending.holder));
-            } else {
-              target.erase(pending.key, pending.hash);
-            }
-          });
+      decodeCryptPairs(input, target, from == 0 && m_lastIndexSize == 0, m_contentSize, usable);
       if (allSkipped()) return false;
       if (&target == &fresh) m_cryptIndex->swap(fresh);
     } else {
@@ -347,7 +357,7 @@ Cask::Validation Cask::checkDataValid(bool mayWrite) {
   const size_t fileSize = m_dataFile->getFileSize();
   CaskRecoverStrategic strategic;
   if (m_contentSize < fileSize && m_contentSize + kFixed32Size <= fileSize) {
-    if (checkAndDecodePlain(m_contentSize, m_metaInfo.crcDigest)) return Validation::Load;
+    if (checkAndDecode(m_contentSize, m_metaInfo.crcDigest)) return Validation::Load;
     if (!mayWrite) return Validation::NeedExclusive;
     if (checkLastConfirmedInfo()) return Validation::Load;
     ErrorHandler handler = detail::g_errorHandler.load();
@@ -410,31 +420,51 @@ bool Cask::crcMatches(uint32_t computed, uint32_t crcDigest) {
   return false;
 }
 
-bool Cask::checkAndDecodePlain(size_t actualSize, uint32_t crcDigest) {
+bool Cask::checkAndDecode(size_t actualSize, uint32_t crcDigest) {
   m_checkedIndex.reset();
-  if (m_cipher || actualSize == 0) return checkFileCRCValid(actualSize, crcDigest);
-  auto index = std::make_unique<PlainIndex>();
+  m_checkedCryptIndex.reset();
+  if (actualSize == 0) return checkFileCRCValid(actualSize, crcDigest);
+  const size_t expected = indexSize() > 0 ? indexSize() : m_lastIndexSize;
+  // A key that is not UTF-8 is warned about while decoding, after the
+  // check: such content takes the two reads.
+  auto usable = [](std::string_view key, size_t) {
+    if (key.empty()) return false;
+    if (!isValidUtf8({reinterpret_cast<const uint8_t*>(key.data()), key.size()})) throw NotPlainSailing{};
+    return true;
+  };
   uint32_t computed = 0;
+  std::unique_ptr<PlainIndex> plain;
+  std::unique_ptr<CryptIndex> crypt;
   try {
-    PairStream input(m_dataFile->getFd(), kFixed32Size, actualSize, 0);
-    input.keepCrc();
-    (void)input.readRawVarint32();  // the item-size holder
-    const size_t expected = indexSize() > 0 ? indexSize() : m_lastIndexSize;
-    index->reserve(expected);
-    // A key that is not UTF-8 is warned about while decoding, after the
-    // check: such content takes the two reads.
-    decodePlainPairs(input, *index, plainContent(), expected == 0, actualSize, [](std::string_view key, size_t) {
-      if (key.empty()) return false;
-      if (!isValidUtf8({reinterpret_cast<const uint8_t*>(key.data()), key.size()})) throw NotPlainSailing{};
-      return true;
-    });
-    computed = input.crc();
+    if (m_cipher) {
+      // A copy of the crypter: a failed check leaves the store's at the start.
+      AESCryptStatus start;
+      m_cipher->getCurStatus(start);
+      AESCrypt crypter = m_cipher->cloneWithStatus(start);
+      CodedInputDataCrypt input(CipherText(m_dataFile->getFd(), kFixed32Size, actualSize), crypter);
+      (void)input.readRawVarint32();  // the item-size holder
+      crypt = std::make_unique<CryptIndex>();
+      crypt->reserve(expected);
+      decodeCryptPairs(input, *crypt, expected == 0, actualSize, usable);
+      computed = input.crc();
+      m_checkedCrypterEnd = std::make_unique<AESCryptStatus>();
+      crypter.getCurStatus(*m_checkedCrypterEnd);
+    } else {
+      PairStream input(m_dataFile->getFd(), kFixed32Size, actualSize, 0);
+      input.keepCrc();
+      (void)input.readRawVarint32();  // the item-size holder
+      plain = std::make_unique<PlainIndex>();
+      plain->reserve(expected);
+      decodePlainPairs(input, *plain, plainContent(), expected == 0, actualSize, usable);
+      computed = input.crc();
+    }
   } catch (...) {
     // Damage, a failed read or such a key: check first, decode later.
     return checkFileCRCValid(actualSize, crcDigest);
   }
   if (!crcMatches(computed, crcDigest)) return false;
-  m_checkedIndex = std::move(index);
+  m_checkedIndex = std::move(plain);
+  m_checkedCryptIndex = std::move(crypt);
   return true;
 }
 

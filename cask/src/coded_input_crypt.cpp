@@ -1,5 +1,7 @@
 #include "coded_input_crypt.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
@@ -7,10 +9,16 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "coded_data.h"
+#include "crc.h"
 
 namespace cask {
+
+namespace {
+constexpr size_t kCipherChunk = 64 * 1024;
+}  // namespace
 
 KeyValueHolderCrypt KeyValueHolderCrypt::inMemory(size_t size) {
   KeyValueHolderCrypt holder;
@@ -74,6 +82,79 @@ RvBuffer KeyValueHolderCrypt::toRvBuffer(const uint8_t* contentStart, const AESC
   return value;
 }
 
+CipherText::CipherText(int fd, uint64_t fileOffset, size_t size) : size_(size), fd_(fd), fileOffset_(fileOffset) {
+  capacity_ = std::min(kCipherChunk, size);
+  buffer_ = static_cast<uint8_t*>(std::malloc(std::max<size_t>(capacity_, 1)));
+  if (buffer_ == nullptr) throw std::runtime_error(std::strerror(errno != 0 ? errno : ENOMEM));
+}
+
+CipherText::CipherText(CipherText&& other) noexcept
+    : base_(other.base_),
+      size_(other.size_),
+      fd_(other.fd_),
+      fileOffset_(other.fileOffset_),
+      buffer_(std::exchange(other.buffer_, nullptr)),
+      capacity_(std::exchange(other.capacity_, 0)),
+      bufferStart_(other.bufferStart_),
+      filled_(std::exchange(other.filled_, 0)),
+      dropMark_(other.dropMark_),
+      crc_(other.crc_) {}
+
+CipherText::~CipherText() { std::free(buffer_); }
+
+size_t CipherText::readMore(size_t length) {
+  for (;;) {
+    const ssize_t got = pread(fd_, buffer_ + filled_, length, static_cast<off_t>(fileOffset_ + bufferStart_ + filled_));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      throw std::runtime_error(std::string("fail to read the content: ") +
+                               (got < 0 ? std::strerror(errno) : "the file ends early"));
+    }
+    crc_ = crc32Of(crc_, buffer_ + filled_, static_cast<size_t>(got));
+    filled_ += static_cast<size_t>(got);
+    return static_cast<size_t>(got);
+  }
+}
+
+void CipherText::refill(size_t position, size_t length) {
+  if (position < bufferStart_ || length > size_ - position) throw std::logic_error("ciphertext asked out of order");
+  const size_t keep = std::min(position, dropMark_);
+  const size_t end = bufferStart_ + filled_;
+  if (keep >= end) {
+    // Nothing held is wanted: pass over what lies before `keep` for the CRC.
+    bufferStart_ = end;
+    filled_ = 0;
+    while (bufferStart_ < keep) {
+      bufferStart_ += readMore(std::min(capacity_, keep - bufferStart_));
+      filled_ = 0;
+    }
+  } else if (keep > bufferStart_) {
+    std::memmove(buffer_, buffer_ + (keep - bufferStart_), end - keep);
+    filled_ = end - keep;
+    bufferStart_ = keep;
+  }
+  const size_t need = position + length - bufferStart_;
+  if (need > capacity_) {
+    const size_t capacity = std::max(need, capacity_ + kCipherChunk);
+    auto* bigger = static_cast<uint8_t*>(std::realloc(buffer_, capacity));
+    if (bigger == nullptr) throw std::runtime_error(std::strerror(errno != 0 ? errno : ENOMEM));
+    buffer_ = bigger;
+    capacity_ = capacity;
+  }
+  // Read ahead as far as the buffer allows: fewer, larger reads.
+  while (filled_ < need) readMore(std::min(capacity_ - filled_, size_ - (bufferStart_ + filled_)));
+}
+
+uint32_t CipherText::crc() {
+  if (base_ != nullptr) return crc32Of(0, base_, size_);
+  while (bufferStart_ + filled_ < size_) {
+    bufferStart_ += filled_;
+    filled_ = 0;
+    readMore(std::min(capacity_, size_ - bufferStart_));
+  }
+  return crc_;
+}
+
 namespace {
 size_t roundUpToBlock(size_t n) { return (n + kAESKeyLength - 1) / kAESKeyLength * kAESKeyLength; }
 // Each call into the cipher costs far more than a block: the window
@@ -82,7 +163,10 @@ constexpr size_t kReadAhead = 512;
 }  // namespace
 
 CodedInputDataCrypt::CodedInputDataCrypt(const void* base, size_t size, AESCrypt& crypter)
-    : base_(static_cast<const uint8_t*>(base)), size_(size), decrypter_(crypter) {
+    : CodedInputDataCrypt(CipherText(static_cast<const uint8_t*>(base), size), crypter) {}
+
+CodedInputDataCrypt::CodedInputDataCrypt(CipherText cipher, AESCrypt& crypter)
+    : cipher_(std::move(cipher)), size_(cipher_.size()), decrypter_(crypter) {
   decryptBuffer_ = static_cast<uint8_t*>(std::malloc(decryptBufferSize_));
   if (decryptBuffer_ == nullptr) throw std::runtime_error(std::strerror(errno != 0 ? errno : ENOMEM));
   resetWindow();
@@ -137,7 +221,11 @@ void CodedInputDataCrypt::decryptMore(size_t length) {
       decryptBufferSize_ = size;
     }
   }
-  decrypter_.decrypt(base_ + decryptPosition_, decryptBuffer_ + decryptBufferDecryptLength_, count);
+  // The stream state of a pair's start may need the ciphertext block before
+  // the window (stateAt).
+  const size_t windowStart = decryptPosition_ - decryptBufferDecryptLength_;
+  cipher_.dropBefore(windowStart > kAESKeyLength ? windowStart - kAESKeyLength : 0);
+  decrypter_.decrypt(cipher_.at(decryptPosition_, count), decryptBuffer_ + decryptBufferDecryptLength_, count);
   decryptPosition_ += count;
   decryptBufferDecryptLength_ += count;
   assert(decryptPosition_ == size_ || decrypter_.number() == 0);
@@ -156,13 +244,14 @@ void CodedInputDataCrypt::skipBytes(size_t length) {
   // The stream's state at a block boundary is the ciphertext block before
   // it: only the last block needs the cipher, and it stays in the window.
   const size_t lastStart = decryptPosition_ + (count - 1) / kAESKeyLength * kAESKeyLength;
+  cipher_.dropBefore(lastStart > kAESKeyLength ? lastStart - kAESKeyLength : 0);
   if (lastStart > decryptPosition_) {
     AESCryptStatus state;
-    std::memcpy(state.m_register, base_ + lastStart - kAESKeyLength, kAESKeyLength);
+    std::memcpy(state.m_register, cipher_.at(lastStart - kAESKeyLength, kAESKeyLength), kAESKeyLength);
     decrypter_.setStatus(state);
   }
   const size_t lastLength = decryptPosition_ + count - lastStart;
-  decrypter_.decrypt(base_ + lastStart, decryptBuffer_, lastLength);
+  decrypter_.decrypt(cipher_.at(lastStart, lastLength), decryptBuffer_, lastLength);
   decryptPosition_ = lastStart + lastLength;
   position_ += length;
   decryptBufferDecryptLength_ = lastLength;
@@ -172,7 +261,7 @@ void CodedInputDataCrypt::skipBytes(size_t length) {
   assert(decryptPosition_ - decryptBufferDecryptLength_ + decryptBufferPosition_ == position_);
 }
 
-AESCryptStatus CodedInputDataCrypt::stateAt(size_t position) const {
+AESCryptStatus CodedInputDataCrypt::stateAt(size_t position) {
   // CFB's register within a block holds the ciphertext bytes before the
   // position and the keystream (cipher ^ plain) from it on; on a block
   // boundary, the previous ciphertext block. The window still holds the
@@ -183,13 +272,13 @@ AESCryptStatus CodedInputDataCrypt::stateAt(size_t position) const {
   state.m_number = static_cast<uint8_t>(number);
   if (number == 0) {
     assert(blockStart >= kAESKeyLength);
-    std::memcpy(state.m_register, base_ + blockStart - kAESKeyLength, kAESKeyLength);
+    std::memcpy(state.m_register, cipher_.at(blockStart - kAESKeyLength, kAESKeyLength), kAESKeyLength);
     return state;
   }
   const size_t windowStart = decryptPosition_ - decryptBufferDecryptLength_;
   assert(blockStart >= windowStart && blockStart + kAESKeyLength <= decryptPosition_);
   const uint8_t* plain = decryptBuffer_ + (blockStart - windowStart);
-  const uint8_t* cipher = base_ + blockStart;
+  const uint8_t* cipher = cipher_.at(blockStart, kAESKeyLength);
   for (size_t i = 0; i < kAESKeyLength; ++i) state.m_register[i] = i < number ? cipher[i] : cipher[i] ^ plain[i];
   return state;
 }

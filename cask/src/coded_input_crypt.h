@@ -5,10 +5,11 @@
 // at a pair's start is simply the crypter's state before reading it. Values of
 // 256 bytes or more are skipped and later decrypted from that saved state.
 // Not thread-safe.
+#include <algorithm>
 #include <cstdint>
-#include <string>
 #include <cstdlib>
 #include <span>
+#include <string>
 
 #include "aes_crypt.h"
 #include "byte_arena.h"
@@ -121,6 +122,51 @@ class KeyValueHolderCrypt {
   };
 };
 
+// The ciphertext a reader decrypts: either memory (a mapping), or the bytes
+// at an offset of a file read a chunk at a time with pread, which keeps the
+// CRC-32 (crc32Of) of every byte so that one read both checks and decodes
+// the content (see pair_stream.h for why pread). Not thread-safe.
+class CipherText {
+ public:
+  CipherText(const uint8_t* base, size_t size) : base_(base), size_(size) {}
+  CipherText(int fd, uint64_t fileOffset, size_t size);
+  CipherText(const CipherText&) = delete;
+  CipherText& operator=(const CipherText&) = delete;
+  CipherText(CipherText&& other) noexcept;
+  CipherText& operator=(CipherText&&) = delete;
+  ~CipherText();
+
+  [[nodiscard]] size_t size() const { return size_; }
+  // Bytes [position, position + length), which must lie within the region
+  // and not before what dropBefore() released; valid until the next call.
+  // A file that cannot be read throws std::runtime_error.
+  [[nodiscard]] const uint8_t* at(size_t position, size_t length) {
+    if (base_ != nullptr) return base_ + position;
+    if (position < bufferStart_ || position + length > bufferStart_ + filled_) refill(position, length);
+    return buffer_ + (position - bufferStart_);
+  }
+  // Bytes before `position` will not be asked for again.
+  void dropBefore(size_t position) { dropMark_ = std::max(dropMark_, position); }
+  // The CRC of the whole region (for a file, reads what was not asked for).
+  [[nodiscard]] uint32_t crc();
+
+ private:
+  void refill(size_t position, size_t length);
+  // Reads up to `length` bytes at the buffer's end, adding them to crc_.
+  size_t readMore(size_t length);
+
+  const uint8_t* base_ = nullptr;  // memory form
+  size_t size_;
+  int fd_ = -1;
+  uint64_t fileOffset_ = 0;
+  uint8_t* buffer_ = nullptr;  // malloc'd
+  size_t capacity_ = 0;
+  size_t bufferStart_ = 0;  // region offset of buffer_[0]
+  size_t filled_ = 0;
+  size_t dropMark_ = 0;
+  uint32_t crc_ = 0;  // of the region up to bufferStart_ + filled_
+};
+
 // Reads pairs from an encrypted region through a window of decrypted bytes
 // that always ends on an AES block boundary (or the region's end): each byte
 // is decrypted at most once, large values are jumped over by blocks, and the
@@ -131,6 +177,7 @@ class CodedInputDataCrypt {
   // as the reader decrypts, and stands at the region's end once all was read.
   // Throws std::runtime_error when memory runs out.
   CodedInputDataCrypt(const void* base, size_t size, AESCrypt& crypter);
+  CodedInputDataCrypt(CipherText cipher, AESCrypt& crypter);
   CodedInputDataCrypt(const CodedInputDataCrypt&) = delete;
   CodedInputDataCrypt& operator=(const CodedInputDataCrypt&) = delete;
   ~CodedInputDataCrypt();
@@ -148,6 +195,8 @@ class CodedInputDataCrypt {
   // not checked for UTF-8). A value in the Memory form goes into `arena`
   // when given.
   [[nodiscard]] std::string readPair(KeyValueHolderCrypt& holder, ByteArena* arena = nullptr);
+  // The CRC of the whole region; a file's is read once, with the pairs.
+  [[nodiscard]] uint32_t crc() { return cipher_.crc(); }
 
  private:
   // Makes the window hold `length` undelivered bytes (fewer at the end).
@@ -159,10 +208,10 @@ class CodedInputDataCrypt {
   void skipBytes(size_t length);
   void resetWindow();
   // The stream's state at `position`, whose block the window holds.
-  [[nodiscard]] AESCryptStatus stateAt(size_t position) const;
+  [[nodiscard]] AESCryptStatus stateAt(size_t position);
   [[nodiscard]] int32_t readLength(bool discard);
 
-  const uint8_t* base_;
+  CipherText cipher_;
   size_t size_;
   size_t position_ = 0;         // in the plain stream
   size_t decryptPosition_ = 0;  // how far the region is decrypted

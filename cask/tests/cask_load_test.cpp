@@ -198,27 +198,39 @@ TEST_F(LoadTest, MetaSizeWinsOverTheHeaderFromVersionThree) {
   EXPECT_EQ(store->getString("k2"), "value2");
 }
 
+// Encrypted too: the failed check reads the whole content, and the crypter
+// must still stand at the start for the fallback's decode.
 TEST_F(LoadTest, LastConfirmedStateIsUsedWhenTheCurrentOneFails) {
-  makeStore(0);
-  Cask* store = open();
-  ASSERT_TRUE(store->set(std::string("first"), "a"));  // the write-back confirmed the empty holder
-  store->trim();
-  forget(store);
-  store->close();
-  CaskMetaInfo meta = metaOf(dataPath());
-  // Confirm the current content, then break the current CRC.
-  meta.lastConfirmedActualSize = meta.actualSize;
-  meta.lastConfirmedCrcDigest = meta.crcDigest;
-  meta.crcDigest ^= 1;
-  meta.actualSize += 0;
-  auto data = bytesOf(dataPath());
-  setMeta(meta);
-  const uint32_t sequence = meta.sequence;
-  Cask::registerErrorHandler(&answer);
-  store = open();
-  EXPECT_EQ(store->getString("a"), "first");
-  EXPECT_EQ(g_asked, 0);
-  EXPECT_EQ(metaOf(dataPath()).sequence, sequence);
+  for (const std::string key : {"", "fallback-key"}) {
+    SCOPED_TRACE(key);
+    const std::string id = "store" + key;
+    Cask* store = open(id, key);
+    ASSERT_TRUE(store->set(std::string("first"), "a"));  // the write-back confirmed the empty holder
+    ASSERT_TRUE(store->set(std::string(300, 'x'), "large"));  // kept by offset when encrypted
+    store->trim();
+    forget(store);
+    store->close();
+    CaskMetaInfo meta = metaOf(dataPath(id));
+    // Confirm the current content, then break the current CRC.
+    meta.lastConfirmedActualSize = meta.actualSize;
+    meta.lastConfirmedCrcDigest = meta.crcDigest;
+    meta.crcDigest ^= 1;
+    auto metaBytes = bytesOf(dataPath(id) + ".crc");
+    std::memcpy(metaBytes.data(), &meta, sizeof meta);
+    writeBytes(dataPath(id) + ".crc", metaBytes);
+    const uint32_t sequence = meta.sequence;
+    Cask::registerErrorHandler(&answer);
+    store = open(id, key);
+    EXPECT_EQ(store->getString("a"), "first");
+    EXPECT_EQ(store->getString("large"), std::string(300, 'x'));
+    EXPECT_EQ(g_asked, 0);
+    EXPECT_EQ(metaOf(dataPath(id)).sequence, sequence);
+    // Appends continue the stream where the load left the crypter.
+    ASSERT_TRUE(store->set(std::string("second"), "b"));
+    store = reopen(store, key);
+    EXPECT_EQ(store->getString("b"), "second");
+    EXPECT_EQ(store->getString("a"), "first");
+  }
 }
 
 TEST_F(LoadTest, DamagedTailFallsBackToTheLastConfirmedStateAndKeepsACopy) {

@@ -4,6 +4,7 @@
 #include "coded_input_crypt.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <random>
@@ -12,6 +13,7 @@
 
 #include "aes_crypt.h"
 #include "coded_data.h"
+#include "crc.h"
 
 namespace {
 
@@ -30,7 +32,7 @@ class CryptReaderTest : public ::testing::Test {
   // Writes the holder and `pairs` as one stream; `tailStart` gets where the
   // second half begins.
   void build(const std::vector<Pair>& pairs) {
-    plain_.assign(1 << 20, 0);
+    plain_.assign(plainCapacity_, 0);
     cask::CodedOutputData out(plain_.data(), plain_.size());
     out.writeRawVarint32(0x00FFFFFF);
     for (size_t i = 0; i < pairs.size(); ++i) {
@@ -47,9 +49,31 @@ class CryptReaderTest : public ::testing::Test {
     writer.getCurStatus(atEnd_);
   }
 
-  // Reads pairs from `from` to the end and checks each against `pairs`.
-  void readAndCheck(const std::vector<Pair>& pairs, size_t firstPair, AESCrypt& crypter, size_t from) {
-    CodedInputDataCrypt input(cipher_.data(), cipher_.size(), crypter);
+  void TearDown() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  // The ciphertext after a 4-byte header in an unlinked file, cut to
+  // `length` bytes.
+  int cipherFile(size_t length) {
+    char path[] = "/tmp/crypt-reader-XXXXXX";
+    fd_ = mkstemp(path);
+    EXPECT_GE(fd_, 0);
+    unlink(path);
+    const std::vector<uint8_t> header(4, 0xEE);
+    EXPECT_EQ(write(fd_, header.data(), header.size()), 4);
+    EXPECT_EQ(write(fd_, cipher_.data(), length), static_cast<ssize_t>(length));
+    return fd_;
+  }
+
+  // Reads pairs from `from` to the end and checks each against `pairs`; with
+  // `fromFile`, the ciphertext comes from a file and its CRC is checked too.
+  void readAndCheck(const std::vector<Pair>& pairs, size_t firstPair, AESCrypt& crypter, size_t from,
+                    bool fromFile = false) {
+    CodedInputDataCrypt input = fromFile ? CodedInputDataCrypt(cask::CipherText(cipherFile(cipher_.size()), 4,
+                                                                                cipher_.size()),
+                                                               crypter)
+                                         : CodedInputDataCrypt(cipher_.data(), cipher_.size(), crypter);
     if (from == 0) {
       (void)input.readRawVarint32();
     } else {
@@ -65,6 +89,9 @@ class CryptReaderTest : public ::testing::Test {
       ASSERT_EQ(std::vector<uint8_t>(value.span().begin(), value.span().end()), pairs[i].value) << i;
     }
     EXPECT_TRUE(input.isAtEnd());
+    if (fromFile) {
+      EXPECT_EQ(input.crc(), cask::crc32Of(0, cipher_.data(), cipher_.size()));
+    }
     AESCryptStatus end;
     crypter.getCurStatus(end);
     EXPECT_EQ(end.m_number, atEnd_.m_number);
@@ -75,9 +102,11 @@ class CryptReaderTest : public ::testing::Test {
   static constexpr char kIV[] = "reader-iv-16byte";
   std::vector<uint8_t> plain_;
   std::vector<uint8_t> cipher_;
+  size_t plainCapacity_ = 1 << 20;
   size_t tailStart_ = 0;
   AESCryptStatus atTail_;
   AESCryptStatus atEnd_;
+  int fd_ = -1;
 };
 
 TEST_F(CryptReaderTest, EveryValueSizeReadsBackFromTheStartAndFromTheMiddle) {
@@ -98,6 +127,60 @@ TEST_F(CryptReaderTest, EveryValueSizeReadsBackFromTheStartAndFromTheMiddle) {
   AESCrypt fromTail = AESCrypt(kKey, 16, kIV, 16);
   fromTail.setStatus(atTail_);
   readAndCheck(pairs, pairs.size() / 2, fromTail, tailStart_);
+}
+
+// From a file the reader sees the ciphertext a 64 KiB chunk at a time: keys
+// and values that cross chunks, values skipped over several of them, and the
+// longest key a pair may have.
+TEST_F(CryptReaderTest, FromAFileEveryPairAndTheCrcComeFromOneRead) {
+  std::mt19937 random(5);
+  std::vector<Pair> pairs;
+  for (size_t size : {40, 300, 65000, 70000, 5, 200000, 255, 256, 131072, 17}) {
+    for (size_t keyLength : {1, 3000, 65535}) {
+      Pair pair{std::string(keyLength, static_cast<char>('a' + pairs.size() % 26)), {}};
+      pair.key += std::to_string(pairs.size());
+      pair.key.resize(keyLength);
+      pair.value.resize(size);
+      for (uint8_t& b : pair.value) b = static_cast<uint8_t>(random());
+      pairs.push_back(pair);
+    }
+  }
+  plainCapacity_ = 4 << 20;
+  build(pairs);
+  AESCrypt crypter(kKey, 16, kIV, 16);
+  readAndCheck(pairs, 0, crypter, 0, true);
+}
+
+// Pairs that all start on a block boundary, with keys long enough that the
+// reader often needs the next chunk while reading one: the stream state of
+// such a pair comes from the ciphertext block before it, which must not have
+// been dropped with the chunk.
+TEST_F(CryptReaderTest, FromAFileBlockAlignedPairsAcrossChunks) {
+  // 4 bytes of holder + 28 of the first pair, then pairs of 2 + 3000 + 2 + 308.
+  std::vector<Pair> pairs{{"f", std::vector<uint8_t>(25, 1)}};
+  std::mt19937 random(11);
+  for (int i = 0; i < 120; ++i) {
+    Pair pair{std::string(3000, static_cast<char>('a' + i % 26)), std::vector<uint8_t>(308)};
+    for (uint8_t& b : pair.value) b = static_cast<uint8_t>(random());
+    pairs.push_back(pair);
+  }
+  build(pairs);
+  AESCrypt crypter(kKey, 16, kIV, 16);
+  readAndCheck(pairs, 0, crypter, 0, true);
+}
+
+TEST_F(CryptReaderTest, FileShorterThanTheRegionIsAReadError) {
+  build({{"key", std::vector<uint8_t>(100000, 7)}, {"next", std::vector<uint8_t>(40, 1)}});
+  AESCrypt crypter(kKey, 16, kIV, 16);
+  CodedInputDataCrypt input(cask::CipherText(cipherFile(cipher_.size() - 30), 4, cipher_.size()), crypter);
+  (void)input.readRawVarint32();
+  KeyValueHolderCrypt holder;
+  EXPECT_THROW(
+      {
+        (void)input.readPair(holder);
+        (void)input.readPair(holder);
+      },
+      std::runtime_error);
 }
 
 TEST_F(CryptReaderTest, TruncatedStreamThrowsTheReachEndError) {

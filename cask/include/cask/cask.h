@@ -260,9 +260,9 @@ class Cask {
   bool checkFileCRCValid(size_t actualSize, uint32_t crcDigest);
   // Stores `computed` as the running CRC; false (logged) when it is not `crcDigest`.
   bool crcMatches(uint32_t computed, uint32_t crcDigest);
-  // checkFileCRCValid that, for a plain store, decodes the content in the
-  // same read; a passing check leaves the index in m_checkedIndex.
-  bool checkAndDecodePlain(size_t actualSize, uint32_t crcDigest);
+  // checkFileCRCValid that decodes the content in the same read; a passing
+  // check leaves the index in m_checkedIndex or m_checkedCryptIndex.
+  bool checkAndDecode(size_t actualSize, uint32_t crcDigest);
   size_t readActualSize();
   bool writeActualSize(size_t size, uint32_t crcDigest, const uint8_t* iv, bool increaseSequence);
   void readMetaFromMapping(CaskMetaInfo& info) const;
@@ -308,6 +308,8 @@ class Cask {
   std::unique_ptr<CryptIndex> m_cryptIndex;
   // Decoded while the content's CRC was checked; taken by the load that follows.
   std::unique_ptr<PlainIndex> m_checkedIndex;
+  std::unique_ptr<CryptIndex> m_checkedCryptIndex;
+  std::unique_ptr<AESCryptStatus> m_checkedCrypterEnd;  // where the crypter stands after it
   std::unique_ptr<MemoryFile> m_dataFile;
   std::unique_ptr<CodedOutputData> m_writer;
   size_t m_contentSize = 0;
