@@ -45,13 +45,14 @@
 //
 // Opens of a closed 100k-key store, each followed by one read, files in the
 // page cache: "open-written" is the first open in the process that wrote and
-// closed the store; "open-warm" a later open in that process (the median of
-// 20 per run); "open-fresh" the open of a newly started process (this
-// program run again with --open-child, timed from inside it: process start-up
-// is not counted; the median of 9 processes per run). "open-cold" first drops
-// the files from the page cache (fsync, then posix_fadvise DONTNEED on each
-// file of the store; the median of 3 per run). A single open moves by a
-// third on a shared machine: a run's figure is a median of several.
+// closed the store (the median of 3 stores per run); "open-warm" a later
+// open in that process (the median of 20 per run); "open-fresh" the open of
+// a newly started process (this program run again with --open-child, timed
+// from inside it: process start-up is not counted; the median of 9
+// processes per run). "open-cold" first drops the files from the page cache
+// (fsync, then posix_fadvise DONTNEED on each file of the store; the median
+// of 3 per run). A single open moves by a third on a shared machine: a run's
+// figure is a median of several.
 //
 //   build/dev/bench/cask_bench [--runs=5] [--scale=1.0] [--dir=/tmp] [--only=WORD] [--engine=NAME]...
 #include <fcntl.h>
@@ -747,9 +748,9 @@ Result openResult(const std::vector<double>& seconds) {
   return result;
 }
 
-// Each run creates a store of `keys` keys per engine, then times its first
-// open in this process, 20 later ones, 9 in fresh processes and 3 with its
-// files dropped from the page cache.
+// Each run creates a store of `keys` keys per engine three times and times
+// the first open in this process of each, then 20 later opens of the last,
+// 9 in fresh processes and 3 with its files dropped from the page cache.
 void openStore(const std::vector<EngineEntry>& allEngines, size_t keys) {
   const char* kinds[] = {"open-written", "open-warm", "open-fresh", "open-cold"};
   bool any = false;
@@ -762,9 +763,15 @@ void openStore(const std::vector<EngineEntry>& allEngines, size_t keys) {
   for (int round = 0; round < g_runs; ++round) {
     for (size_t i = 0; i < engines.size(); ++i) {
       const EngineEntry& entry = engines[i];
-      const std::string dir = freshDir(entry.name);
-      createStore(entry, dir, keys);
-      figures["open-written"][i].runs.push_back(openResult({timedOpen(entry, dir, keys)}));
+      std::string dir;
+      std::vector<double> written;
+      for (int n = 0; n < 3; ++n) {
+        if (!dir.empty()) fs::remove_all(dir);
+        dir = freshDir(entry.name);
+        createStore(entry, dir, keys);
+        written.push_back(timedOpen(entry, dir, keys));
+      }
+      figures["open-written"][i].runs.push_back(openResult(written));
       std::vector<double> warm;
       for (int n = 0; n < 20; ++n) warm.push_back(timedOpen(entry, dir, keys));
       figures["open-warm"][i].runs.push_back(openResult(warm));

@@ -49,6 +49,13 @@ class ByteArena {
     return bytes;
   }
 
+  // About `bytes` will follow (a load knows its content's size): from 1 MiB
+  // on, blocks start at the huge-page size instead of doubling from 64 KiB,
+  // whose fresh pages each cost a fault.
+  void expect(size_t bytes) {
+    if (bytes >= kMappedFrom && nextBlockSize_ < kMaxDoubledSize) nextBlockSize_ = kMaxDoubledSize;
+  }
+
   ~ByteArena() { clear(); }
 
   void clear() {
@@ -70,6 +77,7 @@ class ByteArena {
   static constexpr size_t kMinBlockSize = 64 * 1024;
   static constexpr size_t kMaxDoubledSize = 256 * 1024;
   static constexpr size_t kMaxBlockSize = 2 * 1024 * 1024;
+  static constexpr size_t kMappedFrom = 1024 * 1024;
 
   std::vector<std::pair<uint8_t*, size_t>> blocks_;
   uint8_t* next_ = nullptr;

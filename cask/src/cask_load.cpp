@@ -314,7 +314,10 @@ bool Cask::decodeContent(size_t from, bool greedy) {
       }
       CryptIndex fresh;
       CryptIndex& target = (greedy || from > 0) ? *m_cryptIndex : fresh;
-      if (from == 0) target.reserve(m_lastIndexSize);
+      if (from == 0) {
+        target.reserve(m_lastIndexSize);
+        target.arena().expect(m_contentSize);
+      }
       decodeCryptPairs(input, target, from == 0 && m_lastIndexSize == 0, m_contentSize, usable);
       if (allSkipped()) return false;
       if (&target == &fresh) m_cryptIndex->swap(fresh);
@@ -445,6 +448,7 @@ bool Cask::checkAndDecode(size_t actualSize, uint32_t crcDigest) {
       (void)input.readRawVarint32();  // the item-size holder
       crypt = std::make_unique<CryptIndex>();
       crypt->reserve(expected);
+      crypt->arena().expect(actualSize);
       decodeCryptPairs(input, *crypt, expected == 0, actualSize, usable);
       computed = input.crc();
       m_checkedCrypterEnd = std::make_unique<AESCryptStatus>();
