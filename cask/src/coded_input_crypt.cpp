@@ -117,7 +117,9 @@ size_t CipherText::readMore(size_t length) {
 }
 
 void CipherText::refill(size_t position, size_t length) {
-  if (position < bufferStart_ || length > size_ - position) throw std::logic_error("ciphertext asked out of order");
+  if (position < bufferStart_ || position > size_ || length > size_ - position) {
+    throw std::logic_error("ciphertext asked out of order");
+  }
   const size_t keep = std::min(position, dropMark_);
   const size_t end = bufferStart_ + filled_;
   if (keep >= end) {
