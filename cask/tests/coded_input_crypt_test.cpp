@@ -56,10 +56,10 @@ class CryptReaderTest : public ::testing::Test {
   // The ciphertext after a 4-byte header in an unlinked file, cut to
   // `length` bytes.
   int cipherFile(size_t length) {
-    char path[] = "/tmp/crypt-reader-XXXXXX";
-    fd_ = mkstemp(path);
+    std::string path = ::testing::TempDir() + "crypt-reader-XXXXXX";
+    fd_ = mkstemp(path.data());
     EXPECT_GE(fd_, 0);
-    unlink(path);
+    unlink(path.c_str());
     const std::vector<uint8_t> header(4, 0xEE);
     EXPECT_EQ(write(fd_, header.data(), header.size()), 4);
     EXPECT_EQ(write(fd_, cipher_.data(), length), static_cast<ssize_t>(length));
