@@ -9,13 +9,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "platform/bundle.h"
 #include "platform/dispatch.h"
 #include "platform/folders.h"
+#include "platform/process.h"
 
 extern char** environ;
 
@@ -24,9 +23,14 @@ namespace {
 
 constexpr std::string_view kSessionVariable = "DBUS_SESSION_BUS_ADDRESS";
 
+// Empty when unreadable. A process may end while its /proc files are read;
+// the read then fails (ESRCH), which a stream would throw.
 std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  std::string text = readAll(fd);
+  ::close(fd);
+  return text;
 }
 
 // The real user id from /proc/<pid>/status; nothing when unreadable.

@@ -5,8 +5,11 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -80,6 +83,30 @@ TEST_F(SystemAgentTest, AnEmptyRootRestartsNothing) {
   quillo::folders::setSystemRoot("");
   EXPECT_EQ(quillo::restartSystemAgent(quillo::kPasteboardServer), 0);
   EXPECT_TRUE(alive(agent));
+}
+
+// Agents that end while the scan reads their /proc files (a read then fails
+// with ESRCH) are passed over; the scan never throws.
+TEST_F(SystemAgentTest, AgentsEndingWhileTheyAreScannedArePassedOver) {
+  const fs::path program = agents() / "TextInputMenuAgent";
+  fs::copy_file("/bin/sleep", program);
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> churn;
+  for (int i = 0; i < 6; ++i) {
+    churn.emplace_back([&] {
+      while (!stop) {
+        quillo::Spawned child;
+        if (quillo::spawnProcess({program.string(), "0"}, {}, child)) break;
+        (void)quillo::waitForExit(child.pid);
+      }
+    });
+  }
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (std::chrono::steady_clock::now() < end) {
+    EXPECT_NO_THROW((void)quillo::restartSystemAgent(quillo::kTextInputMenuAgent));
+  }
+  stop = true;
+  for (auto& thread : churn) thread.join();
 }
 
 }  // namespace
