@@ -37,10 +37,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -567,9 +567,10 @@ int main(int argc, char** argv) {
   if (auto error = pack(bundle, zip)) return cannotStart(*error);
   const auto md5 = quillo::md5HexOfFile(zip.string());
   std::ifstream in(zip, std::ios::binary);
-  const auto package = std::make_shared<const std::string>(std::istreambuf_iterator<char>(in),
-                                                           std::istreambuf_iterator<char>());
-  if (!md5 || in.bad()) return cannotStart("cannot read " + zip.string());
+  std::ostringstream bytes;
+  bytes << in.rdbuf();  // a read error sets failbit here instead of throwing
+  if (!md5 || !in || !bytes) return cannotStart("cannot read " + zip.string());
+  const auto package = std::make_shared<const std::string>(std::move(bytes).str());
   const quillo::Bundle sample(bundle.string());
   const std::string version = sample.infoString("CFBundleShortVersionString").value_or("0.0.0") + "." +
                               sample.infoString("CFBundleVersion").value_or("0");
