@@ -7,12 +7,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
 #include "coded_data.h"
 #include "crc.h"
+#include "pair_stream.h"
 
 namespace cask {
 
@@ -102,7 +104,7 @@ CipherText::CipherText(CipherText&& other) noexcept
 
 CipherText::~CipherText() { std::free(buffer_); }
 
-size_t CipherText::readMore(size_t length) {
+void CipherText::readMore(size_t length) {
   for (;;) {
     const ssize_t got = pread(fd_, buffer_ + filled_, length, static_cast<off_t>(fileOffset_ + bufferStart_ + filled_));
     if (got < 0 && errno == EINTR) continue;
@@ -112,7 +114,7 @@ size_t CipherText::readMore(size_t length) {
     }
     crc_ = crc32Of(crc_, buffer_ + filled_, static_cast<size_t>(got));
     filled_ += static_cast<size_t>(got);
-    return static_cast<size_t>(got);
+    return;
   }
 }
 
@@ -123,13 +125,8 @@ void CipherText::refill(size_t position, size_t length) {
   const size_t keep = std::min(position, dropMark_);
   const size_t end = bufferStart_ + filled_;
   if (keep >= end) {
-    // Nothing held is wanted: pass over what lies before `keep` for the CRC.
-    bufferStart_ = end;
-    filled_ = 0;
-    while (bufferStart_ < keep) {
-      bufferStart_ += readMore(std::min(capacity_, keep - bufferStart_));
-      filled_ = 0;
-    }
+    // Nothing held is wanted: what lies before `keep` counts for the CRC only.
+    passOver(keep);
   } else if (keep > bufferStart_) {
     std::memmove(buffer_, buffer_ + (keep - bufferStart_), end - keep);
     filled_ = end - keep;
@@ -147,13 +144,20 @@ void CipherText::refill(size_t position, size_t length) {
   while (filled_ < need) readMore(std::min(capacity_ - filled_, size_ - (bufferStart_ + filled_)));
 }
 
+void CipherText::passOver(size_t position) {
+  const size_t end = bufferStart_ + filled_;
+  if (position > end) {
+    const std::optional<uint32_t> crc = fileCrc32(fd_, fileOffset_ + end, position - end, crc_);
+    if (!crc) throw std::runtime_error("fail to read the content");
+    crc_ = *crc;
+  }
+  bufferStart_ = std::max(position, end);
+  filled_ = 0;
+}
+
 uint32_t CipherText::crc() {
   if (base_ != nullptr) return crc32Of(0, base_, size_);
-  while (bufferStart_ + filled_ < size_) {
-    bufferStart_ += filled_;
-    filled_ = 0;
-    readMore(std::min(capacity_, size_ - bufferStart_));
-  }
+  passOver(size_);
   return crc_;
 }
 

@@ -152,8 +152,10 @@ class CipherText {
 
  private:
   void refill(size_t position, size_t length);
+  // Drops the buffer and adds the bytes up to `position` to crc_ unread.
+  void passOver(size_t position);
   // Reads up to `length` bytes at the buffer's end, adding them to crc_.
-  size_t readMore(size_t length);
+  void readMore(size_t length);
 
   const uint8_t* base_ = nullptr;  // memory form
   size_t size_;
