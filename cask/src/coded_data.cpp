@@ -29,14 +29,6 @@ uint32_t pbInt32Size(int32_t value) {
   return value < 0 ? 10 : pbRawVarint32Size(static_cast<uint32_t>(value));
 }
 
-KeyValueHolder::KeyValueHolder(uint32_t keyLength, uint32_t valueLength, uint32_t pairOffset)
-    : keySize(static_cast<uint16_t>(keyLength)), valueSize(valueLength), offset(pairOffset) {
-  const uint64_t computed =
-      uint64_t{pbRawVarint32Size(keyLength)} + keyLength + pbRawVarint32Size(valueLength);
-  if (keyLength > 0xffff || computed > 0xffff) throw std::length_error("key too long");
-  computedKVSize = static_cast<uint16_t>(computed);
-}
-
 CodedInputData::CodedInputData(const void* data, size_t size)
     : data_(static_cast<const uint8_t*>(data)), size_(size) {}
 

@@ -51,10 +51,6 @@ struct KeyValueHolder {
   uint32_t valueSize = 0;
   uint32_t offset = 0;  // of the pair's key-length varint
 
-  KeyValueHolder() = default;
-  // Throws std::length_error when the sizes do not fit the fields.
-  KeyValueHolder(uint32_t keyLength, uint32_t valueLength, uint32_t offset);
-
   // A view into `contentStart`, which must outlive it.
   [[nodiscard]] RvBuffer toRvBuffer(const uint8_t* contentStart) const {
     return RvBuffer(contentStart + offset + computedKVSize, valueSize, RvBufferNoCopy);

@@ -28,7 +28,8 @@ class PairStream {
   };
 
   // The content is the `size` bytes at file offset `contentStart` of `fd`;
-  // reading starts at content offset `from`.
+  // reading starts at content offset `from`. Throws std::out_of_range
+  // "OutOfSpace" when `from` is past `size`.
   PairStream(int fd, uint64_t contentStart, size_t size, size_t from);
   PairStream(const PairStream&) = delete;
   PairStream& operator=(const PairStream&) = delete;

@@ -174,6 +174,18 @@ TEST(PairStreamTest, ReadsEveryPairAcrossChunksAndSkipsValues) {
         while (!shorter.isAtEnd()) (void)shorter.readPair();
       },
       std::out_of_range);
+  // A start past the end is refused; one at the end reads nothing.
+  EXPECT_THROW(cask::PairStream(fd, 4, 10, 11), std::out_of_range);
+  EXPECT_TRUE(cask::PairStream(fd, 4, 10, 10).isAtEnd());
+  // A key longer than an index entry can hold is refused.
+  Content wide;
+  wide.append(std::string(0x10000, 'w'), "v");
+  FILE* more = std::fopen(path.c_str(), "ab");
+  ASSERT_NE(more, nullptr);
+  std::fwrite(wide.bytes().data() + 4, 1, wide.bytes().size() - 4, more);
+  std::fclose(more);
+  cask::PairStream tooLong(fd, 4, content.bytes().size() + wide.bytes().size() - 4, content.bytes().size());
+  EXPECT_THROW((void)tooLong.readPair(), std::length_error);
   std::fclose(read);
   cask::testing::removeTempDir(dir);
 }

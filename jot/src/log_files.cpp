@@ -19,7 +19,6 @@ namespace vela::jot {
 namespace fs = boost::filesystem;
 namespace {
 
-constexpr size_t kMaxPath = 1023;
 constexpr uintmax_t kMinCacheSpace = uintmax_t{1} << 30;
 
 struct tm localDay(time_t sec) {
@@ -106,8 +105,10 @@ std::string LogFiles::MakeLogFileName(const struct timeval& tv, const std::strin
   const long index = maxFileSize_ > 0 ? GetNextFileIndex(filePrefix, ext) : 0;
   std::string path = dir + "/" + filePrefix;
   if (index > 0) path += "_" + std::to_string(index);
+  // Never cut to a maximum length: a cut path names a file outside `dir`, or
+  // one that expiry and indexing never find. Too long for the system, it
+  // fails to open with ENAMETOOLONG, which the caller reports.
   path += "." + ext;
-  if (path.size() > kMaxPath) path.resize(kMaxPath);
   return path;
 }
 

@@ -85,4 +85,54 @@ TEST(BlockReader, CacheFileBlocksComeOldestFirstAndNeedNoTail) {
   EXPECT_EQ(vela::jot::ReadCacheBlocks(std::vector<uint8_t>(100, 1), std::nullopt).damage.size(), 1u);
 }
 
+// Where a walk takes a whole block: each header field a reader resyncs on,
+// just inside and just outside its range.
+TEST(BlockReader, BlockEndAtChecksEveryHeaderRule) {
+  struct Row {
+    const char* what;
+    size_t at;      // byte of the sync block "hello\n" to set
+    uint8_t value;
+    size_t end;     // expected BlockEndAt, 0 when not a block
+  };
+  const std::vector<uint8_t> block = syncBlock("hello\n");
+  ASSERT_EQ(block.size(), 80u);
+  const Row rows[] = {
+      {"begin hour 23", 3, 23, 80},   {"begin hour 24", 3, 24, 0},
+      {"end hour 23", 4, 23, 80},     {"end hour 24", 4, 24, 0},
+      {"magic 6", 0, 0x06, 80},       {"magic 5", 0, 0x05, 0},
+      {"magic 13", 0, 0x0d, 80},      {"magic 14", 0, 0x0e, 0},
+      {"sync sequence 1", 1, 1, 0},   {"tail byte 1", 79, 1, 0},
+      {"body length 7", 5, 7, 0},
+  };
+  for (const Row& row : rows) {
+    std::vector<uint8_t> bytes = block;
+    bytes[row.at] = row.value;
+    EXPECT_EQ(vela::jot::BlockEndAt(bytes, 0), row.end) << row.what;
+  }
+  EXPECT_EQ(vela::jot::BlockEndAt(std::span(block).first(79), 0), 0u) << "no tail";
+}
+
+// A deflate body has no end marker: it decodes whole wherever the stream
+// stops, also when its text fills the reader's output exactly, and when the
+// block holds no record yet (a kill right after the block was started).
+TEST(BlockReader, UnendedDeflateBodiesDecodeWhole) {
+  for (const size_t size : {1u, 16383u, 16384u, 16385u, 32768u}) {
+    std::string text;
+    for (size_t i = 0; i < size; ++i) text += static_cast<char>('a' + i * 7 % 26);
+    const auto result = vela::jot::ReadLogBlocks(asyncBlock(text), std::nullopt);
+    ASSERT_EQ(result.blocks.size(), 1u) << size;
+    EXPECT_EQ(result.blocks[0].error, "") << size;
+    EXPECT_EQ(result.blocks[0].text, text) << size;
+  }
+  std::vector<uint8_t> started = syncBlock("x");
+  started[0] = vela::jot::kMagicZlibPlainAsync;
+  started[vela::jot::kBlockLengthOffset] = 0;
+  started.resize(vela::jot::kBlockHeaderLen + vela::jot::kBlockTailLen);
+  started.back() = 0;
+  const auto result = vela::jot::ReadLogBlocks(started, std::nullopt);
+  ASSERT_EQ(result.blocks.size(), 1u);
+  EXPECT_EQ(result.blocks[0].error, "");
+  EXPECT_EQ(result.blocks[0].text, "");
+}
+
 }  // namespace

@@ -104,14 +104,53 @@ TEST_F(LogFilesTest, SizeSplitOpensTheNextIndex) {
   EXPECT_EQ(textOf(logDir_ / "inst_a_20250105_1.jot"), "next\n");
 }
 
+// Which file of the day the next block goes to, from the names already there
+// (maximum size 100): the newest name is the longest, then the greatest; an
+// index is decimal digits up to 1000000, else the name is not one of ours.
 TEST_F(LogFilesTest, IndexIsReadFromTheNewestName) {
-  auto files = make();
-  files->SetMaxFileSize(100);
-  jottest::writeBytes(logDir_ / "inst_a_20250105_9.jot", std::vector<uint8_t>(500, 0));
-  jottest::writeBytes(logDir_ / "inst_a_20250105_10.jot", {});
-  put(*files, "ten\n");
-  EXPECT_EQ(textOf(logDir_ / "inst_a_20250105_10.jot"), "ten\n");
-  EXPECT_FALSE(fs::exists(logDir_ / "inst_a_20250105_11.jot"));
+  struct Row {
+    std::vector<std::pair<std::string, size_t>> existing;  // index part, size
+    std::string written;
+  };
+  const Row rows[] = {
+      {{{"_9", 500}, {"_10", 0}}, "_10"}, {{{"_9", 0}, {"_10", 0}}, "_10"},
+      {{{"_1", 0}, {"_2", 0}}, "_2"},     {{{"_9", 0}}, "_9"},
+      {{{"_1000000", 0}}, "_1000000"},    {{{"_1000001", 0}}, ""},
+  };
+  for (const Row& row : rows) {
+    std::string names;
+    for (const auto& [index, size] : row.existing) names += index + ":" + std::to_string(size) + " ";
+    SCOPED_TRACE(names + "-> '" + row.written + "'");
+    fs::remove_all(logDir_);
+    fs::create_directories(logDir_);
+    for (const auto& [index, size] : row.existing) {
+      jottest::writeBytes(logDir_ / ("inst_a_20250105" + index + ".jot"), std::vector<uint8_t>(size, 0));
+    }
+    auto files = make();
+    files->SetMaxFileSize(100);
+    put(*files, "x\n");
+    EXPECT_EQ(textOf(logDir_ / ("inst_a_20250105" + row.written + ".jot")), "x\n");
+  }
+}
+
+// However long the log directory's path, the file is its day's file in it:
+// a path cut short would name a file the expiry and the index never find,
+// or one outside the directory.
+TEST_F(LogFilesTest, LongDirectoryPathsKeepTheWholeFileName) {
+  for (const size_t length : {1010u, 1100u}) {
+    const fs::path root = dir_.path() / "long";
+    logDir_ = root;
+    while (logDir_.string().size() + 1 < length) {
+      logDir_ /= std::string(std::min<size_t>(100, length - logDir_.string().size() - 1), 'd');
+    }
+    fs::create_directories(logDir_);
+    put(*make(), "x\n");
+    EXPECT_EQ(textOf(logDir_ / "inst_a_20250105.jot"), "x\n") << length;
+    size_t files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) files += entry.is_regular_file();
+    EXPECT_EQ(files, 1u) << length;
+    fs::remove_all(root);
+  }
 }
 
 TEST_F(LogFilesTest, NoSplitWithoutMaximumSize) {
@@ -171,11 +210,13 @@ TEST_F(LogFilesTest, MovesAppendOldCachedFilesAndKeepYoungOnes) {
   auto files = make(vela::jot::kAppenderAsync, true, 3);
   const time_t real = std::time(nullptr);
   now_ = real;
+  touch(cacheDir_ / "inst_a_20241231.jot", real - 6 * 86400, 0);  // empty: moved, the scan goes on
   touch(cacheDir_ / "inst_a_20250101.jot", real - 5 * 86400, 3);
   touch(cacheDir_ / "inst_a_20250105.jot", real - 86400, 4);
   touch(cacheDir_ / "other_20250101.jot", real - 5 * 86400);
   jottest::writeBytes(logDir_ / "inst_a_20250101.jot", {'a', 'b'});
   files->MoveOldFiles(cacheDir_.string(), logDir_.string(), "inst_a");
+  EXPECT_FALSE(fs::exists(cacheDir_ / "inst_a_20241231.jot"));
   EXPECT_FALSE(fs::exists(cacheDir_ / "inst_a_20250101.jot"));
   EXPECT_EQ(jottest::readBytes(logDir_ / "inst_a_20250101.jot"),
             (std::vector<uint8_t>{'a', 'b', 'x', 'x', 'x'}));
