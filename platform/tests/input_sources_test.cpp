@@ -451,6 +451,13 @@ const PlantedCase kPlantedCases[] = {
        fs::create_hard_link(folder / "InputSources.json", folder / "kept");
        return std::string("InputSources.json");
      }},
+    {"RegistryAsALink", false, true,
+     [](const fs::path& folder) {
+       EXPECT_EQ(tis::disableInputSource(InputSource("com.apple.keylayout.US")), tis::noErr);
+       fs::rename(folder / "InputSources.json", folder / "elsewhere");
+       fs::create_symlink(folder / "elsewhere", folder / "InputSources.json");
+       return std::string("InputSources.json");
+     }},
     {"LockOfAnotherUser", true, false,
      [](const fs::path& folder) { return plantLock(folder, fs::perms(0644), kThirdUid); }},
     {"LockOfRoot", true, false, [](const fs::path& folder) { return plantLock(folder, fs::perms(0600), 0); }},
@@ -505,7 +512,7 @@ TEST_F(InputSourcesTest, RegistrySwappedForAPipeIsRefusedNotWaitedOn) {
 // the change reads and writes the folder it checked and locked, never the
 // link's target.
 TEST_F(InputSourcesTest, FolderSwappedForALinkIsNeverWrittenThrough) {
-  ASSERT_EQ(tis::disableInputSource(InputSource("com.apple.keylayout.US")), tis::noErr);
+  ASSERT_EQ(tis::registerInputSource(bundle(kManifest)), tis::noErr);
   const auto moved = root_ / "moved", elsewhere = root_ / "elsewhere";
   fs::create_directories(elsewhere);
   onNextRead([&] {
@@ -517,6 +524,8 @@ TEST_F(InputSourcesTest, FolderSwappedForALinkIsNeverWrittenThrough) {
   fs::remove(preferences());
   fs::rename(moved, preferences());
   EXPECT_TRUE(enabled("com.apple.keylayout.US")) << "the change went to the folder it locked";
+  EXPECT_EQ(tis::createInputSourceList({{Property::BundleID, std::string("org.example.im")}}, true).size(), 3u)
+      << "and started from the registry in it";
 }
 
 }  // namespace
