@@ -105,14 +105,16 @@ std::string fileProblem(const std::string& path, const struct stat& st, const Re
   const std::string removeFix = "rm " + shellQuote(path) + (isLock ? " (it is made again)" : "");
   if (S_ISLNK(st.st_mode)) return refusal(path, "it is a symbolic link", removeFix);
   if (!S_ISREG(st.st_mode) || st.st_nlink != 1) {
-    return refusal(path, "it is not a plain file of its own (a folder, a device, a pipe or a hard link)",
+    return refusal(path,
+                   "it is not a plain file of its own (a folder, a device, a pipe or a hard link)",
                    removeFix);
   }
   if (st.st_uid != owner.uid && (isLock || st.st_uid != 0)) {
-    return refusal(path,
-                   "it belongs to user " + std::to_string(st.st_uid) + ", not to the registry's owner (user " +
-                       std::to_string(owner.uid) + ")" + (isLock ? "" : " or root"),
-                   isLock ? removeFix : "chown " + std::to_string(owner.uid) + " " + shellQuote(path));
+    return refusal(
+        path,
+        "it belongs to user " + std::to_string(st.st_uid) + ", not to the registry's owner (user " +
+            std::to_string(owner.uid) + ")" + (isLock ? "" : " or root"),
+        isLock ? removeFix : "chown " + std::to_string(owner.uid) + " " + shellQuote(path));
   }
   if (isLock && (st.st_mode & 07777) != 0600) {
     return refusal(path, "its mode is " + modeText(st.st_mode) + ", not 0600", removeFix);
@@ -184,10 +186,12 @@ class RegistryFolder {
   [[nodiscard]] int openFile(const std::string& name, int flags, bool isLock, OSStatus& status,
                              std::string& why) const {
     status = ioErr;
-    const int fd = ::openat(fd_, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd =
+        ::openat(fd_, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
       const int openError = errno;
-      why = entryProblem(name, isLock);  // A link, or a file of another user's that is closed to us.
+      // A link, or a file of another user's that is closed to us.
+      why = entryProblem(name, isLock);
       if (!why.empty()) status = permErr;
       errno = openError;
       return -1;
@@ -358,7 +362,9 @@ void removeStaleTemporaryFiles(const RegistryFolder& folder) {
   std::vector<std::string> stale;
   while (const dirent* entry = ::readdir(dir)) {
     const std::string_view name = entry->d_name;
-    if (name.size() != prefix.size() + kTemporaryRandomLength || !name.starts_with(prefix)) continue;
+    if (name.size() != prefix.size() + kTemporaryRandomLength || !name.starts_with(prefix)) {
+      continue;
+    }
     const auto suffix = name.substr(prefix.size());
     if (std::all_of(suffix.begin(), suffix.end(),
                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)); })) {

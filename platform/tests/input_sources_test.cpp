@@ -109,9 +109,10 @@ class InputSourcesTest : public ::testing::Test {
 
   // Runs `hook` at the next read of the registry file only.
   static void onNextRead(std::function<void()> hook) {
-    tis::setRegistryReadHookForTesting([hook = std::move(hook), done = std::make_shared<bool>(false)] {
-      if (!std::exchange(*done, true)) hook();
-    });
+    tis::setRegistryReadHookForTesting(
+        [hook = std::move(hook), done = std::make_shared<bool>(false)] {
+          if (!std::exchange(*done, true)) hook();
+        });
   }
 
   static constexpr uid_t kOtherUid = 65534;
@@ -266,8 +267,9 @@ TEST_F(InputSourcesTest, KilledWritersLeftoversGoAtTheNextChange) {
   const auto folder = fs::path(tis::registryPath()).parent_path();
   fs::create_directories(folder);
   std::ofstream(folder / "InputSources.json.tmp-Ab12Cd") << "half";
-  const std::vector<std::string> usersOwn{"InputSources.json.backup", "InputSources.json.tmp-backup1",
-                                          "InputSources.json.tmp-Ab12C", "InputSources.json.tmp-Ab-2Cd"};
+  const std::vector<std::string> usersOwn{
+      "InputSources.json.backup", "InputSources.json.tmp-backup1", "InputSources.json.tmp-Ab12C",
+      "InputSources.json.tmp-Ab-2Cd"};
   for (const auto& name : usersOwn) std::ofstream(folder / name) << "mine";
   ASSERT_EQ(tis::enableInputSource(InputSource("com.apple.keylayout.US")), tis::noErr);
   EXPECT_FALSE(fs::exists(folder / "InputSources.json.tmp-Ab12Cd"));
@@ -421,8 +423,8 @@ constexpr uid_t kThirdUid = 65533;
 
 struct PlantedCase {
   const char* name;
-  bool needsRoot;   // Plants a file of another user's in a folder of kOtherUid's.
-  bool readsToo;    // Reading is refused as well (a registry, not a lock).
+  bool needsRoot;  // Plants a file of another user's in a folder of kOtherUid's.
+  bool readsToo;   // Reading is refused as well (a registry, not a lock).
   std::string (*plant)(const fs::path& folder);  // The name planted in `folder`.
 };
 
@@ -460,7 +462,8 @@ const PlantedCase kPlantedCases[] = {
      }},
     {"LockOfAnotherUser", true, false,
      [](const fs::path& folder) { return plantLock(folder, fs::perms(0644), kThirdUid); }},
-    {"LockOfRoot", true, false, [](const fs::path& folder) { return plantLock(folder, fs::perms(0600), 0); }},
+    {"LockOfRoot", true, false,
+     [](const fs::path& folder) { return plantLock(folder, fs::perms(0600), 0); }},
 };
 
 // What a change could have altered in a file.
@@ -468,15 +471,17 @@ std::string fileState(const fs::path& path) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return "missing";
   std::ifstream in(path);
-  return std::to_string(st.st_ino) + " " + std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid) + " " +
-         std::to_string(st.st_mode) + " " + std::to_string(st.st_nlink) + " " +
-         std::string(std::istreambuf_iterator<char>(in), {});
+  return std::to_string(st.st_ino) + " " + std::to_string(st.st_uid) + ":" +
+         std::to_string(st.st_gid) + " " + std::to_string(st.st_mode) + " " +
+         std::to_string(st.st_nlink) + " " + std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-class PlantedFileTest : public InputSourcesTest, public ::testing::WithParamInterface<PlantedCase> {};
+class PlantedFileTest : public InputSourcesTest,
+                        public ::testing::WithParamInterface<PlantedCase> {};
 
 TEST_P(PlantedFileTest, IsRefusedAndLeftAsItWas) {
-  if (GetParam().needsRoot && ::geteuid() != 0) GTEST_SKIP() << "needs root to plant another user's file";
+  if (GetParam().needsRoot && ::geteuid() != 0)
+    GTEST_SKIP() << "needs root to plant another user's file";
   fs::create_directories(preferences());
   if (GetParam().needsRoot) {
     ASSERT_EQ(::chown(preferences().c_str(), kOtherUid, kOtherUid), 0);
@@ -485,7 +490,8 @@ TEST_P(PlantedFileTest, IsRefusedAndLeftAsItWas) {
   const auto before = fileState(planted);
   EXPECT_EQ(tis::enableInputSource(InputSource("com.apple.keylayout.US")), tis::permErr);
   EXPECT_EQ(fileState(planted), before) << "never repaired";
-  EXPECT_NE(tis::registryRefusal().find(planted.string()), std::string::npos) << tis::registryRefusal();
+  EXPECT_NE(tis::registryRefusal().find(planted.string()), std::string::npos)
+      << tis::registryRefusal();
   EXPECT_EQ(tis::checkRegistry(), GetParam().readsToo ? tis::permErr : tis::noErr);
 }
 
@@ -524,7 +530,9 @@ TEST_F(InputSourcesTest, FolderSwappedForALinkIsNeverWrittenThrough) {
   fs::remove(preferences());
   fs::rename(moved, preferences());
   EXPECT_TRUE(enabled("com.apple.keylayout.US")) << "the change went to the folder it locked";
-  EXPECT_EQ(tis::createInputSourceList({{Property::BundleID, std::string("org.example.im")}}, true).size(), 3u)
+  EXPECT_EQ(tis::createInputSourceList({{Property::BundleID, std::string("org.example.im")}}, true)
+                .size(),
+            3u)
       << "and started from the registry in it";
 }
 
