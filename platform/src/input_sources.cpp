@@ -1,7 +1,9 @@
 #include "platform/input_sources.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -34,8 +37,9 @@ constexpr std::string_view kRegistryLocation = "/Library/Preferences/InputSource
 constexpr long kConsentMajorVersion = 12;
 
 constexpr double kDefaultLockTimeout = 5.0;
-// Temporary registries are "InputSources.json.tmp-" + six mkstemp characters.
+// Temporary registries are "InputSources.json.tmp-" + six random letters or digits.
 constexpr std::string_view kTemporarySuffix = ".tmp-";
+constexpr size_t kTemporaryRandomLength = 6;
 constexpr auto kLockRetryInterval = std::chrono::milliseconds(10);
 
 std::mutex gLockTimeoutMu;
@@ -44,6 +48,18 @@ std::optional<double> gLockTimeoutOverride;  // Guarded by gLockTimeoutMu.
 double lockTimeout() {
   std::lock_guard lock(gLockTimeoutMu);
   return gLockTimeoutOverride.value_or(kDefaultLockTimeout);
+}
+
+std::mutex gReadHookMu;
+std::function<void()> gReadHook;  // Guarded by gReadHookMu.
+
+void runRegistryReadHook() {
+  std::function<void()> hook;
+  {
+    std::lock_guard lock(gReadHookMu);
+    hook = gReadHook;
+  }
+  if (hook) hook();
 }
 
 // Who may write the registry. The Preferences folder's owner owns the
@@ -65,7 +81,7 @@ std::string modeText(mode_t mode) {
   return text;
 }
 
-// Why the folder at `folder` (lstat in `st`) may not hold the registry; empty when it may.
+// Why the folder at `folder` (fstat in `st`) may not hold the registry; empty when it may.
 std::string folderProblem(const std::string& folder, const struct stat& st) {
   if (!S_ISDIR(st.st_mode)) return refusal(folder, "it is not a folder", "make it a folder of its own");
   const uid_t me = ::geteuid();
@@ -80,24 +96,28 @@ std::string folderProblem(const std::string& folder, const struct stat& st) {
   return {};
 }
 
-// Why the registry or (`isLock`) lock file `path` (lstat or fstat in `st`)
-// is not the owner's; empty when it is.
+// Why the registry or (`isLock`) lock file `path` (fstat in `st`) is not the
+// owner's; empty when it is. Root never repairs either: a lock that is not
+// exactly as a change makes it may be a file of someone else's that was
+// linked or moved there, and changing its owner would hand that file over.
 std::string fileProblem(const std::string& path, const struct stat& st, const RegistryOwner& owner,
                         bool isLock) {
-  if (S_ISLNK(st.st_mode)) return refusal(path, "it is a symbolic link", "rm " + shellQuote(path));
+  const std::string removeFix = "rm " + shellQuote(path) + (isLock ? " (it is made again)" : "");
+  if (S_ISLNK(st.st_mode)) return refusal(path, "it is a symbolic link", removeFix);
   if (!S_ISREG(st.st_mode) || st.st_nlink != 1) {
-    return refusal(path, "it is not a plain file of its own (a folder, a device, a pipe or a hard link)",
-                   "remove it" + std::string(isLock ? " (it is made again)" : ""));
-  }
-  // Root hands a lock of someone else's to the owner (RegistryLock).
-  const bool lockRootRepairs = isLock && ::geteuid() == 0;
-  const bool trusted = st.st_uid == owner.uid || (!isLock && st.st_uid == 0) || lockRootRepairs;
-  if (!trusted) {
     return refusal(path,
-                   "it belongs to user " + std::to_string(st.st_uid) + ", not to the registry's owner (user " +
-                       std::to_string(owner.uid) + ")" + (isLock ? "" : " or root"),
-                   isLock ? "rm " + shellQuote(path) + " (it is made again)"
-                          : "chown " + std::to_string(owner.uid) + " " + shellQuote(path));
+                   "it is not a plain file of its own (a folder, a device, a pipe or a hard link)",
+                   removeFix);
+  }
+  if (st.st_uid != owner.uid && (isLock || st.st_uid != 0)) {
+    return refusal(
+        path,
+        "it belongs to user " + std::to_string(st.st_uid) + ", not to the registry's owner (user " +
+            std::to_string(owner.uid) + ")" + (isLock ? "" : " or root"),
+        isLock ? removeFix : "chown " + std::to_string(owner.uid) + " " + shellQuote(path));
+  }
+  if (isLock && (st.st_mode & 07777) != 0600) {
+    return refusal(path, "its mode is " + modeText(st.st_mode) + ", not 0600", removeFix);
   }
   if (!isLock && (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
     return refusal(path, "users other than its owner can write it (mode " + modeText(st.st_mode) + ")",
@@ -106,19 +126,93 @@ std::string fileProblem(const std::string& path, const struct stat& st, const Re
   return {};
 }
 
-// Checks the folder and the registry file (when they exist) before any use.
-// Returns the refusal, or empty with the registry's owner in `owner` (when
-// the folder is missing: this user, who would create it).
-std::string registryProblem(const std::string& path, RegistryOwner& owner) {
-  owner = {::geteuid(), ::getegid()};
-  const std::string folder = fs::path(path).parent_path().string();
-  struct stat st {};
-  if (::lstat(folder.c_str(), &st) != 0) return {};
-  if (auto why = folderProblem(folder, st); !why.empty()) return why;
-  owner = {st.st_uid, st.st_gid};
-  if (::lstat(path.c_str(), &st) != 0) return {};
-  return fileProblem(path, st, owner, /*isLock=*/false);
-}
+// The registry's folder, opened once: every later step names its files
+// relative to `fd`, so a folder renamed or replaced by a link after the
+// checks is never read or written.
+class RegistryFolder {
+ public:
+  explicit RegistryFolder(const std::string& registry)
+      : registry_(registry),
+        folder_(fs::path(registry).parent_path().string()),
+        name_(fs::path(registry).filename().string()) {}
+  ~RegistryFolder() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  RegistryFolder(const RegistryFolder&) = delete;
+  RegistryFolder& operator=(const RegistryFolder&) = delete;
+
+  // noErr when the folder may hold the registry, also when it does not
+  // exist (then exists() is false and the owner is this user, who would
+  // create it); permErr with the reason in `why`; ioErr when it cannot be opened.
+  [[nodiscard]] OSStatus open(std::string& why) {
+    owner_ = {::geteuid(), ::getegid()};
+    // O_PATH: a folder this user may search but not list still serves.
+    fd_ = ::open(folder_.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd_ < 0) {
+      if (errno == ENOENT) return noErr;
+      struct stat st {};
+      if (::lstat(folder_.c_str(), &st) != 0) return ioErr;
+      why = folderProblem(folder_, st);
+      return why.empty() ? ioErr : permErr;
+    }
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return ioErr;
+    why = folderProblem(folder_, st);
+    if (!why.empty()) return permErr;
+    owner_ = {st.st_uid, st.st_gid};
+    return noErr;
+  }
+
+  [[nodiscard]] bool exists() const { return fd_ >= 0; }
+  [[nodiscard]] int fd() const { return fd_; }
+  [[nodiscard]] const RegistryOwner& owner() const { return owner_; }
+  [[nodiscard]] const std::string& registryPath() const { return registry_; }
+  [[nodiscard]] const std::string& registryName() const { return name_; }
+  [[nodiscard]] std::string lockName() const { return name_ + ".lock"; }
+  [[nodiscard]] std::string pathOf(const std::string& name) const { return folder_ + "/" + name; }
+
+  // Why the entry `name` in the folder (not followed) is not the owner's
+  // registry or lock; empty when it is or when it cannot be looked at.
+  [[nodiscard]] std::string entryProblem(const std::string& name, bool isLock) const {
+    struct stat st {};
+    if (fd_ < 0 || ::fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return {};
+    return fileProblem(pathOf(name), st, owner_, isLock);
+  }
+
+  // Opens `name` in the folder without following a link or waiting on a
+  // pipe, then checks the file opened. The descriptor, or -1 with `status`:
+  // permErr with `why` when it is not the owner's plain file, else ioErr
+  // with errno (ENOENT: there is none).
+  [[nodiscard]] int openFile(const std::string& name, int flags, bool isLock, OSStatus& status,
+                             std::string& why) const {
+    status = ioErr;
+    const int fd =
+        ::openat(fd_, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+      const int openError = errno;
+      // A link, or a file of another user's that is closed to us.
+      why = entryProblem(name, isLock);
+      if (!why.empty()) status = permErr;
+      errno = openError;
+      return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !(why = fileProblem(pathOf(name), st, owner_, isLock)).empty()) {
+      if (!why.empty()) status = permErr;
+      ::close(fd);
+      return -1;
+    }
+    status = noErr;
+    return fd;
+  }
+
+ private:
+  std::string registry_;
+  std::string folder_;
+  std::string name_;
+  int fd_ = -1;
+  RegistryOwner owner_;
+};
 
 // Holds the registry's lock file locked for the scope. The lock belongs to
 // the registry's owner and is open to nobody else (0600): nobody else can
@@ -126,8 +220,8 @@ std::string registryProblem(const std::string& path, RegistryOwner& owner) {
 // wait is bounded; a writer that keeps it longer gets fBsyErr.
 class RegistryLock {
  public:
-  // Requires: registryProblem() found nothing for `path`.
-  RegistryLock(const std::string& path, const RegistryOwner& owner) : status_(acquire(path, owner)) {
+  // Requires: `folder` opened and exists().
+  explicit RegistryLock(const RegistryFolder& folder) : status_(acquire(folder)) {
     if (status_ != noErr && fd_ >= 0) {
       ::close(fd_);
       fd_ = -1;
@@ -143,23 +237,8 @@ class RegistryLock {
   [[nodiscard]] OSStatus status() const { return status_; }
 
  private:
-  OSStatus acquire(const std::string& path, const RegistryOwner& owner) {
-    const std::string lockPath = path + ".lock";
-    fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
-    if (fd_ < 0) {
-      // A link, or another user's lock that we may not even open.
-      struct stat st {};
-      if (::lstat(lockPath.c_str(), &st) == 0) {
-        if (auto why = fileProblem(lockPath, st, owner, /*isLock=*/true); !why.empty()) return refuse(why);
-      }
-      return ioErr;
-    }
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) return ioErr;
-    if (auto why = fileProblem(lockPath, st, owner, /*isLock=*/true); !why.empty()) return refuse(why);
-    // Made by root, or left by an older version: the owner's, and closed to others.
-    if (st.st_uid != owner.uid && ::fchown(fd_, owner.uid, owner.gid) != 0) return ioErr;
-    if ((st.st_mode & 077) != 0) (void)::fchmod(fd_, 0600);
+  OSStatus acquire(const RegistryFolder& folder) {
+    if (auto status = openLockFile(folder); status != noErr) return status;
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                               std::chrono::duration<double>(lockTimeout()));
@@ -170,9 +249,33 @@ class RegistryLock {
       std::this_thread::sleep_for(kLockRetryInterval);
     }
   }
-  static OSStatus refuse(const std::string& why) {
-    consoleLog(why);
-    return permErr;
+
+  // Makes the lock, or opens the one there when it is already the owner's.
+  OSStatus openLockFile(const RegistryFolder& folder) {
+    const std::string name = folder.lockName();
+    const RegistryOwner& owner = folder.owner();
+    // The name may come and go between the two opens (another change made
+    // it, its owner removed it): try again a few times.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      fd_ = ::openat(folder.fd(), name.c_str(),
+                     O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+      if (fd_ >= 0) {
+        // Ours alone, just made: only now may its owner and mode be set.
+        if (owner.uid != ::geteuid() && ::fchown(fd_, owner.uid, owner.gid) != 0) return ioErr;
+        return ::fchmod(fd_, 0600) == 0 ? noErr : ioErr;
+      }
+      if (errno != EEXIST) return ioErr;
+      OSStatus status;
+      std::string why;
+      fd_ = folder.openFile(name, O_RDWR, /*isLock=*/true, status, why);
+      if (fd_ >= 0) return noErr;
+      if (status == permErr) {
+        consoleLog(why);
+        return permErr;
+      }
+      if (errno != ENOENT) return ioErr;
+    }
+    return ioErr;
   }
 
   int fd_ = -1;
@@ -206,65 +309,111 @@ bool validRegistry(const json& r) {
 }
 
 // Reads the registry. Writers replace the file by a rename, so a reader sees
-// the old or the new file whole and needs no lock; it creates nothing.
-// Requires: registryProblem() found nothing for `path`.
-std::optional<json> load(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) return defaultRegistry();
-    return std::nullopt;
+// the old or the new file whole and needs no lock; it creates nothing. A
+// registry swapped for a pipe or a device is refused, never waited on.
+// Returns noErr with the registry in `r` (a missing one reads as the
+// default), permErr with the reason in `why`, or ioErr.
+OSStatus load(const RegistryFolder& folder, json& r, std::string& why) {
+  if (!folder.exists()) {
+    r = defaultRegistry();
+    return noErr;
   }
-  json r = json::parse(in, nullptr, /*allow_exceptions=*/false);
+  runRegistryReadHook();
+  OSStatus status;
+  const int fd = folder.openFile(folder.registryName(), O_RDONLY, /*isLock=*/false, status, why);
+  if (fd < 0) {
+    if (status == ioErr && errno == ENOENT) {
+      r = defaultRegistry();
+      return noErr;
+    }
+    return status;
+  }
+  std::string text;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  if (n < 0) return ioErr;
+  r = json::parse(text, nullptr, /*allow_exceptions=*/false);
   if (!validRegistry(r)) {
-    consoleLog("input sources: registry " + path + " is malformed; left as it is");
-    return std::nullopt;
+    consoleLog("input sources: registry " + folder.registryPath() + " is malformed; left as it is");
+    return ioErr;
   }
-  return r;
+  return noErr;
 }
 
 // Requires: the registry lock held. Temporary files are only made under the
 // lock, so any found now was left by a writer that was killed: remove them.
-// Only names of mkstemp's shape are touched (never the lock file, never a link's target).
-void removeStaleTemporaryFiles(const std::string& path) {
-  const fs::path registry(path);
-  const std::string prefix = registry.filename().string() + std::string(kTemporarySuffix);
-  std::error_code ec;
-  for (fs::directory_iterator it(registry.parent_path(), ec), end; !ec && it != end;
-       it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.size() != prefix.size() + 6 || !name.starts_with(prefix)) continue;
-    const auto suffix = std::string_view(name).substr(prefix.size());
-    if (!std::all_of(suffix.begin(), suffix.end(),
-                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)); })) {
+// Only names of the shape save() makes are touched, never the lock file nor
+// a name a user chose (InputSources.json.tmp-backup1), never a link's target.
+void removeStaleTemporaryFiles(const RegistryFolder& folder) {
+  const std::string prefix = folder.registryName() + std::string(kTemporarySuffix);
+  const int listing = ::openat(folder.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return;
+  DIR* dir = ::fdopendir(listing);
+  if (!dir) {
+    ::close(listing);
+    return;
+  }
+  std::vector<std::string> stale;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() != prefix.size() + kTemporaryRandomLength || !name.starts_with(prefix)) {
       continue;
     }
-    ::unlink(it->path().c_str());
+    const auto suffix = name.substr(prefix.size());
+    if (std::all_of(suffix.begin(), suffix.end(),
+                    [](char c) { return std::isalnum(static_cast<unsigned char>(c)); })) {
+      stale.emplace_back(name);
+    }
   }
+  ::closedir(dir);
+  for (const auto& name : stale) (void)::unlinkat(folder.fd(), name.c_str(), 0);
 }
 
-// Requires: the registry lock held. Writes a new file of an unpredictable
-// name beside the registry (never through a planted name or link), syncs it
-// and renames it over the registry, which stays its owner's.
-bool save(const std::string& path, const json& r, const RegistryOwner& owner) {
-  removeStaleTemporaryFiles(path);
-  std::string tmp = path + std::string(kTemporarySuffix) + "XXXXXX";
-  const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+// A new temporary file in the folder, made by this process (never through a
+// planted name or link): its descriptor and name, or -1.
+int createTemporaryFile(const RegistryFolder& folder, std::string& name) {
+  static constexpr std::string_view kAlphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned char random[kTemporaryRandomLength];
+    if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return -1;
+    name = folder.registryName() + std::string(kTemporarySuffix);
+    for (unsigned char byte : random) name += kAlphabet[byte % kAlphabet.size()];
+    const int fd = ::openat(folder.fd(), name.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+// Requires: the registry lock held. Writes a new file beside the registry,
+// syncs it and renames it over the registry, which stays its owner's.
+bool save(const RegistryFolder& folder, const json& r) {
+  removeStaleTemporaryFiles(folder);
+  std::string tmp;
+  const int fd = createTemporaryFile(folder, tmp);
   if (fd < 0) return false;
+  const RegistryOwner& owner = folder.owner();
   const bool owned = owner.uid == ::geteuid() || ::fchown(fd, owner.uid, owner.gid) == 0;
   const bool written = owned && writeAll(fd, r.dump(2) + "\n") && ::fchmod(fd, 0644) == 0 &&
                        ::fsync(fd) == 0;
   const bool closed = ::close(fd) == 0;
-  if (!written || !closed || ::rename(tmp.c_str(), path.c_str()) != 0) {
-    ::unlink(tmp.c_str());
+  if (!written || !closed ||
+      ::renameat(folder.fd(), tmp.c_str(), folder.fd(), folder.registryName().c_str()) != 0) {
+    ::unlinkat(folder.fd(), tmp.c_str(), 0);
     return false;
   }
   // The rename reaches the disk with its folder.
-  const int folder =
-      ::open(fs::path(path).parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0) {
-    (void)::fsync(folder);
-    ::close(folder);
+  const int synced = ::openat(folder.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (synced >= 0) {
+    (void)::fsync(synced);
+    ::close(synced);
   }
   return true;
 }
@@ -331,34 +480,47 @@ OSStatus mutate(F&& change) {
   const std::string path = registryPath();
   std::error_code ec;
   fs::create_directories(fs::path(path).parent_path(), ec);
-  RegistryOwner owner;
-  if (auto why = registryProblem(path, owner); !why.empty()) {
-    consoleLog(why);
-    return permErr;
-  }
   bool enabledSetChanged = false;
   OSStatus status;
+  std::string why;
   {
-    RegistryLock lock(path, owner);
+    RegistryFolder folder(path);
+    status = folder.open(why);
+    if (status == noErr && !folder.exists()) status = ioErr;
+    if (status != noErr) {
+      if (status == permErr) consoleLog(why);
+      return status;
+    }
+    RegistryLock lock(folder);
     if (lock.status() != noErr) return lock.status();
-    auto r = load(path);
-    if (!r) return ioErr;
-    const auto before = enabledIds(*r);
-    status = change(*r);
+    json r;
+    if (status = load(folder, r, why); status != noErr) {
+      if (status == permErr) consoleLog(why);
+      return status;
+    }
+    const auto before = enabledIds(r);
+    status = change(r);
     if (status != noErr) return status;
-    enabledSetChanged = enabledIds(*r) != before;
-    if (!save(path, *r, owner)) return ioErr;
+    enabledSetChanged = enabledIds(r) != before;
+    if (!save(folder, r)) return ioErr;
   }
   if (enabledSetChanged) postEnabledSetChanged();
   return status;
 }
 
+// The registry as it stands, or the status that says why it cannot be read.
+OSStatus readRegistry(json& r, std::string& why) {
+  RegistryFolder folder(registryPath());
+  if (const auto status = folder.open(why); status != noErr) return status;
+  return load(folder, r, why);
+}
+
 // The registry as it stands; nothing when it is refused or unreadable.
 std::optional<json> snapshot() {
-  const std::string path = registryPath();
-  RegistryOwner owner;
-  if (!registryProblem(path, owner).empty()) return std::nullopt;
-  return load(path);
+  json r;
+  std::string why;
+  if (readRegistry(r, why) != noErr) return std::nullopt;
+  return r;
 }
 
 std::optional<PropertyValue> entryProperty(const json& e, Property property) {
@@ -449,25 +611,28 @@ std::string_view propertyName(Property property) {
 std::string registryPath() { return folders::systemPath(kRegistryLocation); }
 
 OSStatus checkRegistry() {
-  RegistryOwner owner;
-  if (!registryProblem(registryPath(), owner).empty()) return permErr;
-  return snapshot() ? noErr : ioErr;
+  json r;
+  std::string why;
+  return readRegistry(r, why);
 }
 
 std::string registryRefusal() {
-  const std::string path = registryPath();
-  RegistryOwner owner;
-  if (auto why = registryProblem(path, owner); !why.empty()) return why;
+  RegistryFolder folder(registryPath());
+  std::string why;
+  if (folder.open(why) != noErr || !folder.exists()) return why;
+  if (why = folder.entryProblem(folder.registryName(), /*isLock=*/false); !why.empty()) return why;
   // The lock as a change would find it.
-  const std::string lockPath = path + ".lock";
-  struct stat st {};
-  if (::lstat(lockPath.c_str(), &st) != 0) return {};
-  return fileProblem(lockPath, st, owner, /*isLock=*/true);
+  return folder.entryProblem(folder.lockName(), /*isLock=*/true);
 }
 
 void setLockTimeoutForTesting(std::optional<double> seconds) {
   std::lock_guard lock(gLockTimeoutMu);
   gLockTimeoutOverride = seconds;
+}
+
+void setRegistryReadHookForTesting(std::function<void()> hook) {
+  std::lock_guard lock(gReadHookMu);
+  gReadHook = std::move(hook);
 }
 
 std::vector<InputSource> createInputSourceList(const Filter& filter, bool includeAllInstalled) {

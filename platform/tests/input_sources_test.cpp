@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <thread>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -35,8 +37,9 @@ constexpr const char* kManifest = R"({
 class InputSourcesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::path(::testing::TempDir()) /
-            ("tis-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(name.begin(), name.end(), '/', '-');  // Parameterised tests: "Name/0".
+    root_ = fs::path(::testing::TempDir()) / ("tis-" + name);
     fs::remove_all(root_);
     fs::create_directories(root_);
     quillo::folders::setSystemRoot(root_.string());
@@ -46,6 +49,7 @@ class InputSourcesTest : public ::testing::Test {
   }
   void TearDown() override {
     tis::setLockTimeoutForTesting(std::nullopt);
+    tis::setRegistryReadHookForTesting({});
     changes_.reset();
     quillo::mainPlainLoop().clear();
     quillo::folders::setSystemRoot("");
@@ -101,6 +105,14 @@ class InputSourcesTest : public ::testing::Test {
   std::vector<std::string> tool(std::vector<std::string> args) const {
     args.insert(args.begin(), {QUILLO_INPUT_SOURCES_TOOL, "--root", root_.string()});
     return args;
+  }
+
+  // Runs `hook` at the next read of the registry file only.
+  static void onNextRead(std::function<void()> hook) {
+    tis::setRegistryReadHookForTesting(
+        [hook = std::move(hook), done = std::make_shared<bool>(false)] {
+          if (!std::exchange(*done, true)) hook();
+        });
   }
 
   static constexpr uid_t kOtherUid = 65534;
@@ -255,10 +267,13 @@ TEST_F(InputSourcesTest, KilledWritersLeftoversGoAtTheNextChange) {
   const auto folder = fs::path(tis::registryPath()).parent_path();
   fs::create_directories(folder);
   std::ofstream(folder / "InputSources.json.tmp-Ab12Cd") << "half";
-  std::ofstream(folder / "InputSources.json.backup") << "mine";
+  const std::vector<std::string> usersOwn{
+      "InputSources.json.backup", "InputSources.json.tmp-backup1", "InputSources.json.tmp-Ab12C",
+      "InputSources.json.tmp-Ab-2Cd"};
+  for (const auto& name : usersOwn) std::ofstream(folder / name) << "mine";
   ASSERT_EQ(tis::enableInputSource(InputSource("com.apple.keylayout.US")), tis::noErr);
   EXPECT_FALSE(fs::exists(folder / "InputSources.json.tmp-Ab12Cd"));
-  EXPECT_TRUE(fs::exists(folder / "InputSources.json.backup"));
+  for (const auto& name : usersOwn) EXPECT_TRUE(fs::exists(folder / name)) << name;
 }
 
 TEST_F(InputSourcesTest, LockFileIsTheOwnersAloneAndAKeptLockIsAnError) {
@@ -398,6 +413,127 @@ TEST_F(InputSourcesTest, ToolFailsWhenTheRegistryIsLockedOrUnreadable) {
   std::ofstream(tis::registryPath()) << "garbage";
   EXPECT_EQ(runTool({"list"}, err), 1);
   EXPECT_NE(err.find("cannot read"), std::string::npos) << err;
+}
+
+// Root changes the owner or mode only of a lock it has just made itself. A
+// lock or registry found that is not the owner's plain 0600 (lock) file
+// with one link may be another user's file that the folder's owner linked
+// or moved there: it is refused and left exactly as it was.
+constexpr uid_t kThirdUid = 65533;
+
+struct PlantedCase {
+  const char* name;
+  bool needsRoot;  // Plants a file of another user's in a folder of kOtherUid's.
+  bool readsToo;   // Reading is refused as well (a registry, not a lock).
+  std::string (*plant)(const fs::path& folder);  // The name planted in `folder`.
+};
+
+void PrintTo(const PlantedCase& c, std::ostream* os) { *os << c.name; }
+
+std::string plantLock(const fs::path& folder, fs::perms mode, uid_t owner) {
+  const auto lock = folder / "InputSources.json.lock";
+  std::ofstream(lock) << "someone's";
+  fs::permissions(lock, mode);
+  EXPECT_EQ(::chown(lock.c_str(), owner, static_cast<gid_t>(-1)), 0);
+  return lock.filename();
+}
+
+const PlantedCase kPlantedCases[] = {
+    {"LockOpenToOthers", false, false,
+     [](const fs::path& folder) { return plantLock(folder, fs::perms(0644), ::geteuid()); }},
+    {"LockWithASecondLink", false, false,
+     [](const fs::path& folder) {
+       const auto lock = plantLock(folder, fs::perms(0600), ::geteuid());
+       fs::create_hard_link(folder / lock, folder / "kept");
+       return lock;
+     }},
+    {"RegistryWithASecondLink", false, true,
+     [](const fs::path& folder) {
+       EXPECT_EQ(tis::disableInputSource(InputSource("com.apple.keylayout.US")), tis::noErr);
+       fs::create_hard_link(folder / "InputSources.json", folder / "kept");
+       return std::string("InputSources.json");
+     }},
+    {"RegistryAsALink", false, true,
+     [](const fs::path& folder) {
+       EXPECT_EQ(tis::disableInputSource(InputSource("com.apple.keylayout.US")), tis::noErr);
+       fs::rename(folder / "InputSources.json", folder / "elsewhere");
+       fs::create_symlink(folder / "elsewhere", folder / "InputSources.json");
+       return std::string("InputSources.json");
+     }},
+    {"LockOfAnotherUser", true, false,
+     [](const fs::path& folder) { return plantLock(folder, fs::perms(0644), kThirdUid); }},
+    {"LockOfRoot", true, false,
+     [](const fs::path& folder) { return plantLock(folder, fs::perms(0600), 0); }},
+};
+
+// What a change could have altered in a file.
+std::string fileState(const fs::path& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return "missing";
+  std::ifstream in(path);
+  return std::to_string(st.st_ino) + " " + std::to_string(st.st_uid) + ":" +
+         std::to_string(st.st_gid) + " " + std::to_string(st.st_mode) + " " +
+         std::to_string(st.st_nlink) + " " + std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class PlantedFileTest : public InputSourcesTest,
+                        public ::testing::WithParamInterface<PlantedCase> {};
+
+TEST_P(PlantedFileTest, IsRefusedAndLeftAsItWas) {
+  if (GetParam().needsRoot && ::geteuid() != 0)
+    GTEST_SKIP() << "needs root to plant another user's file";
+  fs::create_directories(preferences());
+  if (GetParam().needsRoot) {
+    ASSERT_EQ(::chown(preferences().c_str(), kOtherUid, kOtherUid), 0);
+  }
+  const fs::path planted = preferences() / GetParam().plant(preferences());
+  const auto before = fileState(planted);
+  EXPECT_EQ(tis::enableInputSource(InputSource("com.apple.keylayout.US")), tis::permErr);
+  EXPECT_EQ(fileState(planted), before) << "never repaired";
+  EXPECT_NE(tis::registryRefusal().find(planted.string()), std::string::npos)
+      << tis::registryRefusal();
+  EXPECT_EQ(tis::checkRegistry(), GetParam().readsToo ? tis::permErr : tis::noErr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PlantedFileTest, ::testing::ValuesIn(kPlantedCases),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+// The folder's owner renames a pipe over the registry once a change holds
+// the lock: the change is refused at once instead of waiting on the pipe
+// forever with the lock held, and readers are refused too.
+TEST_F(InputSourcesTest, RegistrySwappedForAPipeIsRefusedNotWaitedOn) {
+  ASSERT_EQ(tis::disableInputSource(InputSource("com.apple.keylayout.US")), tis::noErr);
+  const auto pipe = preferences() / "pipe";
+  onNextRead([&] {
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+    fs::rename(pipe, tis::registryPath());
+  });
+  EXPECT_EQ(tis::enableInputSource(InputSource("com.apple.keylayout.US")), tis::permErr);
+  EXPECT_EQ(tis::checkRegistry(), tis::permErr);
+  EXPECT_TRUE(tis::createInputSourceList({}, true).empty());
+  EXPECT_TRUE(fs::is_fifo(tis::registryPath()));
+}
+
+// The Preferences folder replaced by a link once a change holds the lock:
+// the change reads and writes the folder it checked and locked, never the
+// link's target.
+TEST_F(InputSourcesTest, FolderSwappedForALinkIsNeverWrittenThrough) {
+  ASSERT_EQ(tis::registerInputSource(bundle(kManifest)), tis::noErr);
+  const auto moved = root_ / "moved", elsewhere = root_ / "elsewhere";
+  fs::create_directories(elsewhere);
+  onNextRead([&] {
+    fs::rename(preferences(), moved);
+    fs::create_directory_symlink(elsewhere, preferences());
+  });
+  ASSERT_EQ(tis::enableInputSource(InputSource("com.apple.keylayout.US")), tis::noErr);
+  EXPECT_TRUE(fs::is_empty(elsewhere));
+  fs::remove(preferences());
+  fs::rename(moved, preferences());
+  EXPECT_TRUE(enabled("com.apple.keylayout.US")) << "the change went to the folder it locked";
+  EXPECT_EQ(tis::createInputSourceList({{Property::BundleID, std::string("org.example.im")}}, true)
+                .size(),
+            3u)
+      << "and started from the registry in it";
 }
 
 }  // namespace

@@ -9,7 +9,9 @@
 // takes no lock and creates nothing; a change waits a bounded time for the
 // lock and fails with fBsyErr when another process keeps it. The registry's
 // folder, the registry and its lock belong to the folder's owner and only
-// that owner and root may write them: anything else is refused (permErr).
+// that owner and root may write them: anything else is refused (permErr),
+// never repaired. Files are opened relative to the folder opened once,
+// without following links or waiting on a pipe.
 // An input source is referred to by its id; its properties are read from the
 // file at the time of the call. Every change of the set of enabled sources posts the distributed
 // notification kEnabledKeyboardInputSourcesChanged.
@@ -25,6 +27,7 @@
 //
 // Safe from any thread and any number of processes.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -121,5 +124,9 @@ class InputSource {
 
 // How long a change waits for the registry's lock (nothing: the default, 5 s).
 void setLockTimeoutForTesting(std::optional<double> seconds);
+// Runs `hook` just before each read opens the registry file (a change holds
+// the lock by then), so a test can swap the file or its folder at that
+// moment; an empty hook: none.
+void setRegistryReadHookForTesting(std::function<void()> hook);
 
 }  // namespace quillo::tis
