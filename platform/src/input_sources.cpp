@@ -41,6 +41,9 @@ constexpr double kDefaultLockTimeout = 5.0;
 constexpr std::string_view kTemporarySuffix = ".tmp-";
 constexpr size_t kTemporaryRandomLength = 6;
 constexpr auto kLockRetryInterval = std::chrono::milliseconds(10);
+// A registry holds a few hundred bytes a source; anything past this is not
+// one, and root does not read a file of the folder's owner without bound.
+constexpr size_t kMaxRegistrySize = size_t{1} << 20;
 
 std::mutex gLockTimeoutMu;
 std::optional<double> gLockTimeoutOverride;  // Guarded by gLockTimeoutMu.
@@ -335,9 +338,15 @@ OSStatus load(const RegistryFolder& folder, json& r, std::string& why) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) break;
     text.append(buffer, static_cast<size_t>(n));
+    if (text.size() > kMaxRegistrySize) break;
   }
   ::close(fd);
   if (n < 0) return ioErr;
+  if (text.size() > kMaxRegistrySize) {
+    consoleLog("input sources: registry " + folder.registryPath() + " is larger than " +
+               std::to_string(kMaxRegistrySize) + " bytes; left as it is");
+    return ioErr;
+  }
   r = json::parse(text, nullptr, /*allow_exceptions=*/false);
   if (!validRegistry(r)) {
     consoleLog("input sources: registry " + folder.registryPath() + " is malformed; left as it is");

@@ -13,6 +13,7 @@
 #include <thread>
 #include <utility>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "platform/dispatch.h"
@@ -27,6 +28,7 @@ namespace fs = std::filesystem;
 namespace tis = quillo::tis;
 using tis::InputSource;
 using tis::Property;
+using ::testing::HasSubstr;
 
 constexpr const char* kManifest = R"({
   "CFBundleIdentifier": "org.example.im",
@@ -160,13 +162,22 @@ TEST_F(InputSourcesTest, BadManifestsChangeNothing) {
 }
 
 TEST_F(InputSourcesTest, MalformedRegistryIsReportedAndLeftAlone) {
+  // The second is a valid registry past the 1 MiB a registry may take.
+  const std::pair<std::string, std::string> rows[] = {
+      {R"({"sources": 3})", "is malformed"},
+      {R"({"sources": [])" + std::string(1 << 20, ' ') + "]}", "is larger than 1048576 bytes"}};
   fs::create_directories(fs::path(tis::registryPath()).parent_path());
-  std::ofstream(tis::registryPath()) << R"({"sources": 3})";
-  EXPECT_EQ(tis::registerInputSource(bundle(kManifest)), tis::ioErr);
-  EXPECT_EQ(tis::enableInputSource(InputSource("com.apple.keylayout.US")), tis::ioErr);
-  EXPECT_TRUE(tis::createInputSourceList({}, true).empty());
-  EXPECT_EQ(tis::copyCurrentKeyboardInputSource(), std::nullopt);
-  EXPECT_EQ(registryText(), "{\"sources\": 3}");
+  for (const auto& [text, why] : rows) {
+    SCOPED_TRACE(why);
+    std::ofstream(tis::registryPath()) << text;
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(tis::registerInputSource(bundle(kManifest)), tis::ioErr);
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr(why));
+    EXPECT_EQ(tis::enableInputSource(InputSource("com.apple.keylayout.US")), tis::ioErr);
+    EXPECT_TRUE(tis::createInputSourceList({}, true).empty());
+    EXPECT_EQ(tis::copyCurrentKeyboardInputSource(), std::nullopt);
+    EXPECT_EQ(registryText(), text);
+  }
 }
 
 TEST_F(InputSourcesTest, ThirdPartySourceWaitsForApprovalThenItsModesNeedNone) {
