@@ -8,11 +8,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
+#include <memory>
 #include <random>
 #include <span>
 #include <string>
@@ -63,20 +65,22 @@ bool sendAll(int fd, const std::string& bytes) {
   return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
 }
 
-// Clients that begin a request and then send one byte at a time, forever.
-class SlowClients {
+// Clients that each send `begun` and then read nothing, through a receive
+// buffer of `receiveBuffer` bytes (0: the system's); `trickle` sends one more
+// byte on each.
+class Clients {
  public:
-  SlowClients(int port, int count) {
+  Clients(int port, int count, const std::string& begun, int receiveBuffer = 0) {
     for (int i = 0; i < count; ++i) {
-      const int fd = connectTo(port);
-      if (fd >= 0 && sendAll(fd, "GET /web/mac/download HTTP/1.1\r\nX-Slow: ")) fds_.push_back(fd);
+      const int fd = connectTo(port, receiveBuffer);
+      if (fd >= 0 && sendAll(fd, begun)) fds_.push_back(fd);
     }
   }
-  ~SlowClients() {
+  ~Clients() {
     for (const int fd : fds_) ::close(fd);
   }
-  SlowClients(const SlowClients&) = delete;
-  SlowClients& operator=(const SlowClients&) = delete;
+  Clients(const Clients&) = delete;
+  Clients& operator=(const Clients&) = delete;
   [[nodiscard]] size_t size() const { return fds_.size(); }
   void trickle() {
     for (const int fd : fds_) (void)::send(fd, "x", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -86,25 +90,10 @@ class SlowClients {
   std::vector<int> fds_;
 };
 
-// Clients that ask for the package through a small window and never read it.
-class StalledDownloads {
- public:
-  StalledDownloads(int port, int count) {
-    for (int i = 0; i < count; ++i) {
-      const int fd = connectTo(port, 2048);
-      if (fd >= 0 && sendAll(fd, "GET /pkg/Quillo.zip HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")) fds_.push_back(fd);
-    }
-  }
-  ~StalledDownloads() {
-    for (const int fd : fds_) ::close(fd);
-  }
-  StalledDownloads(const StalledDownloads&) = delete;
-  StalledDownloads& operator=(const StalledDownloads&) = delete;
-  [[nodiscard]] size_t size() const { return fds_.size(); }
-
- private:
-  std::vector<int> fds_;
-};
+// Clients that begin a request and then send one byte at a time, forever.
+Clients slowClients(int port, int count) {
+  return Clients(port, count, "GET /web/mac/download HTTP/1.1\r\nX-Slow: ");
+}
 
 // How many sockets process `pid` holds open.
 int socketsOf(pid_t pid) {
@@ -197,16 +186,33 @@ class DistributionServerTest : public ::testing::Test {
     if (ec) return "";
     // Does not compress: the package stays as large.
     std::mt19937_64 random(33);
-    std::vector<uint64_t> words((size_t{8} << 20) / sizeof(uint64_t));
+    std::vector<uint64_t> words((size_t{4} << 20) / sizeof(uint64_t));
     for (uint64_t& word : words) word = random();
     std::ofstream out(bundle / "Contents/blob", std::ios::binary);
     out.write(reinterpret_cast<const char*>(words.data()), static_cast<std::streamsize>(words.size() * 8));
     return out ? bundle.string() : "";
   }
 
+  // Starts the server on a large package with `count` clients that ask for it
+  // through a small window and never read; returns its port once it has
+  // answered `answered` of them, or 0.
+  int startWithStalledDownloads(int count, int answered) {
+    const std::string bundle = largeBundle();
+    const int port = bundle.empty() ? 0 : start(bundle);
+    if (port == 0) return 0;
+    stalled_ = std::make_unique<Clients>(port, count, "GET /pkg/Quillo.zip HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
+                                         2048);
+    if (stalled_->size() != static_cast<size_t>(count)) return 0;
+    for (int i = 0; i < answered; ++i) {
+      if (nextLine() != "GET /pkg/Quillo.zip") return 0;
+    }
+    return port;
+  }
+
   static constexpr const char* kBundle = QUILLO_FIXTURES_DIR "/package/Quillo.app";
   fs::path work_;
   quillo::Spawned server_;
+  std::unique_ptr<Clients> stalled_;
 };
 
 TEST_F(DistributionServerTest, UsageErrorsNameTheCause) {
@@ -363,12 +369,12 @@ TEST_F(DistributionServerTest, EndlessRequestHeadsAreCutOff) {
   EXPECT_EQ(after->status, 200);
 }
 
-// Clients that trickle their requests hold no one up, and each is cut off
-// once its request has taken too long.
+// Clients that trickle their requests hold no one up, nor more than the
+// server's connections.
 TEST_F(DistributionServerTest, SlowClientsNeverKeepOthersWaiting) {
   const int port = start();
   ASSERT_GT(port, 0);
-  SlowClients slow(port, 80);
+  Clients slow = slowClients(port, 80);
   ASSERT_EQ(slow.size(), 80u);
   auto served = std::async(std::launch::async, [port] {
     httplib::Client client("127.0.0.1", port);
@@ -388,27 +394,30 @@ TEST_F(DistributionServerTest, SlowClientsNeverKeepOthersWaiting) {
 TEST_F(DistributionServerTest, RequestsThatNeverEndAreCutOff) {
   const int port = start();
   ASSERT_GT(port, 0);
-  for (const char* begun : {"GET /web/mac/download HTTP/1.1\r\n",
-                            "POST /ombra/single HTTP/1.1\r\nContent-Length: 1000\r\n\r\ncontent="}) {
-    const int trickling = connectTo(port);
-    ASSERT_TRUE(sendAll(trickling, begun));
-    bool cutOff = false;
-    EXPECT_TRUE(whileWaiting([&] { return cutOff; }, [&] { cutOff = !sendAll(trickling, "X"); })) << begun;
-    ::close(trickling);
+  const std::vector<std::string> begun = {"GET /web/mac/download HTTP/1.1\r\n",
+                                          "POST /ombra/single HTTP/1.1\r\nContent-Length: 1000\r\n\r\ncontent="};
+  std::vector<int> trickling;
+  for (const std::string& start : begun) {
+    trickling.push_back(connectTo(port));
+    ASSERT_TRUE(sendAll(trickling.back(), start)) << start;
+  }
+  std::vector<bool> cutOff(trickling.size(), false);
+  whileWaiting([&] { return std::find(cutOff.begin(), cutOff.end(), false) == cutOff.end(); },
+               [&] {
+                 for (size_t i = 0; i < trickling.size(); ++i) cutOff[i] = cutOff[i] || !sendAll(trickling[i], "X");
+               });
+  for (size_t i = 0; i < trickling.size(); ++i) {
+    EXPECT_TRUE(cutOff[i]) << begun[i];
+    ::close(trickling[i]);
   }
 }
 
 // Clients that ask for the package and never read it hold every connection
 // the server has; a new client is answered all the same.
 TEST_F(DistributionServerTest, StalledDownloadsMakeRoomForANewClient) {
-  const std::string bundle = largeBundle();
-  ASSERT_FALSE(bundle.empty());
-  const int port = start(bundle);
+  // 72 ask, and the server takes as many as it serves at once.
+  const int port = startWithStalledDownloads(72, 64);
   ASSERT_GT(port, 0);
-  StalledDownloads stalled(port, 72);
-  ASSERT_EQ(stalled.size(), 72u);
-  // The server has taken as many as it serves at once.
-  for (int i = 0; i < 64; ++i) ASSERT_EQ(nextLine(), "GET /pkg/Quillo.zip");
   httplib::Client client("127.0.0.1", port);
   client.set_connection_timeout(5);
   client.set_read_timeout(5);
@@ -419,15 +428,10 @@ TEST_F(DistributionServerTest, StalledDownloadsMakeRoomForANewClient) {
 
 // SIGTERM ends the server at once, whoever is connected and however slowly.
 TEST_F(DistributionServerTest, StopEndsTheServerWhileClientsAreSlow) {
-  const std::string bundle = largeBundle();
-  ASSERT_FALSE(bundle.empty());
-  const int port = start(bundle);
+  const int port = startWithStalledDownloads(16, 16);
   ASSERT_GT(port, 0);
-  SlowClients slow(port, 16);
+  Clients slow = slowClients(port, 16);
   ASSERT_EQ(slow.size(), 16u);
-  StalledDownloads stalled(port, 16);
-  ASSERT_EQ(stalled.size(), 16u);
-  for (int i = 0; i < 16; ++i) ASSERT_EQ(nextLine(), "GET /pkg/Quillo.zip");
   slow.trickle();
   ::kill(server_.pid, SIGTERM);
   int status = -1;
