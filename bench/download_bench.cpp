@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     char* end = nullptr;
     bool bad = false;
-    if (arg == "--help") {
+    if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
     }

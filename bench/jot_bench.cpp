@@ -413,7 +413,7 @@ int main(int argc, char** argv) {
     char* end = nullptr;
     const std::string arg = argv[i];
     bool bad = false;
-    if (arg == "--help") {
+    if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
     }

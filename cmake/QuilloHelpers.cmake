@@ -31,6 +31,7 @@ function(quillo_library name)
 endfunction()
 
 # quillo_test(NAME SOURCES ... [LIBS ...] [QT | XVFB] [DBUS] [DEFINES ...] [TIMEOUT s])
+# The program is built in the folder's tests/ (build/dev/tools/tests/...).
 # Tests see QUILLO_BUNDLE_DIR (the built installer bundle) and QUILLO_SCREENS_DIR
 # as compile definitions.
 # QT: links the shared Qt test main (QApplication, offscreen platform).
@@ -42,6 +43,10 @@ function(quillo_test name)
   endif()
   cmake_parse_arguments(ARG "QT;XVFB;DBUS" "TIMEOUT" "SOURCES;LIBS;DEFINES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
+  # Test programs live apart from what a folder builds for users (tools/ holds
+  # tools only); one an older build left beside them goes.
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/tests)
+  file(REMOVE ${CMAKE_CURRENT_BINARY_DIR}/${name})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock)
   if(ARG_XVFB)
     target_link_libraries(${name} PRIVATE quillo_xvfb_test_main)

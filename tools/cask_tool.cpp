@@ -41,11 +41,6 @@ constexpr const char* kUsageText =
     "  write:\n"
     "    set TYPE KEY VALUE\n    remove KEY\n";
 
-int usage() {
-  std::fputs(kUsageText, stderr);
-  return kUsage;
-}
-
 template <typename... Args>
 int fail(int status, const char* format, Args... args) {
   std::fprintf(stderr, "cask-tool: ");
@@ -53,6 +48,23 @@ int fail(int status, const char* format, Args... args) {
   std::fprintf(stderr, "\n");
   return status;
 }
+
+// A refusal of the command line: what was refused, then the usage.
+int usage(const std::string& why) {
+  fail(kUsage, "%s", why.c_str());
+  std::fputs(kUsageText, stderr);
+  return kUsage;
+}
+
+// The arguments each command takes, for a refusal.
+const char* argumentsOf(const std::string& command) {
+  if (command == "get") return "TYPE KEY";
+  if (command == "set") return "TYPE KEY VALUE";
+  if (command == "remove") return "KEY";
+  return "no arguments";
+}
+
+int badArguments(const std::string& command) { return usage(command + ": expected " + argumentsOf(command)); }
 
 std::string hex(const uint8_t* bytes, size_t size) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -109,11 +121,13 @@ std::optional<int> parseOptions(int argc, char** argv, Options& options) {
         return fail(kUsage, "--log: expected a level 0..4: %s", level.c_str());
       }
       options.logLevel = level[0] - '0';
+    } else if (option == "--root" || option == "--key" || option == "--log") {
+      return usage(option + ": missing value");
     } else {
-      return usage();
+      return usage("unknown option: " + option);
     }
   }
-  if (argc - i < 2) return usage();
+  if (argc - i < 2) return usage(argc - i == 0 ? "missing ID and COMMAND" : "missing COMMAND");
   options.id = argv[i];
   options.command = argv[i + 1];
   options.args.assign(argv + i + 2, argv + argc);
@@ -195,13 +209,13 @@ std::optional<bool> getValue(const cask::StoreSnapshot& s, const std::string& ty
 int read(const Options& options) {
   const std::string dataPath = cask::Cask::mappedKVPathWithID(options.id, &options.root);
   if (options.command == "meta") {
-    if (!options.args.empty()) return usage();
+    if (!options.args.empty()) return badArguments(options.command);
     return printMeta(dataPath + cask::kCrcSuffix);
   }
   const bool isCheck = options.command == "check" && options.args.empty();
   const bool isKeys = options.command == "keys" && options.args.empty();
   const bool isGet = options.command == "get" && options.args.size() == 2;
-  if (!isCheck && !isKeys && !isGet) return usage();
+  if (!isCheck && !isKeys && !isGet) return badArguments(options.command);
 
   const cask::StoreSnapshot snapshot = cask::StoreSnapshot::read(dataPath, options.hasKey ? &options.key : nullptr);
   if (snapshot.fileCheck() == cask::FileCheck::NoData) return fail(kFailed, "%s: no such store", dataPath.c_str());
@@ -257,7 +271,9 @@ bool setValue(cask::Cask& store, const std::string& type, const std::string& key
 int write(const Options& options) {
   const bool isSet = options.command == "set" && options.args.size() == 3;
   const bool isRemove = options.command == "remove" && options.args.size() == 1;
-  if (!isSet && !isRemove) return usage();
+  if (!isSet && !isRemove) return options.command == "set" || options.command == "remove"
+                                       ? badArguments(options.command)
+                                       : usage("unknown command: " + options.command);
   cask::Cask::initializeCask(options.root, static_cast<cask::CaskLogLevel>(options.logLevel));
   cask::Cask* store = cask::Cask::caskWithID(options.id, options.mode, options.hasKey ? &options.key : nullptr);
   if (store == nullptr) return fail(kFailed, "cannot open %s", options.id.c_str());

@@ -11,39 +11,44 @@
 //   POST /ombra/single                           a report; printed as
 //        "report: scene ql_pc_app_scene_intro_install (1) action ql_pc_app_action_exposure (1) ..."
 //
-// One thread serves all connections from a poll loop, with a bound on each
-// request's head, body and time (see "HTTP" below), so slow, idle or flooding
-// clients cost bounded memory and never keep others from being served. The
-// port is its alone: one taken by another server, or one that another server
-// is binding, is refused.
+// libmicrohttpd serves every connection from one thread of its own, with a
+// bound on each request's head, body and time, so slow, idle or flooding
+// clients cost bounded memory and never keep others from being served.
+// Clients that stop reading their download are evicted, the longest stalled
+// first, when every connection is taken and a new client waits; the bounds
+// are under "HTTP" below. The port is its alone: one taken by another
+// server, or one that another server is binding, is refused.
 //
 // Port 0 takes a free port; the "serving on" line names it. --help prints
 // the usage. Runs until SIGINT or SIGTERM, which end it at any moment. Exit
 // status: 0 stopped, 1 could not start (the message names the cause), 2 usage.
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <linux/tcp.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
-#include <sys/signalfd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
+
+#include <microhttpd.h>
 
 #include "installer/md5.h"
 #include "platform/bundle.h"
@@ -130,52 +135,38 @@ std::optional<std::string> pack(const fs::path& bundle, const fs::path& zip) {
 
 // ---- HTTP ----
 //
-// One thread serves every connection from one poll loop, so a slow or idle
-// client holds no thread and no other client waits for it. Each connection
-// costs at most its request (a head of kMaxHeadBytes in kMaxHeadLines lines,
-// a body of kMaxRequestBody) and a response head: the package is shared, not
-// copied. A request must be whole within kRequestTimeout of its first byte
-// (kIdleTimeout when none comes), the answer sent within kResponseTimeout.
-// With kMaxConnections open, a new client takes the place of the longest
-// waiting unfinished request. Every answer closes its connection.
+// libmicrohttpd reads and answers every request on one thread of its own
+// (epoll); this file routes, and bounds what a client may take:
+// - kMaxConnections at once; further clients wait to be accepted.
+// - A request head must fit in kMaxHeadBytes, the memory the library gives a
+//   connection (it refuses a longer head); a body over kMaxRequestBody is
+//   read, dropped and answered 413, so that the client hears the answer.
+// - A request must be whole within kRequestTimeout of its connection's
+//   acceptance: the watchdog below shuts the socket of one that is not.
+// - Stalled downloads are evicted, oldest first: while every connection is
+//   taken and another client waits to be accepted, the connection that has
+//   gone longest without progress (a request still not whole, or a download
+//   of which the client has taken nothing more) gives way, once it has
+//   stalled for kStallTime. So a client that does not read its download
+//   keeps a new client waiting about kStallTime at most. Otherwise a
+//   connection on which nothing moves for kIdleTimeoutSeconds is closed.
+// - Answers come from one shared buffer (the install information) or from
+//   the package's file, never copied per client; each closes its connection.
+//   A connection's send buffer is kSendBuffer, so that clients that do not
+//   read pin little of the system's memory (on 127.0.0.1 it costs no speed).
+// No limit per client address: every client of this server is on 127.0.0.1.
 
-constexpr size_t kMaxConnections = 64;
+constexpr unsigned kMaxConnections = 64;
 constexpr size_t kMaxHeadBytes = 16 * 1024;
-constexpr size_t kMaxHeadLines = 64;
 // A report form is a few hundred bytes; nothing else carries a body.
 constexpr size_t kMaxRequestBody = 64 * 1024;
-constexpr auto kIdleTimeout = std::chrono::seconds(5);
 constexpr auto kRequestTimeout = std::chrono::seconds(5);
-constexpr auto kResponseTimeout = std::chrono::seconds(60);
+constexpr auto kStallTime = std::chrono::seconds(1);
+constexpr unsigned kIdleTimeoutSeconds = 60;
+constexpr auto kWatchInterval = std::chrono::milliseconds(100);
+constexpr int kSendBuffer = 256 * 1024;
 
 using Clock = std::chrono::steady_clock;
-
-struct Request {
-  std::string method;
-  std::string target;  // Path and query, as sent.
-  std::string path;
-  std::string body;
-};
-
-struct Response {
-  int status = 200;
-  std::string contentType;
-  std::string body;                                // Small answers.
-  std::shared_ptr<const std::string> sharedBody;   // The package.
-};
-
-const char* reasonPhrase(int status) {
-  switch (status) {
-    case 200: return "OK";
-    case 400: return "Bad Request";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 413: return "Payload Too Large";
-    case 431: return "Request Header Fields Too Large";
-    case 501: return "Not Implemented";
-  }
-  return "Error";
-}
 
 // The request target for a log line: bytes outside printable ASCII as \xNN.
 std::string printable(std::string_view text) {
@@ -192,203 +183,238 @@ std::string printable(std::string_view text) {
   return out;
 }
 
-std::string lowerCase(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
+// A connection and its one request, from acceptance to close.
+struct Exchange {
+  Exchange(int socket, Clock::time_point now) : fd(socket), accepted(now), quietSince(now) {}
 
-// What a complete head says: the request line and the body's length.
-struct Head {
-  Request request;
-  size_t bodyLength = 0;
-  int refusal = 0;  // An HTTP status when the head is unusable.
+  const int fd;
+  const Clock::time_point accepted;
+  // Touched on the library's thread only.
+  std::string target;  // Path and query, as sent.
+  std::string body;    // At most kMaxRequestBody bytes.
+  bool bodyTooLarge = false;
+  bool headRead = false;
+  // Guarded by Watchdog::mutex_.
+  bool answered = false;
+  bool evicted = false;
+  Clock::time_point quietSince;  // Acceptance, then the answer, then the client's last acknowledgement.
+  uint64_t acked = 0;
 };
 
-// `head` without its final empty line; lines end in LF or CRLF.
-Head parseHead(std::string_view head) {
-  Head parsed;
-  size_t lineEnd = head.find('\n');
-  std::string_view line = head.substr(0, lineEnd);
-  if (line.ends_with('\r')) line.remove_suffix(1);
-  const size_t firstBlank = line.find(' ');
-  const size_t lastBlank = line.rfind(' ');
-  if (firstBlank == std::string_view::npos || lastBlank == firstBlank ||
-      !line.substr(lastBlank + 1).starts_with("HTTP/1.")) {
-    parsed.refusal = 400;
-    return parsed;
-  }
-  parsed.request.method = std::string(line.substr(0, firstBlank));
-  parsed.request.target = std::string(line.substr(firstBlank + 1, lastBlank - firstBlank - 1));
-  parsed.request.path = parsed.request.target.substr(0, parsed.request.target.find('?'));
-  while (lineEnd != std::string_view::npos) {
-    const size_t start = lineEnd + 1;
-    lineEnd = head.find('\n', start);
-    line = head.substr(start, lineEnd == std::string_view::npos ? std::string_view::npos : lineEnd - start);
-    if (line.ends_with('\r')) line.remove_suffix(1);
-    const size_t colon = line.find(':');
-    if (colon == std::string_view::npos) continue;
-    const std::string name = lowerCase(line.substr(0, colon));
-    std::string_view value = line.substr(colon + 1);
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
-    if (name == "transfer-encoding") {
-      parsed.refusal = 501;  // Every client we serve sends a length.
-    } else if (name == "content-length") {
-      if (value.empty() || value.size() > 18 || value.find_first_not_of("0123456789") != std::string_view::npos) {
-        parsed.refusal = 400;
-      } else {
-        parsed.bodyLength = std::stoull(std::string(value));
-      }
-    }
-  }
-  return parsed;
+// What the client has acknowledged of what was sent to it; 0 when unknown.
+uint64_t bytesAcked(int fd) {
+  tcp_info info{};
+  socklen_t size = sizeof info;
+  if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0) return 0;
+  return info.tcpi_bytes_acked;
 }
 
-// A client connection, from accept to close.
-class Connection {
+// Keeps every connection from its start to its close, and ends those that
+// break a bound the library does not keep by itself: a request's time, and
+// room for a waiting client. Ends one by shutting its socket down, which the
+// library sees as the client gone; the socket stays open until the library
+// has told `remove`. add, remove and answered are called on the library's
+// thread; the watchdog runs on its own until `stop`.
+class Watchdog {
  public:
-  enum class State { Reading, Discarding, Writing };
+  explicit Watchdog(int listener) : listener_(listener), thread_([this] { run(); }) {}
+  ~Watchdog() { stop(); }
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
 
-  Connection(int fd, Clock::time_point now) : fd_(fd), accepted_(now) {}
-  ~Connection() { ::close(fd_); }
-  Connection(const Connection&) = delete;
-  Connection& operator=(const Connection&) = delete;
-
-  [[nodiscard]] int fd() const { return fd_; }
-  [[nodiscard]] State state() const { return state_; }
-  [[nodiscard]] Clock::time_point accepted() const { return accepted_; }
-  [[nodiscard]] Clock::time_point deadline() const {
-    if (state_ == State::Writing) return answered_ + kResponseTimeout;
-    return firstByte_ ? *firstByte_ + kRequestTimeout : accepted_ + kIdleTimeout;
+  [[nodiscard]] Exchange* add(int fd) {
+    std::lock_guard lock(mutex_);
+    exchanges_.push_back(std::make_unique<Exchange>(fd, Clock::now()));
+    wake_.notify_one();
+    return exchanges_.back().get();
   }
-
-  // Reads what has come. Returns a complete request once, or nothing; sets
-  // `closed` when the peer is gone.
-  std::optional<Request> receive(Clock::time_point now, bool& closed) {
-    char buffer[16 * 1024];
-    // A fast sender gets a share of the loop, not all of it.
-    for (int reads = 0; reads < 16; ++reads) {
-      const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return std::nullopt;
-      if (n <= 0) {
-        closed = true;
-        return std::nullopt;
-      }
-      if (!firstByte_) firstByte_ = now;
-      if (auto request = take(std::string_view(buffer, static_cast<size_t>(n)))) return request;
-      if (state_ == State::Writing) return std::nullopt;
-    }
-    return std::nullopt;
+  void remove(const Exchange* exchange) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(exchanges_, [exchange](const auto& e) { return e.get() == exchange; });
+    wake_.notify_one();
   }
-
-  void answer(const Response& response, bool head, Clock::time_point now) {
-    const size_t length = response.sharedBody ? response.sharedBody->size() : response.body.size();
-    out_ = "HTTP/1.1 " + std::to_string(response.status) + " " + reasonPhrase(response.status) + "\r\n";
-    if (!response.contentType.empty()) out_ += "Content-Type: " + response.contentType + "\r\n";
-    out_ += "Content-Length: " + std::to_string(length) + "\r\nConnection: close\r\n\r\n";
-    if (!head) {
-      if (response.sharedBody) {
-        sharedBody_ = response.sharedBody;
-      } else {
-        out_ += response.body;
-      }
-    }
-    in_.clear();
-    in_.shrink_to_fit();
-    state_ = State::Writing;
-    answered_ = now;
+  void answered(Exchange& exchange) {
+    std::lock_guard lock(mutex_);
+    exchange.answered = true;
+    exchange.quietSince = Clock::now();
+    exchange.acked = bytesAcked(exchange.fd);
   }
-
-  // Sends what the socket takes. True once everything is sent (or the peer is gone).
-  bool send() {
-    for (;;) {
-      std::string_view rest = sent_ < out_.size() ? std::string_view(out_).substr(sent_)
-                              : sharedBody_ ? std::string_view(*sharedBody_).substr(sent_ - out_.size())
-                                            : std::string_view();
-      if (rest.empty()) return true;
-      const ssize_t n = ::send(fd_, rest.data(), rest.size(), MSG_NOSIGNAL);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
-      if (n <= 0) return true;
-      sent_ += static_cast<size_t>(n);
+  void stop() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+      wake_.notify_one();
     }
+    if (thread_.joinable()) thread_.join();
   }
 
  private:
-  // Adds `bytes` to the request under the limits; answers a refusal itself.
-  std::optional<Request> take(std::string_view bytes) {
-    if (state_ == State::Discarding) {
-      const size_t skipped = std::min(discard_, bytes.size());
-      discard_ -= skipped;
-      if (discard_ == 0) refuse(413);
-      return std::nullopt;
+  void run() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+      sweep(Clock::now());
+      wake_.wait_for(lock, kWatchInterval);
     }
-    if (!head_) {
-      const size_t limit = kMaxHeadBytes - in_.size();
-      in_.append(bytes.substr(0, limit));
-      bytes.remove_prefix(std::min(limit, bytes.size()));
-      size_t end = std::string::npos;
-      size_t lines = 0;
-      for (size_t i = 0; i < in_.size(); ++i) {
-        if (in_[i] != '\n') continue;
-        ++lines;
-        if (i >= 1 && in_[i - 1] == '\n') end = i + 1;
-        if (i >= 2 && in_[i - 1] == '\r' && in_[i - 2] == '\n') end = i + 1;
-        if (end != std::string::npos) break;
-      }
-      // Beyond the limits nothing more of the head is read.
-      if (end == std::string::npos ? in_.size() >= kMaxHeadBytes || lines > kMaxHeadLines
-                                   : lines > kMaxHeadLines + 1) {
-        refuse(431);
-        return std::nullopt;
-      }
-      if (end == std::string::npos) return std::nullopt;
-      Head parsed = parseHead(std::string_view(in_).substr(0, end));
-      std::string rest = in_.substr(end);
-      rest.append(bytes);
-      bytes = {};
-      in_ = std::move(rest);
-      head_ = std::move(parsed);
-      if (head_->refusal != 0) {
-        refuse(head_->refusal);
-        return std::nullopt;
-      }
-      if (head_->bodyLength > kMaxRequestBody) {
-        // Read and dropped, so the client hears the answer.
-        state_ = State::Discarding;
-        discard_ = head_->bodyLength - std::min(head_->bodyLength, in_.size());
-        in_.clear();
-        if (discard_ == 0) refuse(413);
-        return std::nullopt;
-      }
-    }
-    in_.append(bytes.substr(0, head_->bodyLength - std::min(head_->bodyLength, in_.size())));
-    if (in_.size() < head_->bodyLength) return std::nullopt;
-    Request request = std::move(head_->request);
-    request.body = in_.substr(0, head_->bodyLength);
-    return request;
   }
 
-  void refuse(int status) {
-    Response response;
-    response.status = status;
-    answer(response, /*head=*/false, Clock::now());
+  // Requires: mutex_ held.
+  void sweep(Clock::time_point now) {
+    Exchange* quietest = nullptr;
+    size_t open = 0;
+    for (const auto& e : exchanges_) {
+      if (e->evicted) continue;
+      if (!e->answered && now - e->accepted >= kRequestTimeout) {
+        evict(*e);
+        continue;
+      }
+      if (e->answered) {
+        const uint64_t acked = bytesAcked(e->fd);
+        if (acked != e->acked) {
+          e->acked = acked;
+          e->quietSince = now;
+        }
+      }
+      ++open;
+      if (now - e->quietSince >= kStallTime && (!quietest || e->quietSince < quietest->quietSince)) {
+        quietest = e.get();
+      }
+    }
+    if (open >= kMaxConnections && quietest != nullptr && clientWaiting()) evict(*quietest);
   }
 
-  int fd_;
-  Clock::time_point accepted_;
-  std::optional<Clock::time_point> firstByte_;
-  Clock::time_point answered_;
-  State state_ = State::Reading;
-  std::string in_;
-  std::optional<Head> head_;
-  size_t discard_ = 0;
-  std::string out_;
-  std::shared_ptr<const std::string> sharedBody_;
-  size_t sent_ = 0;
+  // Requires: mutex_ held.
+  static void evict(Exchange& exchange) {
+    ::shutdown(exchange.fd, SHUT_RDWR);
+    exchange.evicted = true;
+  }
+
+  // Whether a client waits in the listener's queue (the library, out of
+  // connections, accepts none then).
+  [[nodiscard]] bool clientWaiting() const {
+    pollfd listener{listener_, POLLIN, 0};
+    return ::poll(&listener, 1, 0) == 1 && (listener.revents & POLLIN) != 0;
+  }
+
+  const int listener_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::vector<std::unique_ptr<Exchange>> exchanges_;  // Guarded by mutex_.
+  bool stopping_ = false;                              // Guarded by mutex_.
+  std::thread thread_;                                 // Last: it uses the members above.
 };
+
+// The answers: built once, shared by every client.
+struct Site {
+  std::string info;
+  MHD_Response* infoResponse = nullptr;
+  MHD_Response* packageResponse = nullptr;
+  MHD_Response* emptyResponse = nullptr;  // For any status without a body.
+  Watchdog* watchdog = nullptr;
+
+  Site() = default;
+  Site(const Site&) = delete;
+  Site& operator=(const Site&) = delete;
+  ~Site() {
+    for (MHD_Response* response : {infoResponse, packageResponse, emptyResponse}) {
+      if (response != nullptr) MHD_destroy_response(response);
+    }
+  }
+};
+
+// A response that closes its connection, with `contentType` when not empty;
+// nullptr when the library refuses it.
+MHD_Response* closing(MHD_Response* response, const char* contentType) {
+  if (response == nullptr) return nullptr;
+  if (MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close") != MHD_YES ||
+      (*contentType != '\0' &&
+       MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, contentType) != MHD_YES)) {
+    MHD_destroy_response(response);
+    return nullptr;
+  }
+  return response;
+}
+
+Exchange* exchangeOf(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  return info == nullptr ? nullptr : static_cast<Exchange*>(info->socket_context);
+}
+
+void onConnection(void* cls, MHD_Connection* connection, void** context, MHD_ConnectionNotificationCode code) {
+  auto& watchdog = *static_cast<Watchdog*>(cls);
+  if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    const int fd = info == nullptr ? -1 : info->connect_fd;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);
+    *context = watchdog.add(fd);
+  } else {
+    watchdog.remove(static_cast<Exchange*>(*context));
+    *context = nullptr;
+  }
+}
+
+// The target as sent, before the library decodes it, for the log line.
+void* onTarget(void*, const char* target, MHD_Connection* connection) {
+  if (Exchange* exchange = exchangeOf(connection)) exchange->target = target;
+  return nullptr;
+}
+
+struct Reply {
+  unsigned status;
+  MHD_Response* response;
+};
+
+Reply route(const Site& site, const std::string& method, const std::string& path, const Exchange& exchange) {
+  const bool get = method == "GET" || method == "HEAD";
+  const std::string line = method + " " + printable(exchange.target);
+  if (path == kInfoPath && get) {
+    say(line);
+    return {MHD_HTTP_OK, site.infoResponse};
+  }
+  if (path == kPackagePath && get) {
+    say(line);
+    return {MHD_HTTP_OK, site.packageResponse};
+  }
+  if (path == kReportPath && method == "POST") {
+    say(describeReport(exchange.body));
+    return {MHD_HTTP_OK, site.emptyResponse};
+  }
+  if (path == kReportPath && get) {
+    say(line + ": reports are POSTed");
+    return {MHD_HTTP_METHOD_NOT_ALLOWED, site.emptyResponse};
+  }
+  const bool known = path == kInfoPath || path == kPackagePath;
+  return {known ? unsigned{MHD_HTTP_METHOD_NOT_ALLOWED} : unsigned{MHD_HTTP_NOT_FOUND}, site.emptyResponse};
+}
+
+// Called once the head is read, once for each piece of the body, and once
+// when the request is whole, which it answers.
+MHD_Result onRequest(void* cls, MHD_Connection* connection, const char* path, const char* method,
+                     const char* /*version*/, const char* upload, size_t* uploadSize, void** /*request*/) {
+  const auto& site = *static_cast<const Site*>(cls);
+  Exchange* exchange = exchangeOf(connection);
+  if (exchange == nullptr) return MHD_NO;
+  if (!exchange->headRead) {
+    exchange->headRead = true;
+    return MHD_YES;
+  }
+  if (*uploadSize != 0) {
+    // Beyond the limit the body is read and dropped.
+    const size_t room = exchange->bodyTooLarge ? 0 : kMaxRequestBody - exchange->body.size();
+    if (*uploadSize > room) {
+      exchange->bodyTooLarge = true;
+      exchange->body.clear();
+      exchange->body.shrink_to_fit();
+    } else {
+      exchange->body.append(upload, *uploadSize);
+    }
+    *uploadSize = 0;
+    return MHD_YES;
+  }
+  const Reply reply = exchange->bodyTooLarge ? Reply{MHD_HTTP_CONTENT_TOO_LARGE, site.emptyResponse}
+                                             : route(site, method, path, *exchange);
+  site.watchdog->answered(*exchange);
+  return MHD_queue_response(connection, reply.status, reply.response);
+}
 
 // Opens the listening socket on kHost:port: never shared with another
 // socket (no SO_REUSEPORT), so a port another server holds, or is binding,
@@ -417,79 +443,6 @@ int boundPort(int fd) {
   socklen_t size = sizeof address;
   if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) return -1;
   return ntohs(address.sin_port);
-}
-
-// Serves on `listener` until a signal of `stopFd` (a signalfd) comes.
-void serve(int listener, int stopFd, const std::function<Response(const Request&)>& route) {
-  std::vector<std::unique_ptr<Connection>> connections;
-  std::vector<pollfd> watched;
-  for (;;) {
-    auto now = Clock::now();
-    watched.clear();
-    watched.push_back({stopFd, POLLIN, 0});
-    const bool roomForMore = connections.size() < kMaxConnections ||
-                             std::any_of(connections.begin(), connections.end(), [](const auto& c) {
-                               return c->state() != Connection::State::Writing;
-                             });
-    watched.push_back({roomForMore ? listener : -1, POLLIN, 0});
-    auto nextDeadline = Clock::time_point::max();
-    for (const auto& c : connections) {
-      const short events = c->state() == Connection::State::Writing ? POLLOUT : POLLIN;
-      watched.push_back({c->fd(), events, 0});
-      nextDeadline = std::min(nextDeadline, c->deadline());
-    }
-    int timeoutMs = -1;
-    if (nextDeadline != Clock::time_point::max()) {
-      const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextDeadline - now).count();
-      timeoutMs = static_cast<int>(std::clamp<int64_t>(wait, 0, 60'000));
-    }
-    if (::poll(watched.data(), watched.size(), timeoutMs) < 0 && errno != EINTR) return;
-    if (watched[0].revents != 0) return;
-    now = Clock::now();
-
-    // Connections first, as the vector stood when polled; then new ones.
-    std::vector<bool> done(connections.size(), false);
-    for (size_t i = 0; i < connections.size(); ++i) {
-      Connection& c = *connections[i];
-      const short revents = watched[i + 2].revents;
-      if (revents != 0 && c.state() != Connection::State::Writing) {
-        bool closed = false;
-        if (auto request = c.receive(now, closed)) {
-          c.answer(route(*request), request->method == "HEAD", now);
-        }
-        done[i] = closed;
-      }
-      if (!done[i] && c.state() == Connection::State::Writing) done[i] = c.send();
-      if (now >= c.deadline()) done[i] = true;
-    }
-    size_t kept = 0;
-    for (size_t i = 0; i < connections.size(); ++i) {
-      if (!done[i]) connections[kept++] = std::move(connections[i]);
-    }
-    connections.resize(kept);
-
-    if (watched[1].revents == 0) continue;
-    // A few at a time, so that a flood of connections cannot push out one
-    // that has just come before its request is read.
-    for (size_t accepted = 0; accepted < kMaxConnections / 4; ++accepted) {
-      const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (fd < 0) break;
-      if (connections.size() >= kMaxConnections) {
-        // The longest waiting unfinished request makes room.
-        auto oldest = connections.end();
-        for (auto it = connections.begin(); it != connections.end(); ++it) {
-          if ((*it)->state() == Connection::State::Writing) continue;
-          if (oldest == connections.end() || (*it)->accepted() < (*oldest)->accepted()) oldest = it;
-        }
-        if (oldest == connections.end()) {
-          ::close(fd);
-          break;
-        }
-        connections.erase(oldest);
-      }
-      connections.push_back(std::make_unique<Connection>(fd, now));
-    }
-  }
 }
 
 struct Options {
@@ -533,15 +486,13 @@ std::optional<std::string> parse(int argc, char** argv, Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Taken from a descriptor by the loop; blocked first, so that a stop during
-  // the start waits for it instead of cutting it short.
+  // Blocked before any thread starts, so that every thread inherits it and
+  // only sigwait below takes them; a stop during the start waits for it.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
-  sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-  const int stopFd = ::signalfd(-1, &stopSignals, SFD_CLOEXEC);
-  if (stopFd < 0) return cannotStart("cannot watch for signals: " + errorText(errno));
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   Options options;
   if (auto error = parse(argc, argv, options)) return usage(*error);
@@ -566,43 +517,45 @@ int main(int argc, char** argv) {
   const fs::path zip = options.work / "Quillo.zip";
   if (auto error = pack(bundle, zip)) return cannotStart(*error);
   const auto md5 = quillo::md5HexOfFile(zip.string());
-  std::ifstream in(zip, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();  // a read error sets failbit here instead of throwing
-  if (!md5 || !in || !bytes) return cannotStart("cannot read " + zip.string());
-  const auto package = std::make_shared<const std::string>(std::move(bytes).str());
+  const int packageFd = ::open(zip.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat packageStat {};
+  if (!md5 || packageFd < 0 || ::fstat(packageFd, &packageStat) != 0) {
+    return cannotStart("cannot read " + zip.string());
+  }
   const quillo::Bundle sample(bundle.string());
   const std::string version = sample.infoString("CFBundleShortVersionString").value_or("0.0.0") + "." +
                               sample.infoString("CFBundleVersion").value_or("0");
   const std::string origin = "http://" + std::string(kHost) + ":" + std::to_string(boundPort(listener));
-  const std::string info = R"({"zip_download_url":")" + origin + kPackagePath + R"(","zip_download_md5":")" +
-                           *md5 + R"(","zip_version":")" + version + R"(","package_type":"demo"})";
 
-  const auto route = [&](const Request& request) {
-    Response response;
-    const bool get = request.method == "GET" || request.method == "HEAD";
-    const std::string line = request.method + " " + printable(request.target);
-    if (request.path == kInfoPath && get) {
-      say(line);
-      response.contentType = "application/json";
-      response.body = info;
-    } else if (request.path == kPackagePath && get) {
-      say(line);
-      response.contentType = "application/zip";
-      response.sharedBody = package;
-    } else if (request.path == kReportPath && request.method == "POST") {
-      say(describeReport(request.body));
-    } else if (request.path == kReportPath && get) {
-      say(line + ": reports are POSTed");
-      response.status = 405;
-    } else {
-      response.status = request.path == kInfoPath || request.path == kPackagePath ? 405 : 404;
-    }
-    return response;
-  };
+  Site site;
+  site.info = R"({"zip_download_url":")" + origin + kPackagePath + R"(","zip_download_md5":")" + *md5 +
+              R"(","zip_version":")" + version + R"(","package_type":"demo"})";
+  site.infoResponse = closing(
+      MHD_create_response_from_buffer(site.info.size(), site.info.data(), MHD_RESPMEM_PERSISTENT),
+      "application/json");
+  site.packageResponse = closing(
+      MHD_create_response_from_fd(static_cast<size_t>(packageStat.st_size), packageFd), "application/zip");
+  site.emptyResponse = closing(MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT), "");
+  if (!site.infoResponse || !site.packageResponse || !site.emptyResponse) {
+    return cannotStart("cannot prepare the answers");
+  }
+
+  Watchdog watchdog(listener);
+  site.watchdog = &watchdog;
+  MHD_Daemon* daemon = MHD_start_daemon(
+      MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC, 0, nullptr, nullptr, &onRequest, &site,
+      MHD_OPTION_LISTEN_SOCKET, listener, MHD_OPTION_CONNECTION_LIMIT, kMaxConnections,
+      MHD_OPTION_CONNECTION_MEMORY_LIMIT, kMaxHeadBytes, MHD_OPTION_CONNECTION_TIMEOUT, kIdleTimeoutSeconds,
+      MHD_OPTION_NOTIFY_CONNECTION, &onConnection, &watchdog, MHD_OPTION_URI_LOG_CALLBACK, &onTarget, nullptr,
+      MHD_OPTION_END);
+  if (daemon == nullptr) return cannotStart("cannot start serving on " + origin);
+
   say("serving on " + origin + "/: package " + zip.string() + " md5 " + *md5 + " version " + version);
-  serve(listener, stopFd, route);
+  int signal = 0;
+  sigwait(&stopSignals, &signal);
   say("stopping");
-  ::close(listener);
+  // The watchdog first: it looks at the listener, which the library closes.
+  watchdog.stop();
+  MHD_stop_daemon(daemon);
   return 0;
 }

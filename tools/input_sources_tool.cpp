@@ -32,8 +32,9 @@ constexpr const char* kUsage =
     "       quillo-input-sources [--root DIR] approve SOURCE_ID\n"
     "       quillo-input-sources [--root DIR] select SOURCE_ID\n";
 
-int usage() {
-  std::fputs(kUsage, stderr);
+// A refusal of the command line: what was refused, then the usage.
+int usage(const std::string& why) {
+  std::fprintf(stderr, "quillo-input-sources: %s\n%s", why.c_str(), kUsage);
   return 2;
 }
 
@@ -87,12 +88,8 @@ bool isFolder(const std::string& path) {
 }
 
 int runCommand(std::vector<std::string> args) {
-  if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help")) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
   if (!args.empty() && args[0] == "--root") {
-    if (args.size() < 2 || args[1].empty()) return usage();
+    if (args.size() < 2 || args[1].empty()) return usage("--root: missing value");
     if (!isFolder(args[1])) {
       std::fprintf(stderr, "quillo-input-sources: --root: not a folder: %s\n", args[1].c_str());
       return 2;
@@ -100,14 +97,20 @@ int runCommand(std::vector<std::string> args) {
     quillo::folders::setSystemRoot(args[1]);
     args.erase(args.begin(), args.begin() + 2);
   }
-  if (args.size() == 1 && args[0] == "list") return list();
-  if (args.size() == 2 && args[0] == "approve") {
-    return report("approve", args[1], tis::approvePendingInputSource(tis::InputSource(args[1])));
+  if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help")) {
+    std::fputs(kUsage, stdout);
+    return 0;
   }
-  if (args.size() == 2 && args[0] == "select") {
-    return report("select", args[1], tis::selectInputSource(tis::InputSource(args[1])));
+  if (args.empty()) return usage("missing a command");
+  const std::string& command = args[0];
+  if (command == "list") return args.size() == 1 ? list() : usage("list: expected no arguments");
+  if (command == "approve" || command == "select") {
+    if (args.size() != 2) return usage(command + ": expected SOURCE_ID");
+    const tis::InputSource source(args[1]);
+    return report(command, args[1],
+                  command == "approve" ? tis::approvePendingInputSource(source) : tis::selectInputSource(source));
   }
-  return usage();
+  return usage((command.starts_with("-") ? "unknown option: " : "unknown command: ") + command);
 }
 
 }  // namespace

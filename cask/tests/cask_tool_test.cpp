@@ -173,9 +173,18 @@ TEST_F(CaskToolTest, BadInputIsAnErrorWithItsReason) {
   }
   EXPECT_FALSE(cask::isFileExist(missing));
   EXPECT_FALSE(cask::isFileExist(dir_ + "/nothing"));
-  const ToolRun usage = tool({"--root", root, "s"});
-  EXPECT_EQ(usage.status, 2);
-  EXPECT_EQ(usage.err.rfind("usage: cask-tool", 0), 0u) << usage.err;
+  // A refusal of the command line names what it refused, then the usage.
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refusals = {
+      {{"--root", root, "s"}, "missing COMMAND"},
+      {{"--root", root, "--colour", "s", "keys"}, "unknown option: --colour"},
+      {{"--root", root, "s", "get", "int32"}, "get: expected TYPE KEY"},
+      {{"--root", root, "s", "frobnicate"}, "unknown command: frobnicate"},
+  };
+  for (const auto& [args, why] : refusals) {
+    const ToolRun usage = tool(args);
+    EXPECT_EQ(usage.status, 2) << why;
+    EXPECT_EQ(usage.err.rfind("cask-tool: " + why + "\nusage: cask-tool", 0), 0u) << usage.err;
+  }
 }
 
 // A folder closed to the user is not a missing store.

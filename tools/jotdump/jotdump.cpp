@@ -31,8 +31,9 @@ constexpr const char* kUsage =
     "  prints the records of log files (*.jot) and block cache files (*.mmap3,\n"
     "  or any FILE with --cache); --key: the server's private key, for encrypted blocks\n";
 
-int usage() {
-  std::cerr << kUsage;
+// A refusal of the command line: what was refused, then the usage.
+int usage(const std::string& why) {
+  std::cerr << "jotdump: " << why << "\n" << kUsage;
   return 2;
 }
 
@@ -84,7 +85,8 @@ int main(int argc, char** argv) {
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--key" && i + 1 < argc) {
+    if (arg == "--key") {
+      if (i + 1 >= argc) return usage("--key: missing value");
       vela::jot::EcPrivateKey k{};
       if (!vela::jot::ParseHexKey(argv[++i], k.data(), k.size())) {
         std::cerr << "jotdump: --key needs 64 hexadecimal digits\n";
@@ -97,12 +99,12 @@ int main(int argc, char** argv) {
       std::cout << kUsage;
       return 0;
     } else if (arg.size() > 1 && arg[0] == '-') {
-      return usage();
+      return usage("unknown option: " + arg);
     } else {
       files.push_back(arg);
     }
   }
-  if (files.empty()) return usage();
+  if (files.empty()) return usage("no FILE given");
 
   int status = 0;
   for (const std::string& path : files) {

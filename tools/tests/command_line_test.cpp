@@ -1,6 +1,6 @@
-// The tools as a shell meets them: --help and -h print the usage on standard
-// output and succeed; a usage error is exit 2 with the usage on standard
-// error. jotdump reads only regular files, and a cache no further than a
+// The tools and benchmarks as a shell meets them: --help and -h print the
+// usage on standard output and succeed; a usage error is exit 2 with what was
+// refused and the usage on standard error. jotdump reads only regular files, and a cache no further than a
 // cache's size.
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,12 +24,15 @@ using toolstest::runTool;
 using toolstest::ToolRun;
 
 TEST(ToolCommandLine, HelpGoesToStandardOutputAndAUsageErrorToStandardError) {
-  const std::vector<std::pair<std::string, std::string>> tools = {
+  std::vector<std::pair<std::string, std::string>> tools = {
       {"jotdump", QUILLO_JOTDUMP},
       {"cask-tool", QUILLO_CASK_TOOL},
       {"quillo-input-sources", QUILLO_INPUT_SOURCES_TOOL},
       {"quillo-distribution-server", QUILLO_DISTRIBUTION_SERVER},
   };
+#ifdef QUILLO_BENCHMARKS
+  for (const std::string path : {QUILLO_BENCHMARKS}) tools.emplace_back(fs::path(path).filename(), path);
+#endif
   for (const auto& [name, path] : tools) {
     for (const char* flag : {"--help", "-h"}) {
       const ToolRun help = runTool({path, flag});
@@ -40,6 +43,7 @@ TEST(ToolCommandLine, HelpGoesToStandardOutputAndAUsageErrorToStandardError) {
     const ToolRun wrong = runTool({path, "--no-such-option"});
     EXPECT_EQ(wrong.status, 2) << name;
     EXPECT_EQ(wrong.out, "") << name;
+    EXPECT_THAT(wrong.err, HasSubstr("--no-such-option\n")) << name << ": the refusal names what it refused";
     EXPECT_THAT(wrong.err, HasSubstr("usage: " + name)) << name;
   }
 }

@@ -1,5 +1,6 @@
 // quillo-distribution-server as its users run it: a separate process on
-// 127.0.0.1, its usage and start-up errors, what it serves and prints.
+// 127.0.0.1, its usage and start-up errors, what it serves and prints, and
+// the bounds it keeps against slow, flooding and stalled clients.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -7,10 +8,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
+#include <memory>
+#include <random>
 #include <span>
 #include <string>
 #include <thread>
@@ -35,9 +40,10 @@ struct ToolRun {
   std::string err;
 };
 
-// A client socket connected to 127.0.0.1:`port`, or -1. Sends give up after
-// a while rather than block on a server that stopped reading.
-int connectTo(int port) {
+// A client socket connected to 127.0.0.1:`port`, or -1; with a receive
+// buffer of `receiveBuffer` bytes when not 0. Sends give up after a while
+// rather than block on a server that stopped reading.
+int connectTo(int port, int receiveBuffer = 0) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -46,6 +52,8 @@ int connectTo(int port) {
   timeval timeout{.tv_sec = 5, .tv_usec = 0};
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  // Before connecting: the window the client offers follows from it.
+  if (receiveBuffer > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     ::close(fd);
     return -1;
@@ -57,20 +65,22 @@ bool sendAll(int fd, const std::string& bytes) {
   return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
 }
 
-// Clients that begin a request and then send one byte at a time, forever.
-class SlowClients {
+// Clients that each send `begun` and then read nothing, through a receive
+// buffer of `receiveBuffer` bytes (0: the system's); `trickle` sends one more
+// byte on each.
+class Clients {
  public:
-  SlowClients(int port, int count) {
+  Clients(int port, int count, const std::string& begun, int receiveBuffer = 0) {
     for (int i = 0; i < count; ++i) {
-      const int fd = connectTo(port);
-      if (fd >= 0 && sendAll(fd, "GET /web/mac/download HTTP/1.1\r\nX-Slow: ")) fds_.push_back(fd);
+      const int fd = connectTo(port, receiveBuffer);
+      if (fd >= 0 && sendAll(fd, begun)) fds_.push_back(fd);
     }
   }
-  ~SlowClients() {
+  ~Clients() {
     for (const int fd : fds_) ::close(fd);
   }
-  SlowClients(const SlowClients&) = delete;
-  SlowClients& operator=(const SlowClients&) = delete;
+  Clients(const Clients&) = delete;
+  Clients& operator=(const Clients&) = delete;
   [[nodiscard]] size_t size() const { return fds_.size(); }
   void trickle() {
     for (const int fd : fds_) (void)::send(fd, "x", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -79,6 +89,21 @@ class SlowClients {
  private:
   std::vector<int> fds_;
 };
+
+// Clients that begin a request and then send one byte at a time, forever.
+Clients slowClients(int port, int count) {
+  return Clients(port, count, "GET /web/mac/download HTTP/1.1\r\nX-Slow: ");
+}
+
+// How many sockets process `pid` holds open.
+int socketsOf(pid_t pid) {
+  int sockets = 0;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+    if (fs::read_symlink(entry.path(), ec).string().starts_with("socket:")) ++sockets;
+  }
+  return sockets;
+}
 
 // Calls `meanwhile` every 200 ms until `done` holds or 20 s have passed.
 bool whileWaiting(const std::function<bool()>& done, const std::function<void()>& meanwhile) {
@@ -122,12 +147,12 @@ class DistributionServerTest : public ::testing::Test {
     r.status = quillo::waitForExit(child.pid).value_or(-1);
     return r;
   }
-  std::vector<std::string> withBundle(std::string port) const {
-    return {"--port", std::move(port), "--bundle", kBundle, "--work", work_.string()};
+  std::vector<std::string> withBundle(std::string port, std::string bundle = kBundle) const {
+    return {"--port", std::move(port), "--bundle", std::move(bundle), "--work", work_.string()};
   }
   // Starts the server on a free port; returns its port, or 0.
-  int start() {
-    if (quillo::spawnProcess(command(withBundle("0")), {.captureOutput = true}, server_)) return 0;
+  int start(const std::string& bundle = kBundle) {
+    if (quillo::spawnProcess(command(withBundle("0", bundle)), {.captureOutput = true}, server_)) return 0;
     const std::string line = nextLine();
     const std::string prefix = "serving on http://127.0.0.1:";
     if (!line.starts_with(prefix)) return 0;
@@ -150,9 +175,44 @@ class DistributionServerTest : public ::testing::Test {
     return line;
   }
 
+  // A bundle whose package is far larger than what the sockets between a
+  // client and the server hold, so that a client that does not read stalls
+  // its download; empty when it cannot be made.
+  std::string largeBundle() const {
+    const fs::path bundle = work_ / "large" / "Quillo.app";
+    std::error_code ec;
+    fs::create_directories(bundle / "Contents", ec);
+    fs::copy_file(fs::path(kBundle) / "Contents/Info.json", bundle / "Contents/Info.json", ec);
+    if (ec) return "";
+    // Does not compress: the package stays as large.
+    std::mt19937_64 random(33);
+    std::vector<uint64_t> words((size_t{4} << 20) / sizeof(uint64_t));
+    for (uint64_t& word : words) word = random();
+    std::ofstream out(bundle / "Contents/blob", std::ios::binary);
+    out.write(reinterpret_cast<const char*>(words.data()), static_cast<std::streamsize>(words.size() * 8));
+    return out ? bundle.string() : "";
+  }
+
+  // Starts the server on a large package with `count` clients that ask for it
+  // through a small window and never read; returns its port once it has
+  // answered `answered` of them, or 0.
+  int startWithStalledDownloads(int count, int answered) {
+    const std::string bundle = largeBundle();
+    const int port = bundle.empty() ? 0 : start(bundle);
+    if (port == 0) return 0;
+    stalled_ = std::make_unique<Clients>(port, count, "GET /pkg/Quillo.zip HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
+                                         2048);
+    if (stalled_->size() != static_cast<size_t>(count)) return 0;
+    for (int i = 0; i < answered; ++i) {
+      if (nextLine() != "GET /pkg/Quillo.zip") return 0;
+    }
+    return port;
+  }
+
   static constexpr const char* kBundle = QUILLO_FIXTURES_DIR "/package/Quillo.app";
   fs::path work_;
   quillo::Spawned server_;
+  std::unique_ptr<Clients> stalled_;
 };
 
 TEST_F(DistributionServerTest, UsageErrorsNameTheCause) {
@@ -216,6 +276,11 @@ TEST_F(DistributionServerTest, ServesThePackageItDescribesAndPrintsReportsByName
   ASSERT_TRUE(package);
   EXPECT_EQ(package->status, 200);
   EXPECT_EQ(nextLine(), "GET /pkg/Quillo.zip");
+  // The installer's size probe.
+  const auto probe = client.Head("/pkg/Quillo.zip");
+  ASSERT_TRUE(probe);
+  EXPECT_EQ(probe->get_header_value("Content-Length"), std::to_string(package->body.size()));
+  EXPECT_EQ(nextLine(), "HEAD /pkg/Quillo.zip");
   EXPECT_THAT(info->body, HasSubstr("\"zip_download_md5\":\"" + quillo::md5Hex(std::span<const uint8_t>(
                                         reinterpret_cast<const uint8_t*>(package->body.data()), package->body.size())) + "\""));
   EXPECT_THAT(info->body, HasSubstr("\"zip_download_url\":\"http://127.0.0.1:" + std::to_string(port) +
@@ -304,12 +369,12 @@ TEST_F(DistributionServerTest, EndlessRequestHeadsAreCutOff) {
   EXPECT_EQ(after->status, 200);
 }
 
-// Clients that trickle their requests hold no one up, and each is cut off
-// once its request has taken too long.
+// Clients that trickle their requests hold no one up, nor more than the
+// server's connections.
 TEST_F(DistributionServerTest, SlowClientsNeverKeepOthersWaiting) {
   const int port = start();
   ASSERT_GT(port, 0);
-  SlowClients slow(port, 80);
+  Clients slow = slowClients(port, 80);
   ASSERT_EQ(slow.size(), 80u);
   auto served = std::async(std::launch::async, [port] {
     httplib::Client client("127.0.0.1", port);
@@ -321,21 +386,51 @@ TEST_F(DistributionServerTest, SlowClientsNeverKeepOthersWaiting) {
   ASSERT_TRUE(whileWaiting([&] { return served.wait_for(0s) == std::future_status::ready; },
                            [&] { slow.trickle(); }));
   EXPECT_EQ(served.get(), 200);
+  // Memory stays bounded: the rest wait to be accepted.
+  EXPECT_LE(socketsOf(server_.pid), 64 + 1) << "connections and the listener";
+}
 
-  const int trickling = connectTo(port);
-  ASSERT_TRUE(sendAll(trickling, "GET /web/mac/download HTTP/1.1\r\n"));
-  bool cutOff = false;
-  EXPECT_TRUE(whileWaiting([&] { return cutOff; },
-                           [&] { cutOff = !sendAll(trickling, "X"); }))
-      << "a request that never ends is cut off";
-  ::close(trickling);
+// A request that never ends, in its head or in its body, is cut off.
+TEST_F(DistributionServerTest, RequestsThatNeverEndAreCutOff) {
+  const int port = start();
+  ASSERT_GT(port, 0);
+  const std::vector<std::string> begun = {"GET /web/mac/download HTTP/1.1\r\n",
+                                          "POST /ombra/single HTTP/1.1\r\nContent-Length: 1000\r\n\r\ncontent="};
+  std::vector<int> trickling;
+  for (const std::string& start : begun) {
+    trickling.push_back(connectTo(port));
+    ASSERT_TRUE(sendAll(trickling.back(), start)) << start;
+  }
+  std::vector<bool> cutOff(trickling.size(), false);
+  whileWaiting([&] { return std::find(cutOff.begin(), cutOff.end(), false) == cutOff.end(); },
+               [&] {
+                 for (size_t i = 0; i < trickling.size(); ++i) cutOff[i] = cutOff[i] || !sendAll(trickling[i], "X");
+               });
+  for (size_t i = 0; i < trickling.size(); ++i) {
+    EXPECT_TRUE(cutOff[i]) << begun[i];
+    ::close(trickling[i]);
+  }
+}
+
+// Clients that ask for the package and never read it hold every connection
+// the server has; a new client is answered all the same.
+TEST_F(DistributionServerTest, StalledDownloadsMakeRoomForANewClient) {
+  // 72 ask, and the server takes as many as it serves at once.
+  const int port = startWithStalledDownloads(72, 64);
+  ASSERT_GT(port, 0);
+  httplib::Client client("127.0.0.1", port);
+  client.set_connection_timeout(5);
+  client.set_read_timeout(5);
+  const auto answer = client.Get("/web/mac/download");
+  ASSERT_TRUE(answer) << "the new client was not answered within 5 s";
+  EXPECT_EQ(answer->status, 200);
 }
 
 // SIGTERM ends the server at once, whoever is connected and however slowly.
 TEST_F(DistributionServerTest, StopEndsTheServerWhileClientsAreSlow) {
-  const int port = start();
+  const int port = startWithStalledDownloads(16, 16);
   ASSERT_GT(port, 0);
-  SlowClients slow(port, 16);
+  Clients slow = slowClients(port, 16);
   ASSERT_EQ(slow.size(), 16u);
   slow.trickle();
   ::kill(server_.pid, SIGTERM);
