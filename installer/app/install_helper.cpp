@@ -9,7 +9,10 @@
 // is not root), it runs only the install.sh of its own bundle
 // (Contents/Resources/install.sh beside Contents/MacOS/): the polkit action
 // names this program, and a rule that lets users install without a password
-// must not let them run scripts of their own as root.
+// must not let them run scripts of their own as root. The package must then
+// be a file the caller (PKEXEC_UID) can open and read themselves; anything
+// else is refused as "cannot use this package", whatever the reason, so
+// that no answer tells them about a file they cannot read.
 //
 // Errors go to stdout, which the installer's task runner logs.
 // Exit status: the script's, or 64 usage, 65 unusable script or package,
@@ -41,8 +44,10 @@ int usage(const std::string& why) {
               why + "\nusage: quillo-install-helper --system-root=ROOT SCRIPT PACKAGE MD5 SIZE");
 }
 
-std::optional<int64_t> parseSize(std::string_view text) {
-  if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string_view::npos) {
+// Decimal digits alone, at most `digits` of them (so that the value fits).
+std::optional<int64_t> parseNumber(std::string_view text, size_t digits) {
+  if (text.empty() || text.size() > digits ||
+      text.find_first_not_of("0123456789") != std::string_view::npos) {
     return std::nullopt;
   }
   return std::stoll(std::string(text));
@@ -63,10 +68,16 @@ int main(int argc, char** argv) {
   if (!rootOption.starts_with(kSystemRootOption)) return usage("the first argument must be --system-root=ROOT");
   const std::string root(rootOption.substr(kSystemRootOption.size()));
   if (!root.starts_with('/')) return usage("the system root is not an absolute path: " + root);
-  const auto size = parseSize(argv[5]);
+  const auto size = parseNumber(argv[5], 18);
   if (!size) return usage(std::string("not a size in bytes: ") + argv[5]);
   const std::string script = argv[2];
-  if (std::getenv("PKEXEC_UID") != nullptr) {
+  std::optional<uid_t> caller;
+  if (const char* pkexecUid = std::getenv("PKEXEC_UID"); pkexecUid != nullptr) {
+    const auto uid = parseNumber(pkexecUid, 10);
+    if (!uid || *uid >= static_cast<uid_t>(-1)) {
+      return fail(quillo::kVerifiedInstallBadInput, quillo::kPackageUnusable);
+    }
+    caller = static_cast<uid_t>(*uid);
     const std::string own = bundledScript();
     if (std::filesystem::path(script).lexically_normal() != own) {
       return fail(quillo::kVerifiedInstallBadInput,
@@ -86,6 +97,7 @@ int main(int argc, char** argv) {
     error.clear();
     status = quillo::runVerifiedInstall({.scriptPath = script,
                                          .packagePath = argv[3],
+                                         .packageReader = caller,
                                          .expectedMd5 = argv[4],
                                          .expectedSize = *size,
                                          .systemRoot = root,

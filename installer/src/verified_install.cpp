@@ -1,11 +1,14 @@
 #include "installer/verified_install.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/openat2.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -13,6 +16,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -20,8 +24,6 @@
 
 #include "installer/md5.h"
 #include "platform/file_handle.h"
-
-extern char** environ;
 
 namespace quillo {
 namespace {
@@ -31,14 +33,63 @@ constexpr const char* kStagedPackageName = "package.zip";
 
 std::string errnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
 
-// Opens `path` for reading with no symbolic link anywhere on its way: a
+// Why openRegularFile() refused a file.
+enum class OpenFailure { kNone, kOpen, kLink, kInspect, kNotRegular, kReopen };
+
+// Opens `path` for reading, with no symbolic link anywhere on its way: a
 // folder of the path that the user swaps for a link cannot steer root to
-// another file. -1 with errno (ELOOP for a link) on failure.
-int openWithoutLinks(const std::string& path) {
+// another file. The name is first opened as a path only (O_PATH: nothing of
+// a device's or a pipe's own open runs), anything but a regular file is
+// refused on fstat, and only then is that very file opened for reading,
+// through its descriptor. -1 with `failure` and errno set on failure.
+// Async-signal-safe: a forked child may call it.
+int openRegularFile(const char* path, OpenFailure& failure) {
   open_how how{};
-  how.flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  how.flags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
   how.resolve = RESOLVE_NO_SYMLINKS;
-  return static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how));
+  const int pathFd = static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, path, &how, sizeof how));
+  if (pathFd < 0) {
+    failure = errno == ELOOP ? OpenFailure::kLink : OpenFailure::kOpen;
+    return -1;
+  }
+  struct stat st {};
+  int fd = -1;
+  if (::fstat(pathFd, &st) != 0) {
+    failure = OpenFailure::kInspect;
+  } else if (!S_ISREG(st.st_mode)) {
+    failure = OpenFailure::kNotRegular;
+  } else {
+    // "/proc/self/fd/<pathFd>" reopens the inode itself, whatever the name
+    // leads to by now, with the access check of a plain open.
+    char reopen[32] = "/proc/self/fd/";
+    constexpr size_t kPrefix = sizeof "/proc/self/fd/" - 1;
+    *std::to_chars(reopen + kPrefix, reopen + sizeof reopen - 1, pathFd).ptr = '\0';
+    fd = ::open(reopen, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    failure = fd < 0 ? OpenFailure::kReopen : OpenFailure::kNone;
+  }
+  const int saved = errno;
+  ::close(pathFd);
+  errno = saved;
+  return fd;
+}
+
+// The reason for a refusal, in words.
+std::string describe(OpenFailure failure, const std::string& path) {
+  switch (failure) {
+    case OpenFailure::kNone:
+      return {};
+    case OpenFailure::kLink:
+      return path + " has a symbolic link on its path";
+    case OpenFailure::kOpen:
+      return errnoText("cannot open " + path);
+    case OpenFailure::kInspect:
+      return errnoText("cannot inspect " + path);
+    case OpenFailure::kNotRegular:
+      return path + " is not a regular file";
+    case OpenFailure::kReopen:
+      return errnoText("cannot read " + path);
+  }
+  return {};
 }
 
 // SIGTERM, SIGHUP and SIGINT, blocked on this thread for the scope and read
@@ -84,19 +135,122 @@ class StopSignals {
   mutable std::optional<int> signal_;
 };
 
-// Copies `source` into the new file `destination`, reading it through one
-// descriptor opened without a link on its path. Anything but a regular file
-// (a pipe or a device would never end) and anything above `limit` bytes is
-// refused; a stop signal ends the copy. Returns the reason, or nothing.
-std::string copyRegularFile(const std::string& source, const std::string& destination,
-                            int64_t limit, const StopSignals& stop) {
-  FileHandle in(openWithoutLinks(source), /*closeOnDealloc=*/true);
-  if (in.fileDescriptor() < 0) {
-    if (errno == ELOOP) return source + " has a symbolic link on its path";
-    return errnoText("cannot open " + source);
+// One byte and room for one descriptor, as sendmsg() and recvmsg() take them.
+struct DescriptorMessage {
+  DescriptorMessage() {
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof control;
   }
+  DescriptorMessage(const DescriptorMessage&) = delete;
+  DescriptorMessage& operator=(const DescriptorMessage&) = delete;
+
+  char byte = 0;
+  iovec part{&byte, 1};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr header{};
+};
+
+// Opens `path` as openRegularFile() does, with the rights of `user`: in a
+// child process that takes that user's identity and groups and hands the
+// descriptor back (when `user` is not who we are already). What the user
+// could not open and read themselves is refused, and so is anything when we
+// cannot take their identity. A stop signal ends the wait. -1 and the reason
+// on failure.
+int openRegularFileAs(const std::string& path, uid_t user, const StopSignals& stop,
+                      std::string& why) {
+  OpenFailure failure = OpenFailure::kNone;
+  if (user == ::geteuid()) {
+    const int fd = openRegularFile(path.c_str(), failure);
+    why = describe(failure, path);
+    return fd;
+  }
+  // Everything the child needs is looked up before the fork.
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  std::vector<char> text(16384);
+  if (::getpwuid_r(user, &entry, text.data(), text.size(), &found) != 0 || found == nullptr) {
+    why = "user " + std::to_string(user) + " is unknown";
+    return -1;
+  }
+  std::vector<gid_t> groups(64);
+  for (int count = static_cast<int>(groups.size());;) {
+    const int previous = count;
+    if (::getgrouplist(entry.pw_name, entry.pw_gid, groups.data(), &count) >= 0) {
+      groups.resize(static_cast<size_t>(count));
+      break;
+    }
+    if (count <= previous) count = previous * 2;  // Older libcs do not say how many.
+    groups.resize(static_cast<size_t>(count));
+  }
+  const gid_t group = entry.pw_gid;
+  int channel[2];
+  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, channel) != 0) {
+    why = errnoText("cannot open " + path + " as user " + std::to_string(user));
+    return -1;
+  }
+  const pid_t child = ::fork();
+  if (child == 0) {
+    // Only async-signal-safe calls from here on. The raw calls change this
+    // thread alone, which is all the child has.
+    ::close(channel[0]);
+    if (::syscall(SYS_setgroups, groups.size(), groups.data()) != 0 ||
+        ::syscall(SYS_setresgid, group, group, group) != 0 ||
+        ::syscall(SYS_setresuid, user, user, user) != 0) {
+      ::_exit(1);
+    }
+    // It holds a copy of root's memory: the user it runs as may not attach.
+    ::prctl(PR_SET_DUMPABLE, 0);
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    const int fd = openRegularFile(path.c_str(), failure);
+    if (fd < 0) ::_exit(1);
+    DescriptorMessage message;
+    cmsghdr* header = CMSG_FIRSTHDR(&message.header);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(header), &fd, sizeof fd);
+    ::_exit(::sendmsg(channel[1], &message.header, MSG_NOSIGNAL) == 1 ? 0 : 1);
+  }
+  ::close(channel[1]);
+  if (child < 0) {
+    ::close(channel[0]);
+    why = errnoText("cannot open " + path + " as user " + std::to_string(user));
+    return -1;
+  }
+  // The child's end closes when it exits: readable in every case.
+  pollfd watched[2] = {{channel[0], POLLIN, 0}, {stop.fd(), POLLIN, 0}};
+  while (!stop.stopped()) {
+    if (::poll(watched, 2, -1) < 0 && errno != EINTR) break;
+    if (watched[0].revents != 0) break;
+  }
+  int fd = -1;
+  if (!stop.stopped()) {
+    DescriptorMessage message;
+    if (::recvmsg(channel[0], &message.header, MSG_CMSG_CLOEXEC | MSG_DONTWAIT) == 1) {
+      const cmsghdr* header = CMSG_FIRSTHDR(&message.header);
+      if (header != nullptr && header->cmsg_level == SOL_SOCKET &&
+          header->cmsg_type == SCM_RIGHTS && header->cmsg_len == CMSG_LEN(sizeof(int))) {
+        std::memcpy(&fd, CMSG_DATA(header), sizeof fd);
+      }
+    }
+  }
+  ::close(channel[0]);
+  ::kill(child, SIGKILL);
+  while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  if (fd < 0) why = "user " + std::to_string(user) + " cannot open and read " + path;
+  return fd;
+}
+
+// Copies the regular file open on `in` (named `source` in messages) into the
+// new file `destination`. A file above `limit` bytes is refused; a stop
+// signal ends the copy. Returns the reason, or nothing.
+std::string copyRegularFile(int in, const std::string& source, const std::string& destination,
+                            int64_t limit, const StopSignals& stop) {
   struct stat st {};
-  if (::fstat(in.fileDescriptor(), &st) != 0) return errnoText("cannot inspect " + source);
+  if (::fstat(in, &st) != 0) return errnoText("cannot inspect " + source);
   if (!S_ISREG(st.st_mode)) return source + " is not a regular file";
   const std::string tooLarge = source + " is larger than " + std::to_string(limit) + " bytes";
   if (st.st_size > limit) return tooLarge;
@@ -112,7 +266,7 @@ std::string copyRegularFile(const std::string& source, const std::string& destin
       why = stop.reason();
       break;
     }
-    const ssize_t n = ::read(in.fileDescriptor(), buffer.data(), buffer.size());
+    const ssize_t n = ::read(in, buffer.data(), buffer.size());
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -254,10 +408,19 @@ int exitStatus(int waitStatus) {
   if (::getppid() != parent) ::_exit(127);  // The parent died before the line above.
   const pid_t script = ::fork();
   if (script == 0) {
-    for (const int sig : {SIGTERM, SIGUSR1, SIGALRM}) setHandler(sig, SIG_DFL);
+    // Nothing of the caller's: every signal does what it does by default
+    // (a trap of the script's own works only on one not ignored at its
+    // start), and the script reads no input, from the caller's terminal
+    // least of all.
+    for (int sig = 1; sig < NSIG; ++sig) setHandler(sig, SIG_DFL);
     ::sigprocmask(SIG_SETMASK, &stop.previousMask(), nullptr);
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::chdir(folder) == 0) ::execve(argv[0], argv, envp);
+    const int noInput = ::open("/dev/null", O_RDONLY);
+    if (noInput > STDIN_FILENO) {
+      ::dup2(noInput, STDIN_FILENO);
+      ::close(noInput);
+    }
+    if (noInput >= 0 && ::chdir(folder) == 0) ::execve(argv[0], argv, envp);
     ::_exit(127);
   }
   if (script < 0) ::_exit(127);
@@ -280,12 +443,12 @@ std::optional<int> runScript(const StagingFolder& stage, const std::string& syst
   std::string package = stage.file(kStagedPackageName);
   std::string shell = "/bin/sh";
   std::vector<char*> argv{shell.data(), script.data(), package.data(), nullptr};
-  const std::string rootPrefix = std::string(kSystemRootVariable) + "=";
-  std::string rootEntry = rootPrefix + systemRoot;
-  std::vector<char*> envp;
-  for (char** e = environ; *e != nullptr; ++e) {
-    if (!std::string_view(*e).starts_with(rootPrefix)) envp.push_back(*e);
-  }
+  // A fixed environment: nothing of the caller's (PATH, locale, loader
+  // variables) reaches what runs as root.
+  std::string path = kScriptPathVariable;
+  std::string locale = "LC_ALL=C";
+  std::string rootEntry = std::string(kSystemRootVariable) + "=" + systemRoot;
+  std::vector<char*> envp{path.data(), locale.data()};
   if (!systemRoot.empty()) envp.push_back(rootEntry.data());
   envp.push_back(nullptr);
 
@@ -356,7 +519,31 @@ int runVerifiedInstall(const VerifiedInstallRequest& request, std::string& error
     error = errnoText("cannot watch for stop signals");
     return kVerifiedInstallScriptFailed;
   }
-  if (auto why = checkStagingParent(request.stagingParent); !why.empty()) {
+  // A stop that came meanwhile outranks whatever went wrong.
+  const auto failed = [&](int status, std::string why) {
+    if (stop.stopped()) {
+      error = stop.reason();
+      return kVerifiedInstallStopped;
+    }
+    error = std::move(why);
+    return status;
+  };
+  // For a caller other than root, one refusal in the same words, whatever
+  // the reason: it tells nothing about a file they could not read.
+  const auto packageRefused = [&](const std::string& why) {
+    return failed(kVerifiedInstallBadInput,
+                  request.packageReader ? kPackageUnusable : "package refused: " + why);
+  };
+
+  // Before anything else: the package as its reader may open it.
+  std::string why;
+  const FileHandle package(
+      openRegularFileAs(request.packagePath, request.packageReader.value_or(::geteuid()), stop,
+                        why),
+      /*closeOnDealloc=*/true);
+  if (package.fileDescriptor() < 0) return packageRefused(why);
+
+  if (why = checkStagingParent(request.stagingParent); !why.empty()) {
     error = why;
     return kVerifiedInstallNoStaging;
   }
@@ -369,24 +556,21 @@ int runVerifiedInstall(const VerifiedInstallRequest& request, std::string& error
   }
   const StagingFolder stage(pattern);
 
-  // A stop that came meanwhile outranks whatever went wrong.
-  const auto failed = [&](int status, std::string why) {
-    if (stop.stopped()) {
-      error = stop.reason();
-      return kVerifiedInstallStopped;
-    }
-    error = std::move(why);
-    return status;
-  };
-  if (auto why = copyRegularFile(request.scriptPath, stage.file(kStagedScriptName),
-                                 kMaxInstallScriptSize, stop);
-      !why.empty()) {
-    return failed(kVerifiedInstallBadInput, "install script refused: " + why);
+  {
+    OpenFailure failure = OpenFailure::kNone;
+    const FileHandle script(openRegularFile(request.scriptPath.c_str(), failure),
+                            /*closeOnDealloc=*/true);
+    why = script.fileDescriptor() < 0
+              ? describe(failure, request.scriptPath)
+              : copyRegularFile(script.fileDescriptor(), request.scriptPath,
+                                stage.file(kStagedScriptName), kMaxInstallScriptSize, stop);
+    if (!why.empty()) return failed(kVerifiedInstallBadInput, "install script refused: " + why);
   }
-  if (auto why = copyRegularFile(request.packagePath, stage.file(kStagedPackageName),
-                                 std::min(request.expectedSize, kMaxPackageSize), stop);
+  if (why = copyRegularFile(package.fileDescriptor(), request.packagePath,
+                            stage.file(kStagedPackageName),
+                            std::min(request.expectedSize, kMaxPackageSize), stop);
       !why.empty()) {
-    return failed(kVerifiedInstallBadInput, "package refused: " + why);
+    return packageRefused(why);
   }
   // The copy is ours alone now: what we hash is what the script unpacks.
   const auto actual = md5HexOfFile(stage.file(kStagedPackageName));
@@ -396,7 +580,6 @@ int runVerifiedInstall(const VerifiedInstallRequest& request, std::string& error
                                                 request.expectedMd5);
   }
 
-  std::string why;
   const auto status = runScript(stage, request.systemRoot, stop, why);
   if (!status) return failed(kVerifiedInstallScriptFailed, why);
   // The prompt program answers 126 (dismissed) and 127 (not authorised); the

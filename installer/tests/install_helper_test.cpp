@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -65,7 +66,12 @@ class InstallHelperTest : public ::testing::Test {
       (void)quillo::waitForExit(helper_.pid);
     }
     if (helper_.outputFd >= 0) ::close(helper_.outputFd);
-    fs::remove_all(dir_);
+    for (const auto& folder : {callerFiles_, dir_}) {
+      if (folder.empty()) continue;
+      std::error_code ec;
+      fs::permissions(folder / "closed", fs::perms::owner_all, ec);
+      fs::remove_all(folder, ec);
+    }
   }
 
   void writeScript(const std::string& body) { std::ofstream(dir_ / "install.sh") << body; }
@@ -131,6 +137,8 @@ class InstallHelperTest : public ::testing::Test {
   }
 
   fs::path dir_;
+  // Files another user must be able to reach (root's tests only).
+  fs::path callerFiles_;
   quillo::Spawned helper_;
 };
 
@@ -146,15 +154,90 @@ TEST_F(InstallHelperTest, ErrorsArePrintedOnceWhereTheTaskRunnerReadsThem) {
 // A rule that lets users install without a password names this program: it
 // must not let them run a script of their own as root.
 TEST_F(InstallHelperTest, StartedThroughPkexecOnlyItsBundlesScriptRuns) {
-  const HelperRun custom = run(args(), {{"PKEXEC_UID", "1000"}});
+  const std::string self = std::to_string(::geteuid());
+  const HelperRun custom = run(args(), {{"PKEXEC_UID", self}});
   EXPECT_EQ(custom.status, quillo::kVerifiedInstallBadInput);
   EXPECT_NE(custom.out.find("only this bundle's install script runs"), std::string::npos) << custom.out;
   EXPECT_FALSE(fs::exists(pids()));
 
   auto bundled = args();
   bundled[2] = QUILLO_BUNDLE_DIR "/Contents/Resources/install.sh";
-  const HelperRun ran = run(bundled, {{"PKEXEC_UID", "1000"}});
+  const HelperRun ran = run(bundled, {{"PKEXEC_UID", self}});
   EXPECT_EQ(ran.status, 1) << "install.sh itself refuses a package that is no archive: " << ran.out;
+}
+
+// Whatever is wrong with the command line, nothing runs as root.
+TEST_F(InstallHelperTest, MalformedCommandLinesAreUsageErrorsAndRunNothing) {
+  writeScript("echo ran > '" + pids().string() + "'\n");
+  const auto with = [&](size_t at, const std::string& value) {
+    auto argv = args();
+    argv[at] = value;
+    return argv;
+  };
+  auto extra = args();
+  extra.push_back("extra");
+  auto missing = args();
+  missing.pop_back();
+  const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+      {"a sixth argument", extra},
+      {"four arguments", missing},
+      {"no --system-root", with(1, "--root=" + (dir_ / "root").string())},
+      {"a relative root", with(1, "--system-root=root")},
+      {"an empty root", with(1, "--system-root=")},
+      {"a size that is no number", with(5, "12a")},
+      {"a negative size", with(5, "-1")},
+      {"a size of 19 digits", with(5, "9999999999999999999")},
+  };
+  for (const auto& [what, argv] : cases) {
+    const HelperRun r = run(argv);
+    EXPECT_EQ(r.status, quillo::kVerifiedInstallUsage) << what << ": " << r.out;
+    EXPECT_NE(r.out.find("usage: quillo-install-helper"), std::string::npos) << what;
+  }
+  EXPECT_FALSE(fs::exists(pids()));
+}
+
+// 73 is also what the helper answers when it cannot make its folder in
+// /var/tmp and tries /tmp: a script that exits so has run, and runs once.
+TEST_F(InstallHelperTest, ScriptThatExitsLikeAMissingFolderRunsOnce) {
+  writeScript("echo ran >> '" + pids().string() + "'\nexit 73\n");
+  const HelperRun r = run(args());
+  EXPECT_EQ(r.status, quillo::kVerifiedInstallNoStaging);
+  EXPECT_EQ(r.out, "");
+  std::ifstream in(pids());
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "ran\n");
+}
+
+// Root's script sees a fixed environment, no input and no ignored signal
+// (on which a trap of its own would not work), whoever started the helper
+// with whatever PATH (a folder of theirs holding a mkdir, say).
+TEST_F(InstallHelperTest, ScriptRunsWithAFixedEnvironmentAndNoInput) {
+  const auto seen = dir_ / "env";
+  const auto input = dir_ / "input";
+  const auto ignored = dir_ / "ignored";
+  writeScript("env > '" + seen.string() + "'\ncat > '" + input.string() + "'\n" +
+              "grep SigIgn /proc/$$/status > '" + ignored.string() + "'\n");
+  std::ofstream(dir_ / "typed") << "typed by the caller\n";
+  auto argv = args();
+  argv.insert(argv.begin(),
+              {"/bin/sh", "-c", "trap '' HUP INT QUIT PIPE; exec \"$0\" \"$@\" < \"$TYPED\""});
+  const HelperRun r = run(argv, {{"PATH", dir_.string() + ":/usr/bin:/bin"},
+                                 {"LD_LIBRARY_PATH", dir_.string()},
+                                 {"TYPED", (dir_ / "typed").string()}});
+  ASSERT_EQ(r.status, 0) << r.out;
+  std::ifstream in(seen);
+  std::map<std::string, std::string> variables;
+  for (std::string line; std::getline(in, line);) {
+    const auto eq = line.find('=');
+    variables[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  variables.erase("PWD");  // The shell's own.
+  EXPECT_EQ(variables,
+            (std::map<std::string, std::string>{{"PATH", "/usr/sbin:/usr/bin:/sbin:/bin"},
+                                                {"LC_ALL", "C"},
+                                                {"QUILLO_SYSTEM_ROOT", (dir_ / "root").string()}}));
+  EXPECT_EQ(fs::file_size(input), 0u);
+  std::ifstream mask(ignored);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(mask)), {}), "SigIgn:\t0000000000000000\n");
 }
 
 TEST_F(InstallHelperTest, StopSignalsEndTheScriptAndRemoveThePrivateFolder) {
@@ -228,6 +311,76 @@ TEST_F(InstallHelperTest, PackageLargerThanToldIsRefusedBeforeItIsCopied) {
   EXPECT_EQ(capped.status, quillo::kVerifiedInstallBadInput);
   EXPECT_NE(capped.out.find("is larger than 5368709120 bytes"), std::string::npos) << capped.out;
   EXPECT_FALSE(fs::exists(pids()));
+}
+
+}  // namespace
+
+namespace {
+
+// Through pkexec the caller names the package: what they could not open and
+// read themselves gets one answer, in the same words and with the same
+// status, and its MD5 or size is never told.
+TEST_F(InstallHelperTest, StartedThroughPkexecTheCallerMustBeAbleToReadThePackage) {
+  // Root asks for another user; anyone else can only ask for themselves.
+  const bool root = ::geteuid() == 0;
+  const uid_t caller = root ? 65534 : ::geteuid();
+  callerFiles_ =
+      root ? fs::path("/tmp") / ("quillo-caller-" + std::to_string(::getpid())) : dir_ / "files";
+  const fs::path files = callerFiles_;
+  fs::create_directories(files / "closed");
+  fs::permissions(files, fs::perms(0755));
+  const auto secret = files / "secret";
+  std::ofstream(secret) << "what the caller may not read";
+  const std::string secretMd5 = *quillo::md5HexOfFile(secret.string());
+  fs::permissions(secret, root ? fs::perms(0600) : fs::perms::none);
+  std::ofstream(files / "closed/package.zip") << "the package";
+  fs::permissions(files / "closed", fs::perms::none);
+  const auto readable = files / "readable.zip";
+  std::ofstream(readable) << "a package the caller may read";
+  fs::create_symlink(readable, files / "link.zip");
+  ASSERT_EQ(::mkfifo((files / "fifo.zip").c_str(), 0666), 0);
+
+  const auto helperArgs = [&](const fs::path& pkg, int64_t size) {
+    auto argv = args(pkg, secretMd5, size);
+    argv[2] = QUILLO_BUNDLE_DIR "/Contents/Resources/install.sh";
+    return argv;
+  };
+  std::vector<std::pair<std::string, std::vector<std::string>>> refused = {
+      {"missing", helperArgs(files / "missing.zip", 100)},
+      {"not readable by the caller", helperArgs(secret, 100)},
+      {"in a folder the caller cannot enter", helperArgs(files / "closed/package.zip", 100)},
+      {"larger than its size", helperArgs(readable, 5)},
+      {"a device", helperArgs("/dev/zero", 100)},
+      {"a pipe", helperArgs(files / "fifo.zip", 100)},
+      {"a link", helperArgs(files / "link.zip", 100)},
+  };
+  if (root) {
+    // Readable through a group root is in and the caller is not.
+    const auto grouped = files / "grouped.zip";
+    std::ofstream(grouped) << "the group's";
+    ASSERT_EQ(::chown(grouped.c_str(), 0, 4242), 0);
+    fs::permissions(grouped, fs::perms(0640));
+    auto argv = helperArgs(grouped, 100);
+    argv.insert(argv.begin(), {"/usr/bin/setpriv", "--groups", "4242", "--"});
+    refused.emplace_back("readable by a group of root's only", argv);
+  }
+  for (const auto& [what, argv] : refused) {
+    const HelperRun r = run(argv, {{"PKEXEC_UID", std::to_string(caller)}});
+    EXPECT_EQ(r.status, quillo::kVerifiedInstallBadInput) << what;
+    EXPECT_EQ(r.out, "quillo-install-helper: cannot use this package\n") << what;
+  }
+  // Ids that are no user's, and one that would wrap round to the caller's.
+  for (const std::string& uid :
+       {std::string(), std::string("x"), std::string("-1"), std::string("4294967295"),
+        std::to_string((uint64_t{1} << 32) + caller), std::string("99999999999")}) {
+    const HelperRun r = run(helperArgs(readable, 100), {{"PKEXEC_UID", uid}});
+    EXPECT_EQ(r.out, "quillo-install-helper: cannot use this package\n") << uid;
+  }
+  // A file the caller can read is used; its MD5 may be told.
+  const HelperRun used = run(helperArgs(readable, 100), {{"PKEXEC_UID", std::to_string(caller)}});
+  EXPECT_EQ(used.status, quillo::kVerifiedInstallMismatch) << used.out;
+  EXPECT_NE(used.out.find(*quillo::md5HexOfFile(readable.string())), std::string::npos) << used.out;
+  EXPECT_TRUE(fs::is_empty(dir_ / "root"));
 }
 
 }  // namespace

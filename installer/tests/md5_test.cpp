@@ -35,4 +35,9 @@ TEST(Md5Test, FileDigestMatchesTheBytesAndMissingFileGivesNothing) {
   EXPECT_EQ(quillo::md5HexOfFile(path.string()), std::nullopt);
 }
 
+// A folder opens but cannot be read: it has no digest, not the empty one.
+TEST(Md5Test, UnreadableFileGivesNothing) {
+  EXPECT_EQ(quillo::md5HexOfFile(::testing::TempDir()), std::nullopt);
+}
+
 }  // namespace

@@ -1,5 +1,6 @@
 #include "installer/verified_install.h"
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -90,23 +91,37 @@ TEST_F(VerifiedInstallTest, DifferentPackageIsRefusedBeforeTheScriptRuns) {
   EXPECT_TRUE(stageIsEmpty());
 }
 
-TEST_F(VerifiedInstallTest, MalformedMd5IsAUsageError) {
+TEST_F(VerifiedInstallTest, MalformedMd5OrNegativeSizeIsAUsageError) {
   for (const std::string& md5 :
        {std::string(), md5().substr(1), std::string(32, 'A'), md5() + "0"}) {
     EXPECT_EQ(install(package(), md5), quillo::kVerifiedInstallUsage) << md5;
   }
+  EXPECT_EQ(quillo::runVerifiedInstall({.scriptPath = script().string(),
+                                        .packagePath = package().string(),
+                                        .expectedMd5 = md5(),
+                                        .expectedSize = -1,
+                                        .stagingParent = (dir_ / "stage").string()},
+                                       error_),
+            quillo::kVerifiedInstallUsage);
   EXPECT_FALSE(fs::exists(dir_ / "args"));
 }
 
 // A link (even to the genuine package), a pipe that never ends or a folder is
-// never read as the package; neither is a linked script.
+// never read as the package; neither is a linked script. Nothing but a
+// regular file is even opened: a device's or a pipe's open has effects.
 TEST_F(VerifiedInstallTest, OnlyRegularFilesAreCopied) {
   fs::create_symlink(package(), dir_ / "link.zip");
   ASSERT_EQ(::mkfifo((dir_ / "fifo.zip").c_str(), 0600), 0);
   fs::create_directory(dir_ / "folder.zip");
+  const int opens = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(opens, 0);
+  ASSERT_GE(::inotify_add_watch(opens, (dir_ / "fifo.zip").c_str(), IN_OPEN), 0);
   for (const char* name : {"link.zip", "fifo.zip", "folder.zip", "missing.zip"}) {
     EXPECT_EQ(install(dir_ / name, md5()), quillo::kVerifiedInstallBadInput) << name;
   }
+  char event[sizeof(inotify_event) + 256];
+  EXPECT_LT(::read(opens, event, sizeof event), 0) << "the pipe was opened";
+  ::close(opens);
   fs::rename(script(), dir_ / "real.sh");
   fs::create_symlink(dir_ / "real.sh", script());
   EXPECT_EQ(install(package(), md5()), quillo::kVerifiedInstallBadInput);
@@ -139,7 +154,8 @@ TEST_F(VerifiedInstallTest, StaleFoldersOfEndedRunsAreSwept) {
   const auto stale = dir_ / "stage" / ("quillo-install." + std::to_string(ended.pid) + ".Ab12Cd");
   const auto running = dir_ / "stage" / ("quillo-install." + std::to_string(::getppid()) + ".Ab12Cd");
   const auto other = dir_ / "stage" / "quillo-install.notes";
-  for (const auto& folder : {stale, running, other}) {
+  const auto longer = dir_ / "stage" / ("quillo-install." + std::to_string(ended.pid) + ".Ab12Cd7");
+  for (const auto& folder : {stale, running, other, longer}) {
     fs::create_directories(folder / "inside");
     std::ofstream(folder / "inside/package.zip") << "left";
   }
@@ -147,6 +163,7 @@ TEST_F(VerifiedInstallTest, StaleFoldersOfEndedRunsAreSwept) {
   EXPECT_FALSE(fs::exists(stale));
   EXPECT_TRUE(fs::exists(running));
   EXPECT_TRUE(fs::exists(other));
+  EXPECT_TRUE(fs::exists(longer));
 }
 
 TEST_F(VerifiedInstallTest, StagingParentOthersCouldRenameInIsRefused) {

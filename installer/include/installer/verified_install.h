@@ -9,8 +9,15 @@
 // either never read or fails this check.
 //
 //   quillo-install-helper --system-root=ROOT SCRIPT PACKAGE MD5 SIZE
-//   # = QUILLO_SYSTEM_ROOT=ROOT /bin/sh STAGE/install.sh STAGE/package.zip,
+//   # = env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LC_ALL=C QUILLO_SYSTEM_ROOT=ROOT
+//   #     /bin/sh STAGE/install.sh STAGE/package.zip </dev/null,
 //   #   when the copy's MD5 is MD5 and the package is at most SIZE bytes
+//
+// Both files are opened as paths first (O_PATH, which runs nothing of a
+// device's or a pipe's own open) and read only once fstat shows a regular
+// file. When the request names a package reader (the user who asked through
+// pkexec), the package is opened with that user's rights, before anything
+// else is done: what they could not read themselves is refused.
 //
 // The script runs in a process group of its own, which ends with the run:
 // when the script is done, when SIGTERM, SIGHUP or SIGINT stops the run (the
@@ -21,7 +28,10 @@
 //
 // Single-threaded: call it from one thread, which it keeps for the run (it
 // blocks the stop signals on that thread meanwhile).
+#include <sys/types.h>
+
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace quillo {
@@ -32,10 +42,20 @@ inline constexpr int64_t kMaxPackageSize = 5'368'709'120;  // 5 GiB
 
 // The variable through which install.sh learns the system root.
 inline constexpr const char* kSystemRootVariable = "QUILLO_SYSTEM_ROOT";
+// The script's PATH, whoever started the run.
+inline constexpr const char* kScriptPathVariable = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
+
+// The one refusal of a package opened for a package reader, whether it does
+// not exist, is not a regular file, cannot be read by them or is too large.
+inline constexpr const char* kPackageUnusable = "cannot use this package";
 
 struct VerifiedInstallRequest {
   std::string scriptPath;
   std::string packagePath;
+  // Opens the package with this user's rights (identity and groups) rather
+  // than ours; a refusal of the package is then kPackageUnusable alone.
+  // Nothing: with ours.
+  std::optional<uid_t> packageReader;
   std::string expectedMd5;  // 32 lower-case hexadecimal digits.
   // The size of the package the installer verified: a larger one (or one
   // above kMaxPackageSize) is refused before it is copied.
