@@ -23,6 +23,8 @@
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
 
+#include "ext/regex.h"
+
 namespace ext::icu_support {
 
 class CompiledRegex {
@@ -121,7 +123,9 @@ bool isCategory(char32_t c, uint32_t mask) {
   return (U_GET_GC_MASK(static_cast<UChar32>(c)) & mask) != 0;
 }
 
-// A matcher over UTF-16 units [begin, end) of `text`, set up with `flags`.
+// A matcher over UTF-16 units [begin, end) of `text`, set up with `flags` and
+// the limits of ext/regex.h; they cover everything the matcher does, so one
+// replacement of every match shares them.
 std::unique_ptr<icu::RegexMatcher> matcherFor(const CompiledRegex& regex,
                                               const icu::UnicodeString& text, std::uint64_t begin,
                                               std::uint64_t end, MatchFlags flags) {
@@ -129,6 +133,9 @@ std::unique_ptr<icu::RegexMatcher> matcherFor(const CompiledRegex& regex,
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<icu::RegexMatcher> matcher(regex.pattern().matcher(text, status));
   if (U_FAILURE(status) || !matcher) return nullptr;
+  // Before the region: setting the stack limit resets the matcher.
+  matcher->setTimeLimit(kRegexTimeLimit, status);
+  matcher->setStackLimit(kRegexStackLimit, status);
   matcher->region(static_cast<int64_t>(begin), static_cast<int64_t>(end), status);
   matcher->useTransparentBounds(flags.transparentBounds);
   matcher->useAnchoringBounds(!flags.withoutAnchoringBounds);

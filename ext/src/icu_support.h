@@ -92,14 +92,16 @@ class CompiledRegex;
 [[nodiscard]] std::shared_ptr<const CompiledRegex> compileRegex(std::string_view pattern,
                                                                 RegexFlags flags);
 
+// Searches run under the limits of ext/regex.h; reaching one is a failure.
+
 // Whether `regex` matches within UTF-16 units [begin, end) of `text`;
-// false when the bounds do not fit the text.
+// false when the bounds do not fit the text or a limit is reached.
 [[nodiscard]] bool regexFind(const CompiledRegex& regex, std::string_view text, std::uint64_t begin,
                              std::uint64_t end, MatchFlags flags);
 
 // `text` with every match inside UTF-16 units [begin, end) replaced by
 // `replacement` ($n for groups, backslash escapes); nothing when the bounds
-// do not fit or the template is malformed.
+// do not fit, the template is malformed or a limit is reached.
 [[nodiscard]] std::optional<std::string> regexReplace(const CompiledRegex& regex,
                                                       std::string_view text, std::uint64_t begin,
                                                       std::uint64_t end,
