@@ -191,6 +191,71 @@ TEST(DynamicJson, TopLevelMustBeAContainer) {
   EXPECT_EQ(ext::toJson(DynamicValue::Array{0.1, -0.0, 1e300}, false), "[0.1,-0,1e+300]");
 }
 
+// Arrays and objects in turn, `depth` levels deep and the outermost an array
+// ([{"k":[]}] for 3), built by moves alone; and the compact JSON of it.
+bool isArrayLevel(std::size_t level) { return level % 2 == 1; }
+
+DynamicValue nested(std::size_t depth) {
+  DynamicValue value = isArrayLevel(depth) ? DynamicValue(DynamicValue::Array{}) : Object{};
+  for (std::size_t level = depth - 1; level >= 1; --level) {
+    if (isArrayLevel(level)) {
+      DynamicValue::Array outer;
+      outer.push_back(std::move(value));
+      value = std::move(outer);
+    } else {
+      Object outer;
+      outer.emplace("k", std::move(value));
+      value = std::move(outer);
+    }
+  }
+  return value;
+}
+
+std::string nestedJson(std::size_t depth) {
+  std::string opens;
+  std::string closes;
+  for (std::size_t level = 1; level <= depth; ++level) {
+    opens += isArrayLevel(level) ? "[" : (level == depth ? "{" : "{\"k\":");
+    closes.insert(closes.begin(), isArrayLevel(level) ? ']' : '}');
+  }
+  return opens + closes;
+}
+
+// JSON is written up to kMaxJsonDepth levels and refused past it, through a
+// dictionary (whose own object is the outermost level) too; any depth can be
+// built, copied, compared and destroyed.
+class JsonDepth : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(JsonDepth, WrittenUpToTheLimitAndRefusedPastIt) {
+  const std::size_t depth = GetParam();
+  const bool written = depth <= ext::kMaxJsonDepth;
+  DynamicValue value = nested(depth);
+  EXPECT_EQ(ext::isValidJsonObject(value), written);
+  EXPECT_EQ(ext::toJson(value, false), written ? std::optional(nestedJson(depth)) : std::nullopt);
+  EXPECT_EQ(ext::toJson(value, true).has_value(), written);
+  const std::unordered_map<std::string, DynamicValue> dictionary{{"k", value}};
+  EXPECT_EQ(ext::jsonString(dictionary, false).has_value(), depth + 1 <= ext::kMaxJsonDepth);
+
+  DynamicValue copy = value;
+  EXPECT_TRUE(copy == value);
+  DynamicValue* innermost = &copy;
+  while (true) {
+    if (auto* array = innermost->getIf<DynamicValue::Array>(); array && !array->empty()) {
+      innermost = &array->front();
+    } else if (auto* object = innermost->getIf<Object>(); object && !object->empty()) {
+      innermost = &object->begin()->second;
+    } else {
+      break;
+    }
+  }
+  *innermost = DynamicValue::Array{1};
+  EXPECT_FALSE(copy == value);
+}
+
+INSTANTIATE_TEST_SUITE_P(DynamicJson, JsonDepth,
+                         ::testing::Values(ext::kMaxJsonDepth - 1, ext::kMaxJsonDepth,
+                                           ext::kMaxJsonDepth + 1, 100'000, 1'000'000));
+
 // --- Paths ---
 
 class DictionaryPath : public ::testing::Test {
