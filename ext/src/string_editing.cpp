@@ -82,15 +82,31 @@ std::optional<std::string> repeatedPad(std::string_view pad, std::int64_t needed
   return std::string(Characters(repeated).span(0, needed));
 }
 
-// What pads `text` to `length` characters; "" when it needs none or `pad`
-// cannot make it (the text then stays as it is).
-std::string padding(std::string_view text, std::int64_t length, std::string_view pad) {
-  const Characters characters(text);
-  if (characters.count() >= length) return {};
-  const std::int64_t needed = length - characters.count();
+// Where text and pad meet, the pad's first characters can merge into the
+// text's last (marks, a joiner and the pictograph after it), or the text's
+// first into the pad's last, or a regional indicator pair up across the join;
+// a few more pad characters make up for what merged.
+constexpr std::int64_t kMostMergedAtJoin = 4;
+
+// `text` with the first characters of `pad` repeated put before it (atStart)
+// or after it, as many as make exactly `length` characters; `text` unchanged
+// when it already has that many or no number of them gives exactly `length`.
+std::string padded(std::string_view text, std::int64_t length, std::string_view pad,
+                   bool atStart) {
+  const std::int64_t count = Characters(text).count();
+  if (count >= length) return std::string(text);
+  const std::int64_t needed = length - count;
   // Each character takes at least a byte.
-  if (static_cast<std::uint64_t>(needed) > detail::kLargestString - text.size()) return {};
-  return repeatedPad(pad, needed).value_or("");
+  if (static_cast<std::uint64_t>(needed) > detail::kLargestString - text.size()) {
+    return std::string(text);
+  }
+  for (std::int64_t taken = needed; taken <= needed + kMostMergedAtJoin; ++taken) {
+    const std::optional<std::string> padding = repeatedPad(pad, taken);
+    if (!padding) break;
+    std::string joined = atStart ? *padding + std::string(text) : std::string(text) + *padding;
+    if (Characters(joined).count() == length) return joined;
+  }
+  return std::string(text);
 }
 
 std::string& assign(std::string& text, std::string value) {
@@ -253,11 +269,11 @@ std::string& truncate(std::string& text, std::int64_t length,
 }
 
 std::string paddingStart(std::string_view text, std::int64_t length, std::string_view pad) {
-  return padding(text, length, pad) + std::string(text);
+  return padded(text, length, pad, true);
 }
 
 std::string paddingEnd(std::string_view text, std::int64_t length, std::string_view pad) {
-  return std::string(text) + padding(text, length, pad);
+  return padded(text, length, pad, false);
 }
 
 std::string& padStart(std::string& text, std::int64_t length, std::string_view pad) {
