@@ -118,7 +118,9 @@ class CompiledRegex;
 [[nodiscard]] std::string decimalSeparator(std::string_view locale);
 
 // The whole of `text` parsed with the date pattern `pattern` in the default
-// locale and time zone, not leniently; milliseconds since 1970.
+// locale and time zone, not leniently; milliseconds since 1970. Nothing for
+// a day that never existed (1582-10-05 to 10-14, skipped when the Julian
+// calendar gave way to the Gregorian) or outside the years 1 to 9999.
 [[nodiscard]] std::optional<double> parseDate(std::string_view text, std::string_view pattern);
 
 // The styles of the locale-aware number texts.
