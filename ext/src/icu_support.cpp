@@ -223,6 +223,14 @@ bool isValidUtf8(std::string_view bytes) {
   return true;
 }
 
+std::string wellFormed(std::string_view text) {
+  if (isValidUtf8(text)) return std::string(text);
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) appendUtf8(out, nextScalar(text, i));
+  return out;
+}
+
 std::u16string toUtf16(std::string_view text) {
   std::u16string out;
   out.reserve(text.size());

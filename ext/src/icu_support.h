@@ -36,6 +36,8 @@ namespace ext::icu_support {
 void appendUtf8(std::string& out, char32_t scalar);
 
 [[nodiscard]] bool isValidUtf8(std::string_view bytes);
+// `text` with each maximal ill-formed subsequence replaced by U+FFFD.
+[[nodiscard]] std::string wellFormed(std::string_view text);
 // Whether each of `offsets` (UTF-16 units) lies between grapheme clusters.
 // Beyond ICU's int32 lengths only code-point boundaries are checked (true).
 [[nodiscard]] bool areGraphemeBoundaries(std::u16string_view units,

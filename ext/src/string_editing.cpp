@@ -183,10 +183,7 @@ std::string urlEncoded(std::string_view text) {
   std::string encoded;
   encoded.reserve(text.size());
   // Ill-formed bytes are encoded as U+FFFD, as the text reads.
-  const std::string wellFormed = icu_support::isValidUtf8(text)
-                                     ? std::string(text)
-                                     : icu_support::toUtf8(icu_support::toUtf16(text));
-  for (unsigned char c : wellFormed) {
+  for (unsigned char c : icu_support::wellFormed(text)) {
     if (isUrlHostAllowed(c)) {
       encoded.push_back(static_cast<char>(c));
     } else {
