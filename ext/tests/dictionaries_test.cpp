@@ -185,6 +185,28 @@ TEST(DictionaryJson, UnwritableDictionariesGiveNothing) {
             std::nullopt);
 }
 
+// JSON text is well-formed UTF-8: no surrogates, no overlong forms, nothing
+// past U+10FFFF; in values and in keys alike.
+TEST(DynamicJson, TextMustBeWellFormedUtf8) {
+  struct Case {
+    const char* bytes;
+    bool valid;
+  };
+  const Case cases[] = {
+      {"\xC2\x80", true},          {"\xC0\xAF", false},          // U+0080; overlong "/"
+      {"\xE0\xA0\x80", true},      {"\xE0\x80\xAF", false},      // U+0800; overlong "/"
+      {"\xED\x9F\xBF", true},      {"\xED\xA0\x80", false},      // U+D7FF; surrogate D800
+      {"\xED\xBF\xBF", false},     {"\xEE\x80\x80", true},       // surrogate DFFF; U+E000
+      {"\xF0\x90\x80\x80", true},  {"\xF0\x8F\xBF\xBF", false},  // U+10000; overlong FFFF
+      {"\xF4\x8F\xBF\xBF", true},  {"\xF4\x90\x80\x80", false},  // U+10FFFF; past it
+      {"\xE2\x82", false},                                      // cut short
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ext::isValidJsonObject(DynamicValue::Array{c.bytes}), c.valid) << c.bytes;
+    EXPECT_EQ(ext::isValidJsonObject(Object{{c.bytes, 1}}), c.valid) << c.bytes;
+  }
+}
+
 TEST(DynamicJson, TopLevelMustBeAContainer) {
   EXPECT_EQ(ext::toJson(DynamicValue(1), false), std::nullopt);
   EXPECT_EQ(ext::toJson(DynamicValue::Array{}, false), "[]");

@@ -90,6 +90,10 @@ TEST_F(Pinned, NumericUsesTheCurrentDecimalSeparator) {
   EXPECT_FALSE(ext::isNumeric(""));
   EXPECT_FALSE(ext::isNumeric("1.2.3"));
   EXPECT_FALSE(ext::isNumeric("12a"));
+  EXPECT_TRUE(ext::isNumeric("2E-3"));
+  for (const char* incomplete : {"1e", "1e+", "1E-", "-", "."}) {  // an exponent needs digits
+    EXPECT_FALSE(ext::isNumeric(incomplete)) << incomplete;
+  }
   EXPECT_FALSE(ext::isNumeric("1,5"));
   ASSERT_TRUE(ext::setCurrentLocale("de_DE"));
   EXPECT_TRUE(ext::isNumeric("1,5"));
