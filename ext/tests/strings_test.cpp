@@ -209,25 +209,28 @@ TEST_P(RegexLimits, ReachingALimitFindsNothingAndChangesNothing) {
   EXPECT_EQ(ext::replacingOccurrences(c.text, c.pattern, "#"), c.replaced);
 }
 
-const std::string kAs12 = std::string(12, 'a') + "!";
-const std::string kAs30 = std::string(30, 'a') + "!";
+const std::string kAs20 = std::string(20, 'a') + "!";
+const std::string kAs25 = std::string(25, 'a') + "!";
 const std::string kAs5000 = std::string(5000, 'a');
-const std::string kAsThenD = std::string(1000, 'a') + "d";
-const std::string kTwoMillionAsThenD = std::string(2'000'000, 'a') + "d";
+const std::string kAsThenD = std::string(50'000, 'a') + "d";
+const std::string kManyAsThenD = std::string(700'000, 'a') + "d";
 
-// "^(?:(a+)+$|a+!)" tries 2^n ways for n letters before its second branch.
+// "^(?:(a+)+$|a+!)" tries 2^n ways for n letters before its second branch:
+// for 20 letters about a quarter of the time limit, for 25 about 4 times it.
+// "(a|c)+d" keeps a backtracking entry per letter: 50,000 take about a
+// quarter of the stack limit, 700,000 about 4 times it.
 INSTANTIATE_TEST_SUITE_P(
     Searching, RegexLimits,
     ::testing::Values(
-        RegexLimitCase{"BacktrackingWithinTheTimeLimit", "^(?:(a+)+$|a+!)", kAs12, true, "#"},
-        RegexLimitCase{"BacktrackingPastTheTimeLimit", "^(?:(a+)+$|a+!)", kAs30, false, kAs30},
-        RegexLimitCase{"LaterMatchBehindTheTimeLimit", "(a+)+$|!", kAs30, false, kAs30},
+        RegexLimitCase{"BacktrackingWithinTheTimeLimit", "^(?:(a+)+$|a+!)", kAs20, true, "#"},
+        RegexLimitCase{"BacktrackingPastTheTimeLimit", "^(?:(a+)+$|a+!)", kAs25, false, kAs25},
+        RegexLimitCase{"LaterMatchBehindTheTimeLimit", "(a+)+$|!", kAs25, false, kAs25},
         RegexLimitCase{"BackreferencePastTheTimeLimit", "^(a*)*\\1b$", kAs5000, false, kAs5000},
-        RegexLimitCase{"ReplacementThatReachesTheTimeLimit", "(?:(a+)+$|a+!)", "a! " + kAs30,
-                       true, "a! " + kAs30},
+        RegexLimitCase{"ReplacementThatReachesTheTimeLimit", "(?:(a+)+$|a+!)", "a! " + kAs25,
+                       true, "a! " + kAs25},
         RegexLimitCase{"StackWithinTheLimit", "(a|c)+d", kAsThenD, true, "#"},
-        RegexLimitCase{"StackPastTheLimit", "(a|c)+d", kTwoMillionAsThenD, false,
-                       kTwoMillionAsThenD}),
+        RegexLimitCase{"StackPastTheLimit", "(a|c)+d", kManyAsThenD, false,
+                       kManyAsThenD}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST(Searching, MostCommonCharacter) {
