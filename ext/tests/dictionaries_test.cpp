@@ -194,7 +194,7 @@ TEST(DynamicJson, TextMustBeWellFormedUtf8) {
   };
   const Case cases[] = {
       {"\xC2\x80", true},          {"\xC0\xAF", false},          // U+0080; overlong "/"
-      {"\xE0\xA0\x80", true},      {"\xE0\x80\xAF", false},      // U+0800; overlong "/"
+      {"\xE0\xA0\x80", true},      {"\xE0\x9F\xBF", false},      // U+0800; overlong 07FF
       {"\xED\x9F\xBF", true},      {"\xED\xA0\x80", false},      // U+D7FF; surrogate D800
       {"\xED\xBF\xBF", false},     {"\xEE\x80\x80", true},       // surrogate DFFF; U+E000
       {"\xF0\x90\x80\x80", true},  {"\xF0\x8F\xBF\xBF", false},  // U+10000; overlong FFFF

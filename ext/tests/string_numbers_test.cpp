@@ -133,6 +133,7 @@ TEST_F(Pinned, DaysThatNeverExistedAndYearsPastTheRangeGiveNothing) {
       {"UTC", "1582-10-10 12:00:00", nullptr, std::nullopt},
       {"UTC", "10.10.1582", "dd.MM.yyyy", std::nullopt},
       {"UTC", "0000-12-31", nullptr, std::nullopt},
+      {"UTC", "31.12.0001 BC", "dd.MM.yyyy G", std::nullopt},
       {"UTC", "9999-12-31 23:59:59", nullptr, utc(9999, 12, 31, 23, 59, 59)},
       {"UTC", "10000-01-01", nullptr, std::nullopt},
       {"UTC", "10000-01-01 00:00:00", nullptr, std::nullopt},
