@@ -33,6 +33,7 @@ namespace ext::icu_support {
 // Requires: offset < text.size().
 [[nodiscard]] char32_t nextScalar(std::string_view text, std::size_t& offset);
 
+// Appends `scalar` as UTF-8; a surrogate or a value past U+10FFFF as U+FFFD.
 void appendUtf8(std::string& out, char32_t scalar);
 
 [[nodiscard]] bool isValidUtf8(std::string_view bytes);

@@ -109,12 +109,13 @@ std::string laidOut(std::string_view text, const TextLayout& layout) {
   return out;
 }
 
-// The code point of a %c argument as UTF-8; U+FFFD for a surrogate or a
-// value that is no code point.
+// The code point of a %c argument as UTF-8; U+FFFD for a value that is no
+// code point (appendUtf8 writes it for surrogates).
 std::string codePointText(long long value) {
   std::string out;
-  const bool valid = value >= 0 && value <= 0x10FFFF && !(value >= 0xD800 && value <= 0xDFFF);
-  icu_support::appendUtf8(out, valid ? static_cast<char32_t>(value) : U'\uFFFD');
+  // Checked before narrowing, which would wrap 2^32 + 0x41 round to "A".
+  const bool inRange = value >= 0 && value <= 0x10FFFF;
+  icu_support::appendUtf8(out, inRange ? static_cast<char32_t>(value) : U'\uFFFD');
   return out;
 }
 

@@ -82,11 +82,11 @@ std::optional<std::string> repeatedPad(std::string_view pad, std::int64_t needed
   return std::string(Characters(repeated).span(0, needed));
 }
 
-// Where text and pad meet, the pad's first characters can merge into the
-// text's last (marks, a joiner and the pictograph after it), or the text's
-// first into the pad's last, or a regional indicator pair up across the join;
-// a few more pad characters make up for what merged.
-constexpr std::int64_t kMostMergedAtJoin = 4;
+// Where text and pad meet, at most two characters of one side merge into
+// the other's edge: a run of marks ending in a joiner, then the pictograph
+// the joiner takes; or a lone regional indicator pairs up across the join.
+// As many more pad characters make up for them.
+constexpr std::int64_t kMostMergedAtJoin = 2;
 
 // `text` with the first characters of `pad` repeated put before it (atStart)
 // or after it, as many as make exactly `length` characters; `text` unchanged

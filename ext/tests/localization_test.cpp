@@ -70,6 +70,7 @@ TEST(Formatting, TextIsLaidOutInCharactersAndStaysUtf8) {
       {"%c", 0xDFFF, "\uFFFD"},
       {"%c", -1, "\uFFFD"},
       {"%c", 0x110000, "\uFFFD"},
+      {"%c", 0x100000041LL, "\uFFFD"},  // not "A"
       {"%@\xFF", "a\xC3", "a\uFFFD\uFFFD"},
       {"%1.2.3s", "abc", "%1.2.3s"},  // malformed: as written
       {"%99999999999s", "abc", "%99999999999s"},
