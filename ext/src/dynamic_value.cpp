@@ -193,7 +193,9 @@ DynamicValue::DynamicValue(const DynamicValue& other) {
     if (const Array* array = from->getIf<Array>()) {
       // Sized once, so the pointers to the copies stay valid.
       Array& copies = to->value_.emplace<Array>(array->size());
-      for (std::size_t i = 0; i < array->size(); ++i) pending.emplace_back(&(*array)[i], &copies[i]);
+      for (std::size_t i = 0; i < array->size(); ++i) {
+        pending.emplace_back(&(*array)[i], &copies[i]);
+      }
     } else if (const Object* object = from->getIf<Object>()) {
       Object& copies = to->value_.emplace<Object>();
       copies.reserve(object->size());

@@ -91,8 +91,7 @@ constexpr std::int64_t kMostMergedAtJoin = 2;
 // `text` with the first characters of `pad` repeated put before it (atStart)
 // or after it, as many as make exactly `length` characters; `text` unchanged
 // when it already has that many or no number of them gives exactly `length`.
-std::string padded(std::string_view text, std::int64_t length, std::string_view pad,
-                   bool atStart) {
+std::string padded(std::string_view text, std::int64_t length, std::string_view pad, bool atStart) {
   const std::int64_t count = Characters(text).count();
   if (count >= length) return std::string(text);
   const std::int64_t needed = length - count;

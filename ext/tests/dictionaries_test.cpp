@@ -193,12 +193,12 @@ TEST(DynamicJson, TextMustBeWellFormedUtf8) {
     bool valid;
   };
   const Case cases[] = {
-      {"\xC2\x80", true},          {"\xC0\xAF", false},          // U+0080; overlong "/"
-      {"\xE0\xA0\x80", true},      {"\xE0\x9F\xBF", false},      // U+0800; overlong 07FF
-      {"\xED\x9F\xBF", true},      {"\xED\xA0\x80", false},      // U+D7FF; surrogate D800
-      {"\xED\xBF\xBF", false},     {"\xEE\x80\x80", true},       // surrogate DFFF; U+E000
-      {"\xF0\x90\x80\x80", true},  {"\xF0\x8F\xBF\xBF", false},  // U+10000; overlong FFFF
-      {"\xF4\x8F\xBF\xBF", true},  {"\xF4\x90\x80\x80", false},  // U+10FFFF; past it
+      {"\xC2\x80", true},         {"\xC0\xAF", false},          // U+0080; overlong "/"
+      {"\xE0\xA0\x80", true},     {"\xE0\x9F\xBF", false},      // U+0800; overlong 07FF
+      {"\xED\x9F\xBF", true},     {"\xED\xA0\x80", false},      // U+D7FF; surrogate D800
+      {"\xED\xBF\xBF", false},    {"\xEE\x80\x80", true},       // surrogate DFFF; U+E000
+      {"\xF0\x90\x80\x80", true}, {"\xF0\x8F\xBF\xBF", false},  // U+10000; overlong FFFF
+      {"\xF4\x8F\xBF\xBF", true}, {"\xF4\x90\x80\x80", false},  // U+10FFFF; past it
       {"\xE2\x82", false},                                      // cut short
   };
   for (const Case& c : cases) {

@@ -70,7 +70,8 @@ TEST(Formatting, TextIsLaidOutInCharactersAndStaysUtf8) {
       {"%c", 0xDFFF, "\uFFFD"},
       {"%c", -1, "\uFFFD"},
       {"%c", 0x110000, "\uFFFD"},
-      {"%c", 0x100000041LL, "\uFFFD"},  // not "A"
+      {"%c", 0x100000041LL, "\uFFFD"},  // 2^32 + "A", not "A"
+      {"%c", -0xFFFFFFBFLL, "\uFFFD"},  // "A" - 2^32, not "A"
       {"%@\xFF", "a\xC3", "a\uFFFD\uFFFD"},
       {"%1.2.3s", "abc", "%1.2.3s"},  // malformed: as written
       {"%99999999999s", "abc", "%99999999999s"},

@@ -149,8 +149,7 @@ TEST(Length, PaddingCountsCharactersWhereTextAndPaddingMeet) {
       {false, kD, 3, kE, kD + kE + kE + kE + kE + kE},
       {false, "a", 3, "\u200D\U0001F466", "a"},  // the joiner and every boy merge into one
       // The boy joins the one before; then "a" and the next joiner merge.
-      {false, "\U0001F466", 3, "\u200D\U0001F466a",
-       "\U0001F466\u200D\U0001F466a\u200D\U0001F466"},
+      {false, "\U0001F466", 3, "\u200D\U0001F466a", "\U0001F466\u200D\U0001F466a\u200D\U0001F466"},
   };
   for (const JoinCase& c : cases) {
     const std::string padded = c.atStart ? ext::paddingStart(c.text, c.length, c.pad)

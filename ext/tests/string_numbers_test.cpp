@@ -138,8 +138,8 @@ TEST_F(Pinned, DaysThatNeverExistedAndYearsPastTheRangeGiveNothing) {
       {"UTC", "10000-01-01", nullptr, std::nullopt},
       {"UTC", "10000-01-01 00:00:00", nullptr, std::nullopt},
       {"UTC", "01.01.10000", "dd.MM.yyyy", std::nullopt},
-      {"Etc/GMT-9", "0001-01-01", nullptr, utc(0, 12, 29, 15)},  // UTC+9
-      {"Etc/GMT+10", "9999-12-31", nullptr, utc(9999, 12, 31, 10)},  // UTC-10
+      {"Etc/GMT-9", "0001-01-01", nullptr, utc(0, 12, 29, 15)},         // UTC+9
+      {"Etc/GMT+10", "9999-12-31", nullptr, utc(9999, 12, 31, 10)},     // UTC-10
       {"Europe/Berlin", "2024-03-31 02:30:00", nullptr, std::nullopt},  // clocks went forward
   };
   for (const Case& c : cases) {

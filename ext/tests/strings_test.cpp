@@ -226,11 +226,10 @@ INSTANTIATE_TEST_SUITE_P(
         RegexLimitCase{"BacktrackingPastTheTimeLimit", "^(?:(a+)+$|a+!)", kAs25, false, kAs25},
         RegexLimitCase{"LaterMatchBehindTheTimeLimit", "(a+)+$|!", kAs25, false, kAs25},
         RegexLimitCase{"BackreferencePastTheTimeLimit", "^(a*)*\\1b$", kAs5000, false, kAs5000},
-        RegexLimitCase{"ReplacementThatReachesTheTimeLimit", "(?:(a+)+$|a+!)", "a! " + kAs25,
-                       true, "a! " + kAs25},
+        RegexLimitCase{"ReplacementThatReachesTheTimeLimit", "(?:(a+)+$|a+!)", "a! " + kAs25, true,
+                       "a! " + kAs25},
         RegexLimitCase{"StackWithinTheLimit", "(a|c)+d", kAsThenD, true, "#"},
-        RegexLimitCase{"StackPastTheLimit", "(a|c)+d", kManyAsThenD, false,
-                       kManyAsThenD}),
+        RegexLimitCase{"StackPastTheLimit", "(a|c)+d", kManyAsThenD, false, kManyAsThenD}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST(Searching, MostCommonCharacter) {

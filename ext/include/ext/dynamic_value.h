@@ -83,7 +83,8 @@ class DynamicValue {
   friend bool operator==(const DynamicValue& a, const DynamicValue& b);
 
  private:
-  using Storage = std::variant<std::nullptr_t, bool, std::int64_t, double, std::string, Array, Object>;
+  using Storage =
+      std::variant<std::nullptr_t, bool, std::int64_t, double, std::string, Array, Object>;
 
   // Whether this is an array or object with members, the only values that
   // nest.
