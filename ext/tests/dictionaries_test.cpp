@@ -359,6 +359,36 @@ TEST(DictionaryTypedPath, FailedConversionKeepsTheFirstLevelEntry) {
   EXPECT_EQ(dictionary, (Nested{{"scores", {{"ann", 1}, {"bob", 2}}}}));
 }
 
+// Same type and value, member by member; copies are equal and independent.
+TEST(DynamicValues, EqualityAndCopies) {
+  struct Case {
+    DynamicValue a;
+    DynamicValue b;
+    bool equal;
+  };
+  const Case cases[] = {
+      {1, 1, true},
+      {1, 1.0, false},  // an integer is not a double
+      {"a", "b", false},
+      {DynamicValue::Array{1, "x"}, DynamicValue::Array{1, "x"}, true},
+      {DynamicValue::Array{1}, DynamicValue::Array{1, 2}, false},
+      {DynamicValue::Array{DynamicValue::Array{1}}, DynamicValue::Array{DynamicValue::Array{2}},
+       false},
+      {Object{{"a", 1}}, Object{{"a", 1}}, true},
+      {Object{{"a", 1}}, Object{{"a", 1}, {"b", 2}}, false},
+      {Object{{"a", 1}}, Object{{"b", 1}}, false},
+      {Object{{"a", Object{{"b", nullptr}}}}, Object{{"a", Object{{"b", false}}}}, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.a == c.b, c.equal);
+    EXPECT_EQ(c.b == c.a, c.equal);
+    DynamicValue copy = c.a;
+    EXPECT_TRUE(copy == c.a);
+    copy = c.b;
+    EXPECT_TRUE(copy == c.b);
+  }
+}
+
 TEST(DynamicConversions, RoundTripAndRangeChecks) {
   using Conversion = ext::DynamicConversion<std::map<std::string, std::vector<int>>>;
   const std::map<std::string, std::vector<int>> value{{"a", {1, 2}}};
