@@ -251,12 +251,10 @@ class JsonDepth : public ::testing::TestWithParam<std::size_t> {};
 TEST_P(JsonDepth, WrittenUpToTheLimitAndRefusedPastIt) {
   const std::size_t depth = GetParam();
   const bool written = depth <= ext::kMaxJsonDepth;
-  DynamicValue value = nested(depth);
+  const DynamicValue value = nested(depth);
   EXPECT_EQ(ext::isValidJsonObject(value), written);
   EXPECT_EQ(ext::toJson(value, false), written ? std::optional(nestedJson(depth)) : std::nullopt);
   EXPECT_EQ(ext::toJson(value, true).has_value(), written);
-  const std::unordered_map<std::string, DynamicValue> dictionary{{"k", value}};
-  EXPECT_EQ(ext::jsonString(dictionary, false).has_value(), depth + 1 <= ext::kMaxJsonDepth);
 
   DynamicValue copy = value;
   EXPECT_TRUE(copy == value);
@@ -272,6 +270,10 @@ TEST_P(JsonDepth, WrittenUpToTheLimitAndRefusedPastIt) {
   }
   *innermost = DynamicValue::Array{1};
   EXPECT_FALSE(copy == value);
+
+  std::unordered_map<std::string, DynamicValue> dictionary;
+  dictionary.emplace("k", std::move(copy));
+  EXPECT_EQ(ext::jsonString(dictionary, false).has_value(), depth + 1 <= ext::kMaxJsonDepth);
 }
 
 INSTANTIATE_TEST_SUITE_P(DynamicJson, JsonDepth,
