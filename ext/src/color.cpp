@@ -217,6 +217,13 @@ std::optional<Color> complementary(const Color& color) { return Color::complemen
 
 Color blend(const Color& first, double firstIntensity, const Color& second,
             double secondIntensity) {
+  // Two finite intensities whose sum overflows are halved first; that keeps
+  // their ratio, and so the weights, exactly.
+  if (std::isfinite(firstIntensity) && std::isfinite(secondIntensity) &&
+      !std::isfinite(firstIntensity + secondIntensity)) {
+    firstIntensity /= 2;
+    secondIntensity /= 2;
+  }
   const double total = firstIntensity + secondIntensity;
   const double w1 = firstIntensity / total;
   const double w2 = secondIntensity / total;
@@ -227,11 +234,13 @@ Color blend(const Color& first, double firstIntensity, const Color& second,
 }
 
 Color lighten(const Color& color, double amount) {
+  if (std::isnan(amount)) return color;
   const auto up = [amount](double c) { return std::min(c + amount, 1.0); };
   return Color::rgb(up(color.red), up(color.green), up(color.blue), color.alpha);
 }
 
 Color darken(const Color& color, double amount) {
+  if (std::isnan(amount)) return color;
   const auto down = [amount](double c) {
     const double d = c - amount;
     return d <= 0 ? 0.0 : d;

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 namespace ext {
 namespace {
@@ -43,17 +45,20 @@ bool isValidUtf8(std::string_view text) {
   return true;
 }
 
-bool isValidMember(const DynamicValue& value) {
+// `depth` counts the containers around `value`, itself included. The limit
+// keeps this recursion, and the writer's after it, within the stack.
+bool isValidMember(const DynamicValue& value, std::size_t depth) {
   if (const double* number = value.getIf<double>()) return std::isfinite(*number);
   if (const std::string* text = value.getIf<std::string>()) return isValidUtf8(*text);
+  if ((value.isArray() || value.isObject()) && depth > kMaxJsonDepth) return false;
   if (const DynamicValue::Array* array = value.getIf<DynamicValue::Array>()) {
     for (const DynamicValue& element : *array) {
-      if (!isValidMember(element)) return false;
+      if (!isValidMember(element, depth + 1)) return false;
     }
   }
   if (const DynamicValue::Object* object = value.getIf<DynamicValue::Object>()) {
     for (const auto& [key, element] : *object) {
-      if (!isValidUtf8(key) || !isValidMember(element)) return false;
+      if (!isValidUtf8(key) || !isValidMember(element, depth + 1)) return false;
     }
   }
   return true;
@@ -171,8 +176,102 @@ class JsonWriter {
 
 }  // namespace
 
+// Nested values are copied, compared and taken apart from a list of pending
+// members rather than by recursion, which a deep enough value would take past
+// the end of the stack.
+
+DynamicValue::DynamicValue(const DynamicValue& other) {
+  if (!other.hasMembers()) {
+    value_ = other.value_;
+    return;
+  }
+  // Each pair is a value and its copy, which is still null.
+  std::vector<std::pair<const DynamicValue*, DynamicValue*>> pending{{&other, this}};
+  while (!pending.empty()) {
+    const auto [from, to] = pending.back();
+    pending.pop_back();
+    if (const Array* array = from->getIf<Array>()) {
+      // Sized once, so the pointers to the copies stay valid.
+      Array& copies = to->value_.emplace<Array>(array->size());
+      for (std::size_t i = 0; i < array->size(); ++i) {
+        pending.emplace_back(&(*array)[i], &copies[i]);
+      }
+    } else if (const Object* object = from->getIf<Object>()) {
+      Object& copies = to->value_.emplace<Object>();
+      copies.reserve(object->size());
+      for (const auto& [key, member] : *object) pending.emplace_back(&member, &copies[key]);
+    } else {
+      to->value_ = from->value_;  // no members, so no recursion
+    }
+  }
+}
+
+DynamicValue& DynamicValue::operator=(const DynamicValue& other) {
+  if (this != &other) *this = DynamicValue(other);
+  return *this;
+}
+
+DynamicValue::~DynamicValue() {
+  if (!hasMembers()) return;
+  // Members with members of their own are moved out and taken apart one at a
+  // time; what is left to destroy holds at most one level.
+  std::vector<DynamicValue> pending;
+  const auto detachNested = [&pending](DynamicValue& value) {
+    if (Array* array = value.getIf<Array>()) {
+      for (DynamicValue& member : *array) {
+        if (member.hasMembers()) pending.push_back(std::move(member));
+      }
+    } else if (Object* object = value.getIf<Object>()) {
+      for (auto& [key, member] : *object) {
+        if (member.hasMembers()) pending.push_back(std::move(member));
+      }
+    }
+  };
+  detachNested(*this);
+  while (!pending.empty()) {
+    DynamicValue next = std::move(pending.back());
+    pending.pop_back();
+    detachNested(next);
+    next.value_ = nullptr;
+  }
+}
+
+bool DynamicValue::hasMembers() const {
+  if (const Array* array = getIf<Array>()) return !array->empty();
+  if (const Object* object = getIf<Object>()) return !object->empty();
+  return false;
+}
+
+bool operator==(const DynamicValue& a, const DynamicValue& b) {
+  if (!a.hasMembers() && !b.hasMembers()) return a.value_ == b.value_;
+  std::vector<std::pair<const DynamicValue*, const DynamicValue*>> pending{{&a, &b}};
+  while (!pending.empty()) {
+    const auto [x, y] = pending.back();
+    pending.pop_back();
+    if (x->value_.index() != y->value_.index()) return false;
+    if (const DynamicValue::Array* xArray = x->getIf<DynamicValue::Array>()) {
+      const DynamicValue::Array& yArray = *y->getIf<DynamicValue::Array>();
+      if (xArray->size() != yArray.size()) return false;
+      for (std::size_t i = 0; i < xArray->size(); ++i) {
+        pending.emplace_back(&(*xArray)[i], &yArray[i]);
+      }
+    } else if (const DynamicValue::Object* xObject = x->getIf<DynamicValue::Object>()) {
+      const DynamicValue::Object& yObject = *y->getIf<DynamicValue::Object>();
+      if (xObject->size() != yObject.size()) return false;
+      for (const auto& [key, member] : *xObject) {
+        const auto found = yObject.find(key);
+        if (found == yObject.end()) return false;
+        pending.emplace_back(&member, &found->second);
+      }
+    } else if (x->value_ != y->value_) {  // no members, so no recursion
+      return false;
+    }
+  }
+  return true;
+}
+
 bool isValidJsonObject(const DynamicValue& value) {
-  return (value.isArray() || value.isObject()) && isValidMember(value);
+  return (value.isArray() || value.isObject()) && isValidMember(value, 1);
 }
 
 std::optional<std::string> toJson(const DynamicValue& value, bool prettify) {

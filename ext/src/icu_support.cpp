@@ -10,6 +10,7 @@
 #include <unicode/dcfmtsym.h>
 #include <unicode/decimfmt.h>
 #include <unicode/fmtable.h>
+#include <unicode/gregocal.h>
 #include <unicode/locid.h>
 #include <unicode/normalizer2.h>
 #include <unicode/numfmt.h>
@@ -22,6 +23,8 @@
 #include <unicode/unistr.h>
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
+
+#include "ext/regex.h"
 
 namespace ext::icu_support {
 
@@ -121,7 +124,9 @@ bool isCategory(char32_t c, uint32_t mask) {
   return (U_GET_GC_MASK(static_cast<UChar32>(c)) & mask) != 0;
 }
 
-// A matcher over UTF-16 units [begin, end) of `text`, set up with `flags`.
+// A matcher over UTF-16 units [begin, end) of `text`, set up with `flags` and
+// the limits of ext/regex.h; they cover everything the matcher does, so one
+// replacement of every match shares them.
 std::unique_ptr<icu::RegexMatcher> matcherFor(const CompiledRegex& regex,
                                               const icu::UnicodeString& text, std::uint64_t begin,
                                               std::uint64_t end, MatchFlags flags) {
@@ -129,6 +134,9 @@ std::unique_ptr<icu::RegexMatcher> matcherFor(const CompiledRegex& regex,
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<icu::RegexMatcher> matcher(regex.pattern().matcher(text, status));
   if (U_FAILURE(status) || !matcher) return nullptr;
+  // Before the region: setting the stack limit resets the matcher.
+  matcher->setTimeLimit(kRegexTimeLimit, status);
+  matcher->setStackLimit(kRegexStackLimit, status);
   matcher->region(static_cast<int64_t>(begin), static_cast<int64_t>(end), status);
   matcher->useTransparentBounds(flags.transparentBounds);
   matcher->useAnchoringBounds(!flags.withoutAnchoringBounds);
@@ -213,6 +221,14 @@ bool isValidUtf8(std::string_view bytes) {
     if (c < 0) return false;
   }
   return true;
+}
+
+std::string wellFormed(std::string_view text) {
+  if (isValidUtf8(text)) return std::string(text);
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) appendUtf8(out, nextScalar(text, i));
+  return out;
 }
 
 std::u16string toUtf16(std::string_view text) {
@@ -406,6 +422,45 @@ std::string decimalSeparator(std::string_view locale) {
   return utf8(symbols.getConstSymbol(icu::DecimalFormatSymbols::kDecimalSeparatorSymbol));
 }
 
+namespace {
+
+// The time of `text` read by `format` into `calendar`; nothing unless all of
+// the text is read and its fields are valid.
+std::optional<UDate> parsedTime(const icu::DateFormat& format, const icu::UnicodeString& text,
+                                icu::Calendar& calendar) {
+  calendar.clear();
+  icu::ParsePosition position(0);
+  format.parse(text, calendar, position);
+  if (position.getErrorIndex() >= 0 || position.getIndex() != text.length()) return std::nullopt;
+  UErrorCode status = U_ZERO_ERROR;
+  const UDate time = calendar.getTime(status);
+  if (U_FAILURE(status)) return std::nullopt;
+  return time;
+}
+
+// Whether `a` at `timeA` and `b` at `timeB` show the same day.
+bool sameDay(icu::Calendar& a, UDate timeA, icu::Calendar& b, UDate timeB) {
+  UErrorCode status = U_ZERO_ERROR;
+  a.setTime(timeA, status);
+  b.setTime(timeB, status);
+  for (const UCalendarDateFields field : {UCAL_ERA, UCAL_YEAR, UCAL_MONTH, UCAL_DATE}) {
+    if (a.get(field, status) != b.get(field, status)) return false;
+  }
+  return U_SUCCESS(status);
+}
+
+// Whether `time` falls in the years 1 to 9999 of the common era in `zone`.
+bool inYearsOneTo9999(UDate time, const icu::TimeZone& zone) {
+  UErrorCode status = U_ZERO_ERROR;
+  icu::GregorianCalendar calendar(zone, status);
+  calendar.setTime(time, status);
+  const int32_t era = calendar.get(UCAL_ERA, status);
+  const int32_t year = calendar.get(UCAL_YEAR, status);
+  return U_SUCCESS(status) && era == icu::GregorianCalendar::AD && year >= 1 && year <= 9999;
+}
+
+}  // namespace
+
 std::optional<double> parseDate(std::string_view text, std::string_view pattern) {
   if (text.empty() || !fitsIcu(text.size()) || !fitsIcu(pattern.size())) return std::nullopt;
   UErrorCode status = U_ZERO_ERROR;
@@ -413,10 +468,23 @@ std::optional<double> parseDate(std::string_view text, std::string_view pattern)
   if (U_FAILURE(status)) return std::nullopt;
   format.setLenient(false);
   const icu::UnicodeString input = unicode(text);
-  icu::ParsePosition position(0);
-  const UDate date = format.parse(input, position);
-  if (position.getErrorIndex() >= 0 || position.getIndex() != input.length()) return std::nullopt;
-  return date;
+  std::unique_ptr<icu::Calendar> calendar(format.getCalendar()->clone());
+  const std::optional<UDate> date = parsedTime(format, input, *calendar);
+  if (!date) return std::nullopt;
+  // The calendar is Julian before 1582-10-15 and Gregorian from then on, so
+  // 1582-10-05 to 10-14 never existed; it reads them ten days on, as 10-15
+  // to 10-24. Read with Gregorian rules throughout, those days are
+  // themselves, which tells them apart from the days they were moved to.
+  if (const auto* mixed = dynamic_cast<const icu::GregorianCalendar*>(calendar.get())) {
+    std::unique_ptr<icu::GregorianCalendar> gregorian(mixed->clone());
+    gregorian->setGregorianChange(U_DATE_MIN, status);
+    const std::optional<UDate> asGregorian = parsedTime(format, input, *gregorian);
+    if (U_SUCCESS(status) && asGregorian && !sameDay(*calendar, *date, *gregorian, *asGregorian)) {
+      return std::nullopt;
+    }
+  }
+  if (!inYearsOneTo9999(*date, calendar->getTimeZone())) return std::nullopt;
+  return *date;
 }
 
 namespace {

@@ -33,9 +33,12 @@ namespace ext::icu_support {
 // Requires: offset < text.size().
 [[nodiscard]] char32_t nextScalar(std::string_view text, std::size_t& offset);
 
+// Appends `scalar` as UTF-8; a surrogate or a value past U+10FFFF as U+FFFD.
 void appendUtf8(std::string& out, char32_t scalar);
 
 [[nodiscard]] bool isValidUtf8(std::string_view bytes);
+// `text` with each maximal ill-formed subsequence replaced by U+FFFD.
+[[nodiscard]] std::string wellFormed(std::string_view text);
 // Whether each of `offsets` (UTF-16 units) lies between grapheme clusters.
 // Beyond ICU's int32 lengths only code-point boundaries are checked (true).
 [[nodiscard]] bool areGraphemeBoundaries(std::u16string_view units,
@@ -92,14 +95,16 @@ class CompiledRegex;
 [[nodiscard]] std::shared_ptr<const CompiledRegex> compileRegex(std::string_view pattern,
                                                                 RegexFlags flags);
 
+// Searches run under the limits of ext/regex.h; reaching one is a failure.
+
 // Whether `regex` matches within UTF-16 units [begin, end) of `text`;
-// false when the bounds do not fit the text.
+// false when the bounds do not fit the text or a limit is reached.
 [[nodiscard]] bool regexFind(const CompiledRegex& regex, std::string_view text, std::uint64_t begin,
                              std::uint64_t end, MatchFlags flags);
 
 // `text` with every match inside UTF-16 units [begin, end) replaced by
 // `replacement` ($n for groups, backslash escapes); nothing when the bounds
-// do not fit or the template is malformed.
+// do not fit, the template is malformed or a limit is reached.
 [[nodiscard]] std::optional<std::string> regexReplace(const CompiledRegex& regex,
                                                       std::string_view text, std::uint64_t begin,
                                                       std::uint64_t end,
@@ -116,7 +121,9 @@ class CompiledRegex;
 [[nodiscard]] std::string decimalSeparator(std::string_view locale);
 
 // The whole of `text` parsed with the date pattern `pattern` in the default
-// locale and time zone, not leniently; milliseconds since 1970.
+// locale and time zone, not leniently; milliseconds since 1970. Nothing for
+// a day that never existed (1582-10-05 to 10-14, skipped when the Julian
+// calendar gave way to the Gregorian) or outside the years 1 to 9999.
 [[nodiscard]] std::optional<double> parseDate(std::string_view text, std::string_view pattern);
 
 // The styles of the locale-aware number texts.

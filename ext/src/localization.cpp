@@ -5,10 +5,13 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "ext/string_numbers.h"
+#include "icu_support.h"
 
 namespace ext {
 
@@ -48,6 +51,72 @@ double asDouble(const FormatArgument& argument) {
   if (const auto* real = std::get_if<double>(&value)) return *real;
   if (const auto* number = std::get_if<std::int64_t>(&value)) return static_cast<double>(*number);
   return doubleValue(std::get<std::string>(value), "en_US_POSIX").value_or(0);
+}
+
+// How a conversion lays out text: printf's "-" flag, width and precision,
+// counted in characters.
+struct TextLayout {
+  bool leftAligned = false;
+  std::size_t width = 0;
+  std::optional<std::size_t> precision;
+};
+
+// The layout in `spec` ("%", flags, width, "." and precision); nothing when
+// it is malformed or a number exceeds printf's int.
+std::optional<TextLayout> textLayout(std::string_view spec) {
+  TextLayout layout;
+  std::size_t i = 1;
+  constexpr std::string_view kFlags = "-+ #0";
+  for (; i < spec.size() && kFlags.find(spec[i]) != std::string_view::npos; ++i) {
+    if (spec[i] == '-') layout.leftAligned = true;
+  }
+  const auto number = [&]() -> std::optional<std::size_t> {
+    std::size_t value = 0;
+    for (; i < spec.size() && isDigit(spec[i]); ++i) {
+      value = value * 10 + static_cast<std::size_t>(spec[i] - '0');
+      if (value > static_cast<std::size_t>(std::numeric_limits<int>::max())) return std::nullopt;
+    }
+    return value;
+  };
+  const std::optional<std::size_t> width = number();
+  if (!width) return std::nullopt;
+  layout.width = *width;
+  if (i < spec.size() && spec[i] == '.') {
+    ++i;
+    layout.precision = number();
+    if (!layout.precision) return std::nullopt;
+  }
+  if (i != spec.size()) return std::nullopt;
+  return layout;
+}
+
+// `text` cut to the precision and padded with blanks to the width, both in
+// characters.
+std::string laidOut(std::string_view text, const TextLayout& layout) {
+  std::string out(text);
+  if (layout.precision) {
+    const std::vector<std::size_t> starts = icu_support::graphemeBoundaries(text);
+    if (*layout.precision + 1 < starts.size()) out.resize(starts[*layout.precision]);
+  }
+  // A blank next to a mark (or after a prepended sign) merges with it, so the
+  // padded text is counted again.
+  std::size_t count = icu_support::graphemeBoundaries(out).size() - 1;
+  while (count < layout.width) {
+    const std::string blanks(layout.width - count, ' ');
+    out = layout.leftAligned ? out + blanks : blanks + out;
+    count = icu_support::graphemeBoundaries(out).size() - 1;
+  }
+  return out;
+}
+
+// The code point of a %c argument as UTF-8; U+FFFD for a value that is no
+// code point (appendUtf8 writes it for surrogates).
+std::string codePointText(long long value) {
+  std::string out;
+  // Checked before narrowing, which would wrap 2^32 + 0x41 round to "A".
+  const bool inRange = value >= 0 && value <= 0x10FFFF;
+  icu_support::appendUtf8(out, inRange ? static_cast<char32_t>(value) : U'\uFFFD');
+  return out;
 }
 
 // One conversion rendered with snprintf; `spec` holds flags, width and
@@ -128,10 +197,18 @@ std::string formatted(std::string_view format, std::initializer_list<FormatArgum
     }
     const char conversion = format[i++];
     const FormatArgument& argument = args[index];
+    const std::string_view written = format.substr(start, i - start);
     switch (conversion) {
       case '@':
       case 's':
-        out += printed(spec + "s", asText(argument).c_str());
+      case 'c':
+        if (std::optional<TextLayout> layout = textLayout(spec)) {
+          if (conversion == 'c') layout->precision.reset();  // printf ignores it for %c
+          out += laidOut(conversion == 'c' ? codePointText(asInteger(argument)) : asText(argument),
+                         *layout);
+        } else {
+          out.append(written);
+        }
         break;
       case 'd':
       case 'i':
@@ -144,9 +221,6 @@ std::string formatted(std::string_view format, std::initializer_list<FormatArgum
         out +=
             printed(spec + "ll" + conversion, static_cast<unsigned long long>(asInteger(argument)));
         break;
-      case 'c':
-        out += printed(spec + "c", static_cast<int>(asInteger(argument)));
-        break;
       case 'f':
       case 'F':
       case 'e':
@@ -158,11 +232,12 @@ std::string formatted(std::string_view format, std::initializer_list<FormatArgum
         out += printed(spec + conversion, asDouble(argument));
         break;
       default:
-        out.append(format.substr(start, i - start));
+        out.append(written);
         break;
     }
   }
-  return out;
+  // The format and text arguments may hold ill-formed bytes; the result never does.
+  return icu_support::wellFormed(out);
 }
 
 std::string formatLocalized(std::string_view key, std::string_view comment,

@@ -82,15 +82,30 @@ std::optional<std::string> repeatedPad(std::string_view pad, std::int64_t needed
   return std::string(Characters(repeated).span(0, needed));
 }
 
-// What pads `text` to `length` characters; "" when it needs none or `pad`
-// cannot make it (the text then stays as it is).
-std::string padding(std::string_view text, std::int64_t length, std::string_view pad) {
-  const Characters characters(text);
-  if (characters.count() >= length) return {};
-  const std::int64_t needed = length - characters.count();
+// Where text and pad meet, at most two characters of one side merge into
+// the other's edge: a run of marks ending in a joiner, then the pictograph
+// the joiner takes; or a lone regional indicator pairs up across the join.
+// As many more pad characters make up for them.
+constexpr std::int64_t kMostMergedAtJoin = 2;
+
+// `text` with the first characters of `pad` repeated put before it (atStart)
+// or after it, as many as make exactly `length` characters; `text` unchanged
+// when it already has that many or no number of them gives exactly `length`.
+std::string padded(std::string_view text, std::int64_t length, std::string_view pad, bool atStart) {
+  const std::int64_t count = Characters(text).count();
+  if (count >= length) return std::string(text);
+  const std::int64_t needed = length - count;
   // Each character takes at least a byte.
-  if (static_cast<std::uint64_t>(needed) > detail::kLargestString - text.size()) return {};
-  return repeatedPad(pad, needed).value_or("");
+  if (static_cast<std::uint64_t>(needed) > detail::kLargestString - text.size()) {
+    return std::string(text);
+  }
+  for (std::int64_t taken = needed; taken <= needed + kMostMergedAtJoin; ++taken) {
+    const std::optional<std::string> padding = repeatedPad(pad, taken);
+    if (!padding) break;
+    std::string joined = atStart ? *padding + std::string(text) : std::string(text) + *padding;
+    if (Characters(joined).count() == length) return joined;
+  }
+  return std::string(text);
 }
 
 std::string& assign(std::string& text, std::string value) {
@@ -167,10 +182,7 @@ std::string urlEncoded(std::string_view text) {
   std::string encoded;
   encoded.reserve(text.size());
   // Ill-formed bytes are encoded as U+FFFD, as the text reads.
-  const std::string wellFormed = icu_support::isValidUtf8(text)
-                                     ? std::string(text)
-                                     : icu_support::toUtf8(icu_support::toUtf16(text));
-  for (unsigned char c : wellFormed) {
+  for (unsigned char c : icu_support::wellFormed(text)) {
     if (isUrlHostAllowed(c)) {
       encoded.push_back(static_cast<char>(c));
     } else {
@@ -253,11 +265,11 @@ std::string& truncate(std::string& text, std::int64_t length,
 }
 
 std::string paddingStart(std::string_view text, std::int64_t length, std::string_view pad) {
-  return padding(text, length, pad) + std::string(text);
+  return padded(text, length, pad, true);
 }
 
 std::string paddingEnd(std::string_view text, std::int64_t length, std::string_view pad) {
-  return std::string(text) + padding(text, length, pad);
+  return padded(text, length, pad, false);
 }
 
 std::string& padStart(std::string& text, std::int64_t length, std::string_view pad) {

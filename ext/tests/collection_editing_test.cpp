@@ -247,6 +247,9 @@ TEST(OffsetsDeathTest, BoundsOutsideTheCollectionAreProgrammingErrors) {
   EXPECT_DEATH((void)ext::elementAtOffset(numbers, 3), "offset outside");
   EXPECT_DEATH((void)ext::sliceAtOffsets(numbers, ext::offsets(2, 1)), "offset range");
   EXPECT_DEATH((void)ext::sliceAtOffsets(numbers, ext::offsetsThrough(0, 3)), "past the end");
+  EXPECT_DEATH((void)ext::sliceAtOffsets(numbers, ext::offsetsThrough(1, 0)), "lower <= upper");
+  EXPECT_DEATH(ext::replaceOffsets(numbers, ext::offsetsThrough(2, 1), {7}), "lower <= upper");
+  EXPECT_THAT(ext::sliceAtOffsets(numbers, ext::offsetsThrough(1, 1)), ElementsAre(2));
   EXPECT_DEATH(ext::replaceOffsets(numbers, ext::offsetsFrom(4), {1}), "offset range");
 }
 

@@ -233,6 +233,19 @@ TEST(ArrayEditing, RemoveAllOfOneOrMany) {
   EXPECT_THAT(ext::removeAllOf(numbers, {2, 9}), ElementsAre(3));
 }
 
+// An element of the vector itself, passed by reference, counts as it was
+// before the edit moved anything over it.
+TEST(ArrayEditing, ElementsOfTheVectorItselfAreTakenAsTheyWere) {
+  std::vector<int> numbers{1, 2, 1, 3, 1};
+  EXPECT_THAT(ext::removeAll(numbers, numbers[0]), ElementsAre(2, 3));
+  std::vector<std::string> words{"x", "y", "x"};
+  EXPECT_THAT(ext::removeAll(words, words[0]), ElementsAre("y"));
+  words = {"x", "y"};
+  ext::prepend(words, words[1]);
+  EXPECT_THAT(words, ElementsAre("y", "x", "y"));
+  EXPECT_THAT(ext::removeAllOf(words, words), ElementsAre());
+}
+
 TEST(ArrayEditing, DuplicatesKeepTheFirstOccurrence) {
   std::vector<int> numbers{3, 1, 3, 2, 1};
   EXPECT_THAT(ext::withoutDuplicates(numbers), ElementsAre(3, 1, 2));

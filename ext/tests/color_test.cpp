@@ -149,6 +149,24 @@ TEST(ColorBlend, ZeroWeightReturnsTheOtherColourItself) {
   EXPECT_EQ(ext::blend(a, 3, b, 1), Color::rgb(0.875, 0.125, 0.125, 0.875));
 }
 
+// The intensities' sum overflows; their ratio still decides.
+TEST(ColorBlend, HugeIntensitiesMixByTheirRatio) {
+  const Color red = Color::rgb(1, 0, 0);
+  const Color blue = Color::rgb(0, 0, 1);
+  EXPECT_EQ(ext::blend(red, 1e308, blue, 1e308), Color::rgb(0.5, 0, 0.5));
+  const Color mix = ext::blend(red, 1.5e308, blue, 0.5e308);
+  EXPECT_DOUBLE_EQ(mix.red, 0.75);
+  EXPECT_DOUBLE_EQ(mix.blue, 0.25);
+  EXPECT_EQ(ext::blend(red, -1e308, blue, -1e308), Color::rgb(0.5, 0, 0.5));
+}
+
+TEST(ColorAdjust, NanAmountLeavesTheColour) {
+  for (const Color& c : {Color::rgb(0.8, 0.3, 0.5, 0.7), Color::grey(0.4, 0.5)}) {
+    EXPECT_EQ(ext::lighten(c, NAN), c);
+    EXPECT_EQ(ext::darken(c, NAN), c);
+  }
+}
+
 TEST(ColorAdjust, LightenAndDarkenStayWithinUnitRange) {
   const Color c = Color::rgb(0.8, 0.3, 0.5, 0.7);
   const Color light = ext::lighten(c, 0.5);
@@ -206,6 +224,11 @@ TEST(ColorRandom, ForkedProcessesDrawDifferentColours) {
 TEST(ColorLimitsDeathTest, NonFiniteComponentStops) {
   EXPECT_DEATH((void)ext::rgbComponents(Color::rgb(NAN, 0, 0)), "not a finite value");
   EXPECT_DEATH((void)ext::uInt(Color::rgb(2, 0, 0)), "within 0...1");
+  // 256 and -1 once scaled, just past 255 and 0.
+  EXPECT_DEATH((void)ext::uInt(Color::rgb(0, 1.004, 0)), "within 0...1");
+  EXPECT_DEATH((void)ext::uInt(Color::rgb(0, 0, -1.0 / 255)), "within 0...1");
+  EXPECT_EQ(ext::uInt(Color::rgb(1, 1, 1)), 0xFFFFFFu);
+  EXPECT_EQ(ext::uInt(Color::rgb(0, 0, -0.5 / 255)), 0u);  // truncated to 0
 }
 
 }  // namespace

@@ -185,11 +185,100 @@ TEST(DictionaryJson, UnwritableDictionariesGiveNothing) {
             std::nullopt);
 }
 
+// JSON text is well-formed UTF-8: no surrogates, no overlong forms, nothing
+// past U+10FFFF; in values and in keys alike.
+TEST(DynamicJson, TextMustBeWellFormedUtf8) {
+  struct Case {
+    const char* bytes;
+    bool valid;
+  };
+  const Case cases[] = {
+      {"\xC2\x80", true},         {"\xC0\xAF", false},          // U+0080; overlong "/"
+      {"\xE0\xA0\x80", true},     {"\xE0\x9F\xBF", false},      // U+0800; overlong 07FF
+      {"\xED\x9F\xBF", true},     {"\xED\xA0\x80", false},      // U+D7FF; surrogate D800
+      {"\xED\xBF\xBF", false},    {"\xEE\x80\x80", true},       // surrogate DFFF; U+E000
+      {"\xF0\x90\x80\x80", true}, {"\xF0\x8F\xBF\xBF", false},  // U+10000; overlong FFFF
+      {"\xF4\x8F\xBF\xBF", true}, {"\xF4\x90\x80\x80", false},  // U+10FFFF; past it
+      {"\xE2\x82", false},                                      // cut short
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ext::isValidJsonObject(DynamicValue::Array{c.bytes}), c.valid) << c.bytes;
+    EXPECT_EQ(ext::isValidJsonObject(Object{{c.bytes, 1}}), c.valid) << c.bytes;
+  }
+}
+
 TEST(DynamicJson, TopLevelMustBeAContainer) {
   EXPECT_EQ(ext::toJson(DynamicValue(1), false), std::nullopt);
   EXPECT_EQ(ext::toJson(DynamicValue::Array{}, false), "[]");
   EXPECT_EQ(ext::toJson(DynamicValue::Array{0.1, -0.0, 1e300}, false), "[0.1,-0,1e+300]");
 }
+
+// Arrays and objects in turn, `depth` levels deep and the outermost an array
+// ([{"k":[]}] for 3), built by moves alone; and the compact JSON of it.
+bool isArrayLevel(std::size_t level) { return level % 2 == 1; }
+
+DynamicValue nested(std::size_t depth) {
+  DynamicValue value = isArrayLevel(depth) ? DynamicValue(DynamicValue::Array{}) : Object{};
+  for (std::size_t level = depth - 1; level >= 1; --level) {
+    if (isArrayLevel(level)) {
+      DynamicValue::Array outer;
+      outer.push_back(std::move(value));
+      value = std::move(outer);
+    } else {
+      Object outer;
+      outer.emplace("k", std::move(value));
+      value = std::move(outer);
+    }
+  }
+  return value;
+}
+
+std::string nestedJson(std::size_t depth) {
+  std::string opens;
+  std::string closes;
+  for (std::size_t level = 1; level <= depth; ++level) {
+    opens += isArrayLevel(level) ? "[" : (level == depth ? "{" : "{\"k\":");
+    closes.insert(closes.begin(), isArrayLevel(level) ? ']' : '}');
+  }
+  return opens + closes;
+}
+
+// JSON is written up to kMaxJsonDepth levels and refused past it, through a
+// dictionary (whose own object is the outermost level) too; any depth can be
+// built, copied, compared and destroyed.
+class JsonDepth : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(JsonDepth, WrittenUpToTheLimitAndRefusedPastIt) {
+  const std::size_t depth = GetParam();
+  const bool written = depth <= ext::kMaxJsonDepth;
+  const DynamicValue value = nested(depth);
+  EXPECT_EQ(ext::isValidJsonObject(value), written);
+  EXPECT_EQ(ext::toJson(value, false), written ? std::optional(nestedJson(depth)) : std::nullopt);
+  EXPECT_EQ(ext::toJson(value, true).has_value(), written);
+
+  DynamicValue copy = value;
+  EXPECT_TRUE(copy == value);
+  DynamicValue* innermost = &copy;
+  while (true) {
+    if (auto* array = innermost->getIf<DynamicValue::Array>(); array && !array->empty()) {
+      innermost = &array->front();
+    } else if (auto* object = innermost->getIf<Object>(); object && !object->empty()) {
+      innermost = &object->begin()->second;
+    } else {
+      break;
+    }
+  }
+  *innermost = DynamicValue::Array{1};
+  EXPECT_FALSE(copy == value);
+
+  std::unordered_map<std::string, DynamicValue> dictionary;
+  dictionary.emplace("k", std::move(copy));
+  EXPECT_EQ(ext::jsonString(dictionary, false).has_value(), depth + 1 <= ext::kMaxJsonDepth);
+}
+
+INSTANTIATE_TEST_SUITE_P(DynamicJson, JsonDepth,
+                         ::testing::Values(ext::kMaxJsonDepth - 1, ext::kMaxJsonDepth,
+                                           ext::kMaxJsonDepth + 1, 100'000, 1'000'000));
 
 // --- Paths ---
 
@@ -270,6 +359,36 @@ TEST(DictionaryTypedPath, FailedConversionKeepsTheFirstLevelEntry) {
   EXPECT_EQ(dictionary, (Nested{{"scores", {{"ann", 1}}}}));
   ext::setValueAtPath(dictionary, {"scores", "bob"}, DynamicValue(2));
   EXPECT_EQ(dictionary, (Nested{{"scores", {{"ann", 1}, {"bob", 2}}}}));
+}
+
+// Same type and value, member by member; copies are equal and independent.
+TEST(DynamicValues, EqualityAndCopies) {
+  struct Case {
+    DynamicValue a;
+    DynamicValue b;
+    bool equal;
+  };
+  const Case cases[] = {
+      {1, 1, true},
+      {1, 1.0, false},  // an integer is not a double
+      {"a", "b", false},
+      {DynamicValue::Array{1, "x"}, DynamicValue::Array{1, "x"}, true},
+      {DynamicValue::Array{1}, DynamicValue::Array{1, 2}, false},
+      {DynamicValue::Array{DynamicValue::Array{1}}, DynamicValue::Array{DynamicValue::Array{2}},
+       false},
+      {Object{{"a", 1}}, Object{{"a", 1}}, true},
+      {Object{{"a", 1}}, Object{{"a", 1}, {"b", 2}}, false},
+      {Object{{"a", 1}}, Object{{"b", 1}}, false},
+      {Object{{"a", Object{{"b", nullptr}}}}, Object{{"a", Object{{"b", false}}}}, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.a == c.b, c.equal);
+    EXPECT_EQ(c.b == c.a, c.equal);
+    DynamicValue copy = c.a;
+    EXPECT_TRUE(copy == c.a);
+    copy = c.b;
+    EXPECT_TRUE(copy == c.b);
+  }
 }
 
 TEST(DynamicConversions, RoundTripAndRangeChecks) {

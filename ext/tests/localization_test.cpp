@@ -46,6 +46,45 @@ TEST(Formatting, Conversions) {
             "9223372036854775807 -9223372036854775808 0");
 }
 
+// Text conversions count characters, not bytes, and never split one; %c
+// takes a code point; the result is valid UTF-8 whatever went in.
+TEST(Formatting, TextIsLaidOutInCharactersAndStaysUtf8) {
+  struct Case {
+    const char* format;
+    ext::FormatArgument argument;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"%.1s", "\u00E9t\u00E9", "\u00E9"},
+      {"%5.2s", "\u00E9t\u00E9", "   \u00E9t"},
+      {"%-4@|", "e\u0301", "e\u0301   |"},
+      {"%3s", "\u0301", "   \u0301"},  // the first blank takes the mark
+      {"%.1@", "\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7", "\U0001F1E9\U0001F1EA"},
+      {"%.0s|", "abc", "|"},
+      {"%c", 0xE9, "\u00E9"},
+      {"%c", 0x1F600, "\U0001F600"},
+      {"%3c|%1$-2c|", 'x', "  x|x |"},
+      {"%c", 0, std::string(1, '\0')},
+      {"%c", 0x10FFFF, "\U0010FFFF"},
+      {"%c", 0xD800, "\uFFFD"},
+      {"%c", 0xDFFF, "\uFFFD"},
+      {"%c", -1, "\uFFFD"},
+      {"%c", 0x110000, "\uFFFD"},
+      {"%c", 0x100000041LL, "\uFFFD"},  // 2^32 + "A", not "A"
+      {"%c", -0xFFFFFFBFLL, "\uFFFD"},  // "A" - 2^32, not "A"
+      {"%@\xFF", "a\xC3", "a\uFFFD\uFFFD"},
+      {"%1.2.3s", "abc", "%1.2.3s"},  // malformed: as written
+      {"%99999999999s", "abc", "%99999999999s"},
+      // Doubles held to the integer range, exactly at its ends.
+      {"%d", 0x1p63, "9223372036854775807"},
+      {"%d", -0x1p63, "-9223372036854775808"},
+      {"%d", 0x1p63 - 1024, "9223372036854774784"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ext::formatted(c.format, {c.argument}), c.expected) << c.format;
+  }
+}
+
 TEST(Formatting, MissingArgumentsStayAsWritten) {
   EXPECT_EQ(ext::formatted("%@ and %@", {"one"}), "one and %@");
   EXPECT_EQ(ext::formatted("%3$@", {"one"}), "%3$@");

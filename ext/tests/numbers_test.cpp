@@ -147,6 +147,9 @@ TEST(Angles, MultiplyFirstThenDivide) {
 TEST(Conversions, TruncateAndWiden) {
   EXPECT_EQ(ext::toInt(-2.9), -2);
   EXPECT_EQ(ext::toInt(2.9f), 2);
+  // The ends of the integer range: -2^63 is in it, 2^63 is not.
+  EXPECT_EQ(ext::toInt(-0x1p63), kIntMin);
+  EXPECT_EQ(ext::toInt(0x1p63 - 1024), kIntMax - 1023);
   EXPECT_EQ(ext::toUInt(7), 7u);
   EXPECT_EQ(ext::toDouble(3), 3.0);
   EXPECT_EQ(ext::toFloat(0.1), 0.1f);
@@ -225,6 +228,8 @@ TEST(NumberLimitsDeathTest, BrokenLimitsStopInsteadOfWrapping) {
   EXPECT_DEATH((void)ext::toUInt(-1), "negative");
   EXPECT_DEATH((void)ext::toInt(std::nan("")), "not finite");
   EXPECT_DEATH((void)ext::toInt(1e19), "integer range");
+  EXPECT_DEATH((void)ext::toInt(0x1p63), "integer range");
+  EXPECT_DEATH((void)ext::toInt(std::nextafter(-0x1p63, -1e300)), "integer range");
   EXPECT_DEATH((void)ext::plusMinus(kIntMax, 1), "integer range");
   EXPECT_DEATH((void)ext::plusMinus(kIntMin), "most negative");
   EXPECT_DEATH((void)ext::lcm<std::int64_t>(0, 0), "0 and 0");

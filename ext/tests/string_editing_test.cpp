@@ -129,6 +129,47 @@ TEST(Length, PaddingThatNeverReachesTheLengthLeavesTheText) {
   EXPECT_EQ(ext::paddingEnd("x", std::numeric_limits<std::int64_t>::max(), "ab"), "x");
 }
 
+// Where text and padding meet, a mark or joiner merges and flag letters pair
+// up; the result still has exactly the length asked for, or is the text.
+struct JoinCase {
+  bool atStart;
+  std::string text;
+  std::int64_t length;
+  std::string pad;
+  std::string expected;
+};
+
+TEST(Length, PaddingCountsCharactersWhereTextAndPaddingMeet) {
+  const std::string kD = "\U0001F1E9";  // regional indicators D and E
+  const std::string kE = "\U0001F1EA";
+  const JoinCase cases[] = {
+      {true, "\u0301", 3, "a", "aaa\u0301"},
+      {true, "\u0301x", 3, "ab", "ab\u0301x"},
+      {false, "e", 3, "\u0301a", "e\u0301a\u0301a"},
+      {false, kD, 3, kE, kD + kE + kE + kE + kE + kE},
+      {false, "a", 3, "\u200D\U0001F466", "a"},  // the joiner and every boy merge into one
+      // The boy joins the one before; then "a" and the next joiner merge.
+      {false, "\U0001F466", 3, "\u200D\U0001F466a", "\U0001F466\u200D\U0001F466a\u200D\U0001F466"},
+  };
+  for (const JoinCase& c : cases) {
+    const std::string padded = c.atStart ? ext::paddingStart(c.text, c.length, c.pad)
+                                         : ext::paddingEnd(c.text, c.length, c.pad);
+    EXPECT_EQ(padded, c.expected) << c.text << " padded with " << c.pad;
+  }
+  for (std::string_view pad : {"a", "\u0301", "\u0301a", "a\u200D", "\U0001F1EA", "a\U0001F1EA"}) {
+    for (std::string_view text : {"", "x", "\u0301", "\U0001F1E9", "\U0001F466", "\u200D"}) {
+      for (std::int64_t length = 0; length <= 6; ++length) {
+        for (const std::string& padded :
+             {ext::paddingStart(text, length, pad), ext::paddingEnd(text, length, pad)}) {
+          if (padded == text) continue;
+          EXPECT_EQ(static_cast<std::int64_t>(ext::charactersArray(padded).size()), length)
+              << text << " padded with " << pad << " to " << length;
+        }
+      }
+    }
+  }
+}
+
 TEST(Affixes, PrefixAndSuffix) {
   EXPECT_EQ(ext::removingPrefix("foobar", "foo"), "bar");
   EXPECT_EQ(ext::removingPrefix("foobar", ""), "foobar");

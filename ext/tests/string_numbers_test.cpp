@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -89,6 +90,10 @@ TEST_F(Pinned, NumericUsesTheCurrentDecimalSeparator) {
   EXPECT_FALSE(ext::isNumeric(""));
   EXPECT_FALSE(ext::isNumeric("1.2.3"));
   EXPECT_FALSE(ext::isNumeric("12a"));
+  EXPECT_TRUE(ext::isNumeric("2E-3"));
+  for (const char* incomplete : {"1e", "1e+", "1E-", "-", "."}) {  // an exponent needs digits
+    EXPECT_FALSE(ext::isNumeric(incomplete)) << incomplete;
+  }
   EXPECT_FALSE(ext::isNumeric("1,5"));
   ASSERT_TRUE(ext::setCurrentLocale("de_DE"));
   EXPECT_TRUE(ext::isNumeric("1,5"));
@@ -108,6 +113,44 @@ TEST_F(Pinned, DatesInTheCurrentTimeZone) {
   EXPECT_EQ(ext::date("01.01.3000", "dd.MM.yyyy"), utc(3000, 1, 1));
   ASSERT_TRUE(ext::setCurrentTimeZone("Asia/Tokyo"));
   EXPECT_EQ(ext::date("2024-03-01"), utc(2024, 2, 29, 15));
+}
+
+// Dates that never existed, and years outside 1...9999, give nothing, by
+// all three readings; the year counts in the current time zone.
+TEST_F(Pinned, DaysThatNeverExistedAndYearsPastTheRangeGiveNothing) {
+  struct Case {
+    const char* zone;
+    const char* text;
+    const char* format;  // nullptr: date(), or dateTime() when the text has a time
+    std::optional<ext::Date> expected;
+  };
+  const Case cases[] = {
+      {"UTC", "1582-10-04", nullptr, utc(1582, 10, 14)},  // the last Julian day
+      {"UTC", "1582-10-05", nullptr, std::nullopt},
+      {"UTC", "1582-10-10", nullptr, std::nullopt},
+      {"UTC", "1582-10-14", nullptr, std::nullopt},
+      {"UTC", "1582-10-15", nullptr, utc(1582, 10, 15)},
+      {"UTC", "1582-10-10 12:00:00", nullptr, std::nullopt},
+      {"UTC", "10.10.1582", "dd.MM.yyyy", std::nullopt},
+      {"UTC", "0000-12-31", nullptr, std::nullopt},
+      {"UTC", "31.12.0001 BC", "dd.MM.yyyy G", std::nullopt},
+      {"UTC", "9999-12-31 23:59:59", nullptr, utc(9999, 12, 31, 23, 59, 59)},
+      {"UTC", "10000-01-01", nullptr, std::nullopt},
+      {"UTC", "10000-01-01 00:00:00", nullptr, std::nullopt},
+      {"UTC", "01.01.10000", "dd.MM.yyyy", std::nullopt},
+      {"Etc/GMT-9", "0001-01-01", nullptr, utc(0, 12, 29, 15)},         // UTC+9
+      {"Etc/GMT+10", "9999-12-31", nullptr, utc(9999, 12, 31, 10)},     // UTC-10
+      {"Europe/Berlin", "2024-03-31 02:30:00", nullptr, std::nullopt},  // clocks went forward
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(ext::setCurrentTimeZone(c.zone));
+    const std::string text = c.text;
+    const bool hasTime = text.find(':') != std::string::npos;
+    const std::optional<ext::Date> read = c.format  ? ext::date(text, c.format)
+                                          : hasTime ? ext::dateTime(text)
+                                                    : ext::date(text);
+    EXPECT_EQ(read, c.expected) << c.text << " in " << c.zone;
+  }
 }
 
 TEST_F(Pinned, DateWithFormatTakesTheTextAsItStands) {

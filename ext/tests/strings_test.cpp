@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ext/string_editing.h"
 #include "ext/string_path.h"
 
 namespace {
@@ -185,6 +186,51 @@ TEST(Searching, RegularExpressions) {
   EXPECT_TRUE(ext::patternMatches(*digits, "x9"));
   EXPECT_FALSE(ext::Regex::make("[a-"));
 }
+
+// Searches and replacements under the regex limits (ext/regex.h): within
+// them an expression matches; past them it finds nothing, whatever a longer
+// search would have found, and a replacement leaves the text as it was.
+struct RegexLimitCase {
+  const char* name;
+  std::string pattern;
+  std::string text;
+  bool found;
+  std::string replaced;  // with "#" for each match
+};
+
+class RegexLimits : public ::testing::TestWithParam<RegexLimitCase> {};
+
+TEST_P(RegexLimits, ReachingALimitFindsNothingAndChangesNothing) {
+  const RegexLimitCase& c = GetParam();
+  const auto regex = ext::Regex::make(c.pattern);
+  ASSERT_TRUE(regex);
+  EXPECT_EQ(ext::patternMatches(c.pattern, c.text), c.found);
+  EXPECT_EQ(ext::matches(c.text, *regex), c.found);
+  EXPECT_EQ(ext::replacingOccurrences(c.text, c.pattern, "#"), c.replaced);
+}
+
+const std::string kAs20 = std::string(20, 'a') + "!";
+const std::string kAs25 = std::string(25, 'a') + "!";
+const std::string kAs5000 = std::string(5000, 'a');
+const std::string kAsThenD = std::string(50'000, 'a') + "d";
+const std::string kManyAsThenD = std::string(700'000, 'a') + "d";
+
+// "^(?:(a+)+$|a+!)" tries 2^n ways for n letters before its second branch:
+// for 20 letters about a quarter of the time limit, for 25 about 4 times it.
+// "(a|c)+d" keeps a backtracking entry per letter: 50,000 take about a
+// quarter of the stack limit, 700,000 about 4 times it.
+INSTANTIATE_TEST_SUITE_P(
+    Searching, RegexLimits,
+    ::testing::Values(
+        RegexLimitCase{"BacktrackingWithinTheTimeLimit", "^(?:(a+)+$|a+!)", kAs20, true, "#"},
+        RegexLimitCase{"BacktrackingPastTheTimeLimit", "^(?:(a+)+$|a+!)", kAs25, false, kAs25},
+        RegexLimitCase{"LaterMatchBehindTheTimeLimit", "(a+)+$|!", kAs25, false, kAs25},
+        RegexLimitCase{"BackreferencePastTheTimeLimit", "^(a*)*\\1b$", kAs5000, false, kAs5000},
+        RegexLimitCase{"ReplacementThatReachesTheTimeLimit", "(?:(a+)+$|a+!)", "a! " + kAs25, true,
+                       "a! " + kAs25},
+        RegexLimitCase{"StackWithinTheLimit", "(a|c)+d", kAsThenD, true, "#"},
+        RegexLimitCase{"StackPastTheLimit", "(a|c)+d", kManyAsThenD, false, kManyAsThenD}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST(Searching, MostCommonCharacter) {
   EXPECT_EQ(ext::mostCommonCharacter("This is a test"), Character(U's'));

@@ -234,7 +234,7 @@ struct OffsetRange {
 [[nodiscard]] constexpr OffsetRange offsets(std::ptrdiff_t lower, std::ptrdiff_t upper) {
   return {lower, upper, false};
 }
-// [lower, upper]
+// [lower, upper]; lower <= upper, as for ClosedRange.
 [[nodiscard]] constexpr OffsetRange offsetsThrough(std::ptrdiff_t lower, std::ptrdiff_t upper) {
   return {lower, upper, true};
 }
@@ -255,6 +255,9 @@ namespace detail {
   const std::ptrdiff_t lower = range.lower.value_or(0);
   std::ptrdiff_t upper = range.upper.value_or(count);
   if (range.closed) {
+    // Checked before the bound is made exclusive, which would let 1...0
+    // pass as the empty 1..<1.
+    precondition(!range.lower || lower <= upper, "a closed offset range needs lower <= upper");
     precondition(range.upper.has_value() && upper < count, "closed offset range past the end");
     ++upper;
   }

@@ -299,9 +299,12 @@ requires Hashable<K>
 }
 
 // Removes every element equal to `value`, keeping the order of the rest.
+// `value` may be an element of `vector` itself.
 template <class T>
 std::vector<T>& removeAll(std::vector<T>& vector, const T& value) {
-  std::erase(vector, value);
+  // Copied first: erasing moves elements over the one `value` may refer to.
+  const T removed = value;
+  std::erase(vector, removed);
   return vector;
 }
 

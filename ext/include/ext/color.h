@@ -106,12 +106,15 @@ struct CoreImageColor {
 [[nodiscard]] std::optional<CoreImageColor> coreImageColor(const Color& color);
 [[nodiscard]] std::optional<Color> complementary(const Color& color);
 
-// Weighted mix of two colours and their alphas. A weight that is not above
-// zero (including both intensities zero) returns the other colour itself.
+// Weighted mix of two colours and their alphas, each intensity over their
+// sum (the ratio holds for intensities whose sum would overflow). A weight
+// that is not above zero (including both intensities zero) returns the other
+// colour itself.
 [[nodiscard]] Color blend(const Color& first, double firstIntensity, const Color& second,
                           double secondIntensity);
-// Each of red, green and blue moved by `amount` (0.1 for ten per cent) and
-// kept within 0...1; alpha unchanged.
+// Each of red, green and blue raised by `amount` (0.1 for ten per cent) to at
+// most 1 (lighten), or lowered by it to at least 0 (darken); alpha unchanged.
+// A NaN amount leaves the colour as it is.
 [[nodiscard]] Color lighten(const Color& color, double amount);
 [[nodiscard]] Color darken(const Color& color, double amount);
 

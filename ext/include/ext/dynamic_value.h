@@ -11,7 +11,9 @@
 // DynamicConversion<T> moves a typed value in and out of a DynamicValue;
 // both directions report a value that does not fit as nothing. A DynamicValue
 // is a plain value: copies are independent and it is safe to use from any
-// thread as long as one thread at a time changes it.
+// thread as long as one thread at a time changes it. Copying, comparing and
+// destroying walk nested values without recursion, so any depth is safe;
+// JSON is written up to kMaxJsonDepth levels.
 #include <cmath>
 #include <concepts>
 #include <cstddef>
@@ -28,6 +30,10 @@
 #include <vector>
 
 namespace ext {
+
+// The deepest nesting of arrays and objects that JSON is written for; the
+// outermost container is level 1.
+inline constexpr std::size_t kMaxJsonDepth = 512;
 
 class DynamicValue {
  public:
@@ -51,6 +57,12 @@ class DynamicValue {
   DynamicValue(Array value) : value_(std::move(value)) {}
   DynamicValue(Object value) : value_(std::move(value)) {}
 
+  DynamicValue(const DynamicValue& other);
+  DynamicValue(DynamicValue&&) noexcept = default;
+  DynamicValue& operator=(const DynamicValue& other);
+  DynamicValue& operator=(DynamicValue&&) noexcept = default;
+  ~DynamicValue();
+
   [[nodiscard]] bool isNull() const { return std::holds_alternative<std::nullptr_t>(value_); }
   [[nodiscard]] bool isObject() const { return std::holds_alternative<Object>(value_); }
   [[nodiscard]] bool isArray() const { return std::holds_alternative<Array>(value_); }
@@ -67,14 +79,23 @@ class DynamicValue {
     return std::get_if<T>(&value_);
   }
 
-  friend bool operator==(const DynamicValue&, const DynamicValue&) = default;
+  // Same type and value; arrays element by element, objects key by key.
+  friend bool operator==(const DynamicValue& a, const DynamicValue& b);
 
  private:
-  std::variant<std::nullptr_t, bool, std::int64_t, double, std::string, Array, Object> value_;
+  using Storage =
+      std::variant<std::nullptr_t, bool, std::int64_t, double, std::string, Array, Object>;
+
+  // Whether this is an array or object with members, the only values that
+  // nest.
+  [[nodiscard]] bool hasMembers() const;
+
+  Storage value_;
 };
 
-// Whether `value` can be written as JSON: an array or object at the top, every
-// number finite, every text (keys included) valid UTF-8.
+// Whether `value` can be written as JSON: an array or object at the top,
+// nested at most kMaxJsonDepth levels deep, every number finite, every text
+// (keys included) valid UTF-8.
 [[nodiscard]] bool isValidJsonObject(const DynamicValue& value);
 
 // JSON text of `value`, or nothing when isValidJsonObject refuses it.

@@ -54,11 +54,14 @@ class FormatArgument {
 };
 
 // `format` with each conversion replaced by the next argument, or by the
-// n-th with "%n$": %@ and %s take any argument as text, %d %i %u %x %X %o %c
+// n-th with "%n$": %@ and %s take any argument as text, %d %i %u %x %X %o
 // take it as an integer (a double truncated and held to the 64-bit range,
-// NaN as 0), %f %e %g %a (upper case too) as a double; flags,
-// width, precision and length modifiers as printf. "%%" is "%". A conversion
-// with no argument left, or one that is malformed, is written as it stands.
+// NaN as 0), %c as an integer that is a code point (U+FFFD when it is none),
+// %f %e %g %a (upper case too) as a double; flags, width, precision and
+// length modifiers as printf, except that the width and precision of %@, %s
+// and %c count characters. "%%" is "%". A conversion with no argument left,
+// or one that is malformed, is written as it stands. The result is valid
+// UTF-8: ill-formed bytes of the format or a text read as U+FFFD.
 [[nodiscard]] std::string formatted(std::string_view format,
                                     std::initializer_list<FormatArgument> arguments);
 

@@ -9,6 +9,15 @@
 //   ext::Regex::make("(")                                            -> nothing
 //
 // A Regex is immutable and cheap to copy; use it from any thread.
+//
+// Backtracking can take exponential time ("(a+)+$" on "aaa...a!") or deep
+// stacks, so every operation runs under ICU's two limits below: one search,
+// or one replacement of every match, may take at most kRegexTimeLimit steps
+// of ICU's match engine (ICU's own unit; about a tenth of a second on current
+// hardware) and kRegexStackLimit bytes of backtracking stack. An operation
+// that reaches either finds no match: firstMatch() is false and
+// replacingMatches() gives `text` unchanged, never a partial replacement.
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,6 +30,9 @@ namespace ext {
 namespace icu_support {
 class CompiledRegex;
 }
+
+inline constexpr std::int32_t kRegexTimeLimit = 1000;
+inline constexpr std::int32_t kRegexStackLimit = 8 << 20;  // bytes
 
 // How the expression reads its pattern.
 struct RegexOptions {
@@ -49,14 +61,14 @@ class Regex {
   [[nodiscard]] const std::string& pattern() const { return pattern_; }
 
   // Whether the expression matches somewhere within `range` of `text`;
-  // false when `range` runs past the end of `text`.
+  // false when `range` runs past the end of `text` or a limit is reached.
   [[nodiscard]] bool firstMatch(std::string_view text, NSRange range,
                                 MatchingOptions options = {}) const;
 
   // `text` with every match within `range` replaced by `replacementTemplate`
   // ($0...$9 for groups, a backslash escapes the next character); text
-  // outside `range` is kept. `text` unchanged when `range` runs past its end
-  // or the template refers to a group that does not exist.
+  // outside `range` is kept. `text` unchanged when `range` runs past its end,
+  // the template refers to a group that does not exist, or a limit is reached.
   [[nodiscard]] std::string replacingMatches(std::string_view text, NSRange range,
                                              std::string_view replacementTemplate,
                                              MatchingOptions options = {}) const;

@@ -114,9 +114,12 @@ std::string& truncate(std::string& text, std::int64_t length,
                       std::optional<std::string_view> trailing);
 
 // `text` with `padding` repeated and cut before it (paddingStart) or after it
-// (paddingEnd) to make `length` characters; unchanged when it already has
-// that many, or when repeated `padding` never reaches them (it is empty, or
-// its characters merge when repeated, as combining marks and joiners do).
+// (paddingEnd) so that the result has exactly `length` characters, counted
+// after text and padding meet (a mark at either side merges there, a flag
+// letter pairs up), as few padding characters as that takes. Unchanged when
+// it already has that many, or when no cut of repeated `padding` gives
+// exactly `length` (it is empty, or its characters merge when repeated, as
+// combining marks and joiners do).
 [[nodiscard]] std::string paddingStart(std::string_view text, std::int64_t length,
                                        std::string_view padding);
 [[nodiscard]] std::string paddingEnd(std::string_view text, std::int64_t length,

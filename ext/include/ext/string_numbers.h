@@ -22,8 +22,7 @@
 namespace ext {
 
 // A point in time, as the dates below yield it: milliseconds since 1970,
-// which reach every date the formatter reads (the clock's own nanoseconds
-// end in 2262).
+// which reach every date read (the clock's own nanoseconds end in 2262).
 using Date = std::chrono::sys_time<std::chrono::milliseconds>;
 
 // --- Current locale and time zone ---
@@ -65,9 +64,16 @@ using Date = std::chrono::sys_time<std::chrono::milliseconds>;
 // followed by nothing but whitespace.
 [[nodiscard]] bool isNumeric(std::string_view text);
 
+// Dates are read for the years 1 to 9999 of the common era, in the
+// calendar that is Julian before 1582-10-15 and Gregorian from then on.
+// Nothing for a date outside those years, or one that never existed: field
+// values out of range ("2023-02-30"), the days 1582-10-05 to 1582-10-14 that
+// the change of calendar skipped, or a local time that a time-zone change
+// skipped.
+
 // Trimmed of whitespace and newlines and lower-cased, the text read as
 // "yyyy-MM-dd" (date) or "yyyy-MM-dd HH:mm:ss" (dateTime) in the current
-// time zone. Field values out of range ("2023-02-30") give nothing.
+// time zone.
 [[nodiscard]] std::optional<Date> date(std::string_view text);
 [[nodiscard]] std::optional<Date> dateTime(std::string_view text);
 
