@@ -262,11 +262,7 @@ JotterAppender::FlushResult JotterAppender::FlushCacheToFile() {
       if (!lock.islocked() || !buffer_) return FlushResult::NoCache;
       // The block still filling is sealed only when no older one waits:
       // sealed beside it, it would leave the writers no half to go on in.
-      // Then at the start of a round, or when it has grown to the size that
-      // wakes this thread while the older ones were written.
-      if (buffer_->SealedCount() == 0 && (first || buffer_->OpenLength() >= kWakeLength)) {
-        buffer_->Seal();
-      }
+      if (first && buffer_->SealedCount() == 0) buffer_->Seal();
       block = buffer_->TakeOldestSealed();
     }
     if (block.empty()) break;
@@ -332,14 +328,18 @@ void JotterAppender::NoteWriteSuccess() {
   vela::comm::ScopedLock lock(noticeMutex_);
   if (!lock.islocked()) return;
   writeFailure_ = 0;
-  lastFileNotice_.clear();
+  fileNotices_.clear();
 }
 
 void JotterAppender::FileNoticeOnce(const std::string& text) {
   {
     vela::comm::ScopedLock lock(noticeMutex_);
-    if (!lock.islocked() || text == lastFileNotice_) return;
-    lastFileNotice_ = text;
+    if (!lock.islocked() ||
+        std::find(fileNotices_.begin(), fileNotices_.end(), text) != fileNotices_.end()) {
+      return;
+    }
+    if (fileNotices_.size() >= 16) fileNotices_.erase(fileNotices_.begin());
+    fileNotices_.push_back(text);
   }
   WriteTips2Console("%s", text.c_str());
 }

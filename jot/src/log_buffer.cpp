@@ -121,7 +121,8 @@ void LogBaseBuffer::AddDropped(uint32_t n) {
 }
 
 void LogBaseBuffer::ForgetDropped(uint32_t n) {
-  dropped_ -= std::min(n, dropped_);
+  assert(n <= dropped_);
+  dropped_ -= n;
   StoreCounter(kDroppedCounter, dropped_);
 }
 
@@ -151,6 +152,8 @@ void LogBaseBuffer::Fix() {
     block.records = decodeCount(loadWord(counters_[CounterOf(block)])).value_or(0);
     counted[CounterOf(block)] = true;
   }
+  // A half without a block has no count: a block that starts there counts
+  // from 0 even when a kill comes before its first record's count.
   for (size_t index : {kCounterAtStart, kCounterAtMiddle}) {
     if (!counted[index]) StoreCounter(index, 0);
   }
@@ -196,8 +199,6 @@ bool LogBaseBuffer::StartBlock() {
     return false;  // an adopted block that runs past the middle
   }
   if (block.limit - block.offset < kBlockHeaderLen + kBlockTailLen) return false;
-  // The count first: a kill then leaves a header with a count of its own.
-  StoreCounter(CounterOf(block), 0);
   logCrypt_->SetHeaderInfo(reinterpret_cast<char*>(mem_ + block.offset), true, GetMagicAsyncStart());
   block.length = kBlockHeaderLen;
   block.dirtyEnd = block.offset + kBlockHeaderLen;
@@ -214,9 +215,9 @@ bool LogBaseBuffer::StartBlock() {
 bool LogBaseBuffer::GiveUpOldest() {
   if (count_ == 0) return false;
   const Block& oldest = blocks_[0];
-  // Only a block the files refused, and whose records are known, makes room:
-  // its count goes in before its bytes go.
-  if (!oldest.sealed || !oldest.failed || oldest.writing || oldest.records == 0) return false;
+  // Only a block the files refused, not being tried again just now, and
+  // whose records are known, makes room: its count goes in before its bytes go.
+  if (!oldest.failed || oldest.writing || oldest.records == 0) return false;
   AddDropped(oldest.records);
   DropBlock(0);
   return true;

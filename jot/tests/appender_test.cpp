@@ -490,17 +490,28 @@ TEST_F(HeldFlushTest, WriterIsNotHeldByALogFileThatHangsAndLosesNothing) {
 }
 
 // Makes today's log file refuse every block until restore(): a link to
-// /dev/full (a full disk: ENOSPC), or a FIFO with a reader, which opens but
-// cannot seek (so a partial write could not be cut back).
+// /dev/full (a full disk: ENOSPC), a FIFO with a reader, which opens but
+// cannot seek (so a partial write could not be cut back), or a folder. A
+// file already there is put back by restore().
+enum class Refuser { FullDisk, Fifo, Folder };
+
 class RefusingLogFile {
  public:
-  RefusingLogFile(const fs::path& dir, bool fifo) : path_(dir / todaysLogName()) {
-    if (fifo) {
-      EXPECT_EQ(::mkfifo(path_.c_str(), 0600), 0);
-      reader_ = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK);
-      EXPECT_GE(reader_, 0);
-    } else {
-      fs::create_symlink("/dev/full", path_);
+  RefusingLogFile(const fs::path& dir, Refuser kind)
+      : path_(dir / todaysLogName()), aside_(path_.string() + ".aside") {
+    if (fs::exists(path_)) fs::rename(path_, aside_);
+    switch (kind) {
+      case Refuser::FullDisk:
+        fs::create_symlink("/dev/full", path_);
+        break;
+      case Refuser::Fifo:
+        EXPECT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+        reader_ = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+        EXPECT_GE(reader_, 0);
+        break;
+      case Refuser::Folder:
+        fs::create_directories(path_);
+        break;
     }
   }
   ~RefusingLogFile() { restore(); }
@@ -510,29 +521,37 @@ class RefusingLogFile {
   void restore() {
     std::error_code ec;
     fs::remove(path_, ec);
+    if (fs::exists(aside_)) fs::rename(aside_, path_);
     if (reader_ >= 0) ::close(reader_);
     reader_ = -1;
   }
 
  private:
   fs::path path_;
+  fs::path aside_;
   int reader_ = -1;
 };
 
 struct Refusal {
-  bool fifo;
+  Refuser kind;
+  bool cacheDir;      // the log folder's file is taken by one in the cache folder
   const char* cause;  // what the console says, once
 };
 
 class RefusedWrites : public HeldFlushTest, public ::testing::WithParamInterface<Refusal> {};
 
 TEST_P(RefusedWrites, BlocksWaitInTheCacheAndWhatMakesWayIsCounted) {
-  RefusingLogFile refusing(dir_.path(), GetParam().fifo);
+  JotConfig config = configFor(dir_.path());
+  if (GetParam().cacheDir) {
+    config.cachedir_ = (dir_.path() / "cache").string();
+    fs::create_directories(config.cachedir_);
+  }
+  RefusingLogFile refusing(GetParam().cacheDir ? dir_.path() / "cache" : dir_.path(), GetParam().kind);
   release();
   gFailed = 0;
   vela::jot::SetFlushStepHookForTesting(&holdFlush);
   ::testing::internal::CaptureStderr();
-  vela::jot::appender_open(configFor(dir_.path()));
+  vela::jot::appender_open(config);
   ASSERT_TRUE(eventually([] {
     vela::jot::appender_flush();
     return gFailed > 0;
@@ -552,6 +571,7 @@ TEST_P(RefusedWrites, BlocksWaitInTheCacheAndWhatMakesWayIsCounted) {
   vela::jot::appender_close();
   const std::string console = ::testing::internal::GetCapturedStderr();
 
+  // Once the cache folder's file is gone, blocks go to the log folder.
   int status = -1;
   (void)runJotdump({(dir_.path() / todaysLogName()).string()}, &status);
   EXPECT_EQ(status, 0);
@@ -563,13 +583,66 @@ TEST_P(RefusedWrites, BlocksWaitInTheCacheAndWhatMakesWayIsCounted) {
   // Every record is in the file or counted; so is the begin marker.
   const size_t beginLost = jottest::countOf(text, "===== begin =====") == 0 ? 1 : 0;
   EXPECT_EQ(kept.size() + droppedIn(text), kRecords + beginLost) << text;
+  // Said once, with its cause, however often the block was tried.
   EXPECT_EQ(jottest::countOf(console, GetParam().cause), 1u) << console;
+  std::set<std::string> lines;
+  for (size_t from = 0, end; (end = console.find('\n', from)) != std::string::npos; from = end + 1) {
+    EXPECT_TRUE(lines.insert(console.substr(from, end - from)).second) << console;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, RefusedWrites,
-                         ::testing::Values(Refusal{false, "No space left on device"},
-                                           Refusal{true, "the file cannot seek"}),
-                         [](const auto& param) { return param.param.fifo ? "Fifo" : "FullDisk"; });
+                         ::testing::Values(Refusal{Refuser::FullDisk, false, "No space left on device"},
+                                           Refusal{Refuser::Fifo, false, "the file cannot seek"},
+                                           Refusal{Refuser::Folder, false, "(Is a directory)"},
+                                           Refusal{Refuser::FullDisk, true, "No space left on device"}),
+                         [](const auto& param) {
+                           return std::string(param.param.kind == Refuser::FullDisk ? "FullDisk"
+                                              : param.param.kind == Refuser::Fifo   ? "Fifo"
+                                                                                    : "Folder") +
+                                  (param.param.cacheDir ? "InTheCacheFolder" : "");
+                         });
+
+TEST_F(HeldFlushTest, ATryAgainLeavesTheBlockStillFillingOpenAndEachFailureIsSaidOnce) {
+  std::optional<RefusingLogFile> refusing;
+  refusing.emplace(dir_.path(), Refuser::FullDisk);
+  release();
+  gFailed = 0;
+  vela::jot::SetFlushStepHookForTesting(&holdFlush);
+  ::testing::internal::CaptureStderr();
+  vela::jot::appender_open(configFor(dir_.path()));
+  auto refusedAgain = [] {
+    const int failed = gFailed;
+    return eventually([&] {
+      vela::jot::appender_flush();
+      return gFailed > failed;
+    });
+  };
+  ASSERT_TRUE(refusedAgain());  // the block of the begin marker
+  writeRecord("open n1");       // starts a block in the other half
+  ASSERT_TRUE(refusedAgain());
+  // That block was left open: the record goes in, nothing is given up.
+  writeRecord("open n2");
+  refusing.reset();
+  ASSERT_TRUE(eventually([&] {
+    vela::jot::appender_flush();
+    return numbersOf(jottest::decodeDir(dir_.path(), std::nullopt), "open").size() == 2;
+  }));
+  // Refused again later: said again.
+  refusing.emplace(dir_.path(), Refuser::FullDisk);
+  writeRecord("open n3");
+  ASSERT_TRUE(refusedAgain());
+  refusing.reset();
+  vela::jot::appender_close();
+  const std::string console = ::testing::internal::GetCapturedStderr();
+
+  const std::string text = jottest::decodeDir(dir_.path(), std::nullopt);
+  EXPECT_EQ(numbersOf(text, "open"), (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(jottest::countOf(text, "===== begin ====="), 1u);
+  EXPECT_EQ(droppedIn(text), 0u);
+  EXPECT_EQ(jottest::countOf(console, "No space left on device"), 2u) << console;
+  EXPECT_EQ(jottest::countOf(console, "write file error:28"), 2u) << console;
+}
 
 TEST_F(AppenderTest, WriteKeepsErrno) {
   vela::jot::appender_open(configFor(dir_.path(), vela::jot::kAppenderSync));
@@ -681,6 +754,28 @@ std::string recoverAndRead(const fs::path& dir) {
   const std::string text = jottest::decodeDir(dir, std::nullopt, &problems);
   EXPECT_TRUE(problems.empty()) << problems.front();
   return text;
+}
+
+TEST_F(AppenderTest, BlocksTheFilesStillRefuseAtCloseWaitForTheNextStart) {
+  {
+    // A run, then a start that meets the refusal too.
+    RefusingLogFile refusing(dir_.path(), Refuser::FullDisk);
+    ::testing::internal::CaptureStderr();
+    vela::jot::appender_open(configFor(dir_.path()));
+    for (int i = 0; i < 5; ++i) writeRecord("kept n" + std::to_string(i));
+    vela::jot::appender_close();
+    vela::jot::appender_open(configFor(dir_.path()));
+    vela::jot::appender_close();
+    (void)::testing::internal::GetCapturedStderr();
+  }
+  // The second start gave up what its begin marker needed room for, and
+  // counted it. Of the 11 records of the three runs (markers and "kept"),
+  // each is in the log or counted.
+  const std::string text = recoverAndRead(dir_.path());
+  EXPECT_EQ(numbersOf(text, "kept").size() + jottest::countOf(text, "===== begin =====") +
+                jottest::countOf(text, "===== end =====") + droppedIn(text),
+            11u)
+      << text;
 }
 
 // --- Recovery tells a torn copy from an intact block by the blocks' structure. ---
@@ -918,7 +1013,7 @@ TEST_P(AppenderDropKill, LostRecordsAreNeverMoreThanTheCount) {
   jottest::TempDir dir;
   const bool held = std::string(GetParam()) == "held";
   std::optional<RefusingLogFile> refusing;
-  if (!held) refusing.emplace(dir.path(), false);
+  if (!held) refusing.emplace(dir.path(), Refuser::FullDisk);
   int fd = -1;
   const pid_t child = spawnChild("AppenderCrash.ChildWritesWhileRecordsAreDropped", dir.path(), &fd,
                                  {std::string("JOT_CHILD_HOLD=") + GetParam()});
@@ -950,6 +1045,8 @@ TEST_P(AppenderDropKill, LostRecordsAreNeverMoreThanTheCount) {
   for (int n : acknowledged) lost += std::find(kept.begin(), kept.end(), n) == kept.end() ? 1 : 0;
   EXPECT_GT(lost, 0u);
   EXPECT_LE(lost, droppedIn(text));
+  // Said by the start, with the blocks the killed run left.
+  EXPECT_LT(text.find("records dropped"), text.find("~~~~~ end of mmap ~~~~~"));
 }
 
 INSTANTIATE_TEST_SUITE_P(AppenderCrash, AppenderDropKill, ::testing::Values("held", "refused"),

@@ -209,8 +209,8 @@ TEST_P(BlockBuffer, RecordThatFitsNoHalfIsCountedAndCostsNothingElse) {
 // What a record does when it finds the open block full and the other half
 // held by an older block.
 TEST_P(BlockBuffer, OnlyABlockWhoseWriteFailedIsGivenUpForNewRecords) {
-  enum class Oldest { Waiting, BeingWritten, WriteFailed };
-  for (Oldest oldest : {Oldest::Waiting, Oldest::BeingWritten, Oldest::WriteFailed}) {
+  enum class Oldest { Waiting, BeingWritten, WriteFailed, BeingWrittenAgain };
+  for (Oldest oldest : {Oldest::Waiting, Oldest::BeingWritten, Oldest::WriteFailed, Oldest::BeingWrittenAgain}) {
     std::fill(memory_.begin(), memory_.end(), 0);
     auto buffer = make();
     std::string first;
@@ -223,7 +223,10 @@ TEST_P(BlockBuffer, OnlyABlockWhoseWriteFailedIsGivenUpForNewRecords) {
     if (oldest != Oldest::Waiting) {
       ASSERT_FALSE(buffer->TakeOldestSealed().empty());
     }
-    if (oldest == Oldest::WriteFailed) buffer->KeepOldestSealed();
+    if (oldest == Oldest::WriteFailed || oldest == Oldest::BeingWrittenAgain) buffer->KeepOldestSealed();
+    if (oldest == Oldest::BeingWrittenAgain) {
+      ASSERT_FALSE(buffer->TakeOldestSealed().empty());
+    }
     // Fill the other half until its block is sealed for want of room.
     const uint64_t seals = buffer->SealedSoFar();
     std::string second;
@@ -323,6 +326,7 @@ TEST(Adoption, OnlyValidFittingHeadersAreAdopted) {
   EXPECT_EQ(adopted(9, kCache), Lengths{});  // would run past the cache
   EXPECT_EQ(adopted(9, 0xFFFFFFFFu), Lengths{});
   EXPECT_EQ(adopted(9, kCache - 74), Lengths{kCache});
+  EXPECT_EQ(adopted(9, kCache - 73), Lengths{});  // no room for its tail
   EXPECT_EQ(adopted(9, 0), Lengths{});  // a header without a body holds nothing
   EXPECT_EQ(adopted(9, 500, 23, 23), Lengths{574});
   EXPECT_EQ(adopted(9, 500, 24, 0), Lengths{});  // hours are 0..23
@@ -342,6 +346,17 @@ TEST(Adoption, TwoBlocksComeOutOldestFirst) {
     const auto found = vela::jot::LocateCacheBlocks(reinterpret_cast<const uint8_t*>(memory.data()), kCache);
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].offset, c.oldestOffset) << c.seqAtStart << " " << c.seqAtMiddle;
+  }
+  // The counters after the blocks of a cache file are no block: a reader
+  // given the whole file finds the middle where it is.
+  {
+    std::vector<char> file(vela::jot::kCacheFileLength, 0);
+    putHeader(file, 0, 9, 1, 100);
+    putHeader(file, kCache / 2, 9, 2, 100);
+    std::fill(file.begin() + kCache, file.end(), 7);
+    const auto found = vela::jot::LocateCacheBlocks(reinterpret_cast<const uint8_t*>(file.data()), file.size());
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[1].offset, kCache / 2);
   }
   // A block at the start that reaches past the middle (as an earlier
   // version could leave it) hides what is there; one that ends, tail
@@ -414,6 +429,22 @@ TEST(Counters, DroppedAndBlockCountsOutliveAKill) {
   EXPECT_EQ(result.blocks[1].text, "n\n");
   buffer->Clear();
   EXPECT_EQ(vela::jot::CachedDropCount(counters.bytes()), std::optional<uint32_t>(0));
+}
+
+TEST(Counters, AStartClearsStaleCountsAndTheDropCountStopsAtItsTop) {
+  auto word = [](uint32_t n) { return uint64_t{n} | uint64_t{~n} << 32; };
+  // Too small for any block: every record is dropped.
+  std::vector<char> memory(100, 0);
+  Counters counters;
+  counters.words[0] = word(0xFFFFFFFEu);
+  counters.words[1] = counters.words[2] = word(999);  // halves without a block
+  vela::jot::LogZlibBuffer buffer(memory.data(), memory.size(), true, "", counters.words);
+  EXPECT_EQ(counters.words[1], 0u);
+  EXPECT_EQ(counters.words[2], 0u);
+  EXPECT_FALSE(buffer.Write("a\n", 2));
+  EXPECT_FALSE(buffer.Write("b\n", 2));
+  EXPECT_EQ(buffer.Dropped(), 0xFFFFFFFFu);
+  EXPECT_EQ(counters.words[0], word(0xFFFFFFFFu));
 }
 
 TEST(Counters, ABlockWithoutACountIsNeverGivenUp) {

@@ -131,9 +131,8 @@ class JotterAppender {
   // Writes the sealed blocks to the file one by one, oldest first, each
   // cleared from the cache only after its write, so a kill at any point
   // leaves a block in the file, the cache, or both; then the count of
-  // dropped records. Seals the open block only when no sealed block waits:
-  // at the start, or once it has reached kWakeLength. Stops at the first
-  // write that fails, keeping that block.
+  // dropped records. Seals the open block first, but only when no sealed
+  // block waits. Stops at the first write that fails, keeping that block.
   FlushResult FlushCacheToFile();
   // Writes the count of dropped records as a notice; false when the files
   // refused it (the count stays).
@@ -191,7 +190,7 @@ class JotterAppender {
   vela::comm::Mutex stateMutex_;
   vela::comm::Mutex noticeMutex_;
   int writeFailure_ = 0;          // errno of the failure said last; Guarded by noticeMutex_.
-  std::string lastFileNotice_;    // Guarded by noticeMutex_.
+  std::vector<std::string> fileNotices_;  // said since the last write; Guarded by noticeMutex_.
   vela::comm::Condition cond_;  // wakes the flush thread
   // A block sealed for want of room waits in the cache. Set under
   // bufferMutex_, read by the flush thread under cond_.mutex().

@@ -103,7 +103,7 @@ class LogBaseBuffer {
   // Records dropped (no room, or in a block given up) not yet noted in the
   // log.
   [[nodiscard]] uint32_t Dropped() const { return dropped_; }
-  // `n` of the dropped records are now noted in the log.
+  // `n` (at most Dropped()) of the dropped records are now noted in the log.
   void ForgetDropped(uint32_t n);
   // Records held in the blocks (an adopted block's count as it was kept).
   [[nodiscard]] uint64_t HeldRecords() const;
