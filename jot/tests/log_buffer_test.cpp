@@ -66,6 +66,17 @@ class BlockBuffer : public ::testing::TestWithParam<Variant> {
     return text;
   }
 
+  // Writes records 0..n-1 into the buffer; their text.
+  static std::string writeRecords(LogBaseBuffer& buffer, int n) {
+    std::string text;
+    for (int i = 0; i < n; ++i) {
+      const std::string line = record(i);
+      EXPECT_TRUE(buffer.Write(line.data(), line.size()));
+      text += line;
+    }
+    return text;
+  }
+
   static std::string record(int i) {
     return "[01-05/13:04:05.123|I|main|77|file.cpp(12)] record number " + std::to_string(i) +
            " with some words that repeat, repeat, repeat\n";
@@ -143,12 +154,7 @@ TEST_P(BlockBuffer, BlocksLeftByAKillComeOutOldestFirst) {
 
 TEST_P(BlockBuffer, RecordsGoOnIntoTheOtherHalfWhileASealedBlockWaits) {
   auto buffer = make();
-  std::string first;
-  for (int i = 0; i < 100; ++i) {
-    const std::string line = record(i);
-    ASSERT_TRUE(buffer->Write(line.data(), line.size()));
-    first += line;
-  }
+  const std::string first = writeRecords(*buffer, 100);
   buffer->Seal();
   EXPECT_EQ(buffer->OpenLength(), 0u);
   std::string second;
@@ -213,12 +219,7 @@ TEST_P(BlockBuffer, OnlyABlockWhoseWriteFailedIsGivenUpForNewRecords) {
   for (Oldest oldest : {Oldest::Waiting, Oldest::BeingWritten, Oldest::WriteFailed, Oldest::BeingWrittenAgain}) {
     std::fill(memory_.begin(), memory_.end(), 0);
     auto buffer = make();
-    std::string first;
-    for (int i = 0; i < 50; ++i) {
-      const std::string line = record(i);
-      ASSERT_TRUE(buffer->Write(line.data(), line.size()));
-      first += line;
-    }
+    const std::string first = writeRecords(*buffer, 50);
     buffer->Seal();
     if (oldest != Oldest::Waiting) {
       ASSERT_FALSE(buffer->TakeOldestSealed().empty());

@@ -12,15 +12,14 @@
 // go into a new block in the other half of the cache. A flush round writes
 // the blocks already sealed, oldest first, and seals the open block only
 // when nothing older waits; a block is otherwise sealed when it is full.
-// A block the files refuse (a full disk, a log
-// file that cannot seek) stays in the cache and is tried again every second;
-// when newer records need its half it is given up. Records given up, or
-// that find no room, are counted in the cache file, and the count is
-// written as a notice as soon as a write succeeds, or by the next start
-// after a kill. The flush thread wakes at a third of the cache, on a fatal
-// record, on appender_flush() and every 15 minutes; a wake-up that comes
-// while it is busy is not remembered, but it never sleeps on a block sealed
-// for want of room.
+// A block the files refuse (a full disk, a log file that cannot seek) stays
+// in the cache and is tried again every second; when newer records need its
+// half it is given up. Records given up, or that find no room, are counted
+// in the cache file, and the count is written as a notice as soon as a
+// write succeeds, or by the next start after a kill. The flush thread wakes
+// at a third of the cache, on a fatal record, on appender_flush() and every
+// 15 minutes; a wake-up that comes while it is busy is not remembered, but
+// it never sleeps on a block sealed for want of room.
 #include <atomic>
 #include <cstdint>
 #include <functional>
