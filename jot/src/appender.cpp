@@ -115,7 +115,7 @@ void JotterAppender::Open(const JotConfig& config) {
         [this](const char* text, size_t len, vela::comm::AutoBuffer& out) {
           MakeSyncBlock(text, len, out);
         },
-        [this](const std::string& text) { WriteTips2Console("%s", text.c_str()); });
+        [this](const std::string& text) { FileNoticeOnce(text); });
     files_->SetMaxFileSize(maxFileSize_);
   }
 
@@ -154,25 +154,34 @@ void JotterAppender::Open(const JotConfig& config) {
   // heap rather than in a file next to the filesystem root.
   const std::string& cacheDir = config_.cachedir_.empty() ? config_.logdir_ : config_.cachedir_;
   char* memory = nullptr;
+  std::string notMapped;  // why a cache file that should be mapped is not
   if (!cacheDir.empty()) {
     char path[512];
     std::snprintf(path, sizeof path, "%s/%s.mmap3", cacheDir.c_str(), config_.nameprefix_.c_str());
-    if (mmap_.open(path, kBufferBlockLength)) memory = mmap_.data();
+    if (mmap_.open(path, kCacheFileLength)) {
+      memory = mmap_.data();
+    } else {
+      notMapped = std::string("log cache ") + path + " not used (" + mmap_.error() +
+                  "): records wait in memory, a crash loses them";
+    }
   }
   if (!memory) {
-    heap_.reset(new (std::nothrow) char[kBufferBlockLength]());
-    memory = heap_.get();
+    // Words: the counters after the blocks are 8-byte aligned.
+    heap_.reset(new (std::nothrow) uint64_t[kCacheFileLength / sizeof(uint64_t)]());
+    memory = reinterpret_cast<char*>(heap_.get());
   }
   if (!memory) return;  // stays closed
 
   {
     vela::comm::ScopedLock lock(bufferMutex_);
+    char* counters = memory + kBufferBlockLength;
     if (config_.compressmode_ == kZstd) {
       buffer_ = std::make_unique<LogZstdBuffer>(memory, kBufferBlockLength, true,
-                                                config_.pub_key_.c_str(), config_.compresslevel_);
+                                                config_.pub_key_.c_str(), config_.compresslevel_,
+                                                counters);
     } else {
       buffer_ = std::make_unique<LogZlibBuffer>(memory, kBufferBlockLength, true,
-                                                config_.pub_key_.c_str());
+                                                config_.pub_key_.c_str(), counters);
     }
     syncMagic_ = buffer_->SyncMagic();
     hasKey_ = buffer_->IsCrypt();
@@ -193,57 +202,146 @@ void JotterAppender::Open(const JotConfig& config) {
 
   const std::string begin = "===== begin =====" + MakeMark();
   Write(nullptr, begin.c_str());
+  if (!notMapped.empty()) {
+    // Crash safety is off: say so once, here and in the log.
+    WriteTips2Console("%s", notMapped.c_str());
+    Write(nullptr, ("[F][ " + notMapped).c_str());
+  }
   ReportFileErrors();
 }
 
 void JotterAppender::RecoverCache() {
   bool framed = false;
+  auto frame = [&] {
+    if (!framed) WriteTips2File("~~~~~ begin of mmap ~~~~~\n");
+    framed = true;
+  };
+  bool failed = false;
   for (;;) {
     std::span<const uint8_t> block;
     {
       vela::comm::ScopedLock lock(bufferMutex_);
-      if (!lock.islocked() || !buffer_) break;
-      block = buffer_->OldestSealed();
+      if (!lock.islocked() || !buffer_) return;
+      block = buffer_->TakeOldestSealed();
     }
     if (block.empty()) break;
     // A run killed after writing a block but before clearing it left the
     // block in both places: write it once.
+    int error = 0;
     if (!files_->ContainsBlock(block.data(), block.size())) {
-      if (!framed) WriteTips2File("~~~~~ begin of mmap ~~~~~\n");
-      framed = true;
-      files_->Log2File(block.data(), block.size(), false);
+      frame();
+      error = files_->Log2File(block.data(), block.size(), false);
     }
     vela::comm::ScopedLock lock(bufferMutex_);
-    if (lock.islocked() && buffer_) buffer_->DropOldestSealed();
+    if (!lock.islocked() || !buffer_) return;
+    if (error != 0) {
+      buffer_->KeepOldestSealed();  // the flush thread tries again
+      NoteWriteFailure(error);
+      failed = true;
+      break;
+    }
+    buffer_->DropOldestSealed();
+  }
+  bool counted = false;
+  {
+    vela::comm::ScopedLock lock(bufferMutex_);
+    counted = lock.islocked() && buffer_ && buffer_->Dropped() > 0;
+  }
+  if (counted && !failed) {
+    frame();
+    (void)WriteDroppedNotice();
   }
   if (framed) WriteTips2File("~~~~~ end of mmap ~~~~~%s\n", MakeMark().c_str());
 }
 
-bool JotterAppender::FlushCacheToFile() {
-  {
-    FlushLock lock(*this);
-    if (!lock.islocked() || !buffer_) return false;
-    buffer_->Seal();
-  }
-  for (;;) {
+JotterAppender::FlushResult JotterAppender::FlushCacheToFile() {
+  for (bool first = true;; first = false) {
     std::span<const uint8_t> block;
     {
       FlushLock lock(*this);
-      if (!lock.islocked() || !buffer_) return false;
-      block = buffer_->OldestSealed();
+      if (!lock.islocked() || !buffer_) return FlushResult::NoCache;
+      // The block still filling is sealed only when no older one waits:
+      // sealed beside it, it would leave the writers no half to go on in.
+      if (first && buffer_->SealedCount() == 0) buffer_->Seal();
+      block = buffer_->TakeOldestSealed();
     }
-    if (block.empty()) return true;
-    // Straight from the cache: writers leave a sealed block alone.
+    if (block.empty()) break;
+    // Straight from the cache: writers leave a block being written alone.
     flushStep(FlushStep::Sealed);
-    files_->Log2File(block.data(), block.size(), true);
+    const int error = files_->Log2File(block.data(), block.size(), true);
     flushStep(FlushStep::Written);
-    FlushLock lock(*this);
-    if (!lock.islocked() || !buffer_) return false;
-    // Only this thread drops blocks, so the oldest is still this one.
-    buffer_->DropOldestSealed();
-    sealedWaiting_ = buffer_->SealedCount() > 0;
-    StoreDroppedCountLocked();
+    {
+      FlushLock lock(*this);
+      if (!lock.islocked() || !buffer_) return FlushResult::NoCache;
+      // Nobody else drops a block being written, so the oldest is this one.
+      if (error == 0) {
+        buffer_->DropOldestSealed();
+      } else {
+        buffer_->KeepOldestSealed();
+      }
+      sealedWaiting_ = buffer_->SealedCount() > 0;
+    }
+    if (error != 0) {
+      NoteWriteFailure(error);
+      return FlushResult::Failed;
+    }
+    NoteWriteSuccess();
   }
+  return WriteDroppedNotice() ? FlushResult::Done : FlushResult::Failed;
+}
+
+bool JotterAppender::WriteDroppedNotice() {
+  uint32_t dropped = 0;
+  {
+    FlushLock lock(*this);
+    if (!lock.islocked() || !buffer_) return true;
+    dropped = buffer_->Dropped();
+  }
+  if (dropped == 0) return true;
+  char notice[128];
+  const int n = std::snprintf(notice, sizeof notice, "[F][ log cache full, %u records dropped\n", dropped);
+  vela::comm::AutoBuffer block;
+  MakeSyncBlock(notice, static_cast<size_t>(n), block);
+  const int error = files_->Log2File(block.Ptr(), block.Length(), false);
+  if (error != 0) {
+    NoteWriteFailure(error);
+    return false;
+  }
+  NoteWriteSuccess();
+  // Only what this notice says: more may have been dropped meanwhile.
+  FlushLock lock(*this);
+  if (lock.islocked() && buffer_) buffer_->ForgetDropped(dropped);
+  return true;
+}
+
+void JotterAppender::NoteWriteFailure(int error) {
+  {
+    vela::comm::ScopedLock lock(noticeMutex_);
+    if (!lock.islocked() || error == writeFailure_) return;
+    writeFailure_ = error;
+  }
+  WriteTips2Console("log file refused a block (%s%s): it stays in the cache and is tried again",
+                    error == ESPIPE ? "the file cannot seek: " : "", std::strerror(error));
+}
+
+void JotterAppender::NoteWriteSuccess() {
+  vela::comm::ScopedLock lock(noticeMutex_);
+  if (!lock.islocked()) return;
+  writeFailure_ = 0;
+  fileNotices_.clear();
+}
+
+void JotterAppender::FileNoticeOnce(const std::string& text) {
+  {
+    vela::comm::ScopedLock lock(noticeMutex_);
+    if (!lock.islocked() ||
+        std::find(fileNotices_.begin(), fileNotices_.end(), text) != fileNotices_.end()) {
+      return;
+    }
+    if (fileNotices_.size() >= 16) fileNotices_.erase(fileNotices_.begin());
+    fileNotices_.push_back(text);
+  }
+  WriteTips2Console("%s", text.c_str());
 }
 
 void JotterAppender::ReportFileErrors() {
@@ -343,7 +441,7 @@ void JotterAppender::WriteTips2File(const char* format, ...) {
   if (n <= 0) return;
   vela::comm::AutoBuffer block;
   MakeSyncBlock(text, std::min(static_cast<size_t>(n), sizeof text - 1), block);
-  files_->Log2File(block.Ptr(), block.Length(), false);
+  (void)files_->Log2File(block.Ptr(), block.Length(), false);
 }
 
 void JotterAppender::WriteTips2Console(const char* format, ...) {
@@ -365,10 +463,13 @@ void JotterAppender::WriteSync(const JotterInfo_t* info, const char* log) {
   log_formater(info, log, buff);
   vela::comm::AutoBuffer block;
   MakeSyncBlock(line, buff.Length(), block);
-  files_->Log2File(block.Ptr(), block.Length(), false);
+  (void)files_->Log2File(block.Ptr(), block.Length(), false);
 }
 
-void JotterAppender::Flush() { Wake(true); }
+void JotterAppender::Flush() {
+  flushAsked_ = true;
+  Wake(true);
+}
 
 void JotterAppender::Wake(bool sure) {
   if (!sure) {
@@ -402,19 +503,11 @@ void JotterAppender::WriteAsync(const JotterInfo_t* info, const char* log, bool 
 }
 
 JotterAppender::WakeReason JotterAppender::StoreLocked(const char* line, size_t len, bool fatal) {
-  StoreDroppedCountLocked();
-  char notice[128];
-  if (buffer_->OpenLength() >= kRefuseLength) {
-    len = static_cast<size_t>(std::snprintf(
-        notice, sizeof notice, "[F][ sg_buffer_async.Length() >= BUFFER_BLOCK_LENTH*4/5, len: %d\n",
-        static_cast<int>(buffer_->OpenLength())));
-    line = notice;
-  }
-  const size_t sealed = buffer_->SealedCount();
-  // A record that finds no room is counted; the block that filled the cache
-  // was sealed, and the thread woken, by an earlier write.
-  if (!buffer_->Write(line, len)) ++dropped_;
-  if (buffer_->SealedCount() > sealed) {
+  const uint64_t sealed = buffer_->SealedSoFar();
+  // A record that finds no room is counted by the buffer; the block that
+  // filled the cache was sealed, and the thread woken, by an earlier write.
+  (void)buffer_->Write(line, len);
+  if (buffer_->SealedSoFar() != sealed) {
     sealedWaiting_ = true;
     return WakeReason::MustWake;
   }
@@ -424,22 +517,22 @@ JotterAppender::WakeReason JotterAppender::StoreLocked(const char* line, size_t 
   return buffer_->OpenLength() >= kWakeLength ? WakeReason::Threshold : WakeReason::None;
 }
 
-void JotterAppender::StoreDroppedCountLocked() {
-  if (dropped_ == 0) return;
-  char notice[128];
-  const int n = std::snprintf(notice, sizeof notice,
-                              "[F][ log cache full, %u records dropped\n", dropped_);
-  if (buffer_->Write(notice, static_cast<size_t>(n))) dropped_ = 0;
-}
-
 void JotterAppender::AsyncLogThread() {
   while (true) {
     flushStep(FlushStep::Woken);
-    if (!FlushCacheToFile() || closed_) break;
-    flushStep(FlushStep::Flushed);
+    flushAsked_ = false;
+    const FlushResult result = FlushCacheToFile();
+    if (result == FlushResult::NoCache || closed_) break;
+    flushStep(result == FlushResult::Failed ? FlushStep::Failed : FlushStep::Flushed);
     ReportFileErrors();
     vela::comm::ScopedLock lock(cond_.mutex());
     if (!lock.islocked()) break;
+    if (result == FlushResult::Failed) {
+      // Not at every record: the files are tried again in a while, at once
+      // when asked to flush or closing.
+      (void)cond_.wait(lock, kRetryMs, [this] { return closed_.load() || flushAsked_.load(); });
+      continue;
+    }
     // Wake-ups that came while this thread was busy are not remembered, but
     // a close, or a block a writer sealed because it was full, is.
     if (closed_ || sealedWaiting_) continue;
@@ -475,7 +568,16 @@ void JotterAppender::Close() {
   {
     vela::comm::ScopedLock lock(bufferMutex_);
     if (lock.islocked() && buffer_) {
-      buffer_->Clear();
+      const uint64_t unwritten = buffer_->HeldRecords() + buffer_->Dropped();
+      if (buffer_->IsEmpty() && buffer_->Dropped() == 0) {
+        buffer_->Clear();
+      } else if (mmap_.isOpen()) {
+        // The files still refuse them: the next start writes them.
+        WriteTips2Console("log closed with records the files refused; they stay in the cache file");
+      } else {
+        WriteTips2Console("log closed with %ju records the files refused; they are lost",
+                          static_cast<uintmax_t>(unwritten));
+      }
       buffer_.reset();
       mmap_.close();
       heap_.reset();

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
+#include <cassert>
 #include <cstring>
 #include <vector>
 
@@ -12,6 +14,16 @@
 
 namespace vela::jot {
 namespace {
+
+static_assert(std::endian::native == std::endian::little,
+              "the cache's counters are stored as native 64-bit words");
+
+constexpr size_t kDroppedCounter = 0;
+constexpr size_t kCounterAtStart = 1;
+constexpr size_t kCounterAtMiddle = 2;
+static_assert(kCacheCountersLen == 3 * sizeof(uint64_t));
+
+std::atomic<void (*)(const uint8_t*, size_t)> gZeroingHook{nullptr};
 
 uint32_t loadLe32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
@@ -27,22 +39,36 @@ bool seqAfter(uint16_t a, uint16_t b) {
   return ahead != 0 && ahead < 32768;
 }
 
-// Zeroes [from, to) so that a kill part-way leaves no valid header behind:
-// the bytes where a block may start go first, then the rest.
-void zeroBlockMemory(uint8_t* mem, size_t from, size_t to, size_t half) {
-  if (from >= to) return;
-  volatile uint8_t* firstBytes = mem;
-  firstBytes[from] = 0;
-  if (half > from && half < to) firstBytes[half] = 0;
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  std::memset(mem + from + 1, 0, to - from - 1);
+// A counter is one word, so that a kill leaves the old value or the new one:
+// the count in the low half, its complement in the high half; 0 is all zero.
+uint64_t encodeCount(uint32_t n) { return n == 0 ? 0 : uint64_t{n} | uint64_t{~n} << 32; }
+
+std::optional<uint32_t> decodeCount(uint64_t word) {
+  if (word == 0) return 0;
+  const auto n = static_cast<uint32_t>(word);
+  if (static_cast<uint32_t>(word >> 32) != ~n) return std::nullopt;
+  return n;
 }
 
+uint64_t loadWord(uint64_t& word) { return std::atomic_ref<uint64_t>(word).load(std::memory_order_relaxed); }
+
 }  // namespace
+
+void SetZeroingHookForTesting(void (*hook)(const uint8_t* mem, size_t size)) {
+  gZeroingHook.store(hook, std::memory_order_release);
+}
+
+std::optional<uint32_t> CachedDropCount(std::span<const uint8_t> counters) {
+  if (counters.size() < sizeof(uint64_t)) return 0;
+  uint64_t word = 0;
+  std::memcpy(&word, counters.data() + kDroppedCounter * sizeof word, sizeof word);
+  return decodeCount(word);
+}
 
 std::vector<CacheBlock> LocateCacheBlocks(const uint8_t* mem, size_t size) {
   std::vector<CacheBlock> found;
   if (!mem) return found;
+  size = std::min(size, kBufferBlockLength);
   // Only async blocks live here. A block needs its header and room for its
   // tail before `limit`.
   auto blockAt = [&](size_t offset, size_t limit) {
@@ -65,28 +91,71 @@ std::vector<CacheBlock> LocateCacheBlocks(const uint8_t* mem, size_t size) {
   return found;
 }
 
-LogBaseBuffer::LogBaseBuffer(void* buffer, size_t len, bool isCompress, const char* pubkey)
+LogBaseBuffer::LogBaseBuffer(void* buffer, size_t len, bool isCompress, const char* pubkey,
+                             void* counters)
     : isCompress_(isCompress),
       mem_(static_cast<uint8_t*>(buffer)),
       size_(buffer ? len : 0),
       logCrypt_(std::make_unique<LogCrypt>(pubkey)) {
   isCrypt_ = logCrypt_->IsCrypt();
+  if (counters) {
+    assert(reinterpret_cast<uintptr_t>(counters) % alignof(uint64_t) == 0);
+    counters_ = static_cast<uint64_t*>(counters);
+  }
   Fix();
 }
 
 LogBaseBuffer::~LogBaseBuffer() = default;
 
+size_t LogBaseBuffer::CounterOf(const Block& block) const {
+  return block.offset == 0 ? kCounterAtStart : kCounterAtMiddle;
+}
+
+void LogBaseBuffer::StoreCounter(size_t index, uint32_t value) {
+  std::atomic_ref<uint64_t>(counters_[index]).store(encodeCount(value), std::memory_order_relaxed);
+}
+
+void LogBaseBuffer::AddDropped(uint32_t n) {
+  dropped_ = n > UINT32_MAX - dropped_ ? UINT32_MAX : dropped_ + n;
+  StoreCounter(kDroppedCounter, dropped_);
+}
+
+void LogBaseBuffer::ForgetDropped(uint32_t n) {
+  assert(n <= dropped_);
+  dropped_ -= n;
+  StoreCounter(kDroppedCounter, dropped_);
+}
+
+uint64_t LogBaseBuffer::HeldRecords() const {
+  uint64_t held = 0;
+  for (size_t i = 0; i < count_; ++i) held += blocks_[i].records;
+  return held;
+}
+
 void LogBaseBuffer::Fix() {
+  // A damaged count is no count.
+  dropped_ = decodeCount(loadWord(counters_[kDroppedCounter])).value_or(0);
+  StoreCounter(kDroppedCounter, dropped_);
   if (!mem_) return;
   std::vector<CacheBlock> found = LocateCacheBlocks(mem_, size_);
+  bool counted[3] = {};
   for (const CacheBlock& cached : found) {
     uint32_t bodyLen = 0;  // as found; this takes the header's sequence number
     (void)logCrypt_->Fix(reinterpret_cast<const char*>(mem_ + cached.offset), kBlockHeaderLen, bodyLen);
     Block& block = blocks_[count_++];
     block.offset = cached.offset;
     block.length = kBlockHeaderLen + cached.bodyLength;
-    block.limit = found.size() == 2 && cached.offset == 0 ? size_ / 2 : size_;
+    block.limit = size_;
     block.dirtyEnd = block.offset + block.length + kBlockTailLen;
+    // A cache of an earlier version has no counts: 0, such a block is never
+    // given up.
+    block.records = decodeCount(loadWord(counters_[CounterOf(block)])).value_or(0);
+    counted[CounterOf(block)] = true;
+  }
+  // A half without a block has no count: a block that starts there counts
+  // from 0 even when a kill comes before its first record's count.
+  for (size_t index : {kCounterAtStart, kCounterAtMiddle}) {
+    if (!counted[index]) StoreCounter(index, 0);
   }
   // What lies outside the adopted blocks is nothing anyone can read.
   std::sort(found.begin(), found.end(),
@@ -117,23 +186,17 @@ size_t LogBaseBuffer::SealedCount() const {
 
 bool LogBaseBuffer::StartBlock() {
   if (!mem_ || count_ == 2 || OpenBlock()) return false;
+  // Each block keeps to its half, so that a sealed block always leaves the
+  // other half to the records that come while it is written.
   const size_t half = size_ / 2;
   Block block;
-  if (count_ == 0) {
-    block.limit = size_;
-  } else if (blocks_[0].offset == half) {
+  if (count_ == 0 || blocks_[0].offset == half) {
     block.limit = half;
   } else if (blocks_[0].length + kBlockTailLen <= half) {
-    // The sealed block keeps to the first half from now on; what its
-    // compressor left beyond its end goes.
-    Block& sealed = blocks_[0];
-    zeroBlockMemory(mem_, half, sealed.dirtyEnd, half);
-    sealed.dirtyEnd = std::min(sealed.dirtyEnd, half);
-    sealed.limit = half;
     block.offset = half;
     block.limit = size_;
   } else {
-    return false;
+    return false;  // an adopted block that runs past the middle
   }
   if (block.limit - block.offset < kBlockHeaderLen + kBlockTailLen) return false;
   logCrypt_->SetHeaderInfo(reinterpret_cast<char*>(mem_ + block.offset), true, GetMagicAsyncStart());
@@ -149,6 +212,17 @@ bool LogBaseBuffer::StartBlock() {
   return true;
 }
 
+bool LogBaseBuffer::GiveUpOldest() {
+  if (count_ == 0) return false;
+  const Block& oldest = blocks_[0];
+  // Only a block the files refused, not being tried again just now, and
+  // whose records are known, makes room: its count goes in before its bytes go.
+  if (!oldest.failed || oldest.writing || oldest.records == 0) return false;
+  AddDropped(oldest.records);
+  DropBlock(0);
+  return true;
+}
+
 bool LogBaseBuffer::Write(const void* data, size_t len, vela::comm::AutoBuffer& out) {
   if (!data || len == 0) return false;
   logCrypt_->CryptSyncLog(static_cast<const char*>(data), len, out, GetMagicSyncStart());
@@ -161,9 +235,11 @@ bool LogBaseBuffer::Write(const void* data, size_t len) {
     if (streamLive_ && Append(*open, data, len)) return true;
     SealBlock(count_ - 1);  // full: what it holds is kept
   }
-  if (!StartBlock()) return false;
-  if (Append(blocks_[count_ - 1], data, len)) return true;
-  SealBlock(count_ - 1);
+  if (StartBlock() || (GiveUpOldest() && StartBlock())) {
+    if (Append(blocks_[count_ - 1], data, len)) return true;
+    SealBlock(count_ - 1);  // drops the block, which has no body
+  }
+  AddDropped(1);
   return false;
 }
 
@@ -185,30 +261,34 @@ bool LogBaseBuffer::Append(Block& block, const void* data, size_t len) {
     EndStream();
     return false;
   }
-  if (produced == 0) return true;
-  block.dirtyEnd = std::max(block.dirtyEnd, block.offset + before + produced);
-
-  const size_t start = before - remainNoCryptLen_;
-  const size_t count = remainNoCryptLen_ + produced;
-  if (!isCrypt_) {
-    logCrypt_->UpdateLogLen(reinterpret_cast<char*>(mem), static_cast<uint32_t>(produced));
-    block.length = before + produced;
-    return true;
+  if (produced > 0) {
+    block.dirtyEnd = std::max(block.dirtyEnd, block.offset + before + produced);
+    const size_t start = before - remainNoCryptLen_;
+    const size_t count = remainNoCryptLen_ + produced;
+    if (!isCrypt_) {
+      logCrypt_->UpdateLogLen(reinterpret_cast<char*>(mem), static_cast<uint32_t>(produced));
+      block.length = before + produced;
+    } else {
+      // The bytes before `before` are already counted in the header.
+      // Encipher their unit aside and store it only after the length moved
+      // on, so that a kill leaves either the old block or the new one (but
+      // for two stores).
+      uint8_t firstUnit[8];
+      const bool hasUnit = count >= 8;
+      if (hasUnit) {
+        std::memcpy(firstUnit, mem + start, 8);
+        logCrypt_->EncipherInPlace(firstUnit, 8);
+        logCrypt_->EncipherInPlace(mem + start + 8, count - 8);
+      }
+      logCrypt_->UpdateLogLen(reinterpret_cast<char*>(mem), static_cast<uint32_t>(produced));
+      if (hasUnit) std::memcpy(mem + start, firstUnit, 8);
+      remainNoCryptLen_ = count % 8;
+      block.length = start + count;
+    }
   }
-  // The bytes before `before` are already counted in the header. Encipher
-  // their unit aside and store it only after the length moved on, so that a
-  // kill leaves either the old block or the new one (but for two stores).
-  uint8_t firstUnit[8];
-  const bool hasUnit = count >= 8;
-  if (hasUnit) {
-    std::memcpy(firstUnit, mem + start, 8);
-    logCrypt_->EncipherInPlace(firstUnit, 8);
-    logCrypt_->EncipherInPlace(mem + start + 8, count - 8);
-  }
-  logCrypt_->UpdateLogLen(reinterpret_cast<char*>(mem), static_cast<uint32_t>(produced));
-  if (hasUnit) std::memcpy(mem + start, firstUnit, 8);
-  remainNoCryptLen_ = count % 8;
-  block.length = start + count;
+  // After the record is in: a kill in between leaves it one short, never
+  // more than the block holds.
+  StoreCounter(CounterOf(block), ++block.records);
   return true;
 }
 
@@ -235,6 +315,7 @@ void LogBaseBuffer::SealBlock(size_t index) {
   logCrypt_->SetTailerInfo(mem + kBlockHeaderLen + bodyLen, 0);
   block.dirtyEnd = std::max(block.dirtyEnd, block.offset + kBlockHeaderLen + bodyLen + kBlockTailLen);
   block.sealed = true;
+  ++sealedSoFar_;
 }
 
 std::span<const uint8_t> LogBaseBuffer::OldestSealed() const {
@@ -242,13 +323,39 @@ std::span<const uint8_t> LogBaseBuffer::OldestSealed() const {
   return {mem_ + blocks_[0].offset, blocks_[0].length + kBlockTailLen};
 }
 
+std::span<const uint8_t> LogBaseBuffer::TakeOldestSealed() {
+  const std::span<const uint8_t> block = OldestSealed();
+  if (!block.empty()) blocks_[0].writing = true;
+  return block;
+}
+
 void LogBaseBuffer::DropOldestSealed() {
   if (count_ > 0 && blocks_[0].sealed) DropBlock(0);
 }
 
+void LogBaseBuffer::KeepOldestSealed() {
+  if (count_ == 0 || !blocks_[0].sealed) return;
+  blocks_[0].writing = false;
+  blocks_[0].failed = true;
+}
+
+// Zeroes [from, to) so that a kill part-way leaves no valid header behind:
+// the bytes where a block may start go first, then the rest.
+void LogBaseBuffer::ZeroMemory(size_t from, size_t to) {
+  if (from >= to) return;
+  const size_t half = size_ / 2;
+  volatile uint8_t* firstBytes = mem_;
+  firstBytes[from] = 0;
+  if (half > from && half < to) firstBytes[half] = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  if (auto* hook = gZeroingHook.load(std::memory_order_acquire)) hook(mem_, size_);
+  std::memset(mem_ + from + 1, 0, to - from - 1);
+}
+
 void LogBaseBuffer::DropBlock(size_t index) {
   Block& block = blocks_[index];
-  zeroBlockMemory(mem_, block.offset, std::min(block.dirtyEnd, size_), size_ / 2);
+  ZeroMemory(block.offset, std::min(block.dirtyEnd, size_));
+  StoreCounter(CounterOf(block), 0);
   if (!block.sealed) {
     streamLive_ = false;
     remainNoCryptLen_ = 0;
@@ -270,12 +377,15 @@ void LogBaseBuffer::Clear() {
   if (OpenBlock() && streamLive_) EndStream();
   streamLive_ = false;
   remainNoCryptLen_ = 0;
-  if (mem_) zeroBlockMemory(mem_, 0, size_, size_ / 2);
+  if (mem_) ZeroMemory(0, size_);
   count_ = 0;
+  for (size_t index : {kDroppedCounter, kCounterAtStart, kCounterAtMiddle}) StoreCounter(index, 0);
+  dropped_ = 0;
 }
 
-LogZlibBuffer::LogZlibBuffer(void* buffer, size_t len, bool isCompress, const char* pubkey)
-    : LogBaseBuffer(buffer, len, isCompress, pubkey), cstream_(std::make_unique<z_stream>()) {
+LogZlibBuffer::LogZlibBuffer(void* buffer, size_t len, bool isCompress, const char* pubkey,
+                             void* counters)
+    : LogBaseBuffer(buffer, len, isCompress, pubkey, counters), cstream_(std::make_unique<z_stream>()) {
   std::memset(cstream_.get(), 0, sizeof(z_stream));
 }
 
@@ -326,8 +436,8 @@ char LogZlibBuffer::GetMagicAsyncStart() const {
 }
 
 LogZstdBuffer::LogZstdBuffer(void* buffer, size_t len, bool isCompress, const char* pubkey,
-                             int level)
-    : LogBaseBuffer(buffer, len, isCompress, pubkey), cctx_(ZSTD_createCCtx()) {
+                             int level, void* counters)
+    : LogBaseBuffer(buffer, len, isCompress, pubkey, counters), cctx_(ZSTD_createCCtx()) {
   if (cctx_) {
     ZSTD_CCtx_setParameter(cctx_, ZSTD_c_compressionLevel, level);
     ZSTD_CCtx_setParameter(cctx_, ZSTD_c_windowLog, 16);

@@ -172,6 +172,7 @@ bool LogFiles::OpenLogFile(const std::string& dir) {
 
   auto notice = [&](const std::string& p) {
     const int err = errno;
+    lastError_ = err;
     console_("open file error:" + std::to_string(err) + " " + std::strerror(err) + ", path:" + p);
   };
   if (now.tv_sec < lastTime_) {
@@ -205,12 +206,16 @@ bool LogFiles::WriteFile(const void* data, size_t len, FILE* file) {
   if (!file || !data || len == 0) return false;
   std::fseek(file, 0, SEEK_END);
   const long pos = std::ftell(file);
-  if (pos < 0) return false;
+  if (pos < 0) {
+    lastError_ = errno ? errno : ESPIPE;  // a pipe: a partial write could not be cut back
+    return false;
+  }
   errno = 0;
   const bool ok = std::fwrite(data, len, 1, file) == 1 && std::fflush(file) == 0;
   if (ok) return true;
 
   const int err = errno ? errno : EIO;
+  lastError_ = err;
   console_("write file error:" + std::to_string(err));
   std::clearerr(file);
   // Cut the partial block off, then note the failure in the file.
@@ -273,22 +278,25 @@ bool LogFiles::CacheLogs() {
   return !ec && info.available >= kMinCacheSpace;
 }
 
-void LogFiles::Log2File(const void* data, size_t len, bool move) {
-  if (!data || len == 0 || config_.logdir_.empty()) return;
+int LogFiles::Log2File(const void* data, size_t len, bool move) {
+  if (!data || len == 0 || config_.logdir_.empty()) return 0;
   vela::comm::ScopedLock lock(fileMutex_);
-  if (!lock.islocked()) return;
-  Log2FileLocked(data, len, move);
+  if (!lock.islocked()) return EDEADLK;
+  lastError_ = 0;
+  const bool written = Log2FileLocked(data, len, move);
+  return written ? 0 : lastError_ ? lastError_ : EIO;
 }
 
-void LogFiles::Log2FileLocked(const void* data, size_t len, bool move) {
+bool LogFiles::Log2FileLocked(const void* data, size_t len, bool move) {
   const bool async = config_.mode_ != kAppenderSync;
 
   if (config_.cachedir_.empty()) {
+    bool written = false;
     if (OpenLogFile(config_.logdir_)) {
-      WriteFile(data, len, logFile_);
+      written = WriteFile(data, len, logFile_);
       if (async) CloseFileLocked();
     }
-    return;
+    return written;
   }
 
   const struct timeval now = clock_.now();
@@ -296,7 +304,7 @@ void LogFiles::Log2FileLocked(const void* data, size_t len, bool move) {
   const bool cache = CacheLogs();
   boost::system::error_code ec;
   if ((cache || fs::exists(cachePath, ec)) && OpenLogFile(config_.cachedir_)) {
-    WriteFile(data, len, logFile_);
+    const bool written = WriteFile(data, len, logFile_);
     if (async) CloseFileLocked();
     if (!cache && move) {
       const std::string logPath = MakeLogFileName(now, config_.logdir_, config_.nameprefix_, "jot");
@@ -306,7 +314,7 @@ void LogFiles::Log2FileLocked(const void* data, size_t len, bool move) {
         if (ec) NoteError("remove", cachePath, ec);
       }
     }
-    return;
+    return written;
   }
 
   bool written = false;
@@ -317,10 +325,11 @@ void LogFiles::Log2FileLocked(const void* data, size_t len, bool move) {
   if (!written) {
     if (!async) CloseFileLocked();
     if (OpenLogFile(config_.cachedir_)) {
-      WriteFile(data, len, logFile_);
+      written = WriteFile(data, len, logFile_);
       if (async) CloseFileLocked();
     }
   }
+  return written;
 }
 
 void LogFiles::DelTimeoutFile(const std::string& dir) {

@@ -75,13 +75,26 @@ MmapCache::~MmapCache() { close(); }
 
 bool MmapCache::open(const std::string& path, size_t size) {
   close();
-  if (path.empty() || size == 0) return false;
+  error_.clear();
+  if (path.empty() || size == 0) {
+    error_ = "no path";
+    return false;
+  }
   const bool existed = ::access(path.c_str(), F_OK) == 0;
   lockFd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (lockFd_ < 0) return false;
+  if (lockFd_ < 0) {
+    error_ = std::strerror(errno);
+    return false;
+  }
   // Another process writing through the same cache would interleave blocks.
-  if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0 || !prepareFile(lockFd_, size) ||
-      !mapFile(path.c_str(), size, file_)) {
+  if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+    error_ = errno == EWOULDBLOCK ? "in use by another process" : std::strerror(errno);
+  } else if (errno = 0; !prepareFile(lockFd_, size)) {
+    error_ = errno ? std::strerror(errno) : "not a regular file";
+  } else if (!mapFile(path.c_str(), size, file_)) {
+    error_ = "cannot be mapped";
+  }
+  if (!error_.empty()) {
     if (!existed) ::unlink(path.c_str());
     close();
     return false;

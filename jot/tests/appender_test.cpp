@@ -24,6 +24,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "jot/log_buffer.h"
 #include "support/jot_test_support.h"
@@ -163,6 +164,13 @@ TEST_F(AppenderTest, SyncModeWritesEachRecordAtOnce) {
   EXPECT_EQ(numbersOf(before, "sy"), std::vector<int>{0});
 }
 
+std::string todaysLogName() {
+  char day[16];
+  const std::time_t now = std::time(nullptr);
+  std::strftime(day, sizeof day, "%Y%m%d", std::localtime(&now));
+  return "inst_a_" + std::string(day) + ".jot";
+}
+
 // The counts of the cache-full notices in `text`.
 size_t droppedIn(const std::string& text) {
   size_t dropped = 0;
@@ -171,39 +179,6 @@ size_t droppedIn(const std::string& text) {
     dropped += std::stoul((*it)[1]);
   }
   return dropped;
-}
-
-TEST_F(AppenderTest, EightThreadsKeepTheirOrder) {
-  const jottest::KeyPair server = jottest::makeKeyPair();
-  vela::jot::appender_open(configFor(dir_.path(), vela::jot::kAppenderAsync, false, server.pubHex()));
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 8; ++t) {
-    threads.emplace_back([t] {
-      for (int i = 0; i < 10000; ++i) {
-        writeRecord("t" + std::to_string(t) + " n" + std::to_string(i) + " some text of a record");
-      }
-    });
-  }
-  for (auto& thread : threads) thread.join();
-  vela::jot::appender_close();
-
-  std::vector<std::string> problems;
-  const std::string text = jottest::decodeDir(dir_.path(), server.priv, &problems);
-  EXPECT_TRUE(problems.empty()) << problems.front();
-  // Writers never wait for the flush: a burst faster than the files (or a
-  // flush thread kept off the processor) may find the cache full; what it
-  // drops is counted, never lost unseen.
-  size_t kept = 0;
-  for (int t = 0; t < 8; ++t) {
-    const std::vector<int> numbers = numbersOf(text, "t" + std::to_string(t));
-    EXPECT_TRUE(std::is_sorted(numbers.begin(), numbers.end()) &&
-                std::adjacent_find(numbers.begin(), numbers.end()) == numbers.end())
-        << "thread " << t;
-    kept += numbers.size();
-  }
-  const size_t refused =
-      jottest::countOf(text, "[F][ sg_buffer_async.Length() >= BUFFER_BLOCK_LENTH*4/5, len: ");
-  EXPECT_EQ(kept + droppedIn(text) + refused, 80000u);
 }
 
 TEST_F(AppenderTest, QuickOpenCloseCycles) {
@@ -238,7 +213,7 @@ TEST_F(AppenderTest, CloseLeavesAnEmptyCacheAlsoWithWritersRacingIt) {
       stop = true;
       for (auto& writer : writers) writer.join();
       const std::vector<uint8_t> bytes = jottest::readBytes(cache);
-      ASSERT_EQ(bytes.size(), vela::jot::kBufferBlockLength);
+      ASSERT_EQ(bytes.size(), vela::jot::kCacheFileLength);
       ASSERT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; }))
           << (zstd ? "zstd" : "zlib") << " cycle " << cycle;
     }
@@ -292,8 +267,15 @@ std::atomic<vela::jot::FlushStep> gHoldAt{vela::jot::FlushStep::Woken};
 std::atomic<bool> gHold{false};
 std::atomic<bool> gHeld{false};
 std::atomic<int> gIdle{0};
+std::atomic<int> gFailed{0};
+std::atomic<int> gSlowWriteMs{0};
 void holdFlush(vela::jot::FlushStep step) {
   if (step == vela::jot::FlushStep::Idle) ++gIdle;
+  if (step == vela::jot::FlushStep::Failed) ++gFailed;
+  // A slow disk: every block takes this long to write.
+  if (step == vela::jot::FlushStep::Sealed && gSlowWriteMs > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(gSlowWriteMs.load()));
+  }
   if (step != gHoldAt) return;
   while (gHold) {
     gHeld = true;
@@ -305,23 +287,25 @@ class HeldFlushTest : public AppenderTest {
  protected:
   // Opens the writer and waits until its flush thread stands at `step` (at
   // Sealed and Written: with the block of the begin marker).
-  void openAndHoldAt(vela::jot::FlushStep step) {
+  void openAndHoldAt(vela::jot::FlushStep step, const JotConfig& config) {
     gHoldAt = step;
     gHold = true;
     gHeld = false;
     vela::jot::SetFlushStepHookForTesting(&holdFlush);
-    vela::jot::appender_open(configFor(dir_.path()));
+    vela::jot::appender_open(config);
     // A wake-up while the thread is busy is not remembered: ask again.
     ASSERT_TRUE(eventually([] {
       vela::jot::appender_flush();
       return gHeld.load();
     }));
   }
+  void openAndHoldAt(vela::jot::FlushStep step) { openAndHoldAt(step, configFor(dir_.path())); }
   void release() { gHold = false; }
   void TearDown() override {
     release();
     AppenderTest::TearDown();
     vela::jot::SetFlushStepHookForTesting(nullptr);
+    gSlowWriteMs = 0;
   }
 };
 
@@ -341,27 +325,12 @@ std::chrono::milliseconds timedWrite(const std::string& text) {
 
 constexpr std::chrono::milliseconds kQuick{100};  // a writer that waited on the files takes seconds
 
-TEST_F(HeldFlushTest, FullCacheStoresTheNoticeInsteadOfTheRecord) {
-  openAndHoldAt(vela::jot::FlushStep::Woken);  // the thread never takes the block
-  std::mt19937 rng(7);
-  for (int i = 0; i < 30; ++i) writeRecord(noisyRecord("fill n" + std::to_string(i), rng));
-  const int idle = gIdle;
-  release();
-  ASSERT_TRUE(eventually([&] { return gIdle > idle; }));  // the full block is out
-  vela::jot::appender_close();
+class HeldFlushAt : public HeldFlushTest,
+                    public ::testing::WithParamInterface<vela::jot::FlushStep> {};
 
-  const std::string text = jottest::decodeDir(dir_.path(), std::nullopt);
-  const std::vector<int> kept = numbersOf(text, "fill");
-  ASSERT_FALSE(kept.empty());
-  ASSERT_LT(kept.size(), 30u);
-  // The first records in order, then one notice per refused record.
-  for (size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(kept[i], static_cast<int>(i));
-  EXPECT_EQ(jottest::countOf(text, "[F][ sg_buffer_async.Length() >= BUFFER_BLOCK_LENTH*4/5, len: "),
-            30 - kept.size());
-}
-
-TEST_F(HeldFlushTest, WritersGoOnIntoTheCacheAndCountWhatFindsNoRoom) {
-  openAndHoldAt(vela::jot::FlushStep::Sealed);  // a block the files do not take
+TEST_P(HeldFlushAt, WritersGoOnIntoTheCacheAndCountWhatFindsNoRoom) {
+  // The thread has not taken the first block yet, or the files do not take it.
+  openAndHoldAt(GetParam());
   std::mt19937 rng(11);
   std::chrono::milliseconds slowest{0};
   for (int i = 0; i < 40 && slowest < kQuick; ++i) {
@@ -373,16 +342,65 @@ TEST_F(HeldFlushTest, WritersGoOnIntoTheCacheAndCountWhatFindsNoRoom) {
   ASSERT_LT(slowest, kQuick);
   const std::string text = jottest::decodeDir(dir_.path(), std::nullopt);
   const std::vector<int> kept = numbersOf(text, "held");
-  // The other half of the cache took the first records, in order; the rest
-  // found it full and are counted, once, after them.
+  // The cache took the first records, in order; the rest found it full and
+  // are counted, once, after them.
   ASSERT_GE(kept.size(), 5u);
   ASSERT_LT(kept.size(), 40u);
   for (size_t i = 0; i < kept.size(); ++i) ASSERT_EQ(kept[i], static_cast<int>(i));
   const std::string notice = "[F][ log cache full, " + std::to_string(40 - kept.size()) + " records dropped\n";
   EXPECT_EQ(jottest::countOf(text, notice), 1u);
+  EXPECT_EQ(droppedIn(text), 40 - kept.size());
   EXPECT_GT(text.find(notice), text.find("] held n" + std::to_string(kept.back()) + " "));
   EXPECT_EQ(jottest::countOf(text, "===== end ====="), 1u);  // the close finds room
 }
+
+INSTANTIATE_TEST_SUITE_P(Steps, HeldFlushAt,
+                         ::testing::Values(vela::jot::FlushStep::Woken, vela::jot::FlushStep::Sealed),
+                         [](const auto& param) {
+                           return param.param == vela::jot::FlushStep::Woken ? "BeforeTheFirstBlock"
+                                                                            : "InTheFirstWrite";
+                         });
+
+class HealthyDisk : public HeldFlushTest, public ::testing::WithParamInterface<Mode> {};
+
+TEST_P(HealthyDisk, ThreadsWritingFlatOutLoseNothingOverASlowDisk) {
+  // A flush round seals the block still filling only when no older block
+  // waits: so the writers always have a half to go on in while the thread
+  // writes, however slowly.
+  std::optional<jottest::KeyPair> server;
+  if (GetParam().key) server = jottest::makeKeyPair();
+  release();
+  gSlowWriteMs = 2;
+  vela::jot::SetFlushStepHookForTesting(&holdFlush);
+  vela::jot::appender_open(configFor(dir_.path(), vela::jot::kAppenderAsync, GetParam().zstd,
+                                     server ? server->pubHex() : ""));
+  constexpr int kThreads = 8;
+  constexpr int kRecords = 5000;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < kRecords; ++i) {
+        writeRecord("t" + std::to_string(t) + " n" + std::to_string(i) + " some text of a record");
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  vela::jot::appender_close();
+
+  std::vector<std::string> problems;
+  const std::string text =
+      jottest::decodeDir(dir_.path(), server ? std::optional(server->priv) : std::nullopt, &problems);
+  EXPECT_TRUE(problems.empty()) << problems.front();
+  EXPECT_EQ(droppedIn(text), 0u);
+  std::vector<int> expected(kRecords);
+  for (int i = 0; i < kRecords; ++i) expected[i] = i;
+  for (int t = 0; t < kThreads; ++t) {
+    EXPECT_TRUE(numbersOf(text, "t" + std::to_string(t)) == expected) << "thread " << t;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllCompressors, HealthyDisk, ::testing::Values(Mode{false, true}, Mode{true, false}),
+                         [](const auto& param) { return param.param.zstd ? "Zstd" : "ZlibKey"; });
 
 TEST_F(HeldFlushTest, WakeUpWhileTheThreadIsBusyIsNotRemembered) {
   openAndHoldAt(vela::jot::FlushStep::Written);
@@ -438,10 +456,7 @@ TEST_F(HeldFlushTest, FatalRecordAndFlushWakeASleepingThread) {
 TEST_F(HeldFlushTest, WriterIsNotHeldByALogFileThatHangsAndLosesNothing) {
   // Today's log file is a FIFO nobody reads: the flush thread hangs opening
   // it, as on a disk that stops answering.
-  char day[16];
-  const std::time_t now = std::time(nullptr);
-  std::strftime(day, sizeof day, "%Y%m%d", std::localtime(&now));
-  const fs::path fifo = dir_.path() / ("inst_a_" + std::string(day) + ".jot");
+  const fs::path fifo = dir_.path() / todaysLogName();
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   openAndHoldAt(vela::jot::FlushStep::Sealed);
   release();  // on into the FIFO's open, where it hangs
@@ -474,6 +489,165 @@ TEST_F(HeldFlushTest, WriterIsNotHeldByALogFileThatHangsAndLosesNothing) {
   EXPECT_EQ(numbersOf(text, "hung"), expected);
 }
 
+// Makes today's log file refuse every block until restore(): a link to
+// /dev/full (a full disk: ENOSPC), a FIFO with a reader, which opens but
+// cannot seek (so a partial write could not be cut back), or a folder. A
+// file already there is put back by restore().
+enum class Refuser { FullDisk, Fifo, Folder };
+
+class RefusingLogFile {
+ public:
+  RefusingLogFile(const fs::path& dir, Refuser kind)
+      : path_(dir / todaysLogName()), aside_(path_.string() + ".aside") {
+    if (fs::exists(path_)) fs::rename(path_, aside_);
+    switch (kind) {
+      case Refuser::FullDisk:
+        fs::create_symlink("/dev/full", path_);
+        break;
+      case Refuser::Fifo:
+        EXPECT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+        reader_ = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+        EXPECT_GE(reader_, 0);
+        break;
+      case Refuser::Folder:
+        fs::create_directories(path_);
+        break;
+    }
+  }
+  ~RefusingLogFile() { restore(); }
+  RefusingLogFile(const RefusingLogFile&) = delete;
+  RefusingLogFile& operator=(const RefusingLogFile&) = delete;
+  // The next block opens a plain file in its place.
+  void restore() {
+    // In one step when a file goes back: the writer may be trying again.
+    std::error_code ec;
+    if (fs::exists(aside_) && !fs::is_directory(path_)) {
+      fs::rename(aside_, path_);
+    } else {
+      fs::remove(path_, ec);
+    }
+    if (reader_ >= 0) ::close(reader_);
+    reader_ = -1;
+  }
+
+ private:
+  fs::path path_;
+  fs::path aside_;
+  int reader_ = -1;
+};
+
+struct Refusal {
+  Refuser kind;
+  bool cacheDir;      // the log folder's file is taken by one in the cache folder
+  const char* cause;  // what the console says, once
+};
+
+class RefusedWrites : public HeldFlushTest, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(RefusedWrites, BlocksWaitInTheCacheAndWhatMakesWayIsCounted) {
+  JotConfig config = configFor(dir_.path());
+  if (GetParam().cacheDir) {
+    config.cachedir_ = (dir_.path() / "cache").string();
+    fs::create_directories(config.cachedir_);
+  }
+  RefusingLogFile refusing(GetParam().cacheDir ? dir_.path() / "cache" : dir_.path(), GetParam().kind);
+  release();
+  gFailed = 0;
+  vela::jot::SetFlushStepHookForTesting(&holdFlush);
+  ::testing::internal::CaptureStderr();
+  vela::jot::appender_open(config);
+  ASSERT_TRUE(eventually([] {
+    vela::jot::appender_flush();
+    return gFailed > 0;
+  }));
+  // Several cache loads: blocks refused once are given up for newer ones.
+  constexpr int kRecords = 60;
+  std::mt19937 rng(5);
+  for (int i = 0; i < kRecords; ++i) writeRecord(noisyRecord("full n" + std::to_string(i), rng));
+  const int failed = gFailed;
+  ASSERT_TRUE(eventually([&] { return gFailed > failed; }));  // tried again, refused again
+  refusing.restore();
+  // What the cache kept goes out, then the count, without waiting for a close.
+  ASSERT_TRUE(eventually([&] {
+    vela::jot::appender_flush();
+    return droppedIn(jottest::decodeDir(dir_.path(), std::nullopt)) > 0;
+  }));
+  vela::jot::appender_close();
+  const std::string console = ::testing::internal::GetCapturedStderr();
+
+  // Once the cache folder's file is gone, blocks go to the log folder.
+  int status = -1;
+  (void)runJotdump({(dir_.path() / todaysLogName()).string()}, &status);
+  EXPECT_EQ(status, 0);
+  const std::string text = jottest::decodeDir(dir_.path(), std::nullopt);
+  const std::vector<int> kept = numbersOf(text, "full");
+  EXPECT_TRUE(std::is_sorted(kept.begin(), kept.end()) &&
+              std::adjacent_find(kept.begin(), kept.end()) == kept.end());
+  ASSERT_FALSE(kept.empty());
+  // Every record is in the file or counted; so is the begin marker.
+  const size_t beginLost = jottest::countOf(text, "===== begin =====") == 0 ? 1 : 0;
+  EXPECT_EQ(kept.size() + droppedIn(text), kRecords + beginLost) << text;
+  // Said once, with its cause, however often the block was tried.
+  EXPECT_EQ(jottest::countOf(console, GetParam().cause), 1u) << console;
+  std::set<std::string> lines;
+  for (size_t from = 0, end; (end = console.find('\n', from)) != std::string::npos; from = end + 1) {
+    EXPECT_TRUE(lines.insert(console.substr(from, end - from)).second) << console;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, RefusedWrites,
+                         ::testing::Values(Refusal{Refuser::FullDisk, false, "No space left on device"},
+                                           Refusal{Refuser::Fifo, false, "the file cannot seek"},
+                                           Refusal{Refuser::Folder, false, "(Is a directory)"},
+                                           Refusal{Refuser::FullDisk, true, "No space left on device"}),
+                         [](const auto& param) {
+                           return std::string(param.param.kind == Refuser::FullDisk ? "FullDisk"
+                                              : param.param.kind == Refuser::Fifo   ? "Fifo"
+                                                                                    : "Folder") +
+                                  (param.param.cacheDir ? "InTheCacheFolder" : "");
+                         });
+
+TEST_F(HeldFlushTest, ATryAgainLeavesTheBlockStillFillingOpenAndEachFailureIsSaidOnce) {
+  std::optional<RefusingLogFile> refusing;
+  refusing.emplace(dir_.path(), Refuser::FullDisk);
+  release();
+  gFailed = 0;
+  vela::jot::SetFlushStepHookForTesting(&holdFlush);
+  ::testing::internal::CaptureStderr();
+  vela::jot::appender_open(configFor(dir_.path()));
+  auto refusedAgain = [] {
+    const int failed = gFailed;
+    return eventually([&] {
+      vela::jot::appender_flush();
+      return gFailed > failed;
+    });
+  };
+  ASSERT_TRUE(refusedAgain());  // the block of the begin marker
+  writeRecord("open n1");       // starts a block in the other half
+  ASSERT_TRUE(refusedAgain());
+  // That block was left open: the record goes in, nothing is given up.
+  writeRecord("open n2");
+  refusing.reset();
+  ASSERT_TRUE(eventually([&] {
+    vela::jot::appender_flush();
+    return numbersOf(jottest::decodeDir(dir_.path(), std::nullopt), "open").size() == 2;
+  }));
+  // Refused again later: said again.
+  refusing.emplace(dir_.path(), Refuser::FullDisk);
+  writeRecord("open n3");
+  ASSERT_TRUE(refusedAgain());
+  refusing.reset();
+  vela::jot::appender_close();
+  const std::string console = ::testing::internal::GetCapturedStderr();
+
+  const std::string text = jottest::decodeDir(dir_.path(), std::nullopt);
+  EXPECT_EQ(numbersOf(text, "open"), (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(jottest::countOf(text, "===== begin ====="), 1u);
+  EXPECT_EQ(droppedIn(text), 0u);
+  EXPECT_EQ(jottest::countOf(console, "No space left on device"), 2u) << console;
+  EXPECT_EQ(jottest::countOf(console, "write file error:28"), 2u) << console;
+}
+
 TEST_F(AppenderTest, WriteKeepsErrno) {
   vela::jot::appender_open(configFor(dir_.path(), vela::jot::kAppenderSync));
   errno = ERANGE;
@@ -481,22 +655,38 @@ TEST_F(AppenderTest, WriteKeepsErrno) {
   EXPECT_EQ(errno, ERANGE);
 }
 
-TEST_F(AppenderTest, SameCacheInTwoWritersFallsBackToHeap) {
-  vela::jot::JotterAppender first;
-  vela::jot::JotterAppender second;
-  first.Open(configFor(dir_.path()));
-  second.Open(configFor(dir_.path()));
-  EXPECT_TRUE(first.IsCacheMapped());
-  EXPECT_FALSE(second.IsCacheMapped());
-  JotterInfo_t info;
-  info.tid = 1;
-  first.Write(&info, "one n1");
-  second.Write(&info, "two n1");
-  first.Close();
-  second.Close();
-  const std::string text = jottest::decodeDir(dir_.path(), std::nullopt);
-  EXPECT_EQ(numbersOf(text, "one").size(), 1u);
-  EXPECT_EQ(numbersOf(text, "two").size(), 1u);
+TEST_F(AppenderTest, CacheThatCannotBeMappedIsSaidOnTheConsoleAndInTheLog) {
+  // Another writer holds it, or something else is in its place: the records
+  // wait in memory, and a crash would lose them.
+  for (const bool inUse : {true, false}) {
+    jottest::TempDir dir;
+    const fs::path cache = dir.path() / "inst_a.mmap3";
+    const std::string cause = inUse ? "in use by another process" : "Is a directory";
+    vela::jot::JotterAppender first;
+    if (inUse) {
+      first.Open(configFor(dir.path()));
+      EXPECT_TRUE(first.IsCacheMapped());
+    } else {
+      fs::create_directories(cache);
+    }
+    vela::jot::JotterAppender second;
+    ::testing::internal::CaptureStderr();
+    second.Open(configFor(dir.path()));
+    EXPECT_FALSE(second.IsCacheMapped());
+    JotterInfo_t info;
+    info.tid = 1;
+    first.Write(&info, "one n1");
+    second.Write(&info, "two n1");
+    first.Close();
+    second.Close();
+    const std::string console = ::testing::internal::GetCapturedStderr();
+    const std::string text = jottest::decodeDir(dir.path(), std::nullopt);
+    EXPECT_EQ(numbersOf(text, "one").size(), inUse ? 1u : 0u);
+    EXPECT_EQ(numbersOf(text, "two").size(), 1u);
+    const std::string notice = "log cache " + cache.string() + " not used (" + cause + ")";
+    EXPECT_EQ(jottest::countOf(console, notice), 1u) << console;
+    EXPECT_EQ(jottest::countOf(text, "[F][ " + notice), 1u) << text;
+  }
 }
 
 TEST_F(AppenderTest, DamagedCacheFilesNeverCrashTheStart) {
@@ -518,7 +708,7 @@ TEST_F(AppenderTest, DamagedCacheFilesNeverCrashTheStart) {
     JotterInfo_t info;
     appender.Write(&info, "after n1");
   }
-  EXPECT_EQ(fs::file_size(cache), vela::jot::kBufferBlockLength);
+  EXPECT_EQ(fs::file_size(cache), vela::jot::kCacheFileLength);
   std::vector<std::string> problems;
   const std::string text = jottest::decodeDir(dir_.path(), std::nullopt, &problems);
   EXPECT_EQ(numbersOf(text, "after").size(), 1u);
@@ -570,14 +760,29 @@ std::string recoverAndRead(const fs::path& dir) {
   return text;
 }
 
-// --- Recovery tells a torn copy from an intact block by the blocks' structure. ---
-
-std::string todaysLogName() {
-  char day[16];
-  const std::time_t now = std::time(nullptr);
-  std::strftime(day, sizeof day, "%Y%m%d", std::localtime(&now));
-  return "inst_a_" + std::string(day) + ".jot";
+TEST_F(AppenderTest, BlocksTheFilesStillRefuseAtCloseWaitForTheNextStart) {
+  {
+    // A run, then a start that meets the refusal too.
+    RefusingLogFile refusing(dir_.path(), Refuser::FullDisk);
+    ::testing::internal::CaptureStderr();
+    vela::jot::appender_open(configFor(dir_.path()));
+    for (int i = 0; i < 5; ++i) writeRecord("kept n" + std::to_string(i));
+    vela::jot::appender_close();
+    vela::jot::appender_open(configFor(dir_.path()));
+    vela::jot::appender_close();
+    (void)::testing::internal::GetCapturedStderr();
+  }
+  // The second start gave up what its begin marker needed room for, and
+  // counted it. Of the 11 records of the three runs (markers and "kept"),
+  // each is in the log or counted.
+  const std::string text = recoverAndRead(dir_.path());
+  EXPECT_EQ(numbersOf(text, "kept").size() + jottest::countOf(text, "===== begin =====") +
+                jottest::countOf(text, "===== end =====") + droppedIn(text),
+            11u)
+      << text;
 }
+
+// --- Recovery tells a torn copy from an intact block by the blocks' structure. ---
 
 TEST_F(AppenderTest, RecoveryCutsOnlyATornCopyOfTheCachedBlock) {
   // A cached zstd block without a key starts 0d 00 (magic, low byte of
@@ -771,6 +976,123 @@ INSTANTIATE_TEST_SUITE_P(AppenderCrash, AppenderWindowKill, ::testing::Values("s
                            return std::string(param.param) == "sealed" ? "BeforeTheFileWrite"
                                                                        : "AfterTheFileWrite";
                          });
+
+// --- Killed while records are dropped: the next start counts them. ---
+
+// Runs in the child: four threads write until killed, each acknowledging
+// the number of every record its write returned from. JOT_CHILD_HOLD=held
+// stops the flush thread in its first write; otherwise the parent made the
+// log file refuse every block.
+TEST(AppenderCrash, ChildWritesWhileRecordsAreDropped) {
+  const char* dir = std::getenv("JOT_CHILD_DIR");
+  const char* fd = std::getenv("JOT_CHILD_FD");
+  const char* hold = std::getenv("JOT_CHILD_HOLD");
+  if (!dir || !fd || !hold) GTEST_SKIP() << "helper of AppenderCrash.LostRecordsAreCounted*";
+  vela::jot::jotter_SetLevel(vela::jot::kLevelVerbose);
+  if (std::string(hold) == "held") {
+    vela::jot::SetFlushStepHookForTesting([](vela::jot::FlushStep step) {
+      while (step == vela::jot::FlushStep::Sealed) ::pause();
+    });
+  }
+  vela::jot::appender_open(configFor(dir));
+  const int out = std::atoi(fd);
+  std::atomic<int> next{0};
+  for (int t = 0; t < 4; ++t) {
+    std::thread([&next, out, t] {
+      std::mt19937 rng(static_cast<unsigned>(t));
+      for (;;) {
+        const int n = next++;
+        writeRecord("drop n" + std::to_string(n) + " " + noisyRecord("", rng).substr(0, 1000));
+        if (::write(out, &n, sizeof n) != sizeof n) std::abort();
+      }
+    }).detach();
+  }
+  ::pause();  // stays until killed
+}
+
+class AppenderDropKill : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(AppenderDropKill, LostRecordsAreNeverMoreThanTheCount) {
+  vela::jot::jotter_SetLevel(vela::jot::kLevelVerbose);
+  jottest::TempDir dir;
+  const bool held = std::string(GetParam()) == "held";
+  std::optional<RefusingLogFile> refusing;
+  if (!held) refusing.emplace(dir.path(), Refuser::FullDisk);
+  int fd = -1;
+  const pid_t child = spawnChild("AppenderCrash.ChildWritesWhileRecordsAreDropped", dir.path(), &fd,
+                                 {std::string("JOT_CHILD_HOLD=") + GetParam()});
+  ASSERT_GT(child, 0);
+  // The cache holds some 180 such records: kill well past that.
+  std::set<int> acknowledged;
+  int value;
+  while (acknowledged.size() < 1000 && ::read(fd, &value, sizeof value) == sizeof value) {
+    acknowledged.insert(value);
+  }
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  while (::read(fd, &value, sizeof value) == sizeof value) acknowledged.insert(value);
+  ::close(fd);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  ASSERT_GE(acknowledged.size(), 1000u);
+  refusing.reset();
+
+  // The cache the child left reads whole, its count after its blocks.
+  const std::string cached = runJotdump({(dir.path() / "inst_a.mmap3").string()}, &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_GT(droppedIn(cached), 0u);
+
+  const std::string text = recoverAndRead(dir.path());
+  const std::vector<int> kept = numbersOf(text, "drop");
+  EXPECT_EQ(std::set<int>(kept.begin(), kept.end()).size(), kept.size());  // none twice
+  size_t lost = 0;
+  for (int n : acknowledged) lost += std::find(kept.begin(), kept.end(), n) == kept.end() ? 1 : 0;
+  EXPECT_GT(lost, 0u);
+  EXPECT_LE(lost, droppedIn(text));
+  // Said by the start, with the blocks the killed run left.
+  EXPECT_LT(text.find("records dropped"), text.find("~~~~~ end of mmap ~~~~~"));
+}
+
+INSTANTIATE_TEST_SUITE_P(AppenderCrash, AppenderDropKill, ::testing::Values("held", "refused"),
+                         [](const auto& param) {
+                           return std::string(param.param) == "held" ? "FlushHeld" : "FilesRefuse";
+                         });
+
+// --- A cache an earlier version left is read as it was. ---
+
+TEST_F(AppenderTest, CacheOfAnEarlierVersionIsRecoveredWhole) {
+  // One block at offset 0 running past the middle, zeros after it, and no
+  // counters (the file is only as long as its blocks).
+  std::vector<uint8_t> cache(vela::jot::kBufferBlockLength, 0);
+  z_stream zs{};
+  ASSERT_EQ(deflateInit2(&zs, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY), Z_OK);
+  zs.next_out = cache.data() + 73;
+  zs.avail_out = static_cast<uInt>(cache.size() - 74);
+  std::mt19937 rng(3);
+  int records = 0;
+  while (zs.total_out < cache.size() * 2 / 3) {
+    std::string line = "[I] old n" + std::to_string(records++) + " " + noisyRecord("", rng).substr(0, 300) + "\n";
+    zs.next_in = reinterpret_cast<Bytef*>(line.data());
+    zs.avail_in = static_cast<uInt>(line.size());
+    ASSERT_EQ(deflate(&zs, Z_SYNC_FLUSH), Z_OK);
+  }
+  const auto bodyLen = static_cast<uint32_t>(zs.total_out);
+  deflateEnd(&zs);
+  const std::time_t now = std::time(nullptr);
+  cache[0] = 0x09;  // raw deflate, no key, async
+  cache[1] = 7;
+  cache[3] = cache[4] = static_cast<uint8_t>(std::localtime(&now)->tm_hour);
+  std::memcpy(cache.data() + 5, &bodyLen, sizeof bodyLen);
+  jottest::writeBytes(dir_.path() / "inst_a.mmap3", cache);
+
+  int status = -1;
+  const std::string dumped = runJotdump({(dir_.path() / "inst_a.mmap3").string()}, &status);
+  EXPECT_EQ(status, 0);
+  std::vector<int> expected(static_cast<size_t>(records));
+  for (int i = 0; i < records; ++i) expected[i] = i;
+  EXPECT_EQ(numbersOf(dumped, "old"), expected);
+  EXPECT_EQ(numbersOf(recoverAndRead(dir_.path()), "old"), expected);
+}
 
 // --- The filesystem never takes the writer down. ---
 

@@ -5,7 +5,9 @@
 #include <ctime>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -60,6 +62,17 @@ class BlockBuffer : public ::testing::TestWithParam<Variant> {
     for (const auto& block : result.blocks) {
       EXPECT_EQ(block.error, "");
       text += block.text;
+    }
+    return text;
+  }
+
+  // Writes records 0..n-1 into the buffer; their text.
+  static std::string writeRecords(LogBaseBuffer& buffer, int n) {
+    std::string text;
+    for (int i = 0; i < n; ++i) {
+      const std::string line = record(i);
+      EXPECT_TRUE(buffer.Write(line.data(), line.size()));
+      text += line;
     }
     return text;
   }
@@ -141,12 +154,7 @@ TEST_P(BlockBuffer, BlocksLeftByAKillComeOutOldestFirst) {
 
 TEST_P(BlockBuffer, RecordsGoOnIntoTheOtherHalfWhileASealedBlockWaits) {
   auto buffer = make();
-  std::string first;
-  for (int i = 0; i < 100; ++i) {
-    const std::string line = record(i);
-    ASSERT_TRUE(buffer->Write(line.data(), line.size()));
-    first += line;
-  }
+  const std::string first = writeRecords(*buffer, 100);
   buffer->Seal();
   EXPECT_EQ(buffer->OpenLength(), 0u);
   std::string second;
@@ -163,6 +171,7 @@ TEST_P(BlockBuffer, RecordsGoOnIntoTheOtherHalfWhileASealedBlockWaits) {
   ASSERT_LT(stored, 100000);
   EXPECT_EQ(buffer->SealedCount(), 2u);
   EXPECT_FALSE(buffer->Write("x\n", 2));
+  EXPECT_EQ(buffer->Dropped(), 2u);  // the record that found no room, and "x"
 
   const auto oldest = buffer->OldestSealed();
   AutoBuffer out;
@@ -175,10 +184,15 @@ TEST_P(BlockBuffer, RecordsGoOnIntoTheOtherHalfWhileASealedBlockWaits) {
   EXPECT_EQ(decode(rest), second + "after\n");
 }
 
-TEST_P(BlockBuffer, RecordTooBigForTheRoomLeftSealsTheBlockAndWaits) {
-  // A memory too small for the third record: the block keeps the first two
-  // and no half is free for a new one.
-  std::vector<char> small(400, 0);
+// Text that hardly compresses.
+std::string noise(size_t len, uint32_t seed) {
+  std::string text;
+  for (size_t i = 0; i < len; ++i) text += static_cast<char>('!' + (seed = seed * 1103515245 + 12345) % 90);
+  return text + "\n";
+}
+
+TEST_P(BlockBuffer, RecordThatFitsNoHalfIsCountedAndCostsNothingElse) {
+  std::vector<char> small(600, 0);
   const std::string key = server_ ? server_->pubHex() : "";
   std::unique_ptr<LogBaseBuffer> buffer;
   if (GetParam().zstd) {
@@ -186,29 +200,59 @@ TEST_P(BlockBuffer, RecordTooBigForTheRoomLeftSealsTheBlockAndWaits) {
   } else {
     buffer = std::make_unique<vela::jot::LogZlibBuffer>(small.data(), small.size(), true, key.c_str());
   }
-  auto noise = [n = 0u](size_t len) mutable {
-    std::string text;
-    for (size_t i = 0; i < len; ++i) text += static_cast<char>('!' + (n = n * 1103515245 + 12345) % 90);
-    return text + "\n";
-  };
-  std::string kept;
-  for (int i = 0; i < 2; ++i) {
-    const std::string line = noise(100);
-    ASSERT_TRUE(buffer->Write(line.data(), line.size()));
-    kept += line;
-  }
-  const std::string tooBig = noise(200);
+  ASSERT_TRUE(buffer->Write("first\n", 6));
+  const std::string tooBig = noise(400, 1);
   EXPECT_FALSE(buffer->Write(tooBig.data(), tooBig.size()));
-  EXPECT_EQ(buffer->SealedCount(), 1u);
-  EXPECT_FALSE(buffer->Write("x\n", 2));  // the cache takes nothing more
+  EXPECT_EQ(buffer->Dropped(), 1u);
+  EXPECT_EQ(buffer->SealedCount(), 1u);  // the first block, sealed where it stood
+  EXPECT_TRUE(buffer->Write("after\n", 6));
   AutoBuffer out;
   buffer->Flush(out);
-  EXPECT_EQ(decode(out), kept);  // what was accepted before is intact
-  EXPECT_TRUE(buffer->Write("after\n", 6));
-  AutoBuffer next;
-  buffer->Flush(next);
-  EXPECT_EQ(decode(next), "after\n");
+  EXPECT_EQ(decode(out), "first\nafter\n");
   EXPECT_TRUE(std::all_of(small.begin(), small.end(), [](char c) { return c == 0; }));
+}
+
+// What a record does when it finds the open block full and the other half
+// held by an older block.
+TEST_P(BlockBuffer, OnlyABlockWhoseWriteFailedIsGivenUpForNewRecords) {
+  enum class Oldest { Waiting, BeingWritten, WriteFailed, BeingWrittenAgain };
+  for (Oldest oldest : {Oldest::Waiting, Oldest::BeingWritten, Oldest::WriteFailed, Oldest::BeingWrittenAgain}) {
+    std::fill(memory_.begin(), memory_.end(), 0);
+    auto buffer = make();
+    const std::string first = writeRecords(*buffer, 50);
+    buffer->Seal();
+    if (oldest != Oldest::Waiting) {
+      ASSERT_FALSE(buffer->TakeOldestSealed().empty());
+    }
+    if (oldest == Oldest::WriteFailed || oldest == Oldest::BeingWrittenAgain) buffer->KeepOldestSealed();
+    if (oldest == Oldest::BeingWrittenAgain) {
+      ASSERT_FALSE(buffer->TakeOldestSealed().empty());
+    }
+    // Fill the other half until its block is sealed for want of room.
+    const uint64_t seals = buffer->SealedSoFar();
+    std::string second;
+    std::string line;
+    bool stored = true;
+    for (uint32_t i = 0; buffer->SealedSoFar() == seals && i < 100000; ++i) {
+      line = noise(200, i);
+      stored = buffer->Write(line.data(), line.size());
+      if (buffer->SealedSoFar() == seals) second += line;
+    }
+    ASSERT_GT(second.size(), 10000u);
+    AutoBuffer out;
+    if (oldest == Oldest::WriteFailed) {
+      // Given up, its 50 records counted; the record starts a block there.
+      EXPECT_TRUE(stored);
+      EXPECT_EQ(buffer->Dropped(), 50u);
+      buffer->Flush(out);
+      EXPECT_EQ(decode(out), second + line);
+    } else {
+      EXPECT_FALSE(stored);
+      EXPECT_EQ(buffer->Dropped(), 1u);
+      buffer->Flush(out);
+      EXPECT_EQ(decode(out), first + second);
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(AllModes, BlockBuffer,
@@ -251,19 +295,23 @@ TEST(SyncBlock, CarriesTheWritersKeyButStaysPlain) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(p + 73), 5), "hello");
 }
 
-// A header at `offset` of `memory` with magic, sequence number and body length.
-void putHeader(std::vector<char>& memory, size_t offset, uint8_t magic, uint16_t seq, uint32_t len) {
+// A header at `offset` of `memory` with magic, sequence number, body length
+// and hours.
+void putHeader(std::vector<char>& memory, size_t offset, uint8_t magic, uint16_t seq, uint32_t len,
+               uint8_t beginHour = 0, uint8_t endHour = 0) {
   memory[offset] = static_cast<char>(magic);
   std::memcpy(memory.data() + offset + 1, &seq, 2);
+  memory[offset + 3] = static_cast<char>(beginHour);
+  memory[offset + 4] = static_cast<char>(endHour);
   std::memcpy(memory.data() + offset + 5, &len, 4);
 }
 
 TEST(Adoption, OnlyValidFittingHeadersAreAdopted) {
   std::vector<char> memory(kCache, 0);
   // The adopted blocks' lengths (header, body, tail), oldest first.
-  auto adopted = [&](uint8_t magic, uint32_t len) {
+  auto adopted = [&](uint8_t magic, uint32_t len, uint8_t beginHour = 0, uint8_t endHour = 0) {
     std::fill(memory.begin(), memory.end(), 0);
-    putHeader(memory, 0, magic, 1, len);
+    putHeader(memory, 0, magic, 1, len, beginHour, endHour);
     vela::jot::LogZlibBuffer buffer(memory.data(), kCache, true, "");
     std::vector<size_t> lengths;
     for (auto block = buffer.OldestSealed(); !block.empty(); block = buffer.OldestSealed()) {
@@ -279,7 +327,11 @@ TEST(Adoption, OnlyValidFittingHeadersAreAdopted) {
   EXPECT_EQ(adopted(9, kCache), Lengths{});  // would run past the cache
   EXPECT_EQ(adopted(9, 0xFFFFFFFFu), Lengths{});
   EXPECT_EQ(adopted(9, kCache - 74), Lengths{kCache});
+  EXPECT_EQ(adopted(9, kCache - 73), Lengths{});  // no room for its tail
   EXPECT_EQ(adopted(9, 0), Lengths{});  // a header without a body holds nothing
+  EXPECT_EQ(adopted(9, 500, 23, 23), Lengths{574});
+  EXPECT_EQ(adopted(9, 500, 24, 0), Lengths{});  // hours are 0..23
+  EXPECT_EQ(adopted(9, 500, 0, 24), Lengths{});
 }
 
 TEST(Adoption, TwoBlocksComeOutOldestFirst) {
@@ -296,11 +348,177 @@ TEST(Adoption, TwoBlocksComeOutOldestFirst) {
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].offset, c.oldestOffset) << c.seqAtStart << " " << c.seqAtMiddle;
   }
-  // A block at the start that reaches past the middle hides what is there.
+  // The counters after the blocks of a cache file are no block: a reader
+  // given the whole file finds the middle where it is.
+  {
+    std::vector<char> file(vela::jot::kCacheFileLength, 0);
+    putHeader(file, 0, 9, 1, 100);
+    putHeader(file, kCache / 2, 9, 2, 100);
+    std::fill(file.begin() + kCache, file.end(), 7);
+    const auto found = vela::jot::LocateCacheBlocks(reinterpret_cast<const uint8_t*>(file.data()), file.size());
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[1].offset, kCache / 2);
+  }
+  // A block at the start that reaches past the middle (as an earlier
+  // version could leave it) hides what is there; one that ends, tail
+  // included, right at the middle does not.
+  for (const auto& [firstBody, blocks] : {std::pair<uint32_t, size_t>{kCache / 2, 1},
+                                          {kCache / 2 - 73, 1}, {kCache / 2 - 74, 2}}) {
+    std::vector<char> memory(kCache, 0);
+    putHeader(memory, 0, 9, 1, firstBody);
+    putHeader(memory, kCache / 2, 9, 2, 10);
+    EXPECT_EQ(vela::jot::LocateCacheBlocks(reinterpret_cast<const uint8_t*>(memory.data()), kCache).size(),
+              blocks)
+        << firstBody;
+  }
+}
+
+TEST(Halves, ABlockThatFillsItsHalfExactlyLeavesTheOtherHalfFree) {
+  // Uncompressed, so that a record takes exactly its length.
+  std::vector<char> memory(400, 0);
+  vela::jot::LogZlibBuffer buffer(memory.data(), memory.size(), false, "");
+  const std::string fits(200 - 73 - 1, 'a');  // header, body, tail: the whole half
+  ASSERT_TRUE(buffer.Write(fits.data(), fits.size()));
+  EXPECT_EQ(buffer.OpenLength(), 199u);
+  ASSERT_TRUE(buffer.Write("b\n", 2));  // seals the first, starts the second
+  EXPECT_EQ(buffer.SealedCount(), 1u);
+  EXPECT_EQ(buffer.OpenLength(), 75u);
+  EXPECT_EQ(buffer.Dropped(), 0u);
+  EXPECT_EQ(memory[200], memory[0]);  // its header at the middle
+}
+
+// The counters as the cache file keeps them after its blocks.
+struct Counters {
+  uint64_t words[3] = {};
+  [[nodiscard]] std::span<const uint8_t> bytes() const {
+    return {reinterpret_cast<const uint8_t*>(words), sizeof words};
+  }
+};
+
+TEST(Counters, DroppedAndBlockCountsOutliveAKill) {
   std::vector<char> memory(kCache, 0);
-  putHeader(memory, 0, 9, 1, kCache / 2);
-  putHeader(memory, kCache / 2, 9, 2, 10);
-  EXPECT_EQ(vela::jot::LocateCacheBlocks(reinterpret_cast<const uint8_t*>(memory.data()), kCache).size(), 1u);
+  Counters counters;
+  auto make = [&] {
+    return std::make_unique<vela::jot::LogZlibBuffer>(memory.data(), kCache, true, "", counters.words);
+  };
+  auto buffer = make();
+  for (int i = 0; i < 10; ++i) ASSERT_TRUE(buffer->Write("older\n", 6));
+  buffer->Seal();
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(buffer->Write("newer\n", 6));
+  buffer.reset();  // killed: nothing is flushed
+
+  buffer = make();
+  EXPECT_EQ(buffer->HeldRecords(), 15u);
+  ASSERT_FALSE(buffer->TakeOldestSealed().empty());
+  buffer->KeepOldestSealed();            // the files refuse the older block
+  ASSERT_TRUE(buffer->Write("n\n", 2));  // both halves taken: the older one goes
+  EXPECT_EQ(buffer->Dropped(), 10u);
+  buffer.reset();
+
+  buffer = make();
+  EXPECT_EQ(vela::jot::CachedDropCount(counters.bytes()), std::optional<uint32_t>(10));
+  buffer->ForgetDropped(4);
+  buffer.reset();
+  buffer = make();
+  EXPECT_EQ(buffer->Dropped(), 6u);
+  AutoBuffer out;
+  buffer->Flush(out);
+  const auto result = vela::jot::ReadLogBlocks({static_cast<const uint8_t*>(out.Ptr()), out.Length()},
+                                               std::nullopt);
+  ASSERT_EQ(result.blocks.size(), 2u);
+  EXPECT_EQ(result.blocks[0].text, "newer\nnewer\nnewer\nnewer\nnewer\n");
+  EXPECT_EQ(result.blocks[1].text, "n\n");
+  buffer->Clear();
+  EXPECT_EQ(vela::jot::CachedDropCount(counters.bytes()), std::optional<uint32_t>(0));
+}
+
+TEST(Counters, AStartClearsStaleCountsAndTheDropCountStopsAtItsTop) {
+  auto word = [](uint32_t n) { return uint64_t{n} | uint64_t{~n} << 32; };
+  // Too small for any block: every record is dropped.
+  std::vector<char> memory(100, 0);
+  Counters counters;
+  counters.words[0] = word(0xFFFFFFFEu);
+  counters.words[1] = counters.words[2] = word(999);  // halves without a block
+  vela::jot::LogZlibBuffer buffer(memory.data(), memory.size(), true, "", counters.words);
+  EXPECT_EQ(counters.words[1], 0u);
+  EXPECT_EQ(counters.words[2], 0u);
+  EXPECT_FALSE(buffer.Write("a\n", 2));
+  EXPECT_FALSE(buffer.Write("b\n", 2));
+  EXPECT_EQ(buffer.Dropped(), 0xFFFFFFFFu);
+  EXPECT_EQ(counters.words[0], word(0xFFFFFFFFu));
+}
+
+TEST(Counters, ABlockWithoutACountIsNeverGivenUp) {
+  // A damaged count, or a cache an earlier version left (a block and no
+  // counters): the block's records are not known, so new records are dropped
+  // instead, each counted.
+  for (bool damaged : {false, true}) {
+    std::vector<char> memory(kCache, 0);
+    Counters counters;
+    {
+      vela::jot::LogZlibBuffer writer(memory.data(), kCache, true, "");
+      ASSERT_TRUE(writer.Write("old\n", 4));
+    }
+    if (damaged) counters.words[0] = counters.words[1] = 12345;
+    EXPECT_EQ(vela::jot::CachedDropCount(counters.bytes()),
+              damaged ? std::nullopt : std::optional<uint32_t>(0));
+    vela::jot::LogZlibBuffer buffer(memory.data(), kCache, true, "", counters.words);
+    EXPECT_EQ(buffer.Dropped(), 0u);
+    ASSERT_FALSE(buffer.TakeOldestSealed().empty());
+    buffer.KeepOldestSealed();
+    const std::string line = noise(300, 3);
+    bool stored = true;
+    while (buffer.SealedCount() < 2) stored = buffer.Write(line.data(), line.size());
+    EXPECT_FALSE(stored);
+    EXPECT_FALSE(buffer.Write("x\n", 2));
+    EXPECT_EQ(buffer.Dropped(), 2u);  // the record that sealed the half, and "x"
+    AutoBuffer out;
+    out.Write(buffer.OldestSealed().data(), buffer.OldestSealed().size());
+    const auto result = vela::jot::ReadLogBlocks({static_cast<const uint8_t*>(out.Ptr()), out.Length()},
+                                                 std::nullopt);
+    ASSERT_EQ(result.blocks.size(), 1u);
+    EXPECT_EQ(result.blocks[0].text, "old\n");
+  }
+}
+
+// What a kill would leave if it came while a block's memory is zeroed, once
+// the bytes where a block may start are gone.
+std::vector<vela::jot::CacheBlock> gFoundWhileZeroing;
+int gZeroings = 0;
+void noteBlocksWhileZeroing(const uint8_t* mem, size_t size) {
+  ++gZeroings;
+  const auto found = vela::jot::LocateCacheBlocks(mem, size);
+  gFoundWhileZeroing.insert(gFoundWhileZeroing.end(), found.begin(), found.end());
+}
+
+TEST(Zeroing, AKillPartWayLeavesNoBlockBehind) {
+  // A cleared cache with a block in each half, and an adopted block that
+  // runs past the middle over bytes that look like a header there.
+  for (bool clear : {true, false}) {
+    std::vector<char> memory(kCache, 0);
+    if (clear) {
+      vela::jot::LogZlibBuffer writer(memory.data(), kCache, true, "");
+      ASSERT_TRUE(writer.Write("one\n", 4));
+      writer.Seal();
+      ASSERT_TRUE(writer.Write("two\n", 4));
+    } else {
+      putHeader(memory, 0, 9, 1, kCache / 2 + 100);
+      putHeader(memory, kCache / 2, 9, 2, 10);  // body bytes of the first block
+    }
+    vela::jot::LogZlibBuffer buffer(memory.data(), kCache, true, "");
+    ASSERT_EQ(buffer.SealedCount(), clear ? 2u : 1u);
+    gFoundWhileZeroing.clear();
+    gZeroings = 0;
+    vela::jot::SetZeroingHookForTesting(&noteBlocksWhileZeroing);
+    if (clear) {
+      buffer.Clear();
+    } else {
+      buffer.DropOldestSealed();
+    }
+    vela::jot::SetZeroingHookForTesting(nullptr);
+    EXPECT_EQ(gZeroings, 1) << clear;
+    EXPECT_TRUE(gFoundWhileZeroing.empty()) << clear;
+  }
 }
 
 TEST(Adoption, AdoptedBlockIsFlushedWithItsTail) {

@@ -4,6 +4,8 @@
 //   jotdump [--key <64 hex digits: server private key>] [--cache] FILE...
 //
 // Only regular files are read, a cache no further than the cache's size.
+// For a cache, the records it counts as dropped follow its blocks, as the
+// notice the writer's next start writes.
 // Exit status: 0 all blocks read, 1 some damage or undecodable block, 2 usage
 // or I/O error.
 #include <fcntl.h>
@@ -17,10 +19,12 @@
 #include <cstring>
 #include <iostream>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "jot/block_reader.h"
+#include "jot/log_buffer.h"
 #include "jot/log_crypt.h"
 #include "jot/log_format.h"
 
@@ -111,15 +115,18 @@ int main(int argc, char** argv) {
     const bool cache = forceCache || endsWith(path, ".mmap3");
     std::string error;
     const std::optional<std::vector<uint8_t>> read =
-        readFile(path, cache ? vela::jot::kBufferBlockLength : SIZE_MAX, error);
+        readFile(path, cache ? vela::jot::kCacheFileLength : SIZE_MAX, error);
     if (!read) {
       std::cerr << "jotdump: cannot read " << path << ": " << error << "\n";
       status = 2;
       continue;
     }
-    const std::vector<uint8_t>& bytes = *read;
+    const std::span<const uint8_t> bytes(*read);
+    // A cache's blocks, then its counters (none in a cache of an earlier version).
+    const std::span<const uint8_t> blocks =
+        cache ? bytes.first(std::min(bytes.size(), vela::jot::kBufferBlockLength)) : bytes;
     const vela::jot::ReadResult result =
-        cache ? vela::jot::ReadCacheBlocks(bytes, key) : vela::jot::ReadLogBlocks(bytes, key);
+        cache ? vela::jot::ReadCacheBlocks(blocks, key) : vela::jot::ReadLogBlocks(bytes, key);
     for (const std::string& damage : result.damage) {
       std::cerr << path << ": " << damage << "\n";
       if (status == 0) status = 1;
@@ -132,6 +139,14 @@ int main(int argc, char** argv) {
         if (status == 0) status = 1;
       }
       std::fwrite(block.text.data(), 1, block.text.size(), stdout);
+    }
+    if (!cache) continue;
+    const std::optional<uint32_t> dropped = vela::jot::CachedDropCount(bytes.subspan(blocks.size()));
+    if (!dropped) {
+      std::cerr << path << ": damaged count of dropped records\n";
+      if (status == 0) status = 1;
+    } else if (*dropped > 0) {
+      std::printf("[F][ log cache full, %u records dropped\n", *dropped);
     }
   }
   return status;

@@ -8,15 +8,18 @@
 // throw.
 //
 // In async mode a caller only formats and compresses under a short lock and
-// never waits for the files: while the flush thread is stuck on a block
-// (a hung disk), records go into a new block in the other half of the cache;
-// records that find no room at all are counted, and the count is stored as
-// a notice line as soon as there is room again. The flush thread wakes at a
-// third of a block, on a fatal record, on appender_flush() and every 15
-// minutes; a wake-up that comes while it is busy is not remembered, but it
-// never sleeps on a block sealed for want of room: in a full cache no record
-// wakes it, and every record but a fatal one would be dropped until the
-// 15-minute wake-up.
+// never waits for the files: while the flush thread writes a block, records
+// go into a new block in the other half of the cache. A flush round writes
+// the blocks already sealed, oldest first, and seals the open block only
+// when nothing older waits; a block is otherwise sealed when it is full.
+// A block the files refuse (a full disk, a log file that cannot seek) stays
+// in the cache and is tried again every second; when newer records need its
+// half it is given up. Records given up, or that find no room, are counted
+// in the cache file, and the count is written as a notice as soon as a
+// write succeeds, or by the next start after a kill. The flush thread wakes
+// at a third of the cache, on a fatal record, on appender_flush() and every
+// 15 minutes; a wake-up that comes while it is busy is not remembered, but
+// it never sleeps on a block sealed for want of room.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -58,6 +61,7 @@ enum class FlushStep {
   Flushed,  // what was sealed is written; next the thread decides to sleep
   Idle,     // about to sleep; called under the thread's wait lock, so a hook
             // must not block here
+  Failed,   // a write failed; the thread waits to try again
 };
 // Test hook, called on the flush thread at each step of every flush (null:
 // none). Lets a test stop the thread there, for instance to kill the process.
@@ -66,9 +70,11 @@ void SetFlushStepHookForTesting(void (*hook)(FlushStep step));
 class JotterAppender {
  public:
   static constexpr size_t kBufferBlockLength = vela::jot::kBufferBlockLength;
-  static constexpr size_t kRefuseLength = kBufferBlockLength * 4 / 5;
   static constexpr size_t kWakeLength = kBufferBlockLength / 3;
   static constexpr int64_t kAsyncWaitMs = 15 * 60 * 1000;
+  // After a failed write, the flush thread tries again this much later (or
+  // at appender_flush(), or at close).
+  static constexpr int64_t kRetryMs = 1000;
   static constexpr int64_t kDelTimeoutDelayMs = 2 * 60 * 1000;
   static constexpr int64_t kMoveOldFilesDelayMs = 3 * 60 * 1000;
   static constexpr int kMaxNesting = 10;
@@ -87,7 +93,9 @@ class JotterAppender {
   // A plain notice block written to the log file at once.
   void WriteTips2File(const char* format, ...) __attribute__((format(printf, 2, 3)));
   // Runs the maintenance still pending, writes the end marker and everything
-  // still cached, then zeroes and releases the cache. Later calls do nothing.
+  // still cached, then zeroes and releases the cache. Blocks the files still
+  // refuse (and the count of dropped records) stay in a mapped cache for the
+  // next start. Later calls do nothing.
   void Close();
   // Wakes the flush thread.
   void Flush();
@@ -117,18 +125,28 @@ class JotterAppender {
   // (it takes the thread's wait lock; the frequent threshold wake-ups do
   // not, and may be missed).
   void Wake(bool sure);
-  // Stores the count of records that found the cache full, if any and if
-  // there is room now. Requires: bufferMutex_ held.
-  void StoreDroppedCountLocked();
   void AsyncLogThread();
-  // Seals the open block, then writes the sealed blocks to the file one by
-  // one, oldest first, each cleared from the cache only after its write, so
-  // a kill at any point leaves a block in the file, the cache, or both.
-  // False when there is no cache (closed).
-  bool FlushCacheToFile();
+  enum class FlushResult { Done, Failed, NoCache };
+  // Writes the sealed blocks to the file one by one, oldest first, each
+  // cleared from the cache only after its write, so a kill at any point
+  // leaves a block in the file, the cache, or both; then the count of
+  // dropped records. Seals the open block first, but only when no sealed
+  // block waits. Stops at the first write that fails, keeping that block.
+  FlushResult FlushCacheToFile();
+  // Writes the count of dropped records as a notice; false when the files
+  // refused it (the count stays).
+  bool WriteDroppedNotice();
   // Writes the blocks an earlier run left in the cache, unless that run got
-  // them into the file before it died; clears each after.
+  // them into the file before it died, and the count of records it dropped;
+  // clears each after. Stops at a write that fails: the flush thread goes on.
   void RecoverCache();
+  // A write failed with `error` (an errno): said on the console once for as
+  // long as the files keep refusing for that reason.
+  void NoteWriteFailure(int error);
+  void NoteWriteSuccess();
+  // The file layer's console notices, each once until a write succeeds: a
+  // block tried again every second must not repeat them.
+  void FileNoticeOnce(const std::string& text);
   // Turns the filesystem errors met since the last call into fatal records
   // in this writer, each distinct one once. Requires: no lock of this writer
   // held.
@@ -158,8 +176,7 @@ class JotterAppender {
   std::unique_ptr<LogFiles> files_;
   std::unique_ptr<LogBaseBuffer> buffer_;  // Guarded by bufferMutex_.
   vela::comm::MmapCache mmap_;             // Guarded by bufferMutex_ after Open.
-  std::unique_ptr<char[]> heap_;           // Guarded by bufferMutex_ after Open.
-  uint32_t dropped_ = 0;                   // Guarded by bufferMutex_.
+  std::unique_ptr<uint64_t[]> heap_;       // Guarded by bufferMutex_ after Open.
   std::unique_ptr<vela::comm::Thread> asyncThread_;
   struct Maintenance {
     std::unique_ptr<vela::comm::Thread> thread;
@@ -170,11 +187,15 @@ class JotterAppender {
   bool closing_ = false;                     // Guarded by stateMutex_.
   vela::comm::Mutex bufferMutex_;
   vela::comm::Mutex stateMutex_;
+  vela::comm::Mutex noticeMutex_;
+  int writeFailure_ = 0;          // errno of the failure said last; Guarded by noticeMutex_.
+  std::vector<std::string> fileNotices_;  // said since the last write; Guarded by noticeMutex_.
   vela::comm::Condition cond_;  // wakes the flush thread
   // A block sealed for want of room waits in the cache. Set under
   // bufferMutex_, read by the flush thread under cond_.mutex().
   std::atomic<bool> sealedWaiting_{false};
   std::atomic<int> flushWaiting_{0};  // the flush thread waits for bufferMutex_
+  std::atomic<bool> flushAsked_{false};  // appender_flush(): try a refused block now
   std::atomic<bool> console_{false};
   // Set under cond_.mutex() (by Close), so the flush thread never sleeps
   // through it; writers check it again under bufferMutex_.

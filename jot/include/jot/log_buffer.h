@@ -3,15 +3,20 @@
 // Each async record is compressed straight into the open block, so a mapped
 // cache keeps every accepted record across a crash.
 //
-// The cache holds at most two blocks, one starting at offset 0 and one at
-// the middle: while a sealed block waits to be written out, records go into
-// a new block in the other half, so a writer never waits for the file. A
-// block is zeroed only when told that it is safely elsewhere.
+// The cache holds at most two blocks, each in its own half: while a sealed
+// block waits to be written out, records go into a new block in the other
+// half, so a writer never waits for the file. A block is zeroed only when
+// told that it is safely elsewhere, or when it is given up: a block whose
+// write failed stays until newer records need its half, and its records are
+// then counted as dropped. The count of dropped records, and the record
+// count of each block, are kept in counters beside the blocks, so that they
+// survive a kill with them.
 //
 // Not thread-safe: the appender serialises all calls with its buffer lock.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -28,18 +33,33 @@ struct CacheBlock {
   size_t offset = 0;
   uint32_t bodyLength = 0;
 };
-// The blocks of a block cache of `size` bytes, oldest first: an async block
-// (hours 0..23) at offset 0 that fits the memory, and one at `size / 2`
-// unless the first reaches past it. Two are ordered by sequence number.
+// The blocks of a block cache of `size` bytes (no more than
+// kBufferBlockLength are looked at: the counters after them are no block),
+// oldest first: an async block (hours 0..23) at offset 0 that fits the
+// memory, and one at the middle unless the first reaches past it. Two are
+// ordered by sequence number. A cache an earlier version left, one block at
+// offset 0 that may run past the middle and zeros after it, reads the same.
 [[nodiscard]] std::vector<CacheBlock> LocateCacheBlocks(const uint8_t* mem, size_t size);
+// The count of dropped records in the kCacheCountersLen bytes of counters
+// at `counters`: 0 when none, nullopt when the word is damaged.
+[[nodiscard]] std::optional<uint32_t> CachedDropCount(std::span<const uint8_t> counters);
+
+// Test hook, called while a block's memory is zeroed, once the bytes where a
+// block may start are zero and before the rest is (null: none). Lets a test
+// see what a kill at that moment would leave.
+void SetZeroingHookForTesting(void (*hook)(const uint8_t* mem, size_t size));
 
 class LogBaseBuffer {
  public:
-  // `buffer` (`len` bytes) must outlive this object. Blocks an earlier run
-  // left in it are adopted and sealed (end hour, tail byte); every other
-  // byte is zeroed. Take them out with OldestSealed() and DropOldestSealed()
-  // (or Flush()) before writing: until then they fill the cache.
-  LogBaseBuffer(void* buffer, size_t len, bool isCompress, const char* pubkey);
+  // `buffer` (`len` bytes) must outlive this object; so must `counters`
+  // (kCacheCountersLen bytes, 8-byte aligned) when given: without them the
+  // counts live in this object. Blocks an earlier run left in the buffer
+  // are adopted and sealed (end hour, tail byte), with their counts; every
+  // other byte is zeroed. Take them out with TakeOldestSealed() and
+  // DropOldestSealed() (or Flush()) before writing: until then they fill
+  // the cache.
+  LogBaseBuffer(void* buffer, size_t len, bool isCompress, const char* pubkey,
+                void* counters = nullptr);
   virtual ~LogBaseBuffer();
   LogBaseBuffer(const LogBaseBuffer&) = delete;
   LogBaseBuffer& operator=(const LogBaseBuffer&) = delete;
@@ -51,8 +71,10 @@ class LogBaseBuffer {
   bool Write(const void* data, size_t len, vela::comm::AutoBuffer& out);
   // Adds one record to the open block. An open block the record does not
   // fit into (or whose compressor failed) keeps what it has and is sealed,
-  // and the record starts a new block in the free half. False, with nothing
-  // of the record stored, for empty input or when no half is free.
+  // and the record starts a new block in the other half; a sealed block
+  // there whose write failed is given up for it. False, with nothing of the
+  // record stored, for empty input, or when no half can be had: the record
+  // is then counted as dropped.
   bool Write(const void* data, size_t len);
 
   // Seals the open block where it stands (end hour, tail byte): it takes
@@ -60,21 +82,37 @@ class LogBaseBuffer {
   // is dropped instead. Nothing when no block is open.
   void Seal();
   // The oldest sealed block (header, body, tail), empty when there is none.
-  // The bytes stay as they are until DropOldestSealed(): writers only touch
-  // the open block, so they may be read without the buffer lock meanwhile.
+  // The bytes stay as they are until it is dropped: writers only touch the
+  // open block, so they may be read without the buffer lock meanwhile.
   [[nodiscard]] std::span<const uint8_t> OldestSealed() const;
+  // OldestSealed(), to be written now: it is not given up for newer records
+  // until DropOldestSealed() or KeepOldestSealed().
+  [[nodiscard]] std::span<const uint8_t> TakeOldestSealed();
   // Zeroes the oldest sealed block: call once it is in the log file. Its
   // first byte goes first, so a kill part-way leaves no header behind.
   void DropOldestSealed();
+  // The oldest sealed block could not be written: it stays to be tried
+  // again, and is given up when newer records need its half.
+  void KeepOldestSealed();
   // Seal(), then every sealed block, oldest first, appended to `out` and
   // dropped: the memory is all zero afterwards.
   void Flush(vela::comm::AutoBuffer& out);
-  // Zeroes the whole memory and forgets every block.
+  // Zeroes the whole memory and the counters, and forgets every block.
   void Clear();
 
+  // Records dropped (no room, or in a block given up) not yet noted in the
+  // log.
+  [[nodiscard]] uint32_t Dropped() const { return dropped_; }
+  // `n` (at most Dropped()) of the dropped records are now noted in the log.
+  void ForgetDropped(uint32_t n);
+  // Records held in the blocks (an adopted block's count as it was kept).
+  [[nodiscard]] uint64_t HeldRecords() const;
   // Length of the open block (header and body), 0 when none is open.
   [[nodiscard]] size_t OpenLength() const;
   [[nodiscard]] size_t SealedCount() const;
+  [[nodiscard]] bool IsEmpty() const { return count_ == 0; }
+  // Blocks sealed so far: grows whenever a block is sealed.
+  [[nodiscard]] uint64_t SealedSoFar() const { return sealedSoFar_; }
   [[nodiscard]] bool IsCrypt() const { return isCrypt_; }
   [[nodiscard]] LogCrypt& Crypt() { return *logCrypt_; }
   [[nodiscard]] char SyncMagic() const { return GetMagicSyncStart(); }
@@ -98,17 +136,27 @@ class LogBaseBuffer {
     size_t length = 0;    // header and committed body, no tail
     size_t limit = 0;     // end of the memory this block may use
     size_t dirtyEnd = 0;  // bytes from `offset` up to here may be non-zero
+    uint32_t records = 0;  // 0 for an adopted block whose count is unknown
     bool sealed = false;
+    bool writing = false;  // taken out to be written
+    bool failed = false;   // its last write failed
   };
 
   // Adopts the blocks an earlier run left; zeroes the rest of the memory.
   void Fix();
   // A new open block in a free half; false when none is free.
   bool StartBlock();
+  // Gives up the oldest block if its write failed; false when it cannot go.
+  bool GiveUpOldest();
   bool Append(Block& block, const void* data, size_t len);
   void SealBlock(size_t index);
   void DropBlock(size_t index);
+  void ZeroMemory(size_t from, size_t to);
   [[nodiscard]] Block* OpenBlock();
+  // The counter of a block's records: by the half it lives in.
+  [[nodiscard]] size_t CounterOf(const Block& block) const;
+  void StoreCounter(size_t index, uint32_t value);
+  void AddDropped(uint32_t n);
 
   uint8_t* mem_ = nullptr;
   size_t size_ = 0;
@@ -116,11 +164,16 @@ class LogBaseBuffer {
   Block blocks_[2];
   size_t count_ = 0;  // blocks_[0] is the oldest
   size_t remainNoCryptLen_ = 0;
+  uint64_t ownCounters_[3] = {};
+  uint64_t* counters_ = ownCounters_;  // dropped, block at 0, block at the middle
+  uint32_t dropped_ = 0;
+  uint64_t sealedSoFar_ = 0;
 };
 
 class LogZlibBuffer final : public LogBaseBuffer {
  public:
-  LogZlibBuffer(void* buffer, size_t len, bool isCompress, const char* pubkey);
+  LogZlibBuffer(void* buffer, size_t len, bool isCompress, const char* pubkey,
+                void* counters = nullptr);
   ~LogZlibBuffer() override;
 
   size_t Compress(const void* in, size_t inLen, void* out, size_t outLen) override;
@@ -137,7 +190,8 @@ class LogZlibBuffer final : public LogBaseBuffer {
 
 class LogZstdBuffer final : public LogBaseBuffer {
  public:
-  LogZstdBuffer(void* buffer, size_t len, bool isCompress, const char* pubkey, int level);
+  LogZstdBuffer(void* buffer, size_t len, bool isCompress, const char* pubkey, int level,
+                void* counters = nullptr);
   ~LogZstdBuffer() override;
 
   size_t Compress(const void* in, size_t inLen, void* out, size_t outLen) override;

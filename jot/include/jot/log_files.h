@@ -43,8 +43,11 @@ class LogFiles {
   void SetMaxAliveTime(int64_t seconds);
 
   // Writes one finished block. `move` lets a block written to the cache
-  // directory pull the cached day file over to the log directory.
-  void Log2File(const void* data, size_t len, bool move);
+  // directory pull the cached day file over to the log directory. Returns 0
+  // when the block is in a file (or there is nowhere to write: no log
+  // directory), else why it is not: the errno of the failed open or write
+  // (ESPIPE: the file cannot seek, so a partial write could not be undone).
+  int Log2File(const void* data, size_t len, bool move);
   // Deletes "*.jot" files and 8-digit directories older than the maximum age.
   void DelTimeoutFile(const std::string& dir);
   // Appends cached "<prefix>*jot" files older than the cache days to the
@@ -80,7 +83,8 @@ class LogFiles {
 
  private:
   // Requires: fileMutex_ held.
-  void Log2FileLocked(const void* data, size_t len, bool move);
+  // True when the block is in a file; lastError_ says why not.
+  bool Log2FileLocked(const void* data, size_t len, bool move);
   bool OpenLogFile(const std::string& dir);
   bool WriteFile(const void* data, size_t len, FILE* file);
   bool CacheLogs();
@@ -104,6 +108,7 @@ class LogFiles {
   time_t lastTime_ = 0;            // Guarded by fileMutex_.
   uint64_t lastTick_ = 0;          // Guarded by fileMutex_.
   std::string lastFilePath_;       // Guarded by fileMutex_.
+  int lastError_ = 0;              // why the last open or write failed; Guarded by fileMutex_.
   vela::comm::Mutex errorMutex_;
   std::vector<boost::filesystem::filesystem_error> errors_;  // Guarded by errorMutex_.
 };

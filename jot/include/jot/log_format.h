@@ -13,8 +13,14 @@ inline constexpr size_t kBlockKeyLen = 64;
 inline constexpr size_t kBlockLengthOffset = 5;
 static_assert(kBlockKeyOffset + kBlockKeyLen == kBlockHeaderLen);
 
-// Size of the block cache (file "<prefix>.mmap3").
+// Size of the block cache: the blocks of the file "<prefix>.mmap3".
 inline constexpr size_t kBufferBlockLength = 150 * 1024;
+// After the blocks the file keeps three counters, 8 bytes each: the records
+// dropped and not yet noted in the log, and the records of the block at
+// offset 0 and of the one at the middle. Readers of the blocks skip them.
+inline constexpr size_t kCacheCountersLen = 24;
+inline constexpr size_t kCacheFileLength = kBufferBlockLength + kCacheCountersLen;
+static_assert(kBufferBlockLength % 8 == 0, "the counters are 8-byte words");
 
 // Magic numbers: compressor, key in use, sync (plain text) or async body.
 inline constexpr uint8_t kMagicZlibCryptSync = 0x06;

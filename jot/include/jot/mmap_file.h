@@ -32,15 +32,19 @@ class MmapCache {
   MmapCache& operator=(const MmapCache&) = delete;
 
   // True when the file is locked and mapped; data() is then `size` bytes.
+  // On failure error() says why.
   [[nodiscard]] bool open(const std::string& path, size_t size);
   void close();
   [[nodiscard]] bool isOpen() const { return file_.is_open(); }
   [[nodiscard]] char* data() const { return isOpen() ? file_.data() : nullptr; }
   [[nodiscard]] size_t size() const { return isOpen() ? file_.size() : 0; }
+  // Why the last open() failed ("in use by another process", an errno text).
+  [[nodiscard]] const std::string& error() const { return error_; }
 
  private:
   boost::iostreams::mapped_file file_;
   int lockFd_ = -1;
+  std::string error_;
 };
 
 }  // namespace vela::comm
