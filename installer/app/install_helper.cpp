@@ -14,7 +14,8 @@
 // else is refused as "cannot use this package", whatever the reason, so
 // that no answer tells them about a file they cannot read.
 //
-// Errors go to stdout, which the installer's task runner logs.
+// --help (or -h) alone prints the usage and exits 0. Errors go to stdout,
+// which the installer's task runner logs.
 // Exit status: the script's, or 64 usage, 65 unusable script or package,
 // 66 MD5 mismatch, 70 script not started, 73 no private folder, 75 stopped
 // by SIGTERM, SIGHUP or SIGINT.
@@ -39,10 +40,9 @@ int fail(int status, const std::string& why) {
   return status;
 }
 
-int usage(const std::string& why) {
-  return fail(quillo::kVerifiedInstallUsage,
-              why + "\nusage: quillo-install-helper --system-root=ROOT SCRIPT PACKAGE MD5 SIZE");
-}
+constexpr const char* kUsage = "usage: quillo-install-helper --system-root=ROOT SCRIPT PACKAGE MD5 SIZE";
+
+int usage(const std::string& why) { return fail(quillo::kVerifiedInstallUsage, why + "\n" + kUsage); }
 
 // Decimal digits alone, at most `digits` of them (so that the value fits).
 std::optional<int64_t> parseNumber(std::string_view text, size_t digits) {
@@ -63,6 +63,10 @@ std::string bundledScript() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+    std::printf("%s\n", kUsage);
+    return 0;
+  }
   if (argc != 6) return usage("expected 5 arguments, got " + std::to_string(argc - 1));
   const std::string_view rootOption = argv[1];
   if (!rootOption.starts_with(kSystemRootOption)) return usage("the first argument must be --system-root=ROOT");

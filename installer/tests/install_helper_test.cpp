@@ -193,6 +193,11 @@ TEST_F(InstallHelperTest, MalformedCommandLinesAreUsageErrorsAndRunNothing) {
     EXPECT_EQ(r.status, quillo::kVerifiedInstallUsage) << what << ": " << r.out;
     EXPECT_NE(r.out.find("usage: quillo-install-helper"), std::string::npos) << what;
   }
+  for (const char* help : {"--help", "-h"}) {
+    const HelperRun r = run({kHelper, help});
+    EXPECT_EQ(r.status, 0) << help << ": " << r.out;
+    EXPECT_EQ(r.out.rfind("usage: quillo-install-helper", 0), 0u) << help << ": " << r.out;
+  }
   EXPECT_FALSE(fs::exists(pids()));
 }
 
