@@ -64,7 +64,9 @@ const char* argumentsOf(const std::string& command) {
   return "no arguments";
 }
 
-int badArguments(const std::string& command) { return usage(command + ": expected " + argumentsOf(command)); }
+int badArguments(const std::string& command) {
+  return usage(command + ": expected " + argumentsOf(command));
+}
 
 std::string hex(const uint8_t* bytes, size_t size) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -271,9 +273,10 @@ bool setValue(cask::Cask& store, const std::string& type, const std::string& key
 int write(const Options& options) {
   const bool isSet = options.command == "set" && options.args.size() == 3;
   const bool isRemove = options.command == "remove" && options.args.size() == 1;
-  if (!isSet && !isRemove) return options.command == "set" || options.command == "remove"
-                                       ? badArguments(options.command)
-                                       : usage("unknown command: " + options.command);
+  if (!isSet && !isRemove)
+    return options.command == "set" || options.command == "remove"
+               ? badArguments(options.command)
+               : usage("unknown command: " + options.command);
   cask::Cask::initializeCask(options.root, static_cast<cask::CaskLogLevel>(options.logLevel));
   cask::Cask* store = cask::Cask::caskWithID(options.id, options.mode, options.hasKey ? &options.key : nullptr);
   if (store == nullptr) return fail(kFailed, "cannot open %s", options.id.c_str());

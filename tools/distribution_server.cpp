@@ -23,32 +23,30 @@
 // the usage. Runs until SIGINT or SIGTERM, which end it at any moment. Exit
 // status: 0 stopped, 1 could not start (the message names the cause), 2 usage.
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <linux/tcp.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <linux/tcp.h>
 #include <memory>
+#include <microhttpd.h>
 #include <mutex>
+#include <netinet/in.h>
 #include <optional>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <string>
 #include <string_view>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
-
-#include <microhttpd.h>
 
 #include "installer/md5.h"
 #include "platform/bundle.h"
@@ -197,7 +195,8 @@ struct Exchange {
   // Guarded by Watchdog::mutex_.
   bool answered = false;
   bool evicted = false;
-  Clock::time_point quietSince;  // Acceptance, then the answer, then the client's last acknowledgement.
+  Clock::time_point
+      quietSince;  // Acceptance, then the answer, then the client's last acknowledgement.
   uint64_t acked = 0;
 };
 
@@ -275,7 +274,8 @@ class Watchdog {
         }
       }
       ++open;
-      if (now - e->quietSince >= kStallTime && (!quietest || e->quietSince < quietest->quietSince)) {
+      if (now - e->quietSince >= kStallTime &&
+          (!quietest || e->quietSince < quietest->quietSince)) {
         quietest = e.get();
       }
     }
@@ -299,8 +299,8 @@ class Watchdog {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::vector<std::unique_ptr<Exchange>> exchanges_;  // Guarded by mutex_.
-  bool stopping_ = false;                              // Guarded by mutex_.
-  std::thread thread_;                                 // Last: it uses the members above.
+  bool stopping_ = false;                             // Guarded by mutex_.
+  std::thread thread_;                                // Last: it uses the members above.
 };
 
 // The answers: built once, shared by every client.
@@ -335,14 +335,17 @@ MHD_Response* closing(MHD_Response* response, const char* contentType) {
 }
 
 Exchange* exchangeOf(MHD_Connection* connection) {
-  const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  const MHD_ConnectionInfo* info =
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
   return info == nullptr ? nullptr : static_cast<Exchange*>(info->socket_context);
 }
 
-void onConnection(void* cls, MHD_Connection* connection, void** context, MHD_ConnectionNotificationCode code) {
+void onConnection(void* cls, MHD_Connection* connection, void** context,
+                  MHD_ConnectionNotificationCode code) {
   auto& watchdog = *static_cast<Watchdog*>(cls);
   if (code == MHD_CONNECTION_NOTIFY_STARTED) {
-    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
     const int fd = info == nullptr ? -1 : info->connect_fd;
     ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);
     *context = watchdog.add(fd);
@@ -363,7 +366,8 @@ struct Reply {
   MHD_Response* response;
 };
 
-Reply route(const Site& site, const std::string& method, const std::string& path, const Exchange& exchange) {
+Reply route(const Site& site, const std::string& method, const std::string& path,
+            const Exchange& exchange) {
   const bool get = method == "GET" || method == "HEAD";
   const std::string line = method + " " + printable(exchange.target);
   if (path == kInfoPath && get) {
@@ -383,13 +387,15 @@ Reply route(const Site& site, const std::string& method, const std::string& path
     return {MHD_HTTP_METHOD_NOT_ALLOWED, site.emptyResponse};
   }
   const bool known = path == kInfoPath || path == kPackagePath;
-  return {known ? unsigned{MHD_HTTP_METHOD_NOT_ALLOWED} : unsigned{MHD_HTTP_NOT_FOUND}, site.emptyResponse};
+  return {known ? unsigned{MHD_HTTP_METHOD_NOT_ALLOWED} : unsigned{MHD_HTTP_NOT_FOUND},
+          site.emptyResponse};
 }
 
 // Called once the head is read, once for each piece of the body, and once
 // when the request is whole, which it answers.
 MHD_Result onRequest(void* cls, MHD_Connection* connection, const char* path, const char* method,
-                     const char* /*version*/, const char* upload, size_t* uploadSize, void** /*request*/) {
+                     const char* /*version*/, const char* upload, size_t* uploadSize,
+                     void** /*request*/) {
   const auto& site = *static_cast<const Site*>(cls);
   Exchange* exchange = exchangeOf(connection);
   if (exchange == nullptr) return MHD_NO;
@@ -528,14 +534,16 @@ int main(int argc, char** argv) {
   const std::string origin = "http://" + std::string(kHost) + ":" + std::to_string(boundPort(listener));
 
   Site site;
-  site.info = R"({"zip_download_url":")" + origin + kPackagePath + R"(","zip_download_md5":")" + *md5 +
-              R"(","zip_version":")" + version + R"(","package_type":"demo"})";
+  site.info = R"({"zip_download_url":")" + origin + kPackagePath + R"(","zip_download_md5":")" +
+              *md5 + R"(","zip_version":")" + version + R"(","package_type":"demo"})";
   site.infoResponse = closing(
       MHD_create_response_from_buffer(site.info.size(), site.info.data(), MHD_RESPMEM_PERSISTENT),
       "application/json");
-  site.packageResponse = closing(
-      MHD_create_response_from_fd(static_cast<size_t>(packageStat.st_size), packageFd), "application/zip");
-  site.emptyResponse = closing(MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT), "");
+  site.packageResponse =
+      closing(MHD_create_response_from_fd(static_cast<size_t>(packageStat.st_size), packageFd),
+              "application/zip");
+  site.emptyResponse =
+      closing(MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT), "");
   if (!site.infoResponse || !site.packageResponse || !site.emptyResponse) {
     return cannotStart("cannot prepare the answers");
   }
@@ -545,9 +553,9 @@ int main(int argc, char** argv) {
   MHD_Daemon* daemon = MHD_start_daemon(
       MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC, 0, nullptr, nullptr, &onRequest, &site,
       MHD_OPTION_LISTEN_SOCKET, listener, MHD_OPTION_CONNECTION_LIMIT, kMaxConnections,
-      MHD_OPTION_CONNECTION_MEMORY_LIMIT, kMaxHeadBytes, MHD_OPTION_CONNECTION_TIMEOUT, kIdleTimeoutSeconds,
-      MHD_OPTION_NOTIFY_CONNECTION, &onConnection, &watchdog, MHD_OPTION_URI_LOG_CALLBACK, &onTarget, nullptr,
-      MHD_OPTION_END);
+      MHD_OPTION_CONNECTION_MEMORY_LIMIT, kMaxHeadBytes, MHD_OPTION_CONNECTION_TIMEOUT,
+      kIdleTimeoutSeconds, MHD_OPTION_NOTIFY_CONNECTION, &onConnection, &watchdog,
+      MHD_OPTION_URI_LOG_CALLBACK, &onTarget, nullptr, MHD_OPTION_END);
   if (daemon == nullptr) return cannotStart("cannot start serving on " + origin);
 
   say("serving on " + origin + "/: package " + zip.string() + " md5 " + *md5 + " version " + version);

@@ -108,7 +108,8 @@ int runCommand(std::vector<std::string> args) {
     if (args.size() != 2) return usage(command + ": expected SOURCE_ID");
     const tis::InputSource source(args[1]);
     return report(command, args[1],
-                  command == "approve" ? tis::approvePendingInputSource(source) : tis::selectInputSource(source));
+                  command == "approve" ? tis::approvePendingInputSource(source)
+                                       : tis::selectInputSource(source));
   }
   return usage((command.starts_with("-") ? "unknown option: " : "unknown command: ") + command);
 }

@@ -1,14 +1,14 @@
 #include "coded_data.h"
 
-#include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -127,7 +127,8 @@ TEST(CodedData, KeysComeAsStoredUpToTheLongestAPairCanIndex) {
   const std::vector<uint8_t> over = pairWithKey(0xfffc);  // computed size 0x10000
   CodedInputData overIn(over);
   (void)overIn.readString(holder);
-  EXPECT_EQ(errorOf<std::length_error>([&] { overIn.readData(holder); }), "InvalidProtocolBuffer key too long");
+  EXPECT_EQ(errorOf<std::length_error>([&] { overIn.readData(holder); }),
+            "InvalidProtocolBuffer key too long");
   const std::vector<uint8_t> wide = pairWithKey(0x10000);  // key size past 16 bits
   EXPECT_EQ(errorOf<std::length_error>([&] { (void)CodedInputData(wide).readString(holder); }),
             "InvalidProtocolBuffer key too long");
@@ -140,14 +141,17 @@ class FencedBytes {
     void* map = mmap(nullptr, 3 * page_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (map == MAP_FAILED) throw std::runtime_error("mmap failed");
     base_ = static_cast<uint8_t*>(map);
-    if (mprotect(base_ + page_, page_, PROT_READ | PROT_WRITE) != 0) throw std::runtime_error("mprotect failed");
+    if (mprotect(base_ + page_, page_, PROT_READ | PROT_WRITE) != 0)
+      throw std::runtime_error("mprotect failed");
   }
   ~FencedBytes() { munmap(base_, 3 * page_); }
   FencedBytes(const FencedBytes&) = delete;
   FencedBytes& operator=(const FencedBytes&) = delete;
 
   std::span<const uint8_t> first(std::string_view bytes) { return place(base_ + page_, bytes); }
-  std::span<const uint8_t> last(std::string_view bytes) { return place(base_ + 2 * page_ - bytes.size(), bytes); }
+  std::span<const uint8_t> last(std::string_view bytes) {
+    return place(base_ + 2 * page_ - bytes.size(), bytes);
+  }
 
  private:
   static std::span<const uint8_t> place(uint8_t* at, std::string_view bytes) {
@@ -162,12 +166,14 @@ class FencedBytes {
 // U+10FFFF; and no byte outside the key is read, whatever its length.
 TEST(CodedData, Utf8IsCheckedStrictlyWithinTheKey) {
   std::vector<std::pair<std::string, bool>> rows = {
-      {"\xc3\xa9", true},          {"\xe4\xbd\xa0\xe5\xa5\xbd", true}, {"\xc0\xaf", false},
-      {"\xe0\x80\xaf", false},     {"\xf0\x80\x80\xaf", false},      {"\xed\x9f\xbf", true},
-      {"\xed\xa0\x80", false},     {"\xed\xbf\xbf", false},          {"\xee\x80\x80", true},
-      {"\xf4\x8f\xbf\xbf", true}, {"\xf4\x90\x80\x80", false},     {"\xe4\xbd", false},
-      {"\xc3\x28", false},        {"\xff", false},                  {"abcdefgh\xc3\xa9", true},
-      {"abcdefghi\xed\xbf\xbf", false},
+      {"\xc3\xa9", true},          {"\xe4\xbd\xa0\xe5\xa5\xbd", true},
+      {"\xc0\xaf", false},         {"\xe0\x80\xaf", false},
+      {"\xf0\x80\x80\xaf", false}, {"\xed\x9f\xbf", true},
+      {"\xed\xa0\x80", false},     {"\xed\xbf\xbf", false},
+      {"\xee\x80\x80", true},      {"\xf4\x8f\xbf\xbf", true},
+      {"\xf4\x90\x80\x80", false}, {"\xe4\xbd", false},
+      {"\xc3\x28", false},         {"\xff", false},
+      {"abcdefgh\xc3\xa9", true},  {"abcdefghi\xed\xbf\xbf", false},
   };
   for (size_t n = 0; n <= 17; ++n) rows.emplace_back(std::string(n, 'k'), true);
   FencedBytes fenced;

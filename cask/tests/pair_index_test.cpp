@@ -184,7 +184,8 @@ TEST(PairStreamTest, ReadsEveryPairAcrossChunksAndSkipsValues) {
   ASSERT_NE(more, nullptr);
   std::fwrite(wide.bytes().data() + 4, 1, wide.bytes().size() - 4, more);
   std::fclose(more);
-  cask::PairStream tooLong(fd, 4, content.bytes().size() + wide.bytes().size() - 4, content.bytes().size());
+  cask::PairStream tooLong(fd, 4, content.bytes().size() + wide.bytes().size() - 4,
+                           content.bytes().size());
   EXPECT_THROW((void)tooLong.readPair(), std::length_error);
   std::fclose(read);
   cask::testing::removeTempDir(dir);

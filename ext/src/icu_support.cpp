@@ -5,7 +5,6 @@
 #include <cstdint>
 
 #include <unicode/brkiter.h>
-#include <unicode/ubrk.h>
 #include <unicode/calendar.h>
 #include <unicode/dcfmtsym.h>
 #include <unicode/decimfmt.h>
@@ -19,6 +18,7 @@
 #include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
 #include <unicode/translit.h>
+#include <unicode/ubrk.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/utext.h>

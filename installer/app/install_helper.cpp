@@ -40,9 +40,12 @@ int fail(int status, const std::string& why) {
   return status;
 }
 
-constexpr const char* kUsage = "usage: quillo-install-helper --system-root=ROOT SCRIPT PACKAGE MD5 SIZE";
+constexpr const char* kUsage =
+    "usage: quillo-install-helper --system-root=ROOT SCRIPT PACKAGE MD5 SIZE";
 
-int usage(const std::string& why) { return fail(quillo::kVerifiedInstallUsage, why + "\n" + kUsage); }
+int usage(const std::string& why) {
+  return fail(quillo::kVerifiedInstallUsage, why + "\n" + kUsage);
+}
 
 // Decimal digits alone, at most `digits` of them (so that the value fits).
 std::optional<int64_t> parseNumber(std::string_view text, size_t digits) {

@@ -1,8 +1,14 @@
 #include "installer/verified_install.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <grp.h>
 #include <linux/openat2.h>
+#include <optional>
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
@@ -13,13 +19,6 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <charconv>
-#include <cstring>
-#include <filesystem>
-#include <optional>
 #include <vector>
 
 #include "installer/md5.h"

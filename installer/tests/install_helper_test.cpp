@@ -1,14 +1,13 @@
 // quillo-install-helper as the installer runs it: a separate process, its
 // command line, its output, and what it leaves behind when it is stopped.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <signal.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 

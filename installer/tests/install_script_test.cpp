@@ -2,11 +2,6 @@
 // only regular files and folders are ever installed, and nothing outside the
 // system root is touched. A package it refuses, and a run that is stopped or
 // fails on the way, leave the installed copy (or its absence) as it was.
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -14,10 +9,15 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <thread>
+#include <unistd.h>
+
+#include <zlib.h>
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include "platform/process.h"
 

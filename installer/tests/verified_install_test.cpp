@@ -1,11 +1,10 @@
 #include "installer/verified_install.h"
 
+#include <filesystem>
+#include <fstream>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
 
 #include <gtest/gtest.h>
 

@@ -299,7 +299,8 @@ bool JotterAppender::WriteDroppedNotice() {
   }
   if (dropped == 0) return true;
   char notice[128];
-  const int n = std::snprintf(notice, sizeof notice, "[F][ log cache full, %u records dropped\n", dropped);
+  const int n =
+      std::snprintf(notice, sizeof notice, "[F][ log cache full, %u records dropped\n", dropped);
   vela::comm::AutoBuffer block;
   MakeSyncBlock(notice, static_cast<size_t>(n), block);
   const int error = files_->Log2File(block.Ptr(), block.Length(), false);

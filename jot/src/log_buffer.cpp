@@ -50,7 +50,9 @@ std::optional<uint32_t> decodeCount(uint64_t word) {
   return n;
 }
 
-uint64_t loadWord(uint64_t& word) { return std::atomic_ref<uint64_t>(word).load(std::memory_order_relaxed); }
+uint64_t loadWord(uint64_t& word) {
+  return std::atomic_ref<uint64_t>(word).load(std::memory_order_relaxed);
+}
 
 }  // namespace
 
@@ -385,7 +387,8 @@ void LogBaseBuffer::Clear() {
 
 LogZlibBuffer::LogZlibBuffer(void* buffer, size_t len, bool isCompress, const char* pubkey,
                              void* counters)
-    : LogBaseBuffer(buffer, len, isCompress, pubkey, counters), cstream_(std::make_unique<z_stream>()) {
+    : LogBaseBuffer(buffer, len, isCompress, pubkey, counters),
+      cstream_(std::make_unique<z_stream>()) {
   std::memset(cstream_.get(), 0, sizeof(z_stream));
 }
 

@@ -1,30 +1,30 @@
 #include "jot/appender.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <fcntl.h>
 #include <map>
 #include <optional>
 #include <random>
 #include <regex>
 #include <set>
+#include <signal.h>
+#include <spawn.h>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
-#include <gtest/gtest.h>
 #include <zlib.h>
+
+#include <gtest/gtest.h>
 
 #include "jot/log_buffer.h"
 #include "support/jot_test_support.h"
@@ -355,10 +355,11 @@ TEST_P(HeldFlushAt, WritersGoOnIntoTheCacheAndCountWhatFindsNoRoom) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, HeldFlushAt,
-                         ::testing::Values(vela::jot::FlushStep::Woken, vela::jot::FlushStep::Sealed),
+                         ::testing::Values(vela::jot::FlushStep::Woken,
+                                           vela::jot::FlushStep::Sealed),
                          [](const auto& param) {
                            return param.param == vela::jot::FlushStep::Woken ? "BeforeTheFirstBlock"
-                                                                            : "InTheFirstWrite";
+                                                                             : "InTheFirstWrite";
                          });
 
 class HealthyDisk : public HeldFlushTest, public ::testing::WithParamInterface<Mode> {};
@@ -388,8 +389,8 @@ TEST_P(HealthyDisk, ThreadsWritingFlatOutLoseNothingOverASlowDisk) {
   vela::jot::appender_close();
 
   std::vector<std::string> problems;
-  const std::string text =
-      jottest::decodeDir(dir_.path(), server ? std::optional(server->priv) : std::nullopt, &problems);
+  const std::string text = jottest::decodeDir(
+      dir_.path(), server ? std::optional(server->priv) : std::nullopt, &problems);
   EXPECT_TRUE(problems.empty()) << problems.front();
   EXPECT_EQ(droppedIn(text), 0u);
   std::vector<int> expected(kRecords);
@@ -399,7 +400,8 @@ TEST_P(HealthyDisk, ThreadsWritingFlatOutLoseNothingOverASlowDisk) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(AllCompressors, HealthyDisk, ::testing::Values(Mode{false, true}, Mode{true, false}),
+INSTANTIATE_TEST_SUITE_P(AllCompressors, HealthyDisk,
+                         ::testing::Values(Mode{false, true}, Mode{true, false}),
                          [](const auto& param) { return param.param.zstd ? "Zstd" : "ZlibKey"; });
 
 TEST_F(HeldFlushTest, WakeUpWhileTheThreadIsBusyIsNotRemembered) {
@@ -550,7 +552,8 @@ TEST_P(RefusedWrites, BlocksWaitInTheCacheAndWhatMakesWayIsCounted) {
     config.cachedir_ = (dir_.path() / "cache").string();
     fs::create_directories(config.cachedir_);
   }
-  RefusingLogFile refusing(GetParam().cacheDir ? dir_.path() / "cache" : dir_.path(), GetParam().kind);
+  RefusingLogFile refusing(GetParam().cacheDir ? dir_.path() / "cache" : dir_.path(),
+                           GetParam().kind);
   release();
   gFailed = 0;
   vela::jot::SetFlushStepHookForTesting(&holdFlush);
@@ -590,22 +593,24 @@ TEST_P(RefusedWrites, BlocksWaitInTheCacheAndWhatMakesWayIsCounted) {
   // Said once, with its cause, however often the block was tried.
   EXPECT_EQ(jottest::countOf(console, GetParam().cause), 1u) << console;
   std::set<std::string> lines;
-  for (size_t from = 0, end; (end = console.find('\n', from)) != std::string::npos; from = end + 1) {
+  for (size_t from = 0, end; (end = console.find('\n', from)) != std::string::npos;
+       from = end + 1) {
     EXPECT_TRUE(lines.insert(console.substr(from, end - from)).second) << console;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, RefusedWrites,
-                         ::testing::Values(Refusal{Refuser::FullDisk, false, "No space left on device"},
-                                           Refusal{Refuser::Fifo, false, "the file cannot seek"},
-                                           Refusal{Refuser::Folder, false, "(Is a directory)"},
-                                           Refusal{Refuser::FullDisk, true, "No space left on device"}),
-                         [](const auto& param) {
-                           return std::string(param.param.kind == Refuser::FullDisk ? "FullDisk"
-                                              : param.param.kind == Refuser::Fifo   ? "Fifo"
-                                                                                    : "Folder") +
-                                  (param.param.cacheDir ? "InTheCacheFolder" : "");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Files, RefusedWrites,
+    ::testing::Values(Refusal{Refuser::FullDisk, false, "No space left on device"},
+                      Refusal{Refuser::Fifo, false, "the file cannot seek"},
+                      Refusal{Refuser::Folder, false, "(Is a directory)"},
+                      Refusal{Refuser::FullDisk, true, "No space left on device"}),
+    [](const auto& param) {
+      return std::string(param.param.kind == Refuser::FullDisk ? "FullDisk"
+                         : param.param.kind == Refuser::Fifo   ? "Fifo"
+                                                               : "Folder") +
+             (param.param.cacheDir ? "InTheCacheFolder" : "");
+    });
 
 TEST_F(HeldFlushTest, ATryAgainLeavesTheBlockStillFillingOpenAndEachFailureIsSaidOnce) {
   std::optional<RefusingLogFile> refusing;
@@ -1071,7 +1076,8 @@ TEST_F(AppenderTest, CacheOfAnEarlierVersionIsRecoveredWhole) {
   std::mt19937 rng(3);
   int records = 0;
   while (zs.total_out < cache.size() * 2 / 3) {
-    std::string line = "[I] old n" + std::to_string(records++) + " " + noisyRecord("", rng).substr(0, 300) + "\n";
+    std::string line =
+        "[I] old n" + std::to_string(records++) + " " + noisyRecord("", rng).substr(0, 300) + "\n";
     zs.next_in = reinterpret_cast<Bytef*>(line.data());
     zs.avail_in = static_cast<uInt>(line.size());
     ASSERT_EQ(deflate(&zs, Z_SYNC_FLUSH), Z_OK);

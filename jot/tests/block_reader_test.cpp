@@ -90,19 +90,17 @@ TEST(BlockReader, CacheFileBlocksComeOldestFirstAndNeedNoTail) {
 TEST(BlockReader, BlockEndAtChecksEveryHeaderRule) {
   struct Row {
     const char* what;
-    size_t at;      // byte of the sync block "hello\n" to set
+    size_t at;  // byte of the sync block "hello\n" to set
     uint8_t value;
-    size_t end;     // expected BlockEndAt, 0 when not a block
+    size_t end;  // expected BlockEndAt, 0 when not a block
   };
   const std::vector<uint8_t> block = syncBlock("hello\n");
   ASSERT_EQ(block.size(), 80u);
   const Row rows[] = {
-      {"begin hour 23", 3, 23, 80},   {"begin hour 24", 3, 24, 0},
-      {"end hour 23", 4, 23, 80},     {"end hour 24", 4, 24, 0},
-      {"magic 6", 0, 0x06, 80},       {"magic 5", 0, 0x05, 0},
-      {"magic 13", 0, 0x0d, 80},      {"magic 14", 0, 0x0e, 0},
-      {"sync sequence 1", 1, 1, 0},   {"tail byte 1", 79, 1, 0},
-      {"body length 7", 5, 7, 0},
+      {"begin hour 23", 3, 23, 80}, {"begin hour 24", 3, 24, 0}, {"end hour 23", 4, 23, 80},
+      {"end hour 24", 4, 24, 0},    {"magic 6", 0, 0x06, 80},    {"magic 5", 0, 0x05, 0},
+      {"magic 13", 0, 0x0d, 80},    {"magic 14", 0, 0x0e, 0},    {"sync sequence 1", 1, 1, 0},
+      {"tail byte 1", 79, 1, 0},    {"body length 7", 5, 7, 0},
   };
   for (const Row& row : rows) {
     std::vector<uint8_t> bytes = block;

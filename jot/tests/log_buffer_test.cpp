@@ -187,7 +187,8 @@ TEST_P(BlockBuffer, RecordsGoOnIntoTheOtherHalfWhileASealedBlockWaits) {
 // Text that hardly compresses.
 std::string noise(size_t len, uint32_t seed) {
   std::string text;
-  for (size_t i = 0; i < len; ++i) text += static_cast<char>('!' + (seed = seed * 1103515245 + 12345) % 90);
+  for (size_t i = 0; i < len; ++i)
+    text += static_cast<char>('!' + (seed = seed * 1103515245 + 12345) % 90);
   return text + "\n";
 }
 
@@ -216,7 +217,8 @@ TEST_P(BlockBuffer, RecordThatFitsNoHalfIsCountedAndCostsNothingElse) {
 // held by an older block.
 TEST_P(BlockBuffer, OnlyABlockWhoseWriteFailedIsGivenUpForNewRecords) {
   enum class Oldest { Waiting, BeingWritten, WriteFailed, BeingWrittenAgain };
-  for (Oldest oldest : {Oldest::Waiting, Oldest::BeingWritten, Oldest::WriteFailed, Oldest::BeingWrittenAgain}) {
+  for (Oldest oldest :
+       {Oldest::Waiting, Oldest::BeingWritten, Oldest::WriteFailed, Oldest::BeingWrittenAgain}) {
     std::fill(memory_.begin(), memory_.end(), 0);
     auto buffer = make();
     const std::string first = writeRecords(*buffer, 50);
@@ -224,7 +226,8 @@ TEST_P(BlockBuffer, OnlyABlockWhoseWriteFailedIsGivenUpForNewRecords) {
     if (oldest != Oldest::Waiting) {
       ASSERT_FALSE(buffer->TakeOldestSealed().empty());
     }
-    if (oldest == Oldest::WriteFailed || oldest == Oldest::BeingWrittenAgain) buffer->KeepOldestSealed();
+    if (oldest == Oldest::WriteFailed || oldest == Oldest::BeingWrittenAgain)
+      buffer->KeepOldestSealed();
     if (oldest == Oldest::BeingWrittenAgain) {
       ASSERT_FALSE(buffer->TakeOldestSealed().empty());
     }
@@ -355,19 +358,21 @@ TEST(Adoption, TwoBlocksComeOutOldestFirst) {
     putHeader(file, 0, 9, 1, 100);
     putHeader(file, kCache / 2, 9, 2, 100);
     std::fill(file.begin() + kCache, file.end(), 7);
-    const auto found = vela::jot::LocateCacheBlocks(reinterpret_cast<const uint8_t*>(file.data()), file.size());
+    const auto found =
+        vela::jot::LocateCacheBlocks(reinterpret_cast<const uint8_t*>(file.data()), file.size());
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[1].offset, kCache / 2);
   }
   // A block at the start that reaches past the middle (as an earlier
   // version could leave it) hides what is there; one that ends, tail
   // included, right at the middle does not.
-  for (const auto& [firstBody, blocks] : {std::pair<uint32_t, size_t>{kCache / 2, 1},
-                                          {kCache / 2 - 73, 1}, {kCache / 2 - 74, 2}}) {
+  for (const auto& [firstBody, blocks] :
+       {std::pair<uint32_t, size_t>{kCache / 2, 1}, {kCache / 2 - 73, 1}, {kCache / 2 - 74, 2}}) {
     std::vector<char> memory(kCache, 0);
     putHeader(memory, 0, 9, 1, firstBody);
     putHeader(memory, kCache / 2, 9, 2, 10);
-    EXPECT_EQ(vela::jot::LocateCacheBlocks(reinterpret_cast<const uint8_t*>(memory.data()), kCache).size(),
+    EXPECT_EQ(vela::jot::LocateCacheBlocks(reinterpret_cast<const uint8_t*>(memory.data()), kCache)
+                  .size(),
               blocks)
         << firstBody;
   }
@@ -399,7 +404,8 @@ TEST(Counters, DroppedAndBlockCountsOutliveAKill) {
   std::vector<char> memory(kCache, 0);
   Counters counters;
   auto make = [&] {
-    return std::make_unique<vela::jot::LogZlibBuffer>(memory.data(), kCache, true, "", counters.words);
+    return std::make_unique<vela::jot::LogZlibBuffer>(memory.data(), kCache, true, "",
+                                                      counters.words);
   };
   auto buffer = make();
   for (int i = 0; i < 10; ++i) ASSERT_TRUE(buffer->Write("older\n", 6));
@@ -423,8 +429,8 @@ TEST(Counters, DroppedAndBlockCountsOutliveAKill) {
   EXPECT_EQ(buffer->Dropped(), 6u);
   AutoBuffer out;
   buffer->Flush(out);
-  const auto result = vela::jot::ReadLogBlocks({static_cast<const uint8_t*>(out.Ptr()), out.Length()},
-                                               std::nullopt);
+  const auto result = vela::jot::ReadLogBlocks(
+      {static_cast<const uint8_t*>(out.Ptr()), out.Length()}, std::nullopt);
   ASSERT_EQ(result.blocks.size(), 2u);
   EXPECT_EQ(result.blocks[0].text, "newer\nnewer\nnewer\nnewer\nnewer\n");
   EXPECT_EQ(result.blocks[1].text, "n\n");
@@ -474,8 +480,8 @@ TEST(Counters, ABlockWithoutACountIsNeverGivenUp) {
     EXPECT_EQ(buffer.Dropped(), 2u);  // the record that sealed the half, and "x"
     AutoBuffer out;
     out.Write(buffer.OldestSealed().data(), buffer.OldestSealed().size());
-    const auto result = vela::jot::ReadLogBlocks({static_cast<const uint8_t*>(out.Ptr()), out.Length()},
-                                                 std::nullopt);
+    const auto result = vela::jot::ReadLogBlocks(
+        {static_cast<const uint8_t*>(out.Ptr()), out.Length()}, std::nullopt);
     ASSERT_EQ(result.blocks.size(), 1u);
     EXPECT_EQ(result.blocks[0].text, "old\n");
   }

@@ -119,12 +119,14 @@ TEST_F(LogFilesTest, IndexIsReadFromTheNewestName) {
   };
   for (const Row& row : rows) {
     std::string names;
-    for (const auto& [index, size] : row.existing) names += index + ":" + std::to_string(size) + " ";
+    for (const auto& [index, size] : row.existing)
+      names += index + ":" + std::to_string(size) + " ";
     SCOPED_TRACE(names + "-> '" + row.written + "'");
     fs::remove_all(logDir_);
     fs::create_directories(logDir_);
     for (const auto& [index, size] : row.existing) {
-      jottest::writeBytes(logDir_ / ("inst_a_20250105" + index + ".jot"), std::vector<uint8_t>(size, 0));
+      jottest::writeBytes(logDir_ / ("inst_a_20250105" + index + ".jot"),
+                          std::vector<uint8_t>(size, 0));
     }
     auto files = make();
     files->SetMaxFileSize(100);
@@ -147,7 +149,8 @@ TEST_F(LogFilesTest, LongDirectoryPathsKeepTheWholeFileName) {
     put(*make(), "x\n");
     EXPECT_EQ(textOf(logDir_ / "inst_a_20250105.jot"), "x\n") << length;
     size_t files = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) files += entry.is_regular_file();
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+      files += entry.is_regular_file();
     EXPECT_EQ(files, 1u) << length;
     fs::remove_all(root);
   }

@@ -1,23 +1,22 @@
 #include "platform/input_sources.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/random.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <mutex>
 #include <set>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 

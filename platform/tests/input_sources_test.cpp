@@ -1,16 +1,15 @@
 #include "platform/input_sources.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <utility>
 
 #include <gmock/gmock.h>
@@ -26,9 +25,9 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 namespace tis = quillo::tis;
+using ::testing::HasSubstr;
 using tis::InputSource;
 using tis::Property;
-using ::testing::HasSubstr;
 
 constexpr const char* kManifest = R"({
   "CFBundleIdentifier": "org.example.im",

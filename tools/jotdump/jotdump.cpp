@@ -8,19 +8,18 @@
 // notice the writer's next start writes.
 // Exit status: 0 all blocks read, 1 some damage or undecodable block, 2 usage
 // or I/O error.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <iostream>
 #include <optional>
 #include <span>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "jot/block_reader.h"
@@ -141,7 +140,8 @@ int main(int argc, char** argv) {
       std::fwrite(block.text.data(), 1, block.text.size(), stdout);
     }
     if (!cache) continue;
-    const std::optional<uint32_t> dropped = vela::jot::CachedDropCount(bytes.subspan(blocks.size()));
+    const std::optional<uint32_t> dropped =
+        vela::jot::CachedDropCount(bytes.subspan(blocks.size()));
     if (!dropped) {
       std::cerr << path << ": damaged count of dropped records\n";
       if (status == 0) status = 1;

@@ -1,7 +1,7 @@
 // The tools and benchmarks as a shell meets them: --help and -h print the
 // usage on standard output and succeed; a usage error is exit 2 with what was
-// refused and the usage on standard error. jotdump reads only regular files, and a cache no further than a
-// cache's size.
+// refused and the usage on standard error. jotdump reads only regular files, and a cache no further
+// than a cache's size.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,7 +31,8 @@ TEST(ToolCommandLine, HelpGoesToStandardOutputAndAUsageErrorToStandardError) {
       {"quillo-distribution-server", QUILLO_DISTRIBUTION_SERVER},
   };
 #ifdef QUILLO_BENCHMARKS
-  for (const std::string path : {QUILLO_BENCHMARKS}) tools.emplace_back(fs::path(path).filename(), path);
+  for (const std::string path : {QUILLO_BENCHMARKS})
+    tools.emplace_back(fs::path(path).filename(), path);
 #endif
   for (const auto& [name, path] : tools) {
     for (const char* flag : {"--help", "-h"}) {
@@ -43,7 +44,8 @@ TEST(ToolCommandLine, HelpGoesToStandardOutputAndAUsageErrorToStandardError) {
     const ToolRun wrong = runTool({path, "--no-such-option"});
     EXPECT_EQ(wrong.status, 2) << name;
     EXPECT_EQ(wrong.out, "") << name;
-    EXPECT_THAT(wrong.err, HasSubstr("--no-such-option\n")) << name << ": the refusal names what it refused";
+    EXPECT_THAT(wrong.err, HasSubstr("--no-such-option\n"))
+        << name << ": the refusal names what it refused";
     EXPECT_THAT(wrong.err, HasSubstr("usage: " + name)) << name;
   }
 }

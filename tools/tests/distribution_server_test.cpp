@@ -1,29 +1,28 @@
 // quillo-distribution-server as its users run it: a separate process on
 // 127.0.0.1, its usage and start-up errors, what it serves and prints, and
 // the bounds it keeps against slow, flooding and stalled clients.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <arpa/inet.h>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
+#include <httplib.h>
 #include <memory>
+#include <netinet/in.h>
 #include <random>
+#include <signal.h>
 #include <span>
 #include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include "installer/event_report.h"
 #include "installer/md5.h"
@@ -53,7 +52,8 @@ int connectTo(int port, int receiveBuffer = 0) {
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   // Before connecting: the window the client offers follows from it.
-  if (receiveBuffer > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+  if (receiveBuffer > 0)
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     ::close(fd);
     return -1;
@@ -152,7 +152,8 @@ class DistributionServerTest : public ::testing::Test {
   }
   // Starts the server on a free port; returns its port, or 0.
   int start(const std::string& bundle = kBundle) {
-    if (quillo::spawnProcess(command(withBundle("0", bundle)), {.captureOutput = true}, server_)) return 0;
+    if (quillo::spawnProcess(command(withBundle("0", bundle)), {.captureOutput = true}, server_))
+      return 0;
     const std::string line = nextLine();
     const std::string prefix = "serving on http://127.0.0.1:";
     if (!line.starts_with(prefix)) return 0;
@@ -189,7 +190,8 @@ class DistributionServerTest : public ::testing::Test {
     std::vector<uint64_t> words((size_t{4} << 20) / sizeof(uint64_t));
     for (uint64_t& word : words) word = random();
     std::ofstream out(bundle / "Contents/blob", std::ios::binary);
-    out.write(reinterpret_cast<const char*>(words.data()), static_cast<std::streamsize>(words.size() * 8));
+    out.write(reinterpret_cast<const char*>(words.data()),
+              static_cast<std::streamsize>(words.size() * 8));
     return out ? bundle.string() : "";
   }
 
@@ -200,8 +202,8 @@ class DistributionServerTest : public ::testing::Test {
     const std::string bundle = largeBundle();
     const int port = bundle.empty() ? 0 : start(bundle);
     if (port == 0) return 0;
-    stalled_ = std::make_unique<Clients>(port, count, "GET /pkg/Quillo.zip HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
-                                         2048);
+    stalled_ = std::make_unique<Clients>(
+        port, count, "GET /pkg/Quillo.zip HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 2048);
     if (stalled_->size() != static_cast<size_t>(count)) return 0;
     for (int i = 0; i < answered; ++i) {
       if (nextLine() != "GET /pkg/Quillo.zip") return 0;
@@ -394,8 +396,9 @@ TEST_F(DistributionServerTest, SlowClientsNeverKeepOthersWaiting) {
 TEST_F(DistributionServerTest, RequestsThatNeverEndAreCutOff) {
   const int port = start();
   ASSERT_GT(port, 0);
-  const std::vector<std::string> begun = {"GET /web/mac/download HTTP/1.1\r\n",
-                                          "POST /ombra/single HTTP/1.1\r\nContent-Length: 1000\r\n\r\ncontent="};
+  const std::vector<std::string> begun = {
+      "GET /web/mac/download HTTP/1.1\r\n",
+      "POST /ombra/single HTTP/1.1\r\nContent-Length: 1000\r\n\r\ncontent="};
   std::vector<int> trickling;
   for (const std::string& start : begun) {
     trickling.push_back(connectTo(port));
@@ -404,7 +407,8 @@ TEST_F(DistributionServerTest, RequestsThatNeverEndAreCutOff) {
   std::vector<bool> cutOff(trickling.size(), false);
   whileWaiting([&] { return std::find(cutOff.begin(), cutOff.end(), false) == cutOff.end(); },
                [&] {
-                 for (size_t i = 0; i < trickling.size(); ++i) cutOff[i] = cutOff[i] || !sendAll(trickling[i], "X");
+                 for (size_t i = 0; i < trickling.size(); ++i)
+                   cutOff[i] = cutOff[i] || !sendAll(trickling[i], "X");
                });
   for (size_t i = 0; i < trickling.size(); ++i) {
     EXPECT_TRUE(cutOff[i]) << begun[i];

@@ -28,11 +28,10 @@
 //
 // Single-threaded: call it from one thread, which it keeps for the run (it
 // blocks the stop signals on that thread meanwhile).
-#include <sys/types.h>
-
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 
 namespace quillo {
 

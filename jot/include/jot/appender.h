@@ -188,7 +188,7 @@ class JotterAppender {
   vela::comm::Mutex bufferMutex_;
   vela::comm::Mutex stateMutex_;
   vela::comm::Mutex noticeMutex_;
-  int writeFailure_ = 0;          // errno of the failure said last; Guarded by noticeMutex_.
+  int writeFailure_ = 0;  // errno of the failure said last; Guarded by noticeMutex_.
   std::vector<std::string> fileNotices_;  // said since the last write; Guarded by noticeMutex_.
   vela::comm::Condition cond_;  // wakes the flush thread
   // A block sealed for want of room waits in the cache. Set under
