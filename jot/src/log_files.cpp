@@ -212,23 +212,31 @@ bool LogFiles::WriteFile(const void* data, size_t len, FILE* file) {
   }
   errno = 0;
   const bool ok = std::fwrite(data, len, 1, file) == 1 && std::fflush(file) == 0;
-  if (ok) return true;
+  if (ok) {
+    notedWriteError_ = 0;
+    return true;
+  }
 
   const int err = errno ? errno : EIO;
   lastError_ = err;
   console_("write file error:" + std::to_string(err));
   std::clearerr(file);
-  // Cut the partial block off, then note the failure in the file.
+  // Cut the partial block off, then note the failure in the file, once: on
+  // a nearly full disk a notice per retry would fill what is left.
   if (::ftruncate(::fileno(file), pos) != 0) {
     console_("truncate error:" + std::to_string(errno));
   }
+  if (err == notedWriteError_) return false;
   std::fseek(file, 0, SEEK_END);
   char text[64];
   const int n = std::snprintf(text, sizeof text, "\nwrite file error:%d\n", err);
   vela::comm::AutoBuffer block;
   makeSyncBlock_(text, static_cast<size_t>(n), block);
-  if (std::fwrite(block.Ptr(), block.Length(), 1, file) != 1 || std::fflush(file) != 0) {
+  if (std::fwrite(block.Ptr(), block.Length(), 1, file) == 1 && std::fflush(file) == 0) {
+    notedWriteError_ = err;
+  } else {
     std::clearerr(file);
+    if (::ftruncate(::fileno(file), pos) != 0) console_("truncate error:" + std::to_string(errno));
   }
   return false;
 }

@@ -1,5 +1,8 @@
 #include "jot/log_files.h"
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <ctime>
 #include <memory>
 #include <string>
@@ -247,6 +250,37 @@ TEST_F(LogFilesTest, WriteErrorIsDetectedAndTheBlockGoesToTheCache) {
   ASSERT_FALSE(console_.empty());
   EXPECT_EQ(console_[0], "write file error:28");
   EXPECT_EQ(textOf(cacheDir_ / "inst_a_20250105.jot"), "kept\n");
+}
+
+// A file size limit stands in for a nearly full disk: a block does not fit,
+// the short notice of its failure does.
+TEST_F(LogFilesTest, ABlockTriedAgainNotesItsFailureOnce) {
+  struct FileSizeLimit {
+    explicit FileSizeLimit(rlim_t bytes) {
+      ::getrlimit(RLIMIT_FSIZE, &saved);
+      previousHandler = ::signal(SIGXFSZ, SIG_IGN);
+      const struct rlimit limit {bytes, saved.rlim_max};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+      ::setrlimit(RLIMIT_FSIZE, &saved);
+      ::signal(SIGXFSZ, previousHandler);
+    }
+    struct rlimit saved {};
+    sighandler_t previousHandler;
+  };
+  const fs::path file = logDir_ / "inst_a_20250105.jot";
+  auto files = make();
+  const std::string large(1000, 'x');
+  put(*files, "a\n");
+  for (const char* then : {"b\n", "c\n"}) {
+    {
+      FileSizeLimit limit(fs::file_size(file) + 200);
+      for (int i = 0; i < 3; ++i) put(*files, large);
+    }
+    put(*files, then);
+  }
+  EXPECT_EQ(textOf(file), "a\n\nwrite file error:27\nb\n\nwrite file error:27\nc\n");
 }
 
 TEST_F(LogFilesTest, YoungLogsGoToTheCacheWhenAsked) {

@@ -109,6 +109,9 @@ class LogFiles {
   uint64_t lastTick_ = 0;          // Guarded by fileMutex_.
   std::string lastFilePath_;       // Guarded by fileMutex_.
   int lastError_ = 0;              // why the last open or write failed; Guarded by fileMutex_.
+  // The write error last noted in a file, until a write succeeds: a block
+  // tried again and again notes its failure once. Guarded by fileMutex_.
+  int notedWriteError_ = 0;
   vela::comm::Mutex errorMutex_;
   std::vector<boost::filesystem::filesystem_error> errors_;  // Guarded by errorMutex_.
 };
