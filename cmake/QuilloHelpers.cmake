@@ -44,9 +44,15 @@ function(quillo_test name)
   cmake_parse_arguments(ARG "QT;XVFB;DBUS" "TIMEOUT" "SOURCES;LIBS;DEFINES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   # Test programs live apart from what a folder builds for users (tools/ holds
-  # tools only); one an older build left beside them goes.
-  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/tests)
-  file(REMOVE ${CMAKE_CURRENT_BINARY_DIR}/${name})
+  # tools only); one an older build left beside them goes. A folder that is
+  # itself tests/ keeps them.
+  set(test_dir ${CMAKE_CURRENT_BINARY_DIR}/tests)
+  if(CMAKE_CURRENT_SOURCE_DIR MATCHES "/tests$")
+    set(test_dir ${CMAKE_CURRENT_BINARY_DIR})
+  else()
+    file(REMOVE ${CMAKE_CURRENT_BINARY_DIR}/${name})
+  endif()
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${test_dir})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock)
   if(ARG_XVFB)
     target_link_libraries(${name} PRIVATE quillo_xvfb_test_main)

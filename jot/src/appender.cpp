@@ -321,8 +321,10 @@ void JotterAppender::NoteWriteFailure(int error) {
     if (!lock.islocked() || error == writeFailure_) return;
     writeFailure_ = error;
   }
-  WriteTips2Console("log file refused a block (%s%s): it stays in the cache and is tried again",
-                    error == ESPIPE ? "the file cannot seek: " : "", std::strerror(error));
+  WriteTips2Console("log file refused a block (%s%s): %s",
+                    error == ESPIPE ? "the file cannot seek: " : "", std::strerror(error),
+                    config_.mode_ == kAppenderSync ? "its record is dropped and counted"
+                                                   : "it stays in the cache and is tried again");
 }
 
 void JotterAppender::NoteWriteSuccess() {
@@ -464,7 +466,28 @@ void JotterAppender::WriteSync(const JotterInfo_t* info, const char* log) {
   log_formater(info, log, buff);
   vela::comm::AutoBuffer block;
   MakeSyncBlock(line, buff.Length(), block);
-  (void)files_->Log2File(block.Ptr(), block.Length(), false);
+  int error = WriteSyncRefusedNotice();
+  if (error == 0) error = files_->Log2File(block.Ptr(), block.Length(), false);
+  if (error == 0) {
+    NoteWriteSuccess();
+    return;
+  }
+  syncRefused_.fetch_add(1);
+  NoteWriteFailure(error);
+}
+
+int JotterAppender::WriteSyncRefusedNotice() {
+  const uint32_t refused = syncRefused_.load();
+  if (refused == 0) return 0;
+  char notice[128];
+  const int n =
+      std::snprintf(notice, sizeof notice, "[F][ log file refused, %u records dropped\n", refused);
+  vela::comm::AutoBuffer block;
+  MakeSyncBlock(notice, static_cast<size_t>(n), block);
+  const int error = files_->Log2File(block.Ptr(), block.Length(), false);
+  // Only what this notice says: more may have been refused meanwhile.
+  if (error == 0) syncRefused_.fetch_sub(refused);
+  return error;
 }
 
 void JotterAppender::Flush() {
@@ -566,6 +589,9 @@ void JotterAppender::Close() {
   const std::string end = "===== end =====" + MakeMark() + "\n";
   Store(nullptr, end.c_str(), true);
   if (async) (void)FlushCacheToFile();
+  if (const uint32_t refused = syncRefused_.load(); refused > 0) {
+    WriteTips2Console("log closed with %u records the file refused; they are lost", refused);
+  }
   {
     vela::comm::ScopedLock lock(bufferMutex_);
     if (lock.islocked() && buffer_) {

@@ -302,7 +302,9 @@ bool LogFiles::Log2FileLocked(const void* data, size_t len, bool move) {
     bool written = false;
     if (OpenLogFile(config_.logdir_)) {
       written = WriteFile(data, len, logFile_);
-      if (async) CloseFileLocked();
+      // Sync mode keeps its file open, but not one that refused: the next
+      // record opens whatever is there by then.
+      if (async || !written) CloseFileLocked();
     }
     return written;
   }

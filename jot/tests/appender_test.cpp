@@ -599,18 +599,62 @@ TEST_P(RefusedWrites, BlocksWaitInTheCacheAndWhatMakesWayIsCounted) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, RefusedWrites,
-    ::testing::Values(Refusal{Refuser::FullDisk, false, "No space left on device"},
-                      Refusal{Refuser::Fifo, false, "the file cannot seek"},
-                      Refusal{Refuser::Folder, false, "(Is a directory)"},
-                      Refusal{Refuser::FullDisk, true, "No space left on device"}),
-    [](const auto& param) {
-      return std::string(param.param.kind == Refuser::FullDisk ? "FullDisk"
-                         : param.param.kind == Refuser::Fifo   ? "Fifo"
-                                                               : "Folder") +
-             (param.param.cacheDir ? "InTheCacheFolder" : "");
-    });
+const Refusal kFullDisk{Refuser::FullDisk, false, "No space left on device"};
+const Refusal kFifo{Refuser::Fifo, false, "the file cannot seek"};
+const Refusal kFolder{Refuser::Folder, false, "(Is a directory)"};
+
+std::string refusalName(const ::testing::TestParamInfo<Refusal>& param) {
+  return std::string(param.param.kind == Refuser::FullDisk ? "FullDisk"
+                     : param.param.kind == Refuser::Fifo   ? "Fifo"
+                                                           : "Folder") +
+         (param.param.cacheDir ? "InTheCacheFolder" : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, RefusedWrites,
+                         ::testing::Values(kFullDisk, kFifo, kFolder,
+                                           Refusal{Refuser::FullDisk, true,
+                                                   "No space left on device"}),
+                         refusalName);
+
+class SyncRefusals : public AppenderTest, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(SyncRefusals, RefusedRecordsAreCountedBeforeTheNextRecordTheFileTakes) {
+  std::optional<RefusingLogFile> refusing;
+  refusing.emplace(dir_.path(), GetParam().kind);
+  ::testing::internal::CaptureStderr();
+  vela::jot::appender_open(configFor(dir_.path(), vela::jot::kAppenderSync));
+  for (int i = 0; i < 5; ++i) writeRecord("sy n" + std::to_string(i));
+  refusing.reset();
+  writeRecord("sy n5");
+  vela::jot::appender_close();
+  const std::string console = ::testing::internal::GetCapturedStderr();
+
+  const std::string text = jottest::decodeDir(dir_.path(), std::nullopt);
+  EXPECT_EQ(numbersOf(text, "sy"), std::vector<int>{5}) << text;
+  // The five records and the begin marker, said before the record after them.
+  const std::string notice = "[F][ log file refused, 6 records dropped\n";
+  EXPECT_EQ(jottest::countOf(text, notice), 1u) << text;
+  EXPECT_LT(text.find(notice), text.find("sy n5")) << text;
+  EXPECT_EQ(jottest::countOf(console, GetParam().cause), 1u) << console;
+  EXPECT_EQ(jottest::countOf(console, "its record is dropped and counted"), 1u) << console;
+  EXPECT_EQ(jottest::countOf(console, "records the file refused; they are lost"), 0u) << console;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, SyncRefusals, ::testing::Values(kFullDisk, kFifo, kFolder),
+                         refusalName);
+
+TEST_F(AppenderTest, SyncRecordsStillRefusedAtCloseAreSaidLost) {
+  RefusingLogFile refusing(dir_.path(), Refuser::FullDisk);
+  ::testing::internal::CaptureStderr();
+  vela::jot::appender_open(configFor(dir_.path(), vela::jot::kAppenderSync));
+  writeRecord("sy n0");
+  vela::jot::appender_close();
+  const std::string console = ::testing::internal::GetCapturedStderr();
+  // The begin marker, the record and the end marker.
+  EXPECT_EQ(jottest::countOf(console, "log closed with 3 records the file refused; they are lost"),
+            1u)
+      << console;
+}
 
 TEST_F(HeldFlushTest, ATryAgainLeavesTheBlockStillFillingOpenAndEachFailureIsSaidOnce) {
   std::optional<RefusingLogFile> refusing;

@@ -20,6 +20,10 @@
 // at a third of the cache, on a fatal record, on appender_flush() and every
 // 15 minutes; a wake-up that comes while it is busy is not remembered, but
 // it never sleeps on a block sealed for want of room.
+//
+// In sync mode a record the file refuses is counted (in memory: sync mode
+// keeps nothing in the cache), and the count goes into the log as a notice
+// before the next record the file takes.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -116,6 +120,9 @@ class JotterAppender {
   // marker), taken also while it closes.
   void Store(const JotterInfo_t* info, const char* log, bool own);
   void WriteSync(const JotterInfo_t* info, const char* log);
+  // Sync mode: writes the count of refused records as a notice; 0, or the
+  // errno of a refusal (the count stays).
+  int WriteSyncRefusedNotice();
   void WriteAsync(const JotterInfo_t* info, const char* log, bool own);
   enum class WakeReason { None, Threshold, MustWake };
   // Stores one formatted line in the cache; says whether and how to wake
@@ -202,6 +209,7 @@ class JotterAppender {
   std::atomic<bool> closed_{true};
   std::atomic<bool> syncReady_{false};
   std::atomic<uint64_t> maxFileSize_{0};
+  std::atomic<uint32_t> syncRefused_{0};  // sync records the file refused, not yet noted
   char syncMagic_ = 0;
   bool hasKey_ = false;
   EcPublicKey clientKey_{};
