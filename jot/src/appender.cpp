@@ -290,6 +290,15 @@ JotterAppender::FlushResult JotterAppender::FlushCacheToFile() {
   return WriteDroppedNotice() ? FlushResult::Done : FlushResult::Failed;
 }
 
+int JotterAppender::WriteCountNotice(const char* cause, uint32_t dropped) {
+  char notice[128];
+  const int n =
+      std::snprintf(notice, sizeof notice, "[F][ %s, %u records dropped\n", cause, dropped);
+  vela::comm::AutoBuffer block;
+  MakeSyncBlock(notice, static_cast<size_t>(n), block);
+  return files_->Log2File(block.Ptr(), block.Length(), false);
+}
+
 bool JotterAppender::WriteDroppedNotice() {
   uint32_t dropped = 0;
   {
@@ -298,12 +307,7 @@ bool JotterAppender::WriteDroppedNotice() {
     dropped = buffer_->Dropped();
   }
   if (dropped == 0) return true;
-  char notice[128];
-  const int n =
-      std::snprintf(notice, sizeof notice, "[F][ log cache full, %u records dropped\n", dropped);
-  vela::comm::AutoBuffer block;
-  MakeSyncBlock(notice, static_cast<size_t>(n), block);
-  const int error = files_->Log2File(block.Ptr(), block.Length(), false);
+  const int error = WriteCountNotice("log cache full", dropped);
   if (error != 0) {
     NoteWriteFailure(error);
     return false;
@@ -479,12 +483,7 @@ void JotterAppender::WriteSync(const JotterInfo_t* info, const char* log) {
 int JotterAppender::WriteSyncRefusedNotice() {
   const uint32_t refused = syncRefused_.load();
   if (refused == 0) return 0;
-  char notice[128];
-  const int n =
-      std::snprintf(notice, sizeof notice, "[F][ log file refused, %u records dropped\n", refused);
-  vela::comm::AutoBuffer block;
-  MakeSyncBlock(notice, static_cast<size_t>(n), block);
-  const int error = files_->Log2File(block.Ptr(), block.Length(), false);
+  const int error = WriteCountNotice("log file refused", refused);
   // Only what this notice says: more may have been refused meanwhile.
   if (error == 0) syncRefused_.fetch_sub(refused);
   return error;

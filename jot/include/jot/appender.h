@@ -140,6 +140,9 @@ class JotterAppender {
   // dropped records. Seals the open block first, but only when no sealed
   // block waits. Stops at the first write that fails, keeping that block.
   FlushResult FlushCacheToFile();
+  // Writes "[F][ <cause>, <dropped> records dropped" as a notice block; 0,
+  // or the errno of the refusal.
+  int WriteCountNotice(const char* cause, uint32_t dropped);
   // Writes the count of dropped records as a notice; false when the files
   // refused it (the count stays).
   bool WriteDroppedNotice();
