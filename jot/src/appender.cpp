@@ -481,11 +481,11 @@ void JotterAppender::WriteSync(const JotterInfo_t* info, const char* log) {
 }
 
 int JotterAppender::WriteSyncRefusedNotice() {
-  const uint32_t refused = syncRefused_.load();
+  // Taken whole, so two writers never note the same records.
+  const uint32_t refused = syncRefused_.exchange(0);
   if (refused == 0) return 0;
   const int error = WriteCountNotice("log file refused", refused);
-  // Only what this notice says: more may have been refused meanwhile.
-  if (error == 0) syncRefused_.fetch_sub(refused);
+  if (error != 0) syncRefused_.fetch_add(refused);
   return error;
 }
 

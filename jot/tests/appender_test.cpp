@@ -643,6 +643,45 @@ TEST_P(SyncRefusals, RefusedRecordsAreCountedBeforeTheNextRecordTheFileTakes) {
 INSTANTIATE_TEST_SUITE_P(Files, SyncRefusals, ::testing::Values(kFullDisk, kFifo, kFolder),
                          refusalName);
 
+// The counts of the refused-records notices in `text`.
+size_t refusedIn(const std::string& text) {
+  size_t refused = 0;
+  const std::regex notice(R"(\[F\]\[ log file refused, (\d+) records dropped\n)");
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), notice);
+       it != std::sregex_iterator(); ++it) {
+    refused += std::stoul((*it)[1]);
+  }
+  return refused;
+}
+
+TEST_F(AppenderTest, SyncWritersRacingEachRefusedRecordIsCountedOnce) {
+  std::optional<RefusingLogFile> refusing;
+  refusing.emplace(dir_.path(), Refuser::FullDisk);
+  ::testing::internal::CaptureStderr();
+  vela::jot::appender_open(configFor(dir_.path(), vela::jot::kAppenderSync));
+  constexpr int kThreads = 8;
+  constexpr int kEach = 100;
+  auto writeAll = [](int from) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([=] {
+        for (int i = 0; i < kEach; ++i) writeRecord("sy n" + std::to_string(from + t * kEach + i));
+      });
+    }
+    for (auto& thread : threads) thread.join();
+  };
+  writeAll(0);
+  refusing.reset();
+  // Every thread finds the count waiting at once.
+  writeAll(kThreads * kEach);
+  vela::jot::appender_close();
+  (void)::testing::internal::GetCapturedStderr();
+
+  const std::string text = jottest::decodeDir(dir_.path(), std::nullopt);
+  EXPECT_EQ(numbersOf(text, "sy").size(), size_t{kThreads * kEach});
+  EXPECT_EQ(refusedIn(text), size_t{kThreads * kEach + 1});  // and the begin marker
+}
+
 TEST_F(AppenderTest, SyncRecordsStillRefusedAtCloseAreSaidLost) {
   RefusingLogFile refusing(dir_.path(), Refuser::FullDisk);
   ::testing::internal::CaptureStderr();
