@@ -171,10 +171,10 @@ std::string todaysLogName() {
   return "inst_a_" + std::string(day) + ".jot";
 }
 
-// The counts of the cache-full notices in `text`.
-size_t droppedIn(const std::string& text) {
+// The counts of the "<cause>, <n> records dropped" notices in `text`.
+size_t droppedIn(const std::string& text, const std::string& cause = "log cache full") {
   size_t dropped = 0;
-  const std::regex notice(R"(\[F\]\[ log cache full, (\d+) records dropped\n)");
+  const std::regex notice(R"(\[F\]\[ )" + cause + R"(, (\d+) records dropped\n)");
   for (auto it = std::sregex_iterator(text.begin(), text.end(), notice); it != std::sregex_iterator(); ++it) {
     dropped += std::stoul((*it)[1]);
   }
@@ -643,17 +643,6 @@ TEST_P(SyncRefusals, RefusedRecordsAreCountedBeforeTheNextRecordTheFileTakes) {
 INSTANTIATE_TEST_SUITE_P(Files, SyncRefusals, ::testing::Values(kFullDisk, kFifo, kFolder),
                          refusalName);
 
-// The counts of the refused-records notices in `text`.
-size_t refusedIn(const std::string& text) {
-  size_t refused = 0;
-  const std::regex notice(R"(\[F\]\[ log file refused, (\d+) records dropped\n)");
-  for (auto it = std::sregex_iterator(text.begin(), text.end(), notice);
-       it != std::sregex_iterator(); ++it) {
-    refused += std::stoul((*it)[1]);
-  }
-  return refused;
-}
-
 TEST_F(AppenderTest, SyncWritersRacingEachRefusedRecordIsCountedOnce) {
   std::optional<RefusingLogFile> refusing;
   refusing.emplace(dir_.path(), Refuser::FullDisk);
@@ -679,7 +668,8 @@ TEST_F(AppenderTest, SyncWritersRacingEachRefusedRecordIsCountedOnce) {
 
   const std::string text = jottest::decodeDir(dir_.path(), std::nullopt);
   EXPECT_EQ(numbersOf(text, "sy").size(), size_t{kThreads * kEach});
-  EXPECT_EQ(refusedIn(text), size_t{kThreads * kEach + 1});  // and the begin marker
+  EXPECT_EQ(droppedIn(text, "log file refused"),
+            size_t{kThreads * kEach + 1});  // and the begin marker
 }
 
 TEST_F(AppenderTest, SyncRecordsStillRefusedAtCloseAreSaidLost) {
