@@ -1276,4 +1276,57 @@ TEST_F(AppenderTest, CloseRunsTheExpiryThatWasStillPending) {
   EXPECT_FALSE(fs::exists(old));
 }
 
+// ---- Checks of the notice path (issue 41's sweep) ----
+
+// A notice goes to the files only between Open() and Close(): before Open
+// there are no files to write it to, after Close the file is done.
+TEST_F(AppenderTest, NoticesOutsideOpenAndCloseWriteNothing) {
+  vela::jot::JotterAppender appender;
+  appender.WriteTips2File("before open n1\n");
+  appender.Open(configFor(dir_.path(), vela::jot::kAppenderSync));
+  appender.WriteTips2File("while open n2\n");
+  appender.Close();
+  appender.WriteTips2File("after close n3\n");
+  const std::string text = jottest::decodeDir(dir_.path(), std::nullopt);
+  EXPECT_EQ(jottest::countOf(text, "while open n2"), 1u);
+  EXPECT_EQ(jottest::countOf(text, "before open"), 0u);
+  EXPECT_EQ(jottest::countOf(text, "after close"), 0u);
+}
+
+// The file layer's console notices are said once each, of the last 16
+// kept: the 17th distinct one pushes the first out, which is then said again.
+TEST_F(AppenderTest, FileNoticesAreSaidOnceOfTheLastSixteen) {
+  const time_t day = 86400;
+  time_t now = 1736078400;  // 2025-01-05 12:00 UTC
+  setenv("TZ", "UTC", 1);
+  tzset();
+  const vela::jot::JotClock clock{[&] { return timeval{now, 0}; }, [] { return uint64_t{1000}; }};
+  vela::jot::JotterAppender appender(clock);
+  auto fileOf = [&](time_t at) {
+    return dir_.path() /
+           ("inst_a" + vela::jot::LogFiles::MakeLogFileNamePrefix(timeval{at, 0}, "") + ".jot");
+  };
+  // Day 0 and day 16 refuse writes, days 1..15 cannot be opened: 17
+  // distinct notices, the write error of day 16 again that of day 0.
+  const time_t start = now;
+  for (int d = 0; d <= 16; ++d) {
+    if (d == 0 || d == 16) {
+      fs::create_symlink("/dev/full", fileOf(start + d * day));
+    } else {
+      fs::create_directories(fileOf(start + d * day));
+    }
+  }
+  ::testing::internal::CaptureStderr();
+  appender.Open(configFor(dir_.path(), vela::jot::kAppenderSync));
+  JotterInfo_t info;
+  for (int d = 0; d <= 16; ++d) {
+    now = start + d * day;
+    appender.Write(&info, ("day n" + std::to_string(d)).c_str());
+  }
+  appender.Close();
+  const std::string console = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(jottest::countOf(console, "write file error:28"), 2u) << console;
+  EXPECT_EQ(jottest::countOf(console, "open file error:21"), 15u) << console;
+}
+
 }  // namespace

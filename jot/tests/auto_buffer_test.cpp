@@ -47,6 +47,12 @@ TEST(PtrBuffer, PositionedWriteLeavesThePosition) {
   EXPECT_EQ(buffer.Pos(), 0u);
   EXPECT_EQ(buffer.Length(), 12u);
   EXPECT_EQ(std::memcmp(memory + 8, "abcd", 4), 0);
+  // At the end nothing is copied but the length reaches it; past it, nothing.
+  buffer.Write("ef", 2, 16);
+  EXPECT_EQ(buffer.Length(), 16u);
+  buffer.Length(0, 0);
+  buffer.Write("ef", 2, 17);
+  EXPECT_EQ(buffer.Length(), 0u);
 }
 
 }  // namespace

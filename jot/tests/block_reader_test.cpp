@@ -97,10 +97,10 @@ TEST(BlockReader, BlockEndAtChecksEveryHeaderRule) {
   const std::vector<uint8_t> block = syncBlock("hello\n");
   ASSERT_EQ(block.size(), 80u);
   const Row rows[] = {
-      {"begin hour 23", 3, 23, 80}, {"begin hour 24", 3, 24, 0}, {"end hour 23", 4, 23, 80},
-      {"end hour 24", 4, 24, 0},    {"magic 6", 0, 0x06, 80},    {"magic 5", 0, 0x05, 0},
-      {"magic 13", 0, 0x0d, 80},    {"magic 14", 0, 0x0e, 0},    {"sync sequence 1", 1, 1, 0},
-      {"tail byte 1", 79, 1, 0},    {"body length 7", 5, 7, 0},
+      {"begin hour 23", 3, 23, 80},   {"begin hour 24", 3, 24, 0}, {"end hour 23", 4, 23, 80},
+      {"end hour 24", 4, 24, 0},      {"magic 6", 0, 0x06, 80},    {"magic 5", 0, 0x05, 0},
+      {"magic 13", 0, 0x0d, 80},      {"magic 14", 0, 0x0e, 0},    {"sync sequence 1", 1, 1, 0},
+      {"sync sequence 256", 2, 1, 0}, {"tail byte 1", 79, 1, 0},   {"body length 7", 5, 7, 0},
   };
   for (const Row& row : rows) {
     std::vector<uint8_t> bytes = block;
@@ -108,6 +108,24 @@ TEST(BlockReader, BlockEndAtChecksEveryHeaderRule) {
     EXPECT_EQ(vela::jot::BlockEndAt(bytes, 0), row.end) << row.what;
   }
   EXPECT_EQ(vela::jot::BlockEndAt(std::span(block).first(79), 0), 0u) << "no tail";
+}
+
+// The header's numbers are little-endian: sequence 0x1234 is 34 12.
+TEST(BlockReader, HeaderFieldsDecodeAsStored) {
+  std::vector<uint8_t> block = asyncBlock("x\n");
+  block[1] = 0x34;
+  block[2] = 0x12;
+  block[3] = 7;
+  block[4] = 9;
+  const auto result = vela::jot::ReadLogBlocks(block, std::nullopt);
+  ASSERT_EQ(result.blocks.size(), 1u);
+  const auto& decoded = result.blocks[0];
+  EXPECT_EQ(decoded.seq, 0x1234);
+  EXPECT_EQ(decoded.beginHour, 7);
+  EXPECT_EQ(decoded.endHour, 9);
+  EXPECT_EQ(decoded.bodyLength,
+            block.size() - vela::jot::kBlockHeaderLen - vela::jot::kBlockTailLen);
+  EXPECT_EQ(decoded.text, "x\n");
 }
 
 // A deflate body has no end marker: it decodes whole wherever the stream

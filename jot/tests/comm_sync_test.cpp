@@ -114,10 +114,14 @@ TEST_F(CheckTexts, Buffers) {
   EXPECT_TRUE(reported("length_ <= max_length_"));
   ptr.Length(5, 4);
   EXPECT_TRUE(reported("(size_t)_nPos <= _nLenght"));
+  ptr.Write("ab", 2, 0);
+  EXPECT_FALSE(reported("NULL != _pBuffer"));
   vela::comm::PtrBuffer empty;
   empty.Write("x", 1);
   EXPECT_TRUE(reported("NULL != _pBuffer"));
   vela::comm::AutoBuffer buffer;
+  buffer.Write(nullptr, 0);  // nothing to copy: no misuse
+  EXPECT_FALSE(reported("NULL != _pbuffer"));
   buffer.Write(nullptr, 3);
   EXPECT_TRUE(reported("NULL != _pbuffer || 0 == _len"));
   EXPECT_EQ(vela::comm::KNullAtuoBuffer.Length(), 0u);

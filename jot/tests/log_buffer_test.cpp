@@ -343,7 +343,9 @@ TEST(Adoption, TwoBlocksComeOutOldestFirst) {
     uint16_t seqAtMiddle;
     size_t oldestOffset;
   };
-  for (const Case& c : {Case{5, 6, 0}, Case{6, 5, kCache / 2}, Case{65535, 1, 0}, Case{1, 65535, kCache / 2}}) {
+  for (const Case& c :
+       {Case{5, 6, 0}, Case{6, 5, kCache / 2}, Case{65535, 1, 0}, Case{1, 65535, kCache / 2},
+        Case{128, 256, 0}, Case{1, 32769, kCache / 2}}) {
     std::vector<char> memory(kCache, 0);
     putHeader(memory, 0, 9, c.seqAtStart, 100);
     putHeader(memory, kCache / 2, 9, c.seqAtMiddle, 200);

@@ -40,6 +40,11 @@ TEST(Tea, SixteenCycleVectors) {
   EXPECT_EQ(jottest::toHex(unit2, 8), "dde1533a3c68d938");
   vela::jot::TeaDecipher({0x33221100, 0x77665544, 0xbbaa9988, 0xffeeddcc}, unit2);
   EXPECT_EQ(jottest::toHex(unit2, 8), "0102030405060708");
+  // The key is the secret's first 16 bytes as four little-endian words.
+  uint8_t secret[32];
+  for (uint8_t i = 0; i < 32; ++i) secret[i] = i;
+  EXPECT_EQ(vela::jot::TeaKeyFromSecret(secret),
+            (vela::jot::TeaKey{0x03020100, 0x07060504, 0x0b0a0908, 0x0f0e0d0c}));
 }
 
 TEST(Ecdh, KnownMultiplesOfTheGenerator) {
@@ -184,6 +189,14 @@ TEST(LogCrypt, HeaderLengthChecks) {
   header[0] = 9;
   EXPECT_EQ(LogCrypt::GetLogLen(header, sizeof header), 10u);
   EXPECT_EQ(LogCrypt::GetLogLen(header, 72), 0u);
+  // An adopted header gives its sequence number, little-endian.
+  header[1] = 0x34;
+  header[2] = 0x12;
+  LogCrypt crypt(nullptr);
+  uint32_t bodyLen = 0;
+  ASSERT_TRUE(crypt.Fix(header, sizeof header, bodyLen));
+  EXPECT_EQ(bodyLen, 10u);
+  EXPECT_EQ(crypt.seq(), 0x1234);
 }
 
 }  // namespace

@@ -243,6 +243,41 @@ TEST_F(LogFilesTest, FailedAppendKeepsItsSource) {
   EXPECT_TRUE(fs::exists(cacheDir_ / "inst_a_20240101.jot"));
 }
 
+// Appends that must fail and leave the destination as it was: the caller
+// deletes a source it took for appended.
+TEST_F(LogFilesTest, AppendThatCannotCopyEverythingFailsAndLeavesTheDestination) {
+  // A kernel attribute file claims 4096 bytes and reads a few: a source
+  // shorter than its size.
+  const fs::path shortSource = "/sys/devices/system/cpu/online";
+  std::error_code ec;
+  const bool haveShort =
+      fs::file_size(shortSource, ec) > jottest::readBytes(shortSource).size() && !ec;
+  jottest::writeBytes(cacheDir_ / "src.jot", {'1', '2'});
+  fs::create_symlink("/dev/full", logDir_ / "full.jot");
+  struct Row {
+    const char* what;
+    fs::path src;
+    fs::path dst;
+  };
+  const Row rows[] = {
+      {"source shorter than its size", shortSource, logDir_ / "dst.jot"},
+      {"flush fails", cacheDir_ / "src.jot", logDir_ / "full.jot"},
+  };
+  for (const Row& row : rows) {
+    if (row.src == shortSource && !haveShort) continue;
+    jottest::writeBytes(logDir_ / "dst.jot", {'a', 'b'});
+    EXPECT_FALSE(LogFiles::AppendFile(row.src.string(), row.dst.string())) << row.what;
+    EXPECT_EQ(jottest::readBytes(logDir_ / "dst.jot"), (std::vector<uint8_t>{'a', 'b'}))
+        << row.what;
+  }
+  if (!haveShort) GTEST_SKIP() << shortSource << " reads as long as its size";
+  // Moving it away keeps the source.
+  auto files = make(vela::jot::kAppenderAsync, true, 0);
+  fs::create_symlink(shortSource, cacheDir_ / "inst_a_20240101.jot");
+  files->MoveOldFiles(cacheDir_.string(), logDir_.string(), "inst_a");
+  EXPECT_TRUE(fs::is_symlink(cacheDir_ / "inst_a_20240101.jot"));
+}
+
 TEST_F(LogFilesTest, WriteErrorIsDetectedAndTheBlockGoesToTheCache) {
   auto files = make(vela::jot::kAppenderAsync, true, 0);
   fs::create_symlink("/dev/full", logDir_ / "inst_a_20250105.jot");
