@@ -149,6 +149,13 @@ TEST(BlockReader, UnendedDeflateBodiesDecodeWhole) {
   ASSERT_EQ(result.blocks.size(), 1u);
   EXPECT_EQ(result.blocks[0].error, "");
   EXPECT_EQ(result.blocks[0].text, "");
+  // A bad last byte is damage, not an end: 0x07 is a final block of the
+  // reserved type.
+  std::vector<uint8_t> invalid = syncBlock("\x07");
+  invalid[0] = vela::jot::kMagicZlibPlainAsync;
+  const auto bad = vela::jot::ReadLogBlocks(invalid, std::nullopt);
+  ASSERT_EQ(bad.blocks.size(), 1u);
+  EXPECT_EQ(bad.blocks[0].error, "inflate error: invalid block type");
 }
 
 }  // namespace

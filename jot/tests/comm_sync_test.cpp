@@ -112,6 +112,8 @@ TEST_F(CheckTexts, Buffers) {
   char memory[8] = {};
   vela::comm::PtrBuffer ptr(memory, 9, sizeof memory);
   EXPECT_TRUE(reported("length_ <= max_length_"));
+  ptr.Length(8, 8);  // the whole buffer: no misuse
+  EXPECT_FALSE(reported("_nLenght <= MaxLength()"));
   ptr.Length(5, 4);
   EXPECT_TRUE(reported("(size_t)_nPos <= _nLenght"));
   ptr.Write("ab", 2, 0);

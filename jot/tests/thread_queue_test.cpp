@@ -52,6 +52,13 @@ TEST(ThreadQueue, RefusesACallWithoutTargetOrSelector) {
   EXPECT_FALSE(ThreadQueue::RunWithTarget(nullptr, [](void*, void*) {}, nullptr));
   EXPECT_FALSE(ThreadQueue::RunWithTarget(std::make_shared<int>(1), nullptr, nullptr));
   EXPECT_FALSE(ThreadQueue::Run(CThreadWarp{}));
+  // Run directly, a wrapper missing either one does nothing.
+  vela::comm::ThreadWarp noSelector;
+  noSelector.m_target = std::make_shared<int>(1);
+  noSelector.Run();
+  vela::comm::ThreadWarp noTarget;
+  noTarget.m_sel = [](void*, void*) { FAIL() << "called without a target"; };
+  noTarget.Run();
 }
 
 std::promise<void>* gPlainDone = nullptr;
