@@ -1,6 +1,7 @@
 #include "jot/mmap_file.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -53,6 +54,19 @@ TEST(MmapCache, SecondHolderOfTheSameFileIsRefused) {
   EXPECT_FALSE(second.open(path, 4096));
   first.close();
   EXPECT_TRUE(second.open(path, 4096));
+}
+
+// ---- Checks of the cache path (issue 41's sweep) ----
+
+// A device in the cache's place is refused before anything is written to it.
+TEST(MmapCache, ADeviceInItsPlaceIsNoCache) {
+  jottest::TempDir dir;
+  const auto path = dir.path() / "c.mmap3";
+  std::filesystem::create_symlink("/dev/null", path);
+  vela::comm::MmapCache cache;
+  EXPECT_FALSE(cache.open(path.string(), 4096));
+  EXPECT_EQ(cache.error(), "not a regular file");
+  EXPECT_TRUE(std::filesystem::is_symlink(path));
 }
 
 }  // namespace
