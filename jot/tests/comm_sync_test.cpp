@@ -1,10 +1,11 @@
 #include "jot/comm_sync.h"
 
 #include <atomic>
+#include <cstring>
 #include <new>
 #include <string>
-#include <vector>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -98,6 +99,12 @@ TEST_F(CheckTexts, ADestroyedMutexIsNotLocked) {
   EXPECT_FALSE(mutex->lock());
   EXPECT_TRUE(reported("reinterpret_cast<uintptr_t>(this) == magic_ && 0 != magic_"));
   EXPECT_TRUE(reported("this:0x"));
+  // Nor is one whose bytes were moved to another place.
+  auto* original = new (storage) vela::comm::Mutex();
+  alignas(vela::comm::Mutex) unsigned char moved[sizeof(vela::comm::Mutex)];
+  std::memcpy(moved, storage, sizeof moved);
+  EXPECT_FALSE(reinterpret_cast<vela::comm::Mutex*>(moved)->lock());
+  original->~Mutex();
 }
 
 TEST_F(CheckTexts, WaitWithoutTheLock) {
