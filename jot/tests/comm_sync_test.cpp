@@ -78,6 +78,8 @@ TEST(Condition, NotifyAnywayReleasesTheNextWaitAtOnce) {
 using CheckTexts = jottest::CheckReports;
 
 TEST_F(CheckTexts, MutexAndScopedLock) {
+  { vela::comm::Mutex quiet; }  // made and destroyed: nothing to report
+  EXPECT_FALSE(reported("0 == "));
   vela::comm::Mutex mutex;
   ASSERT_TRUE(mutex.lock());
   EXPECT_FALSE(mutex.lock());
