@@ -316,6 +316,9 @@ TEST_F(LogFilesTest, ABlockTriedAgainNotesItsFailureOnce) {
     put(*files, then);
   }
   EXPECT_EQ(textOf(file), "a\n\nwrite file error:27\nb\n\nwrite file error:27\nc\n");
+  // Cutting a regular file back works: no truncate error is said.
+  for (const std::string& line : console_)
+    EXPECT_EQ(line.find("truncate error"), std::string::npos);
 }
 
 TEST_F(LogFilesTest, YoungLogsGoToTheCacheWhenAsked) {
