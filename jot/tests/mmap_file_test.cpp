@@ -43,6 +43,12 @@ TEST(MmapFile, RefusesEmptyPathsAndZeroSizes) {
   jottest::TempDir dir;
   EXPECT_FALSE(vela::comm::OpenMmapFile((dir.path() / "x").c_str(), 0, file));
   EXPECT_FALSE(vela::comm::OpenMmapFile((dir.path() / "missing" / "x").c_str(), 10, file));
+  // One byte is a size.
+  EXPECT_TRUE(vela::comm::OpenMmapFile((dir.path() / "one").c_str(), 1, file));
+  vela::comm::CloseMmapFile(file);
+  vela::comm::MmapCache cache;
+  EXPECT_FALSE(cache.open((dir.path() / "c").string(), 0));
+  EXPECT_TRUE(cache.open((dir.path() / "c").string(), 1));
 }
 
 TEST(MmapCache, SecondHolderOfTheSameFileIsRefused) {
