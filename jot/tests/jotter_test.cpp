@@ -78,10 +78,12 @@ TEST_F(RecordLayer, TimeFollowsEachRecordsOwnSecondAndMilliseconds) {
   // Consecutive records share a second's text; the next second, an earlier
   // one and the millisecond digits must still be their own.
   JotterInfo_t info = record(2);
-  const struct { long sec; long usec; const char* time; } cases[] = {
-      {0, 0, "01-05/13:04:05.000"},      {0, 999999, "01-05/13:04:05.999"},
-      {1, 7000, "01-05/13:04:06.007"},   {-3600, 50000, "01-05/12:04:05.050"},
+  const struct { long sec; long usec; const char* time;
+  } cases[] = {
+      {0, 0, "01-05/13:04:05.000"},          {0, 999999, "01-05/13:04:05.999"},
+      {1, 7000, "01-05/13:04:06.007"},       {-3600, 50000, "01-05/12:04:05.050"},
       {86400 * 40, 0, "02-14/13:04:05.000"}, {0, 123456, "01-05/13:04:05.123"},
+      {0, 1000000, "01-05/13:04:05.1000"},
   };
   const time_t base = info.timeval.tv_sec;
   for (const auto& c : cases) {
@@ -93,6 +95,8 @@ TEST_F(RecordLayer, TimeFollowsEachRecordsOwnSecondAndMilliseconds) {
   info.line = -7;
   info.timeval.tv_usec = 2000000;  // out of range: written as the old format did
   EXPECT_EQ(format(&info, "t"), "[01-05/13:04:05.2000|I|main|-1|Downloader.src(-7)] t\n");
+  info.timeval.tv_sec = 0;  // no time, also on that path
+  EXPECT_EQ(format(&info, "t"), "[|I|main|-1|Downloader.src(-7)] t\n");
 }
 
 TEST_F(RecordLayer, ExtractFileNameLooksForBackslashFirst) {
