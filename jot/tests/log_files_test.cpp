@@ -278,6 +278,19 @@ TEST_F(LogFilesTest, AppendThatCannotCopyEverythingFailsAndLeavesTheDestination)
   EXPECT_TRUE(fs::is_symlink(cacheDir_ / "inst_a_20240101.jot"));
 }
 
+// A cached block counts as written only where the same bytes are: another
+// block of its length is not it.
+TEST_F(LogFilesTest, OnlyTheSameBlockIsFoundInTheLog) {
+  auto files = make();
+  vela::comm::AutoBuffer same;
+  vela::comm::AutoBuffer other;
+  vela::jot::LogCrypt::BuildSyncBlock(0x08, nullptr, "aaaa\n", 5, same);
+  vela::jot::LogCrypt::BuildSyncBlock(0x08, nullptr, "bbbb\n", 5, other);
+  ASSERT_EQ(files->Log2File(same.Ptr(), same.Length(), true), 0);
+  EXPECT_TRUE(files->ContainsBlock(same.Ptr(), same.Length()));
+  EXPECT_FALSE(files->ContainsBlock(other.Ptr(), other.Length()));
+}
+
 TEST_F(LogFilesTest, WriteErrorIsDetectedAndTheBlockGoesToTheCache) {
   auto files = make(vela::jot::kAppenderAsync, true, 0);
   fs::create_symlink("/dev/full", logDir_ / "inst_a_20250105.jot");
