@@ -1,5 +1,6 @@
 #include "jot/jotter.h"
 
+#include <cstdarg>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -157,6 +158,20 @@ TEST_F(RecordLayer, AssertMessageIsNeverAFormat) {
   EXPECT_EQ(gCaptured[0].text, "[ASSERT(x > 0)]100%s %n %d");
   EXPECT_STREQ(gCaptured[0].info.tag, "vela::comm");
   EXPECT_EQ(gCaptured[0].info.level, vela::jot::kLevelFatal);
+}
+
+void assertWithoutFormat(int unused, ...) {
+  va_list args;
+  va_start(args, unused);
+  const char* none = nullptr;  // a variable: the compiler cannot check a null format
+  vela::jot::JotAssertV2("/src/a.cpp", 7, "fn", "y", none, args);
+  va_end(args);
+}
+
+TEST_F(RecordLayer, AssertWithoutFormatIsTheExpressionAlone) {
+  assertWithoutFormat(0);
+  ASSERT_EQ(gCaptured.size(), 1u);
+  EXPECT_EQ(gCaptured[0].text, "[ASSERT(y)]");
 }
 
 std::string typeSafe(const char* format, std::initializer_list<const vela::jot::string_cast*> args,

@@ -289,6 +289,15 @@ TEST_F(LogFilesTest, OnlyTheSameBlockIsFoundInTheLog) {
   ASSERT_EQ(files->Log2File(same.Ptr(), same.Length(), true), 0);
   EXPECT_TRUE(files->ContainsBlock(same.Ptr(), same.Length()));
   EXPECT_FALSE(files->ContainsBlock(other.Ptr(), other.Length()));
+  // The beginning of `other` after damage is not a torn write: kept.
+  const fs::path file = logDir_ / "inst_a_20250105.jot";
+  std::vector<uint8_t> bytes = jottest::readBytes(file);
+  bytes.insert(bytes.end(), {0xEE, 0xEE, 0xEE});
+  const auto* start = static_cast<const uint8_t*>(other.Ptr());
+  bytes.insert(bytes.end(), start, start + 10);
+  jottest::writeBytes(file, bytes);
+  EXPECT_FALSE(files->ContainsBlock(other.Ptr(), other.Length()));
+  EXPECT_EQ(jottest::readBytes(file), bytes);
 }
 
 TEST_F(LogFilesTest, WriteErrorIsDetectedAndTheBlockGoesToTheCache) {
