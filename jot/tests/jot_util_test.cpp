@@ -1,6 +1,7 @@
 #include "jot/jot_util.h"
 
 #include <string>
+#include <sys/utsname.h>
 
 #include <gtest/gtest.h>
 
@@ -55,7 +56,11 @@ TEST_F(JotUtilTest, InstallerSessionIsWrittenAndFiltered) {
   EXPECT_EQ(files[0].filename().string().rfind("inst_a_", 0), 0u);
   const std::string text = logText();
   EXPECT_NE(text.find("|W|main|"), std::string::npos);
-  EXPECT_NE(text.find("App start: 1.2.3, OS: "), std::string::npos);
+  struct utsname host {};
+  ASSERT_EQ(::uname(&host), 0);
+  EXPECT_NE(text.find("App start: 1.2.3, OS: " + std::string(host.sysname) + " " + host.release +
+                      ", Model: "),
+            std::string::npos);
   EXPECT_NE(text.find(", Model: Model9,1, " + JotUtil::machineType() + "\n"), std::string::npos);
   EXPECT_NE(text.find("|I|main|"), std::string::npos);
   EXPECT_NE(text.find("jot_util_test.cpp("), std::string::npos);
@@ -82,8 +87,12 @@ TEST_F(JotUtilTest, LevelNoneSilencesEverythingButStillCloses) {
 TEST_F(JotUtilTest, FormatVariantFormatsPrintfStyle) {
   JotUtil::setUpJot(JotLevel::Debug, 4);
   JotUtil::logWithLevelFormat(JotLevel::Info, "main", "f.cpp", 3, "fn", "%d files, %s", 3, "done");
+  const char* none = nullptr;  // a variable: the compiler cannot check a null format
+  JotUtil::logWithLevelFormat(JotLevel::Info, "main", "f.cpp", 4, "fn", none);
   JotUtil::closeLog();
-  EXPECT_NE(logText().find("] 3 files, done\n"), std::string::npos);
+  const std::string text = logText();
+  EXPECT_NE(text.find("] 3 files, done\n"), std::string::npos);
+  EXPECT_EQ(text.find("f.cpp(4)"), std::string::npos);  // no format, no record
 }
 
 }  // namespace

@@ -160,18 +160,20 @@ TEST_F(RecordLayer, AssertMessageIsNeverAFormat) {
   EXPECT_EQ(gCaptured[0].info.level, vela::jot::kLevelFatal);
 }
 
-void assertWithoutFormat(int unused, ...) {
+// `format` a variable: the compiler cannot check a null or empty one.
+std::string assertText(const char* format, ...) {
+  gCaptured.clear();
   va_list args;
-  va_start(args, unused);
-  const char* none = nullptr;  // a variable: the compiler cannot check a null format
-  vela::jot::JotAssertV2("/src/a.cpp", 7, "fn", "y", none, args);
+  va_start(args, format);
+  vela::jot::JotAssertV2("/src/a.cpp", 7, "fn", "y", format, args);
   va_end(args);
+  return gCaptured.size() == 1 ? gCaptured[0].text : "<" + std::to_string(gCaptured.size()) + ">";
 }
 
-TEST_F(RecordLayer, AssertWithoutFormatIsTheExpressionAlone) {
-  assertWithoutFormat(0);
-  ASSERT_EQ(gCaptured.size(), 1u);
-  EXPECT_EQ(gCaptured[0].text, "[ASSERT(y)]");
+TEST_F(RecordLayer, AssertTextIsTheExpressionAndTheFormattedMessage) {
+  EXPECT_EQ(assertText(nullptr), "[ASSERT(y)]");
+  EXPECT_EQ(assertText(""), "[ASSERT(y)]");
+  EXPECT_EQ(assertText("%d left", 5), "[ASSERT(y)]5 left");
 }
 
 std::string typeSafe(const char* format, std::initializer_list<const vela::jot::string_cast*> args,

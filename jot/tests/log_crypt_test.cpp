@@ -134,6 +134,12 @@ TEST(LogCrypt, KeyTextsThatGivePlainBlocks) {
   std::string withG = good;
   withG[10] = 'g';
   EXPECT_FALSE(LogCrypt(withG.c_str()).IsCrypt());
+  // Each digit of a pair is checked.
+  uint8_t one = 0;
+  EXPECT_FALSE(vela::jot::ParseHexKey("0g", &one, 1));
+  EXPECT_FALSE(vela::jot::ParseHexKey("g0", &one, 1));
+  EXPECT_TRUE(vela::jot::ParseHexKey("aF", &one, 1));
+  EXPECT_EQ(one, 0xaf);
   // The compiled-in key is not a curve point: plain, and no crash.
   EXPECT_FALSE(LogCrypt(vela::jot::JotUtil::kServerPublicKey).IsCrypt());
 }
