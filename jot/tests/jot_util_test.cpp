@@ -87,12 +87,14 @@ TEST_F(JotUtilTest, LevelNoneSilencesEverythingButStillCloses) {
 TEST_F(JotUtilTest, FormatVariantFormatsPrintfStyle) {
   JotUtil::setUpJot(JotLevel::Debug, 4);
   JotUtil::logWithLevelFormat(JotLevel::Info, "main", "f.cpp", 3, "fn", "%d files, %s", 3, "done");
+  JotUtil::logWithLevelFormat(JotLevel::Info, "main", "f.cpp", 5, "fn", "%s", "1");
   const char* none = nullptr;  // a variable: the compiler cannot check a null format
   JotUtil::logWithLevelFormat(JotLevel::Info, "main", "f.cpp", 4, "fn", none);
   JotUtil::closeLog();
   const std::string text = logText();
   EXPECT_NE(text.find("] 3 files, done\n"), std::string::npos);
   EXPECT_EQ(text.find("f.cpp(4)"), std::string::npos);  // no format, no record
+  EXPECT_NE(text.find("f.cpp(5)] 1\n"), std::string::npos);
 }
 
 }  // namespace
