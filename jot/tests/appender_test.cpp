@@ -1276,7 +1276,7 @@ TEST_F(AppenderTest, CloseRunsTheExpiryThatWasStillPending) {
   EXPECT_FALSE(fs::exists(old));
 }
 
-// ---- Checks of the notice path (issue 41's sweep) ----
+// ---- Checks of the notice path ----
 
 // A notice goes to the files only between Open() and Close(): before Open
 // there are no files to write it to, after Close the file is done.

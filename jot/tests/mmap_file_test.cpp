@@ -62,7 +62,7 @@ TEST(MmapCache, SecondHolderOfTheSameFileIsRefused) {
   EXPECT_TRUE(second.open(path, 4096));
 }
 
-// ---- Checks of the cache path (issue 41's sweep) ----
+// ---- Checks of the cache path ----
 
 // A device in the cache's place is refused before anything is written to it.
 TEST(MmapCache, ADeviceInItsPlaceIsNoCache) {
