@@ -92,7 +92,7 @@ TEST_F(VerifiedInstallTest, DifferentPackageIsRefusedBeforeTheScriptRuns) {
 
 TEST_F(VerifiedInstallTest, MalformedMd5OrNegativeSizeIsAUsageError) {
   for (const std::string& md5 :
-       {std::string(), md5().substr(1), std::string(32, 'A'), md5() + "0"}) {
+       {std::string(), md5().substr(1), std::string(32, 'A'), md5() + "0", md5().substr(1) + "g"}) {
     EXPECT_EQ(install(package(), md5), quillo::kVerifiedInstallUsage) << md5;
   }
   EXPECT_EQ(quillo::runVerifiedInstall({.scriptPath = script().string(),
