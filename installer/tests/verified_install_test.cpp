@@ -1,7 +1,9 @@
 #include "installer/verified_install.h"
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -64,6 +66,31 @@ TEST_F(VerifiedInstallTest, ScriptRunsOnPrivateCopiesThatAreRemovedAfterwards) {
 TEST_F(VerifiedInstallTest, ScriptStatusIsTheResult) {
   writeScript("exit 3\n");
   EXPECT_EQ(install(package(), md5()), 3);
+  EXPECT_TRUE(stageIsEmpty());
+  writeScript("kill -KILL $$\n");
+  EXPECT_EQ(install(package(), md5()), 128 + SIGKILL);
+}
+
+// A /proc file says it is empty and reads as text: the copy is not what was inspected.
+TEST_F(VerifiedInstallTest, FileThatReadsLongerThanItsSizeIsRefused) {
+  const std::string proc = "/proc/version";
+  std::ifstream in(proc);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(text.empty());
+  const auto run = [&](int64_t size) {
+    return quillo::runVerifiedInstall({.scriptPath = script().string(),
+                                       .packagePath = proc,
+                                       .expectedMd5 = quillo::md5Hex(std::string_view(text)),
+                                       .expectedSize = size,
+                                       .stagingParent = (dir_ / "stage").string()},
+                                      error_);
+  };
+  const auto size = static_cast<int64_t>(text.size());
+  EXPECT_EQ(run(size), quillo::kVerifiedInstallBadInput);
+  EXPECT_NE(error_.find("changed while it was copied"), std::string::npos) << error_;
+  EXPECT_EQ(run(size - 1), quillo::kVerifiedInstallBadInput);
+  EXPECT_NE(error_.find("is larger than"), std::string::npos) << error_;
+  EXPECT_FALSE(fs::exists(dir_ / "args"));
   EXPECT_TRUE(stageIsEmpty());
 }
 
@@ -168,8 +195,16 @@ TEST_F(VerifiedInstallTest, StaleFoldersOfEndedRunsAreSwept) {
 TEST_F(VerifiedInstallTest, StagingParentOthersCouldRenameInIsRefused) {
   fs::permissions(dir_ / "stage", fs::perms::all);
   EXPECT_EQ(install(package(), md5()), quillo::kVerifiedInstallNoStaging);
+  fs::permissions(dir_ / "stage", fs::perms::owner_all | fs::perms::group_all);
+  EXPECT_EQ(install(package(), md5()), quillo::kVerifiedInstallNoStaging) << "the group may rename";
   fs::permissions(dir_ / "stage", fs::perms::all | fs::perms::sticky_bit);
   EXPECT_EQ(install(package(), md5()), 0) << "a sticky folder keeps our entries ours: " << error_;
+}
+
+TEST_F(VerifiedInstallTest, StagingParentOfAnotherUserIsRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can give the folder away";
+  ASSERT_EQ(::chown((dir_ / "stage").c_str(), 65534, 65534), 0);
+  EXPECT_EQ(install(package(), md5()), quillo::kVerifiedInstallNoStaging);
 }
 
 }  // namespace
