@@ -27,7 +27,7 @@ class VerifiedInstallTest : public ::testing::Test {
     fs::permissions(dir_ / "stage", fs::perms::owner_all);
     std::ofstream(package()) << "the package";
     // The script notes its arguments and what it was handed.
-    writeScript("printf '%s\\n' \"$0\" \"$1\" > '" + (dir_ / "args").string() + "'\n" +
+    writeScript("printf '%s\\n' \"$0\" \"$1\" \"$PWD\" > '" + (dir_ / "args").string() + "'\n" +
                 "cp \"$1\" '" + (dir_ / "unpacked").string() + "'\n");
   }
   void TearDown() override { fs::remove_all(dir_); }
@@ -54,9 +54,11 @@ class VerifiedInstallTest : public ::testing::Test {
 TEST_F(VerifiedInstallTest, ScriptRunsOnPrivateCopiesThatAreRemovedAfterwards) {
   EXPECT_EQ(install(package(), md5()), 0) << error_;
   std::ifstream in(dir_ / "args");
-  std::string script, pkg;
+  std::string script, pkg, folder;
   std::getline(in, script);
   std::getline(in, pkg);
+  std::getline(in, folder);
+  EXPECT_EQ(fs::path(folder), fs::path(script).parent_path()) << "it runs in its private folder";
   EXPECT_EQ(fs::path(script).parent_path().parent_path(), dir_ / "stage");
   EXPECT_EQ(fs::path(pkg).parent_path(), fs::path(script).parent_path());
   EXPECT_EQ(quillo::md5HexOfFile((dir_ / "unpacked").string()), md5());
@@ -130,6 +132,16 @@ TEST_F(VerifiedInstallTest, MalformedMd5OrNegativeSizeIsAUsageError) {
                                        error_),
             quillo::kVerifiedInstallUsage);
   EXPECT_FALSE(fs::exists(dir_ / "args"));
+  // An empty package is a size, not a usage error.
+  std::ofstream(package(), std::ios::trunc).close();
+  EXPECT_EQ(quillo::runVerifiedInstall({.scriptPath = script().string(),
+                                        .packagePath = package().string(),
+                                        .expectedMd5 = md5(),
+                                        .expectedSize = 0,
+                                        .stagingParent = (dir_ / "stage").string()},
+                                       error_),
+            0)
+      << error_;
 }
 
 // A link (even to the genuine package), a pipe that never ends or a folder is
