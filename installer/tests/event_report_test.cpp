@@ -131,6 +131,8 @@ TEST(EventReportTest, FormBodyEscapesAsTheQuerySetExceptPlus) {
   EXPECT_EQ(quillo::reportFormBody("~-._!$'()*;:@?"), "content=~-._!$'()*;:@?");
   EXPECT_EQ(quillo::reportFormBody("\"#%<>[]\\^`{|}"),
             "content=%22%23%25%3C%3E%5B%5D%5C%5E%60%7B%7C%7D");
+  // The ends of the three letter and digit ranges stay as they are.
+  EXPECT_EQ(quillo::reportFormBody("AZaz09"), "content=AZaz09");
   EXPECT_EQ(quillo::reportFormBody("é\n"), "content=%C3%A9%0A");
   EXPECT_EQ(quillo::reportFormBody(""), "content=");
 }

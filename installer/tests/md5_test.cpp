@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -31,6 +32,16 @@ TEST(Md5Test, FileDigestMatchesTheBytesAndMissingFileGivesNothing) {
   std::ofstream(path, std::ios::binary) << content;
   EXPECT_EQ(quillo::md5HexOfFile(path.string()), quillo::md5Hex(std::span(
       reinterpret_cast<const uint8_t*>(content.data()), content.size())));
+  // Started with standard input closed (as a daemon may be), the file opens as 0.
+  const int savedInput = ::dup(STDIN_FILENO);
+  if (savedInput >= 0) ::close(STDIN_FILENO);
+  const auto withoutInput = quillo::md5HexOfFile(path.string());
+  if (savedInput >= 0) {
+    ::dup2(savedInput, STDIN_FILENO);
+    ::close(savedInput);
+  }
+  EXPECT_EQ(withoutInput, quillo::md5HexOfFile(path.string()));
+  EXPECT_NE(withoutInput, std::nullopt);
   std::filesystem::remove(path);
   EXPECT_EQ(quillo::md5HexOfFile(path.string()), std::nullopt);
 }

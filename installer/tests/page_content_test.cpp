@@ -110,6 +110,7 @@ TEST(ProgressTextTest, ShowsWholePercentsAndSurvivesBadNumbers) {
 TEST(ProgressAnimationTest, DurationIsProportionalToTheGrowth) {
   EXPECT_DOUBLE_EQ(quillo::progressAnimationDuration(240, 0, 240, true), 1.5);
   EXPECT_DOUBLE_EQ(quillo::progressAnimationDuration(120, 0, 240, true), 0.75);
+  EXPECT_DOUBLE_EQ(quillo::progressAnimationDuration(0.5, 0, 0.5, true), 1.5);  // narrower than 1
   EXPECT_EQ(quillo::progressAnimationDuration(120, 0, 240, false), 0);
   EXPECT_EQ(quillo::progressAnimationDuration(60, 120, 240, true), 0);  // shrinking jumps
 }
@@ -198,6 +199,7 @@ TEST(StepTwoContentTest, ContentFollowsStateAndInstallerName) {
             "开始体验跨设备粘贴");
   EXPECT_EQ(quillo::stepTwoContent(select(false), "QuilloInstaller_d")->button.title,
             "开始体验跨设备粘贴");
+  EXPECT_EQ(quillo::stepTwoContent(select(false), "_d")->button.title, "开始体验跨设备粘贴");
   EXPECT_EQ(quillo::stepTwoContent(select(false), "QuilloInstaller_D")->button.title,
             "个性化定制输入法");
   EXPECT_EQ(quillo::stepTwoContent(select(false), "QuilloInstaller")->button.title,

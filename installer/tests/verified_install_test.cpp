@@ -1,7 +1,9 @@
 #include "installer/verified_install.h"
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,7 +27,7 @@ class VerifiedInstallTest : public ::testing::Test {
     fs::permissions(dir_ / "stage", fs::perms::owner_all);
     std::ofstream(package()) << "the package";
     // The script notes its arguments and what it was handed.
-    writeScript("printf '%s\\n' \"$0\" \"$1\" > '" + (dir_ / "args").string() + "'\n" +
+    writeScript("printf '%s\\n' \"$0\" \"$1\" \"$PWD\" > '" + (dir_ / "args").string() + "'\n" +
                 "cp \"$1\" '" + (dir_ / "unpacked").string() + "'\n");
   }
   void TearDown() override { fs::remove_all(dir_); }
@@ -52,9 +54,11 @@ class VerifiedInstallTest : public ::testing::Test {
 TEST_F(VerifiedInstallTest, ScriptRunsOnPrivateCopiesThatAreRemovedAfterwards) {
   EXPECT_EQ(install(package(), md5()), 0) << error_;
   std::ifstream in(dir_ / "args");
-  std::string script, pkg;
+  std::string script, pkg, folder;
   std::getline(in, script);
   std::getline(in, pkg);
+  std::getline(in, folder);
+  EXPECT_EQ(fs::path(folder), fs::path(script).parent_path()) << "it runs in its private folder";
   EXPECT_EQ(fs::path(script).parent_path().parent_path(), dir_ / "stage");
   EXPECT_EQ(fs::path(pkg).parent_path(), fs::path(script).parent_path());
   EXPECT_EQ(quillo::md5HexOfFile((dir_ / "unpacked").string()), md5());
@@ -64,6 +68,31 @@ TEST_F(VerifiedInstallTest, ScriptRunsOnPrivateCopiesThatAreRemovedAfterwards) {
 TEST_F(VerifiedInstallTest, ScriptStatusIsTheResult) {
   writeScript("exit 3\n");
   EXPECT_EQ(install(package(), md5()), 3);
+  EXPECT_TRUE(stageIsEmpty());
+  writeScript("kill -KILL $$\n");
+  EXPECT_EQ(install(package(), md5()), 128 + SIGKILL);
+}
+
+// A /proc file says it is empty and reads as text: the copy is not what was inspected.
+TEST_F(VerifiedInstallTest, FileThatReadsLongerThanItsSizeIsRefused) {
+  const std::string proc = "/proc/version";
+  std::ifstream in(proc);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(text.empty());
+  const auto run = [&](int64_t size) {
+    return quillo::runVerifiedInstall({.scriptPath = script().string(),
+                                       .packagePath = proc,
+                                       .expectedMd5 = quillo::md5Hex(std::string_view(text)),
+                                       .expectedSize = size,
+                                       .stagingParent = (dir_ / "stage").string()},
+                                      error_);
+  };
+  const auto size = static_cast<int64_t>(text.size());
+  EXPECT_EQ(run(size), quillo::kVerifiedInstallBadInput);
+  EXPECT_NE(error_.find("changed while it was copied"), std::string::npos) << error_;
+  EXPECT_EQ(run(size - 1), quillo::kVerifiedInstallBadInput);
+  EXPECT_NE(error_.find("is larger than"), std::string::npos) << error_;
+  EXPECT_FALSE(fs::exists(dir_ / "args"));
   EXPECT_TRUE(stageIsEmpty());
 }
 
@@ -92,7 +121,7 @@ TEST_F(VerifiedInstallTest, DifferentPackageIsRefusedBeforeTheScriptRuns) {
 
 TEST_F(VerifiedInstallTest, MalformedMd5OrNegativeSizeIsAUsageError) {
   for (const std::string& md5 :
-       {std::string(), md5().substr(1), std::string(32, 'A'), md5() + "0"}) {
+       {std::string(), md5().substr(1), std::string(32, 'A'), md5() + "0", md5().substr(1) + "g"}) {
     EXPECT_EQ(install(package(), md5), quillo::kVerifiedInstallUsage) << md5;
   }
   EXPECT_EQ(quillo::runVerifiedInstall({.scriptPath = script().string(),
@@ -103,6 +132,16 @@ TEST_F(VerifiedInstallTest, MalformedMd5OrNegativeSizeIsAUsageError) {
                                        error_),
             quillo::kVerifiedInstallUsage);
   EXPECT_FALSE(fs::exists(dir_ / "args"));
+  // An empty package is a size, not a usage error.
+  std::ofstream(package(), std::ios::trunc).close();
+  EXPECT_EQ(quillo::runVerifiedInstall({.scriptPath = script().string(),
+                                        .packagePath = package().string(),
+                                        .expectedMd5 = md5(),
+                                        .expectedSize = 0,
+                                        .stagingParent = (dir_ / "stage").string()},
+                                       error_),
+            0)
+      << error_;
 }
 
 // A link (even to the genuine package), a pipe that never ends or a folder is
@@ -168,8 +207,16 @@ TEST_F(VerifiedInstallTest, StaleFoldersOfEndedRunsAreSwept) {
 TEST_F(VerifiedInstallTest, StagingParentOthersCouldRenameInIsRefused) {
   fs::permissions(dir_ / "stage", fs::perms::all);
   EXPECT_EQ(install(package(), md5()), quillo::kVerifiedInstallNoStaging);
+  fs::permissions(dir_ / "stage", fs::perms::owner_all | fs::perms::group_all);
+  EXPECT_EQ(install(package(), md5()), quillo::kVerifiedInstallNoStaging) << "the group may rename";
   fs::permissions(dir_ / "stage", fs::perms::all | fs::perms::sticky_bit);
   EXPECT_EQ(install(package(), md5()), 0) << "a sticky folder keeps our entries ours: " << error_;
+}
+
+TEST_F(VerifiedInstallTest, StagingParentOfAnotherUserIsRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can give the folder away";
+  ASSERT_EQ(::chown((dir_ / "stage").c_str(), 65534, 65534), 0);
+  EXPECT_EQ(install(package(), md5()), quillo::kVerifiedInstallNoStaging);
 }
 
 }  // namespace
