@@ -124,6 +124,27 @@ TEST_F(MemoryFileTest, FileLockCountsAndFallsBackToShared) {
   EXPECT_TRUE(othersCan(path, LOCK_EX));
 }
 
+// An upgrade drops the shared lock for a moment; when another descriptor's
+// shared lock makes it fail, the shared one must be held again afterwards.
+TEST_F(MemoryFileTest, FailedUpgradeTakesTheSharedLockBack) {
+  const std::string path = dir_ + "/upgrade";
+  cask::File file(path, cask::ReadWrite | cask::Create);
+  cask::FileLock lock(file.getFd());
+  ASSERT_TRUE(lock.lock(cask::SharedLockType));
+  const int other = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(flock(other, LOCK_SH | LOCK_NB), 0);
+  EXPECT_FALSE(lock.tryLock(cask::ExclusiveLockType));
+  ASSERT_EQ(flock(other, LOCK_UN), 0);
+  EXPECT_FALSE(othersCan(path, LOCK_EX));
+  EXPECT_TRUE(othersCan(path, LOCK_SH));
+  // The failed attempt left no exclusive count behind.
+  ASSERT_TRUE(lock.unlock(cask::SharedLockType));
+  EXPECT_FALSE(lock.unlock(cask::ExclusiveLockType));
+  EXPECT_TRUE(othersCan(path, LOCK_EX));
+  close(other);
+}
+
 std::vector<std::pair<cask::CaskLogLevel, std::string>> g_lines;
 void keepLine(cask::CaskLogLevel level, const char*, int, const char*, const std::string& message) {
   g_lines.emplace_back(level, message);
