@@ -166,6 +166,18 @@ TEST(AESCrypt, KeysUseTheirFirstSixteenBytesZeroPadded) {
   EXPECT_EQ(encrypt(shortKey), encrypt(paddedKey));
   EXPECT_EQ(encrypt(longKey), encrypt(sixteen));
   EXPECT_EQ(shortKey.keyString(), "abc");
+
+  // IVs too, also one byte long and one set again on a used crypter.
+  const char paddedIV[16] = {'v'};
+  AESCrypt oneByteIV("abc", 3, "v", 1);
+  AESCrypt sixteenIV("abc", 3, paddedIV, 16);
+  AESCrypt reset("abc", 3, "0123456789abcdef", 16);
+  (void)encrypt(reset);
+  reset.resetIV("v", 1);
+  const auto withIV = encrypt(sixteenIV);
+  EXPECT_EQ(encrypt(oneByteIV), withIV);
+  EXPECT_EQ(encrypt(reset), withIV);
+  EXPECT_NE(encrypt(shortKey), withIV);
 }
 
 TEST(AESCrypt, RandomIVsDiffer) {
