@@ -366,6 +366,7 @@ const JournalDamage kJournalDamages[] = {
     {"crc changed", [](std::vector<uint8_t>& j) { j[12] ^= 0x01; }},
     {"last byte cut", [](std::vector<uint8_t>& j) { j.pop_back(); }},
     {"byte added", [](std::vector<uint8_t>& j) { j.push_back(0); }},
+    {"length past the end", [](std::vector<uint8_t>& j) { j[11] += 0x40; }},
 };
 
 TEST_F(RewriteWatch, KillInTheMiddleOfAMoveComesBackFromTheJournal) {
@@ -543,8 +544,9 @@ TEST_F(CaskTest, EnumerationWalksASnapshotSoTheBlockMayWrite) {
 }
 
 TEST_F(CaskTest, IdsThatMakeBadPathsUseTheHashedName) {
-  for (const std::string& id : {std::string("a/b"), std::string("."), std::string(".."), std::string("x\0y", 3),
-                               std::string(300, 'n')}) {
+  for (const std::string& id :
+       {std::string("a/b"), std::string("."), std::string(".."), std::string("x\0y", 3),
+        std::string(244, 'n'), std::string(300, 'n')}) {
     Cask* store = open(id);
     ASSERT_NE(store, nullptr);
     ASSERT_TRUE(store->set(int32_t{7}, "k"));
@@ -553,6 +555,8 @@ TEST_F(CaskTest, IdsThatMakeBadPathsUseTheHashedName) {
     EXPECT_EQ(reopen(store)->getInt32("k"), 7);
   }
   EXPECT_EQ(open("plain.id")->dataPath(), dir_ + "/plain.id");
+  // The longest own name leaves room for the longest suffix.
+  EXPECT_EQ(open(std::string(243, 'n'))->dataPath(), dir_ + "/" + std::string(243, 'n'));
 }
 
 TEST_F(CaskTest, StoreFilesAndFoldersArePrivateAndNeverExecutable) {
