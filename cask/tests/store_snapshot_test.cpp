@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -181,6 +182,18 @@ TEST_P(SnapshotTest, CompleteOnlyWhenOpeningLosesNothing) {
   const StoreSnapshot zeros = StoreSnapshot::read(path, keyPointer());
   EXPECT_TRUE(zeros.isComplete()) << zeros.describe();
   EXPECT_TRUE(zeros.keys().empty());
+
+  // From version 3 on the meta size counts, not a data header below it.
+  std::vector<uint8_t> lowered = data;
+  uint32_t header = 0;
+  std::memcpy(&header, lowered.data(), 4);
+  header -= 1;
+  std::memcpy(lowered.data(), &header, 4);
+  writeBytes(path, lowered);
+  writeBytes(path + ".crc", meta);
+  const StoreSnapshot below = StoreSnapshot::read(path, keyPointer());
+  EXPECT_TRUE(below.isComplete()) << below.describe();
+  EXPECT_EQ(below.keys().size(), values.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(PlainAndEncrypted, SnapshotTest, ::testing::Values("", "snapshot-key"),
