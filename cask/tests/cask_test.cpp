@@ -138,6 +138,7 @@ TEST_F(CaskTest, MissingAndMistypedValuesGiveDefaults) {
   EXPECT_FALSE(store->set(std::string_view("v"), ""));
   EXPECT_FALSE(store->set(std::span<const uint8_t>(notUtf8), ""));
   EXPECT_EQ(store->count(), 2u);
+  EXPECT_FALSE(Cask::isFileValid(""));
   EXPECT_TRUE(store->set(static_cast<const char*>(nullptr), "number"));
   EXPECT_FALSE(store->containsKey("number"));
 }

@@ -82,6 +82,8 @@ TEST_F(MemoryFileTest, RangedMsyncCoversWholePagesAndClipsAtTheEnd) {
   EXPECT_TRUE(file.msync(cask::CaskSync, 3 * page + 5, 10 * page));  // past the end
   EXPECT_TRUE(file.msync(cask::CaskSync, 2 * page, 0));
   EXPECT_TRUE(file.msync(cask::CaskSync, 8 * page, 1));  // wholly past the end: nothing
+  MemoryFile unmapped(dir_ + "/missing/file");
+  EXPECT_FALSE(unmapped.msync(cask::CaskSync, 0, 1));
 }
 
 TEST_F(MemoryFileTest, OddSizedFileIsGrownToWholePagesOnOpen) {
