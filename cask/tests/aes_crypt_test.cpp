@@ -2,14 +2,16 @@
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include "aes_crypt.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <numeric>
 #include <random>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include <openssl/aes.h>
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -73,6 +75,40 @@ TEST(AESCrypt, MatchesOpenSslCfbForEverySplit) {
   }
 }
 
+std::vector<uint8_t> fromHex(std::string_view hex) {
+  std::vector<uint8_t> bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes.push_back(static_cast<uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+  }
+  return bytes;
+}
+
+// NIST SP 800-38A, F.3.13 (CFB128-AES128 encrypt): every key and IV byte
+// counts, so a short copy of either changes the ciphertext.
+TEST(AESCrypt, MatchesTheKnownAnswerForEachSplit) {
+  const auto key = fromHex("2b7e151628aed2a6abf7158809cf4f3c");
+  const auto iv = fromHex("000102030405060708090a0b0c0d0e0f");
+  const auto plain = fromHex(
+      "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
+      "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710");
+  const auto cipher = fromHex(
+      "3b3fd92eb72dad20333449f8e83cfb4ac8a64537a0b3a93fcde3cdad9f1ce58b"
+      "26751f67a3cbb140b1808cf187a4f4dfc04b05357c5d1c0eeac4c66f9ff7f2e6");
+  for (size_t step : {size_t{64}, size_t{16}, size_t{1}, size_t{15}, size_t{33}}) {
+    AESCrypt encrypter(key.data(), key.size(), iv.data(), iv.size());
+    AESCrypt decrypter(key.data(), key.size(), iv.data(), iv.size());
+    std::vector<uint8_t> out(plain.size());
+    std::vector<uint8_t> back = cipher;  // decrypted in place
+    for (size_t at = 0; at < plain.size(); at += step) {
+      const size_t n = std::min(step, plain.size() - at);
+      encrypter.encrypt(plain.data() + at, out.data() + at, n);
+      decrypter.decrypt(back.data() + at, back.data() + at, n);
+    }
+    EXPECT_EQ(out, cipher) << step;
+    EXPECT_EQ(back, plain) << step;
+  }
+}
+
 TEST(AESCrypt, SavedStateDecryptsFromTheMiddleWithoutMovingTheOriginal) {
   const auto plain = counting(600);
   AESCrypt crypt("secret", 6, "iv", 2);
@@ -130,6 +166,18 @@ TEST(AESCrypt, KeysUseTheirFirstSixteenBytesZeroPadded) {
   EXPECT_EQ(encrypt(shortKey), encrypt(paddedKey));
   EXPECT_EQ(encrypt(longKey), encrypt(sixteen));
   EXPECT_EQ(shortKey.keyString(), "abc");
+
+  // IVs too, also one byte long and one set again on a used crypter.
+  const char paddedIV[16] = {'v'};
+  AESCrypt oneByteIV("abc", 3, "v", 1);
+  AESCrypt sixteenIV("abc", 3, paddedIV, 16);
+  AESCrypt reset("abc", 3, "0123456789abcdef", 16);
+  (void)encrypt(reset);
+  reset.resetIV("v", 1);
+  const auto withIV = encrypt(sixteenIV);
+  EXPECT_EQ(encrypt(oneByteIV), withIV);
+  EXPECT_EQ(encrypt(reset), withIV);
+  EXPECT_NE(encrypt(shortKey), withIV);
 }
 
 TEST(AESCrypt, RandomIVsDiffer) {

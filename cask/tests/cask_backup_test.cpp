@@ -114,6 +114,7 @@ TEST_F(BackupTest, AllStoresTravelAndDataWithoutMetaIsSkipped) {
   auto special = filled("two/with:special", 2);  // lives in specialCharacter/
   writeFile(base_ + "/orphan", std::vector<uint8_t>(16, 0));
   EXPECT_EQ(Cask::backupAll("", backup_), 2u);
+  EXPECT_FALSE(Cask::backupOneCask("orphan", "", backup_));
   EXPECT_FALSE(cask::isFileExist(backup_ + "/orphan"));
   EXPECT_FALSE(cask::isFileExist(backup_ + "/orphan.crc"));
 
@@ -139,6 +140,14 @@ TEST_F(BackupTest, RestoreAllIntoAFreshDirectoryTakesHashedNameStoresToo) {
   }
   plain->close();
   special->close();
+  // One store into a folder of its own, then a backup of that closed store.
+  const std::string single = dir_ + "/single";
+  const std::string again = dir_ + "/again";
+  ASSERT_TRUE(cask::mkPath(single) && cask::mkPath(again));
+  ASSERT_TRUE(Cask::restoreOneCask("one", single, backup_));
+  EXPECT_TRUE(Cask::isFileValid("one", single));
+  ASSERT_TRUE(Cask::backupOneCask("one", single, again));
+  EXPECT_TRUE(Cask::isFileValid("one", again));
 }
 
 TEST_F(BackupTest, BackupOverwritesAnOlderCopyWithoutLeftovers) {

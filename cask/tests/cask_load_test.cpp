@@ -1,16 +1,18 @@
 // Loading damaged files: flipped bytes, truncation, a zeroed, deleted or
 // unopenable meta file, the last-confirmed fallback, the error handler's
 // answers, and malformed contents with fixed-up CRCs.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <zlib.h>
+
+#include <gtest/gtest.h>
 
 #include "aes_crypt.h"
+#include "cask/store_snapshot.h"
 #include "store_fixture.h"
 
 namespace {
@@ -269,6 +271,26 @@ TEST_F(LoadTest, ContentSizeZeroLoadsEmptyWithoutRaisingTheSequence) {
 // Malformed pair streams whose CRC is made to match: the decoder must
 // reject or read them without crashing, and the store must neither discard
 // nor rewrite them.
+// Content that fills the data file to its last byte is whole, and a meta
+// file that holds just the record is one.
+TEST_F(LoadTest, ContentAndMetaThatExactlyFillTheirFilesAreSound) {
+  std::vector<uint8_t> body = {0xFF, 0xFF, 0xFF, 0x07, 0x01, 'k'};
+  const size_t valueSize = Cask::pageSize() - 4 - body.size() - 2;
+  body.push_back(static_cast<uint8_t>(0x80 | (valueSize & 0x7F)));
+  body.push_back(static_cast<uint8_t>(valueSize >> 7));
+  body.resize(Cask::pageSize() - 4, 'v');
+  writeContent("full", body);
+  EXPECT_EQ(cask::checkDataFile(dataPath("full")), cask::FileCheck::Valid);
+  const std::string meta = dataPath("full") + ".crc";
+  auto record = bytesOf(meta);
+  record.resize(sizeof(CaskMetaInfo));
+  writeBytes(meta, record);
+  EXPECT_EQ(cask::readMetaInfo(meta).value_or(CaskMetaInfo{}).sequence, 9u);
+  record.pop_back();
+  writeBytes(meta, record);
+  EXPECT_FALSE(cask::readMetaInfo(meta).has_value());
+}
+
 TEST_F(LoadTest, MalformedContentsWithMatchingCrcsAreReportedNotDiscarded) {
   std::mt19937 random(1234);
   const std::vector<std::vector<uint8_t>> seeds = {
@@ -319,6 +341,11 @@ class Utf8KeyTest : public LoadTest, public ::testing::WithParamInterface<std::s
 TEST_P(Utf8KeyTest, KeyThatIsNotUtf8IsSkippedAndTheRestStaysReadableAndWritable) {
   const std::string key = GetParam();
   writeContent("store", kOneBadKey, key);
+  // A snapshot reads it as loading does.
+  const cask::StoreSnapshot snapshot =
+      cask::StoreSnapshot::read(dataPath(), key.empty() ? nullptr : &key);
+  EXPECT_EQ(snapshot.keys(), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(snapshot.describe(), "1 entries whose key is not UTF-8 are skipped");
   Cask* store = open("store", key);
   EXPECT_FALSE(store->isUndecodable());
   EXPECT_EQ(store->count(), 2u);

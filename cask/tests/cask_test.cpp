@@ -127,7 +127,18 @@ TEST_F(CaskTest, MissingAndMistypedValuesGiveDefaults) {
   EXPECT_EQ(store->getBytes("bytes"), std::vector<uint8_t>(std::begin(notUtf8), std::end(notUtf8)));
   EXPECT_EQ(store->getDouble("number", 1.5, &has), 1.5);
   EXPECT_FALSE(has);
+  // Every typed setter refuses an empty key.
+  EXPECT_FALSE(store->set(true, ""));
   EXPECT_FALSE(store->set(int32_t{1}, ""));
+  EXPECT_FALSE(store->set(uint32_t{1}, ""));
+  EXPECT_FALSE(store->set(int64_t{1}, ""));
+  EXPECT_FALSE(store->set(uint64_t{1}, ""));
+  EXPECT_FALSE(store->set(1.0f, ""));
+  EXPECT_FALSE(store->set(1.0, ""));
+  EXPECT_FALSE(store->set(std::string_view("v"), ""));
+  EXPECT_FALSE(store->set(std::span<const uint8_t>(notUtf8), ""));
+  EXPECT_EQ(store->count(), 2u);
+  EXPECT_FALSE(Cask::isFileValid(""));
   EXPECT_TRUE(store->set(static_cast<const char*>(nullptr), "number"));
   EXPECT_FALSE(store->containsKey("number"));
 }
@@ -342,42 +353,83 @@ void snapshotAtMidRewrite(const char* name) {
   }
 }
 
+// A journal is replayed only whole and unchanged: one damaged byte and it is
+// dropped, not copied over the data file.
+struct JournalDamage {
+  const char* name;
+  void (*damage)(std::vector<uint8_t>& journal);
+};
+const JournalDamage kJournalDamages[] = {
+    {"none", [](std::vector<uint8_t>&) {}},
+    {"payload byte flipped", [](std::vector<uint8_t>& j) { j[j.size() - 3] ^= 0x20; }},
+    {"meta byte flipped", [](std::vector<uint8_t>& j) { j[16] ^= 0x01; }},
+    {"magic changed", [](std::vector<uint8_t>& j) { j[7] = '2'; }},
+    {"crc changed", [](std::vector<uint8_t>& j) { j[12] ^= 0x01; }},
+    {"last byte cut", [](std::vector<uint8_t>& j) { j.pop_back(); }},
+    {"byte added", [](std::vector<uint8_t>& j) { j.push_back(0); }},
+    {"length past the end", [](std::vector<uint8_t>& j) { j[11] += 0x40; }},
+};
+
 TEST_F(RewriteWatch, KillInTheMiddleOfAMoveComesBackFromTheJournal) {
-  for (const std::string key : {"", "killed-key"}) {
-    Cask* store = open("killed" + key, key, cask::CaskMultiProcess);
-    std::map<std::string, std::string> expected;
-    auto valueFor = [](int n) { return "value" + std::to_string(n) + std::string(40, '.'); };
-    int n = 0;
-    for (; n < 20; ++n) {
-      ASSERT_TRUE(store->set(valueFor(n), "key" + std::to_string(n)));
-      expected["key" + std::to_string(n)] = valueFor(n);
+  for (const JournalDamage& row : kJournalDamages) {
+    for (const std::string key : {"", "killed-key"}) {
+      const std::string id = "killed" + std::to_string(&row - kJournalDamages) + key;
+      Cask* store = open(id, key, cask::CaskMultiProcess);
+      std::map<std::string, std::string> expected;
+      auto valueFor = [](int n) { return "value" + std::to_string(n) + std::string(40, '.'); };
+      int n = 0;
+      for (; n < 20; ++n) {
+        ASSERT_TRUE(store->set(valueFor(n), "key" + std::to_string(n)));
+        expected["key" + std::to_string(n)] = valueFor(n);
+      }
+      g_watchedData = store->dataPath();
+      g_killedFiles.clear();
+      cask::detail::g_testPointHook = &snapshotAtMidRewrite;
+      std::map<std::string, std::string> beforeLast;
+      while (g_killedFiles.empty()) {
+        beforeLast = expected;
+        const std::string k = "key" + std::to_string(n % 20);
+        ASSERT_TRUE(store->set(valueFor(n), k));
+        expected[k] = valueFor(n++);
+      }
+      cask::detail::g_testPointHook = nullptr;
+      ASSERT_FALSE(g_killedFiles[2].empty()) << "pairs moved, so a journal was there";
+      // The rewrite ran for the append that did not happen: the restored store
+      // holds what was there before it.
+      const std::string crashed = dir_ + "/crashed";
+      ASSERT_TRUE(cask::mkPath(crashed));
+      const std::string data = Cask::mappedKVPathWithID(id, &crashed);
+      writeBytes(data, g_killedFiles[0]);
+      writeBytes(data + cask::kCrcSuffix, g_killedFiles[1]);
+      // The check a backup or snapshot makes applies the journal as loading
+      // does: a damaged one counts as absent.
+      const cask::FileCheck withoutJournal = cask::checkDataFile(data);
+      const uint32_t crashedSequence = metaOf(data).sequence;
+      std::vector<uint8_t> journal = g_killedFiles[2];
+      row.damage(journal);
+      writeBytes(data + cask::kJournalSuffix, journal);
+      const bool whole = std::string_view(row.name) == "none";
+      if (!whole) {
+        EXPECT_EQ(cask::checkDataFile(data), withoutJournal) << row.name << " " << key;
+      }
+      Cask* restored =
+          Cask::caskWithID(id, cask::CaskMultiProcess, key.empty() ? nullptr : &key, &crashed);
+      ASSERT_NE(restored, nullptr);
+      // Without the journal the half-moved data may be lost, never altered.
+      size_t intact = 0;
+      for (const auto& [k, v] : beforeLast) intact += restored->getString(k) == v;
+      EXPECT_EQ(intact, restored->count()) << row.name << " " << key;
+      // Sound files without the journal are kept whole beside a damaged one.
+      if (whole || withoutJournal == cask::FileCheck::Valid) {
+        EXPECT_EQ(intact, beforeLast.size()) << row.name << " " << key;
+      }
+      if (whole) {
+        // A raised sequence sends every other process to reload.
+        EXPECT_GT(metaOf(data).sequence, crashedSequence) << key;
+      }
+      EXPECT_FALSE(cask::isFileExist(data + cask::kJournalSuffix));
+      restored->close();
     }
-    g_watchedData = store->dataPath();
-    g_killedFiles.clear();
-    cask::detail::g_testPointHook = &snapshotAtMidRewrite;
-    std::map<std::string, std::string> beforeLast;
-    while (g_killedFiles.empty()) {
-      beforeLast = expected;
-      const std::string k = "key" + std::to_string(n % 20);
-      ASSERT_TRUE(store->set(valueFor(n), k));
-      expected[k] = valueFor(n++);
-    }
-    cask::detail::g_testPointHook = nullptr;
-    ASSERT_FALSE(g_killedFiles[2].empty()) << "pairs moved, so a journal was there";
-    // The rewrite ran for the append that did not happen: the restored store
-    // holds what was there before it.
-    const std::string crashed = dir_ + "/crashed";
-    ASSERT_TRUE(cask::mkPath(crashed));
-    const std::string data = Cask::mappedKVPathWithID("killed" + key, &crashed);
-    writeBytes(data, g_killedFiles[0]);
-    writeBytes(data + cask::kCrcSuffix, g_killedFiles[1]);
-    writeBytes(data + cask::kJournalSuffix, g_killedFiles[2]);
-    Cask* restored = Cask::caskWithID("killed" + key, cask::CaskMultiProcess, key.empty() ? nullptr : &key, &crashed);
-    ASSERT_NE(restored, nullptr);
-    EXPECT_EQ(restored->count(), beforeLast.size()) << key;
-    for (const auto& [k, v] : beforeLast) EXPECT_EQ(restored->getString(k), v) << key << " " << k;
-    EXPECT_FALSE(cask::isFileExist(data + cask::kJournalSuffix));
-    restored->close();
   }
 }
 
@@ -493,8 +545,9 @@ TEST_F(CaskTest, EnumerationWalksASnapshotSoTheBlockMayWrite) {
 }
 
 TEST_F(CaskTest, IdsThatMakeBadPathsUseTheHashedName) {
-  for (const std::string& id : {std::string("a/b"), std::string("."), std::string(".."), std::string("x\0y", 3),
-                               std::string(300, 'n')}) {
+  for (const std::string& id :
+       {std::string("a/b"), std::string("."), std::string(".."), std::string("x\0y", 3),
+        std::string(244, 'n'), std::string(300, 'n')}) {
     Cask* store = open(id);
     ASSERT_NE(store, nullptr);
     ASSERT_TRUE(store->set(int32_t{7}, "k"));
@@ -503,6 +556,8 @@ TEST_F(CaskTest, IdsThatMakeBadPathsUseTheHashedName) {
     EXPECT_EQ(reopen(store)->getInt32("k"), 7);
   }
   EXPECT_EQ(open("plain.id")->dataPath(), dir_ + "/plain.id");
+  // The longest own name leaves room for the longest suffix.
+  EXPECT_EQ(open(std::string(243, 'n'))->dataPath(), dir_ + "/" + std::string(243, 'n'));
 }
 
 TEST_F(CaskTest, StoreFilesAndFoldersArePrivateAndNeverExecutable) {

@@ -1,17 +1,19 @@
 #include "memory_file.h"
 
-#include <gtest/gtest.h>
+#include <atomic>
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
-#include "child_process.h"
+#include <gtest/gtest.h>
+
 #include "cask/cask.h"
+#include "child_process.h"
 #include "file_lock.h"
 
 namespace {
@@ -80,6 +82,8 @@ TEST_F(MemoryFileTest, RangedMsyncCoversWholePagesAndClipsAtTheEnd) {
   EXPECT_TRUE(file.msync(cask::CaskSync, 3 * page + 5, 10 * page));  // past the end
   EXPECT_TRUE(file.msync(cask::CaskSync, 2 * page, 0));
   EXPECT_TRUE(file.msync(cask::CaskSync, 8 * page, 1));  // wholly past the end: nothing
+  MemoryFile unmapped(dir_ + "/missing/file");
+  EXPECT_FALSE(unmapped.msync(cask::CaskSync, 0, 1));
 }
 
 TEST_F(MemoryFileTest, OddSizedFileIsGrownToWholePagesOnOpen) {
@@ -124,6 +128,69 @@ TEST_F(MemoryFileTest, FileLockCountsAndFallsBackToShared) {
   EXPECT_TRUE(othersCan(path, LOCK_EX));
 }
 
+// An upgrade drops the shared lock for a moment; when another descriptor's
+// shared lock makes it fail, the shared one must be held again afterwards.
+TEST_F(MemoryFileTest, FailedUpgradeTakesTheSharedLockBack) {
+  const std::string path = dir_ + "/upgrade";
+  cask::File file(path, cask::ReadWrite | cask::Create);
+  cask::FileLock lock(file.getFd());
+  ASSERT_TRUE(lock.lock(cask::SharedLockType));
+  const int other = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(flock(other, LOCK_SH | LOCK_NB), 0);
+  EXPECT_FALSE(lock.tryLock(cask::ExclusiveLockType));
+  ASSERT_EQ(flock(other, LOCK_UN), 0);
+  EXPECT_FALSE(othersCan(path, LOCK_EX));
+  EXPECT_TRUE(othersCan(path, LOCK_SH));
+  // The failed attempt left no exclusive count behind.
+  ASSERT_TRUE(lock.unlock(cask::SharedLockType));
+  EXPECT_FALSE(lock.unlock(cask::ExclusiveLockType));
+  EXPECT_TRUE(othersCan(path, LOCK_EX));
+  close(other);
+
+  cask::FileLock closed(-1);
+  EXPECT_FALSE(closed.lock(cask::SharedLockType));
+  EXPECT_FALSE(closed.tryLock(cask::ExclusiveLockType));
+}
+
+std::atomic<int> g_interruptions{0};
+void countInterruption(int) { ++g_interruptions; }
+
+// A signal that interrupts a waiting lock makes it wait again, not fail.
+TEST_F(MemoryFileTest, WaitingLockOutlastsSignals) {
+  const std::string path = dir_ + "/signalled";
+  cask::File file(path, cask::ReadWrite | cask::Create);
+  const int holder = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX), 0);
+  struct sigaction action {};
+  action.sa_handler = &countInterruption;  // no SA_RESTART: flock returns EINTR
+  struct sigaction previous {};
+  ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+  g_interruptions = 0;
+  std::atomic<bool> done{false};
+  bool locked = false;
+  cask::FileLock lock(file.getFd());
+  std::thread waiter([&] {
+    locked = lock.lock(cask::SharedLockType);
+    done = true;
+  });
+  // Each signal is sent once the previous one was handled, most of them
+  // while the waiter sits in flock.
+  for (int sent = 0; sent < 50 && !done; ++sent) {
+    pthread_kill(waiter.native_handle(), SIGUSR1);
+    while (g_interruptions.load() <= sent && !done) std::this_thread::yield();
+  }
+  EXPECT_FALSE(done.load());
+  flock(holder, LOCK_UN);
+  waiter.join();
+  sigaction(SIGUSR1, &previous, nullptr);
+  EXPECT_TRUE(locked);
+  EXPECT_FALSE(othersCan(path, LOCK_EX));
+  lock.unlock(cask::SharedLockType);
+  close(holder);
+}
+
 std::vector<std::pair<cask::CaskLogLevel, std::string>> g_lines;
 void keepLine(cask::CaskLogLevel level, const char*, int, const char*, const std::string& message) {
   g_lines.emplace_back(level, message);
@@ -159,6 +226,7 @@ TEST_F(MemoryFileTest, CopyFileReplacesTheTargetWhole) {
   ASSERT_TRUE(cask::copyFile(src, dst));
   const auto bytes = cask::readWholeFile(dst);
   EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "hello world");
+  EXPECT_FALSE(cask::tryAtomicRename(dir_ + "/missing", dst));
   ASSERT_TRUE(cask::copyFileContent(src, dir_ + "/content"));
   EXPECT_EQ(cask::readWholeFile(dir_ + "/content").size(), 11u);
   int files = 0;

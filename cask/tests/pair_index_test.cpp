@@ -166,6 +166,9 @@ TEST(PairStreamTest, ReadsEveryPairAcrossChunksAndSkipsValues) {
   const uint32_t crc = cask::crc32Of(0, content.bytes().data(), content.bytes().size());
   EXPECT_EQ(input.crc(), crc);
   EXPECT_EQ(cask::fileCrc32(fd, 4, content.bytes().size(), 0), crc);
+  // The file ends first; one byte past whole 64 KiB reads.
+  EXPECT_EQ(cask::fileCrc32(fd, 4, content.bytes().size() + 1, 0), std::nullopt);
+  EXPECT_EQ(cask::fileCrc32(fd, 4, 65537, 0), cask::crc32Of(0, content.bytes().data(), 65537));
   // A length running past the end is a truncated message, as in memory.
   cask::PairStream shorter(fd, 4, content.bytes().size() - 1, 0);
   (void)shorter.readRawVarint32();

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -119,6 +120,12 @@ TEST_P(SnapshotTest, CompleteOnlyWhenOpeningLosesNothing) {
   for (size_t size = 0; size <= contentEnd + 1; size += (size < 8 || size + 8 > contentEnd) ? 1 : 13) {
     damages.push_back({"data cut " + std::to_string(size), cut(data, size), meta});
   }
+  // A zeroed meta record (with the data header, it still checks) opens empty.
+  const std::vector<uint8_t> zeroMeta(meta.size(), 0);
+  damages.push_back({"meta zeroed", data, zeroMeta});
+  std::vector<uint8_t> zeroHeader = data;
+  std::fill_n(zeroHeader.begin(), 4, 0);
+  damages.push_back({"meta and data header zeroed", zeroHeader, zeroMeta});
   // Random damage of several bytes at once, in either file or both.
   std::mt19937 random(20261209);
   for (int round = 0; round < 150; ++round) {
@@ -165,6 +172,28 @@ TEST_P(SnapshotTest, CompleteOnlyWhenOpeningLosesNothing) {
   // the content, the data header from version 3 on) keeps stores complete.
   EXPECT_GT(complete, 20u) << complete;
   EXPECT_LT(complete, damages.size() / 2);
+
+  // Both files all zeros: an empty store, which opening loses nothing of.
+  const std::string root = dir_ + "/zeros";
+  ASSERT_TRUE(cask::mkPath(root));
+  const std::string path = Cask::mappedKVPathWithID("store", &root);
+  writeBytes(path, std::vector<uint8_t>(data.size(), 0));
+  writeBytes(path + ".crc", zeroMeta);
+  const StoreSnapshot zeros = StoreSnapshot::read(path, keyPointer());
+  EXPECT_TRUE(zeros.isComplete()) << zeros.describe();
+  EXPECT_TRUE(zeros.keys().empty());
+
+  // From version 3 on the meta size counts, not a data header below it.
+  std::vector<uint8_t> lowered = data;
+  uint32_t header = 0;
+  std::memcpy(&header, lowered.data(), 4);
+  header -= 1;
+  std::memcpy(lowered.data(), &header, 4);
+  writeBytes(path, lowered);
+  writeBytes(path + ".crc", meta);
+  const StoreSnapshot below = StoreSnapshot::read(path, keyPointer());
+  EXPECT_TRUE(below.isComplete()) << below.describe();
+  EXPECT_EQ(below.keys().size(), values.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(PlainAndEncrypted, SnapshotTest, ::testing::Values("", "snapshot-key"),
