@@ -365,6 +365,7 @@ TEST(DictionaryTypedPath, OneKeyWriteOfTheWrongTypeChangesNothing) {
   EXPECT_EQ(dictionary, (Dictionary{{"a", 1}}));
   ext::setValueAtPath(dictionary, {"b"}, DynamicValue(2));
   EXPECT_EQ(dictionary, (Dictionary{{"a", 1}, {"b", 2}}));
+  EXPECT_EQ(ext::valueAtPath(dictionary, {"b"}), DynamicValue(2));
   EXPECT_EQ(ext::valueAtPath(dictionary, {"a", "x"}), std::nullopt);
 }
 

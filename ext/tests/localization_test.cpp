@@ -52,6 +52,8 @@ TEST(Formatting, Conversions) {
             "7  |0.500000| \u00E9|");
   EXPECT_EQ(ext::formatted("%*d|%.*s", {0x80000000LL, 1, 0x80000000LL, "x"}), "%*d|%.*s");
   EXPECT_EQ(ext::formatted("%*d", {3}), "%*d");
+  EXPECT_EQ(ext::formatted("[%1.0d|%.0d]", {0, 0}), "[ |]");
+  EXPECT_EQ(ext::formatted("[%.*s|%.*s]", {0, "abc", 0x7FFFFFFF, "x"}), "[|x]");
 }
 
 // Text conversions count characters, not bytes, and never split one; %c
@@ -93,6 +95,7 @@ TEST(Formatting, TextIsLaidOutInCharactersAndStaysUtf8) {
       {"[%.2147483648f]", 1.0, "[%.2147483648f]"},
       {"[%99999999999999999999d]", 1, "[%99999999999999999999d]"},
       {"[%2147483648s]", "x", "[%2147483648s]"},
+      {"[%.2147483647s]", "x", "[x]"},
       {"[%18446744073709551617$s]", "x", "[%18446744073709551617$s]"},
       {"[%2147483649$s]", "x", "[%2147483649$s]"},
       {"[%1$s]", "x", "[x]"},
@@ -111,6 +114,14 @@ TEST(Formatting, MissingArgumentsStayAsWritten) {
   EXPECT_EQ(ext::formatted("%3$@", {"one"}), "%3$@");
   EXPECT_EQ(ext::formatted("[%18446744073709551618$s]", {"x", "y"}), "[%18446744073709551618$s]");
   EXPECT_EQ(ext::formatted("100%", {}), "100%");
+  // A format cut from a longer text is read to its end only.
+  EXPECT_EQ(ext::formatted(std::string_view("%12345").substr(0, 3), {1}), "%12");
+  EXPECT_EQ(ext::formatted(std::string_view("%12$d").substr(0, 3), {1}), "%12");
+  EXPECT_EQ(ext::formatted("%*d|%.*f", {}), "%*d|%.*f");
+  const std::pair<std::string_view, std::size_t> cuts[] = {{"%*d", 1}, {"%.5d", 1}, {"%.*d", 2}};
+  for (const auto& [text, size] : cuts) {
+    EXPECT_EQ(ext::formatted(text.substr(0, size), {1, 2}), text.substr(0, size)) << text;
+  }
 }
 
 }  // namespace
