@@ -17,7 +17,6 @@
 #include <unicode/regex.h>
 #include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
-#include <unicode/translit.h>
 #include <unicode/ubrk.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
@@ -64,16 +63,6 @@ icu::BreakIterator* characterBreaks() {
     return U_SUCCESS(status) ? std::move(made) : nullptr;
   }();
   return breaks.get();
-}
-
-icu::Transliterator* diacriticRemover() {
-  thread_local std::unique_ptr<icu::Transliterator> remover = [] {
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::Transliterator> made(icu::Transliterator::createInstance(
-        "NFD; [:Nonspacing Mark:] Remove; NFC", UTRANS_FORWARD, status));
-    return U_SUCCESS(status) ? std::move(made) : nullptr;
-  }();
-  return remover.get();
 }
 
 icu::Locale localeFor(std::string_view id) {
@@ -327,11 +316,23 @@ std::string capitalized(std::string_view text) {
 }
 
 std::string withoutDiacritics(std::string_view text) {
-  icu::Transliterator* remover = diacriticRemover();
-  if (remover == nullptr || !fitsIcu(text.size())) return std::string(text);
-  icu::UnicodeString folded = unicode(text);
-  remover->transliterate(folded);
-  return utf8(folded);
+  if (!fitsIcu(text.size())) return std::string(text);
+  // Decomposed, filtered and recomposed in three passes: a transliterator
+  // removing the marks from one long string shifts its tail each time.
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* decomposer = icu::Normalizer2::getNFDInstance(status);
+  const icu::Normalizer2* composer = icu::Normalizer2::getNFCInstance(status);
+  if (U_FAILURE(status)) return std::string(text);
+  const icu::UnicodeString decomposed = decomposer->normalize(unicode(text), status);
+  icu::UnicodeString kept;
+  for (int32_t i = 0; i < decomposed.length();) {
+    const UChar32 c = decomposed.char32At(i);
+    if (u_charType(c) != U_NON_SPACING_MARK) kept.append(c);
+    i += U16_LENGTH(c);
+  }
+  const icu::UnicodeString composed = composer->normalize(kept, status);
+  if (U_FAILURE(status)) return std::string(text);
+  return utf8(composed);
 }
 
 bool isLetterOrMark(char32_t c) { return isCategory(c, U_GC_L_MASK | U_GC_M_MASK); }

@@ -53,46 +53,42 @@ double asDouble(const FormatArgument& argument) {
   return doubleValue(std::get<std::string>(value), "en_US_POSIX").value_or(0);
 }
 
-// How a conversion lays out text: printf's "-" flag, width and precision,
-// counted in characters.
-struct TextLayout {
-  bool leftAligned = false;
+// A conversion's flags, width and precision as printf reads them, `*` and
+// `.*` already taken from the arguments.
+struct Layout {
+  std::string flags;
   std::size_t width = 0;
   std::optional<std::size_t> precision;
+
+  [[nodiscard]] bool leftAligned() const { return flags.find('-') != std::string::npos; }
+  // The part of a printf conversion before its length and type; every
+  // number in it was parsed here, so snprintf never sees a malformed one.
+  [[nodiscard]] std::string spec() const {
+    std::string out = "%" + flags;
+    if (width > 0) out += std::to_string(width);
+    if (precision) out += "." + std::to_string(*precision);
+    return out;
+  }
 };
 
-// The layout in `spec` ("%", flags, width, "." and precision); nothing when
-// it is malformed or a number exceeds printf's int.
-std::optional<TextLayout> textLayout(std::string_view spec) {
-  TextLayout layout;
-  std::size_t i = 1;
-  constexpr std::string_view kFlags = "-+ #0";
-  for (; i < spec.size() && kFlags.find(spec[i]) != std::string_view::npos; ++i) {
-    if (spec[i] == '-') layout.leftAligned = true;
+constexpr long long kIntMax = std::numeric_limits<int>::max();
+
+// The digits at `i` as a number, `i` moved past all of them; nothing when it
+// exceeds printf's int, so no count or position wraps.
+std::optional<std::size_t> digitsAt(std::string_view format, std::size_t& i) {
+  std::size_t value = 0;
+  bool fits = true;
+  for (; i < format.size() && isDigit(format[i]); ++i) {
+    if (fits) value = value * 10 + static_cast<std::size_t>(format[i] - '0');
+    if (value > static_cast<std::size_t>(kIntMax)) fits = false;
   }
-  const auto number = [&]() -> std::optional<std::size_t> {
-    std::size_t value = 0;
-    for (; i < spec.size() && isDigit(spec[i]); ++i) {
-      value = value * 10 + static_cast<std::size_t>(spec[i] - '0');
-      if (value > static_cast<std::size_t>(std::numeric_limits<int>::max())) return std::nullopt;
-    }
-    return value;
-  };
-  const std::optional<std::size_t> width = number();
-  if (!width) return std::nullopt;
-  layout.width = *width;
-  if (i < spec.size() && spec[i] == '.') {
-    ++i;
-    layout.precision = number();
-    if (!layout.precision) return std::nullopt;
-  }
-  if (i != spec.size()) return std::nullopt;
-  return layout;
+  if (!fits) return std::nullopt;
+  return value;
 }
 
 // `text` cut to the precision and padded with blanks to the width, both in
 // characters.
-std::string laidOut(std::string_view text, const TextLayout& layout) {
+std::string laidOut(std::string_view text, const Layout& layout) {
   std::string out(text);
   if (layout.precision) {
     const std::vector<std::size_t> starts = icu_support::graphemeBoundaries(text);
@@ -103,7 +99,7 @@ std::string laidOut(std::string_view text, const TextLayout& layout) {
   std::size_t count = icu_support::graphemeBoundaries(out).size() - 1;
   while (count < layout.width) {
     const std::string blanks(layout.width - count, ' ');
-    out = layout.leftAligned ? out + blanks : blanks + out;
+    out = layout.leftAligned() ? out + blanks : blanks + out;
     count = icu_support::graphemeBoundaries(out).size() - 1;
   }
   return out;
@@ -119,12 +115,11 @@ std::string codePointText(long long value) {
   return out;
 }
 
-// One conversion rendered with snprintf; `spec` holds flags, width and
-// precision without length modifiers.
+// One conversion rendered with snprintf; nothing when it fails.
 template <typename T>
-std::string printed(const std::string& spec, T value) {
+std::optional<std::string> printed(const std::string& spec, T value) {
   const int size = std::snprintf(nullptr, 0, spec.c_str(), value);
-  if (size < 0) return {};
+  if (size < 0) return std::nullopt;
   std::string out(static_cast<std::size_t>(size) + 1, '\0');
   std::snprintf(out.data(), out.size(), spec.c_str(), value);
   out.resize(static_cast<std::size_t>(size));
@@ -167,60 +162,110 @@ std::string formatted(std::string_view format, std::initializer_list<FormatArgum
       ++i;
       continue;
     }
+    // Parsed as printf does; anything it would not take is written as it
+    // stands, and only numbers parsed here reach snprintf.
+    bool wellFormed = true;
+    const auto nextValue = [&]() -> std::optional<long long> {
+      const std::size_t index = nextArgument++;
+      if (index >= args.size()) return std::nullopt;
+      return asInteger(args[index]);
+    };
     // Optional position "n$".
-    std::size_t position = 0;
+    std::optional<std::size_t> position;
     std::size_t probe = i;
-    while (probe < format.size() && isDigit(format[probe])) {
-      position = position * 10 + static_cast<std::size_t>(format[probe] - '0');
-      ++probe;
-    }
-    if (probe > i && probe < format.size() && format[probe] == '$' && position > 0)
+    const std::optional<std::size_t> number = digitsAt(format, probe);
+    if (probe > i && probe < format.size() && format[probe] == '$' && number != 0) {
+      position = number;
+      wellFormed = number.has_value();
       i = probe + 1;
-    else
-      position = 0;
-    std::string spec = "%";
+    }
+    Layout layout;
     while (i < format.size() &&
            std::string_view("-+ #0").find(format[i]) != std::string_view::npos) {
-      spec.push_back(format[i++]);
+      layout.flags.push_back(format[i++]);
     }
-    while (i < format.size() && (isDigit(format[i]) || format[i] == '.'))
-      spec.push_back(format[i++]);
-    // Length modifiers change nothing here: every value is already 64 bits.
+    if (i < format.size() && format[i] == '*') {
+      ++i;
+      // A negative width left-aligns, as printf's.
+      const std::optional<long long> width = nextValue();
+      if (!width || *width > kIntMax || *width < -kIntMax) {
+        wellFormed = false;
+      } else {
+        if (*width < 0) layout.flags.push_back('-');
+        layout.width = static_cast<std::size_t>(*width < 0 ? -*width : *width);
+      }
+    } else if (const std::optional<std::size_t> width = digitsAt(format, i)) {
+      layout.width = *width;
+    } else {
+      wellFormed = false;
+    }
+    if (i < format.size() && format[i] == '.') {
+      ++i;
+      if (i < format.size() && format[i] == '*') {
+        ++i;
+        // A negative precision counts as none, as printf's.
+        const std::optional<long long> precision = nextValue();
+        if (!precision || *precision > kIntMax) {
+          wellFormed = false;
+        } else if (*precision >= 0) {
+          layout.precision = static_cast<std::size_t>(*precision);
+        }
+      } else {
+        layout.precision = digitsAt(format, i);
+        if (!layout.precision) wellFormed = false;
+      }
+    }
+    // A second width or precision ("%1.2.3d", "%..d") is malformed.
+    while (i < format.size() && (isDigit(format[i]) || format[i] == '.' || format[i] == '*')) {
+      wellFormed = false;
+      ++i;
+    }
+    const std::size_t lengthStart = i;
     while (i < format.size() &&
            std::string_view("hlqLztj").find(format[i]) != std::string_view::npos)
       ++i;
-    const std::size_t index = position > 0 ? position - 1 : nextArgument++;
-    if (i >= format.size() || index >= args.size()) {
-      out.append(format.substr(start, std::min(i + 1, format.size()) - start));
-      ++i;
-      continue;
+    // Every value is held in 64 bits; only "hh" and "h" narrow it.
+    const std::string_view length = format.substr(lengthStart, i - lengthStart);
+    const std::size_t index = position ? *position - 1 : nextArgument++;
+    if (i >= format.size()) {
+      out.append(format.substr(start));
+      break;
     }
     const char conversion = format[i++];
-    const FormatArgument& argument = args[index];
     const std::string_view written = format.substr(start, i - start);
+    if (!wellFormed || index >= args.size()) {
+      out.append(written);
+      continue;
+    }
+    const FormatArgument& argument = args[index];
+    std::optional<std::string> rendered;
     switch (conversion) {
       case '@':
       case 's':
+        rendered = laidOut(asText(argument), layout);
+        break;
       case 'c':
-        if (std::optional<TextLayout> layout = textLayout(spec)) {
-          if (conversion == 'c') layout->precision.reset();  // printf ignores it for %c
-          out += laidOut(conversion == 'c' ? codePointText(asInteger(argument)) : asText(argument),
-                         *layout);
-        } else {
-          out.append(written);
-        }
+        layout.precision.reset();  // printf ignores it for %c
+        rendered = laidOut(codePointText(asInteger(argument)), layout);
         break;
       case 'd':
-      case 'i':
-        out += printed(spec + "lld", asInteger(argument));
+      case 'i': {
+        long long value = asInteger(argument);
+        if (length == "hh") value = static_cast<signed char>(value);
+        if (length == "h") value = static_cast<short>(value);
+        rendered = printed(layout.spec() + "lld", value);
         break;
+      }
       case 'u':
       case 'x':
       case 'X':
-      case 'o':
-        out +=
-            printed(spec + "ll" + conversion, static_cast<unsigned long long>(asInteger(argument)));
+      case 'o': {
+        auto value = static_cast<unsigned long long>(asInteger(argument));
+        if (length == "hh") value = static_cast<unsigned char>(value);
+        if (length == "h") value = static_cast<unsigned short>(value);
+        rendered = printed(layout.spec() + "ll" + conversion, value);
         break;
+      }
       case 'f':
       case 'F':
       case 'e':
@@ -229,11 +274,15 @@ std::string formatted(std::string_view format, std::initializer_list<FormatArgum
       case 'G':
       case 'a':
       case 'A':
-        out += printed(spec + conversion, asDouble(argument));
+        rendered = printed(layout.spec() + conversion, asDouble(argument));
         break;
       default:
-        out.append(written);
         break;
+    }
+    if (rendered) {
+      out += *rendered;
+    } else {
+      out.append(written);
     }
   }
   // The format and text arguments may hold ill-formed bytes; the result never does.

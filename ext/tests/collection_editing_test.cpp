@@ -198,6 +198,28 @@ TEST(RemoveDuplicatesByKey, KeepsTheFirstOfEachKey) {
   EXPECT_THAT(list, ElementsAre(Person{"Ann", 30}, Person{"Cy", 25}));
 }
 
+// Erasing the duplicates one at a time would move the rest each time.
+TEST(RemoveDuplicatesByKey, MovesEachKeptElementAtMostOnce) {
+  struct Counted {
+    int value;
+    int* moves;
+    Counted(int v, int* m) : value(v), moves(m) {}
+    Counted(const Counted&) = default;
+    Counted& operator=(Counted&& other) noexcept {
+      value = other.value;
+      ++*moves;
+      return *this;
+    }
+  };
+  int moves = 0;
+  std::vector<Counted> numbers;
+  for (int i = 0; i < 2000; ++i) numbers.emplace_back(i, &moves);
+  ext::removeDuplicates(numbers, [](const Counted& c) { return c.value / 2; });
+  ASSERT_EQ(numbers.size(), 1000U);
+  for (int i = 0; i < 1000; ++i) EXPECT_EQ(numbers[i].value, 2 * i);
+  EXPECT_LE(moves, 2000);
+}
+
 TEST(RemoveDuplicatesByKey, ThrowingKeyChangesNothing) {
   std::vector<int> numbers{1, 1, 2, 3};
   int calls = 0;

@@ -233,6 +233,17 @@ DynamicValue nested(std::size_t depth) {
   return value;
 }
 
+// `depth` objects, each the only entry "k" of the one around it.
+DynamicValue objectChain(std::size_t depth) {
+  DynamicValue value = Object{};
+  for (std::size_t level = 1; level < depth; ++level) {
+    Object outer;
+    outer.emplace("k", std::move(value));
+    value = std::move(outer);
+  }
+  return value;
+}
+
 std::string nestedJson(std::size_t depth) {
   std::string opens;
   std::string closes;
@@ -274,6 +285,21 @@ TEST_P(JsonDepth, WrittenUpToTheLimitAndRefusedPastIt) {
   std::unordered_map<std::string, DynamicValue> dictionary;
   dictionary.emplace("k", std::move(copy));
   EXPECT_EQ(ext::jsonString(dictionary, false).has_value(), depth + 1 <= ext::kMaxJsonDepth);
+
+  // A path through every level reads and writes the innermost one.
+  std::unordered_map<std::string, DynamicValue> chain;
+  chain.emplace("k", objectChain(depth - 1));
+  std::vector<std::string> path(depth, "k");
+  ext::setValueAtPath(chain, std::span<const std::string>(path), DynamicValue(7));
+  EXPECT_EQ(ext::valueAtPath(chain, std::span<const std::string>(path)), DynamicValue(7));
+  path.back() = "x";
+  EXPECT_EQ(ext::valueAtPath(chain, std::span<const std::string>(path)), std::nullopt);
+  path.push_back("k");
+  ext::setValueAtPath(chain, std::span<const std::string>(path), DynamicValue(8));
+  path.back() = "k";
+  path.pop_back();
+  path.back() = "k";
+  EXPECT_EQ(ext::valueAtPath(chain, std::span<const std::string>(path)), DynamicValue(7));
 }
 
 INSTANTIATE_TEST_SUITE_P(DynamicJson, JsonDepth,
@@ -339,6 +365,7 @@ TEST(DictionaryTypedPath, OneKeyWriteOfTheWrongTypeChangesNothing) {
   EXPECT_EQ(dictionary, (Dictionary{{"a", 1}}));
   ext::setValueAtPath(dictionary, {"b"}, DynamicValue(2));
   EXPECT_EQ(dictionary, (Dictionary{{"a", 1}, {"b", 2}}));
+  EXPECT_EQ(ext::valueAtPath(dictionary, {"b"}), DynamicValue(2));
   EXPECT_EQ(ext::valueAtPath(dictionary, {"a", "x"}), std::nullopt);
 }
 

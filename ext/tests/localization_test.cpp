@@ -44,6 +44,16 @@ TEST(Formatting, Conversions) {
   EXPECT_EQ(ext::formatted("%llu %c", {18446744073709551615ull, 'x'}), "18446744073709551615 x");
   EXPECT_EQ(ext::formatted("%d %d %d", {1e300, -1e300, std::nan("")}),
             "9223372036854775807 -9223372036854775808 0");
+  EXPECT_EQ(ext::formatted("%hhd|%hd|%hhu|%hx", {300, 70000, -1, -1}), "44|4464|255|ffff");
+  EXPECT_EQ(ext::formatted("%hhi|%ho|%hX|%lhd", {-129, 65536 + 8, 0xABCDEF, 70000}),
+            "127|10|CDEF|70000");
+  EXPECT_EQ(ext::formatted("%*d|%.*f|%-*s", {5, 42, 2, 3.14159, 4, "x"}), "   42|3.14|x   ");
+  EXPECT_EQ(ext::formatted("%*d|%.*f|%*s|", {-3, 7, -1, 0.5, 2, "\u00E9"}),
+            "7  |0.500000| \u00E9|");
+  EXPECT_EQ(ext::formatted("%*d|%.*s", {0x80000000LL, 1, 0x80000000LL, "x"}), "%*d|%.*s");
+  EXPECT_EQ(ext::formatted("%*d", {3}), "%*d");
+  EXPECT_EQ(ext::formatted("[%1.0d|%.0d]", {0, 0}), "[ |]");
+  EXPECT_EQ(ext::formatted("[%.*s|%.*s]", {0, "abc", 0x7FFFFFFF, "x"}), "[|x]");
 }
 
 // Text conversions count characters, not bytes, and never split one; %c
@@ -75,6 +85,20 @@ TEST(Formatting, TextIsLaidOutInCharactersAndStaysUtf8) {
       {"%@\xFF", "a\xC3", "a\uFFFD\uFFFD"},
       {"%1.2.3s", "abc", "%1.2.3s"},  // malformed: as written
       {"%99999999999s", "abc", "%99999999999s"},
+      // Malformed or past printf's int: as written, for every type.
+      {"[%1.2.3d]", 0, "[%1.2.3d]"},
+      {"[%..d]", 0, "[%..d]"},
+      {"[%1.2.3f]", 0.5, "[%1.2.3f]"},
+      {"[%5*d]", 1, "[%5*d]"},
+      {"[%2147483648d]", 1, "[%2147483648d]"},
+      {"[%2147483647.2147483648x]", 1, "[%2147483647.2147483648x]"},
+      {"[%.2147483648f]", 1.0, "[%.2147483648f]"},
+      {"[%99999999999999999999d]", 1, "[%99999999999999999999d]"},
+      {"[%2147483648s]", "x", "[%2147483648s]"},
+      {"[%.2147483647s]", "x", "[x]"},
+      {"[%18446744073709551617$s]", "x", "[%18446744073709551617$s]"},
+      {"[%2147483649$s]", "x", "[%2147483649$s]"},
+      {"[%1$s]", "x", "[x]"},
       // Doubles held to the integer range, exactly at its ends.
       {"%d", 0x1p63, "9223372036854775807"},
       {"%d", -0x1p63, "-9223372036854775808"},
@@ -88,7 +112,16 @@ TEST(Formatting, TextIsLaidOutInCharactersAndStaysUtf8) {
 TEST(Formatting, MissingArgumentsStayAsWritten) {
   EXPECT_EQ(ext::formatted("%@ and %@", {"one"}), "one and %@");
   EXPECT_EQ(ext::formatted("%3$@", {"one"}), "%3$@");
+  EXPECT_EQ(ext::formatted("[%18446744073709551618$s]", {"x", "y"}), "[%18446744073709551618$s]");
   EXPECT_EQ(ext::formatted("100%", {}), "100%");
+  // A format cut from a longer text is read to its end only.
+  EXPECT_EQ(ext::formatted(std::string_view("%12345").substr(0, 3), {1}), "%12");
+  EXPECT_EQ(ext::formatted(std::string_view("%12$d").substr(0, 3), {1}), "%12");
+  EXPECT_EQ(ext::formatted("%*d|%.*f", {}), "%*d|%.*f");
+  const std::pair<std::string_view, std::size_t> cuts[] = {{"%*d", 1}, {"%.5d", 1}, {"%.*d", 2}};
+  for (const auto& [text, size] : cuts) {
+    EXPECT_EQ(ext::formatted(text.substr(0, size), {1, 2}), text.substr(0, size)) << text;
+  }
 }
 
 }  // namespace

@@ -48,6 +48,15 @@ TEST(CaseShaping, FirstCharacterUppercasedMapsFully) {
 
 TEST(Cleaning, LatinizeAndTrim) {
   EXPECT_EQ(ext::latinized("Crème Brûlée, Ångström"), "Creme Brulee, Angstrom");
+  EXPECT_EQ(ext::latinized("A\u030A\u0323 \u0915\u0903 \u1EC7 \U0001D15E"),
+            "A \u0915\u0903 e \U0001D157\U0001D165");  // spacing marks stay
+  // Marks all through a long text.
+  std::string marked;
+  std::string plain;
+  for (int i = 0; i < 2'000'000; ++i) marked += "e\u0301X";
+  for (int i = 0; i < 2'000'000; ++i) plain += "eX";
+  EXPECT_EQ(ext::latinized(marked), plain);
+  EXPECT_EQ(ext::latinize(marked), plain);
   EXPECT_EQ(ext::trimmed("\n\t  hi there \u00A0\r\n"), "hi there");
   EXPECT_EQ(ext::trimmed(" \n "), "");
   std::string text = "  x ";
@@ -86,6 +95,10 @@ TEST(Cleaning, Slugs) {
   EXPECT_EQ(ext::toSlug("a   b"), "a--b");  // three dashes become two
   EXPECT_EQ(ext::toSlug("a    b"), "a--b");
   EXPECT_EQ(ext::toSlug("--!--"), "");
+  std::string marked;
+  for (int i = 0; i < 2'000'000; ++i) marked += "E\u0301X ";
+  EXPECT_EQ(ext::toSlug(marked).substr(0, 9), "ex-ex-ex-");
+  EXPECT_EQ(ext::toSlug(marked).size(), 6'000'000U - 1);
 }
 
 TEST(Cleaning, ReverseKeepsCharactersWhole) {

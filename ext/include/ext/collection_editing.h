@@ -214,10 +214,16 @@ void removeDuplicates(C& collection, Key key) {
       keep.push_back(isNew);
     }
   }
+  // One compaction pass, then one erase of the tail: erasing each element
+  // in place would shift the rest every time.
   std::size_t index = 0;
-  for (auto it = std::ranges::begin(collection); it != std::ranges::end(collection);) {
-    it = keep[index++] ? std::next(it) : collection.erase(it);
+  auto kept = std::ranges::begin(collection);
+  for (auto it = std::ranges::begin(collection); it != std::ranges::end(collection); ++it) {
+    if (!keep[index++]) continue;
+    if (kept != it) *kept = std::move(*it);
+    ++kept;
   }
+  collection.erase(kept, std::ranges::end(collection));
 }
 
 // --- Offsets ---

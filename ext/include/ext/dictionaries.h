@@ -201,6 +201,24 @@ void lowercaseAllKeys(std::unordered_map<std::string, V>& dictionary) {
 
 // --- Paths through nested dictionaries ---
 
+namespace detail {
+// The value reached from `value` through `keys`, walked by reference; null
+// when a key is missing or a value on the way is not a dictionary.
+template <class Value>
+requires std::same_as<std::remove_const_t<Value>, DynamicValue>
+[[nodiscard]] Value* valueBelow(Value& value, std::span<const std::string> keys) {
+  Value* current = &value;
+  for (const std::string& key : keys) {
+    auto* nested = current->template getIf<DynamicValue::Object>();
+    if (nested == nullptr) return nullptr;
+    const auto member = nested->find(key);
+    if (member == nested->end()) return nullptr;
+    current = &member->second;
+  }
+  return current;
+}
+}  // namespace detail
+
 // The value at `path`: the map's value for the first key, then that value's
 // entry for the next key while the values are nested dictionaries. Nothing
 // for an empty path, a missing key, or a path through a value that is not a
@@ -212,30 +230,34 @@ requires DynamicConvertible<V>
   if (path.empty()) return std::nullopt;
   const auto entry = dictionary.find(path.front());
   if (entry == dictionary.end()) return std::nullopt;
-  std::optional<DynamicValue> current = DynamicConversion<V>::toDynamic(entry->second);
   if constexpr (std::same_as<K, std::string>) {
-    for (const std::string& key : path.subspan(1)) {
-      if (!current) return std::nullopt;
-      const DynamicValue::Object* nested = current->template getIf<DynamicValue::Object>();
-      if (nested == nullptr) return std::nullopt;
-      const auto member = nested->find(key);
-      if (member == nested->end()) return std::nullopt;
-      DynamicValue next = member->second;  // copied out before `current` lets go of it
-      current = std::move(next);
+    // Only the value found is copied; the levels above it are walked.
+    std::optional<DynamicValue> converted;
+    const DynamicValue* top = nullptr;
+    if constexpr (std::same_as<V, DynamicValue>) {
+      top = &entry->second;
+    } else {
+      converted = DynamicConversion<V>::toDynamic(entry->second);
+      if (!converted) return std::nullopt;
+      top = &*converted;
     }
-    return current;
+    const DynamicValue* found = detail::valueBelow(*top, path.subspan(1));
+    if (found == nullptr) return std::nullopt;
+    return *found;
   } else {
     if (path.size() > 1) return std::nullopt;  // only text-keyed values nest
-    return current;
+    return DynamicConversion<V>::toDynamic(entry->second);
   }
 }
 
 // Stores `value` at `path`. A one-key path stores it under that key when it
-// is present and converts to V. A longer path writes into a copy of the
-// nested dictionary under the first key and stores the copy back. Nothing
-// changes for an empty path, an absent value on a one-key path, a missing or
-// non-dictionary entry on the way (no dictionaries are created), or a changed
-// copy that no longer converts to V (the entry keeps its old value).
+// is present and converts to V. A longer path stores it under its last key
+// in the nested dictionary the keys before lead to: in place when V is
+// DynamicValue, else in a copy of the first key's value that is stored back.
+// Nothing changes for an empty path, an absent value on a one-key path, a
+// missing or non-dictionary entry on the way (no dictionaries are created),
+// or a changed copy that no longer converts to V (the entry keeps its old
+// value).
 template <class K, class V>
 requires DynamicConvertible<V>
 void setValueAtPath(std::unordered_map<K, V>& dictionary, std::span<const K> path,
@@ -251,13 +273,25 @@ void setValueAtPath(std::unordered_map<K, V>& dictionary, std::span<const K> pat
   if constexpr (std::same_as<K, std::string>) {
     const auto entry = dictionary.find(path.front());
     if (entry == dictionary.end()) return;
-    std::optional<DynamicValue> nested = DynamicConversion<V>::toDynamic(entry->second);
-    if (!nested) return;
-    DynamicValue::Object* copy = nested->template getIf<DynamicValue::Object>();
-    if (copy == nullptr) return;
-    setValueAtPath(*copy, path.subspan(1), value);
-    if (std::optional<V> converted = DynamicConversion<V>::fromDynamic(*nested)) {
-      entry->second = std::move(*converted);
+    const std::span<const std::string> between = path.subspan(1, path.size() - 2);
+    if constexpr (std::same_as<V, DynamicValue>) {
+      // Any value converts back to a DynamicValue, so it is edited in place.
+      DynamicValue* parent = detail::valueBelow(entry->second, between);
+      if (parent == nullptr) return;
+      DynamicValue::Object* object = parent->getIf<DynamicValue::Object>();
+      if (object == nullptr) return;
+      setValueAtPath(*object, path.last(1), value);
+    } else {
+      std::optional<DynamicValue> nested = DynamicConversion<V>::toDynamic(entry->second);
+      if (!nested) return;
+      DynamicValue* parent = detail::valueBelow(*nested, between);
+      if (parent == nullptr) return;
+      DynamicValue::Object* object = parent->getIf<DynamicValue::Object>();
+      if (object == nullptr) return;
+      setValueAtPath(*object, path.last(1), value);
+      if (std::optional<V> converted = DynamicConversion<V>::fromDynamic(*nested)) {
+        entry->second = std::move(*converted);
+      }
     }
   }
 }

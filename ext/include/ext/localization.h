@@ -57,11 +57,15 @@ class FormatArgument {
 // n-th with "%n$": %@ and %s take any argument as text, %d %i %u %x %X %o
 // take it as an integer (a double truncated and held to the 64-bit range,
 // NaN as 0), %c as an integer that is a code point (U+FFFD when it is none),
-// %f %e %g %a (upper case too) as a double; flags, width, precision and
-// length modifiers as printf, except that the width and precision of %@, %s
-// and %c count characters. "%%" is "%". A conversion with no argument left,
-// or one that is malformed, is written as it stands. The result is valid
-// UTF-8: ill-formed bytes of the format or a text read as U+FFFD.
+// %f %e %g %a (upper case too) as a double. Flags, width and precision act as
+// printf's, also `*` and `.*`, which take the next argument (a negative width
+// left-aligns, a negative precision counts as none); the width and precision
+// of %@, %s and %c count characters. "hh" and "h" narrow an integer to char
+// and short as printf's; other length modifiers change nothing, as every
+// integer is already 64 bits. "%%" is "%". A conversion with no argument
+// left, or one that is malformed (a second width or precision, a width,
+// precision or position past 2^31 - 1), is written as it stands. The result
+// is valid UTF-8: ill-formed bytes of the format or a text read as U+FFFD.
 [[nodiscard]] std::string formatted(std::string_view format,
                                     std::initializer_list<FormatArgument> arguments);
 
