@@ -342,7 +342,9 @@ TEST_F(InputSourcesTest, RegistryOrLockOpenToOthersIsRefusedWithItsFix) {
   const std::string registry = tis::registryPath();
   const std::string lock = registry + ".lock";
   fs::permissions(registry, fs::perms(0666));
+  ::testing::internal::CaptureStderr();
   EXPECT_EQ(tis::disableInputSource(InputSource("com.apple.keylayout.US")), tis::permErr);
+  EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("chmod go-w '" + registry + "'"));
   EXPECT_NE(tis::registryRefusal().find("chmod go-w '" + registry + "'"), std::string::npos)
       << tis::registryRefusal();
   fs::permissions(registry, fs::perms(0644));
