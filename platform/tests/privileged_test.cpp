@@ -100,7 +100,7 @@ TEST_F(PrivilegedTest, ARootThatIsALinkMissingOrAnotherUsersIsNotOurs) {
   fs::create_directory_symlink(dir_ / "real", dir_ / "link");
   const auto check = [&] {
     int wrong = 0;
-    for (const auto& root : {dir_ / "link", dir_ / "missing", fs::path("/usr")}) {
+    for (const auto& root : {dir_ / "link", dir_ / "missing", fs::path("/usr"), fs::path("/")}) {
       quillo::folders::setSystemRoot(root.string());
       wrong += privileged::administersSystemRoot();
     }
@@ -173,6 +173,7 @@ TEST_F(PrivilegedTest, ShellThatCannotStartIsAFailure) {
   auto r = privileged::runWithAdministratorPrivileges({"/bin/true"});
   EXPECT_EQ(r.errorNumber, privileged::kShellNotStartedErr);
   EXPECT_NE(r.errorMessage.find("no-such-prompt"), std::string::npos);
+  EXPECT_EQ(r.errorMessage.find("pkexec is not installed"), std::string::npos) << "not pkexec";
   EXPECT_EQ(privileged::runWithAdministratorPrivileges({}).errorNumber, privileged::kShellNotStartedErr);
 }
 
