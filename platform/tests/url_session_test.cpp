@@ -90,6 +90,8 @@ TEST_F(UrlSessionTest, GetDeliversStatusHeadersAndBodyOnTheSessionQueue) {
   EXPECT_EQ(result.queueLabel, URLSession::shared()->delegateQueue()->label());
   ASSERT_EQ(server_.requests().size(), 1u);
   EXPECT_EQ(server_.requests()[0].target, "/doc?x=1");
+  server_.route("/empty", CannedResponse{});
+  EXPECT_EQ(get("/empty").response->expectedContentLength(), 0);
 }
 
 TEST_F(UrlSessionTest, HeadGivesTheHeaderWithoutABody) {
