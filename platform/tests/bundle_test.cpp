@@ -55,6 +55,7 @@ TEST_F(BundleTest, EnclosingBundleIsTheNearestAppFolder) {
   EXPECT_EQ(quillo::Bundle::enclosingBundlePath(outer + "/Contents/MacOS/tool"), outer);
   EXPECT_EQ(quillo::Bundle::enclosingBundlePath("/usr/bin/env"), std::nullopt);
   EXPECT_EQ(quillo::Bundle::enclosingBundlePath("/x/.app/y"), std::nullopt);
+  EXPECT_EQ(quillo::Bundle::enclosingBundlePath("/x/Q.app/y"), "/x/Q.app");
 }
 
 TEST_F(BundleTest, MainBundleOfATestIsItsOwnFolder) {

@@ -2,9 +2,13 @@
 
 #include <atomic>
 #include <future>
+#include <string_view>
 #include <thread>
+#include <utility>
 
 #include <gtest/gtest.h>
+
+#include "platform/event_loop.h"
 
 namespace {
 
@@ -59,18 +63,29 @@ TEST_F(DispatchTest, SerialQueueRunsOneBlockAtATimeUnderItsLabel) {
   EXPECT_EQ(seenLabel, "test.serial");
 }
 
-TEST_F(DispatchTest, GlobalQueuesRunConcurrently) {
-  std::promise<void> bothIn;
-  std::atomic<int> in{0};
-  auto enter = [&] {
-    if (++in == 2) bothIn.set_value();
-  };
-  auto queue = Queue::global(quillo::Qos::Utility);
-  std::promise<void> release;
-  auto gate = release.get_future().share();
-  for (int i = 0; i < 2; ++i) queue->async([&, gate] { enter(); gate.wait(); });
-  EXPECT_EQ(bothIn.get_future().wait_for(5s), std::future_status::ready);
-  release.set_value();
+TEST_F(DispatchTest, GlobalQueuesRunConcurrentlyUnderTheirLabels) {
+  for (const auto& [qos, label] : {std::pair{quillo::Qos::Utility, "global.utility"},
+                                   std::pair{quillo::Qos::Default, "global.default"}}) {
+    std::promise<void> bothIn;
+    std::atomic<int> in{0};
+    std::atomic<int> labelled{0};
+    auto enter = [&] {
+      labelled += std::string_view(Queue::currentLabel()) == label;
+      if (++in == 2) bothIn.set_value();
+    };
+    auto queue = Queue::global(qos);
+    EXPECT_EQ(queue->label(), label);
+    std::promise<void> release;
+    auto gate = release.get_future().share();
+    for (int i = 0; i < 2; ++i)
+      queue->async([&, gate] {
+        enter();
+        gate.wait();
+      });
+    EXPECT_EQ(bothIn.get_future().wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(labelled, 2) << label;
+    release.set_value();
+  }
 }
 
 TEST_F(DispatchTest, AsyncAfterOnMainWaitsForTheScaledDelay) {
@@ -120,6 +135,21 @@ TEST_F(DispatchTest, OneShotTimerFiresOnce) {
   quillo::mainPlainLoop().runFor(20ms);
   EXPECT_EQ(ticks, 1);
   EXPECT_FALSE(timer->isValid());
+}
+
+TEST_F(DispatchTest, QuitEndsTheRunAndLeavesLaterBlocksForTheNext) {
+  quillo::PlainLoop loop;
+  bool later = false;
+  loop.post([&] { loop.quit(); });
+  loop.post([&] { later = true; });
+  loop.run();
+  EXPECT_FALSE(later);
+  EXPECT_EQ(loop.runPending(), 1u);
+  EXPECT_TRUE(later);
+  bool due = false;
+  loop.post([&] { due = true; });
+  loop.runFor(quillo::Clock::duration::zero());
+  EXPECT_TRUE(due) << "what is due runs even in no time";
 }
 
 TEST_F(DispatchTest, SerialQueueReleasedByItsOwnBlockKeepsItsWorkerSafe) {

@@ -164,6 +164,9 @@ TEST_F(InputSourcesTest, MalformedRegistryIsReportedAndLeftAlone) {
   // The second is a valid registry past the 1 MiB a registry may take.
   const std::pair<std::string, std::string> rows[] = {
       {R"({"sources": 3})", "is malformed"},
+      {R"({"current": "a", "sources": [{"id": "a", "bundleId": "a", "enabled": true, "pending": false,
+          "selectCapable": true, "selected": true, "system": false, "inputModeId": 5}]})",
+       "is malformed"},
       {R"({"sources": [])" + std::string(1 << 20, ' ') + "]}", "is larger than 1048576 bytes"}};
   fs::create_directories(fs::path(tis::registryPath()).parent_path());
   for (const auto& [text, why] : rows) {
@@ -202,10 +205,20 @@ TEST_F(InputSourcesTest, ThirdPartySourceWaitsForApprovalThenItsModesNeedNone) {
 }
 
 TEST_F(InputSourcesTest, BeforeVersion12EnablingNeedsNoConsent) {
-  quillo::sysinfo::setOperatingSystemVersion(quillo::sysinfo::OsVersion{11, 7, 0});
-  ASSERT_EQ(tis::registerInputSource(bundle(kManifest)), tis::noErr);
-  ASSERT_EQ(tis::enableInputSource(InputSource("org.example.im")), tis::noErr);
-  EXPECT_TRUE(enabled("org.example.im"));
+  const struct {
+    quillo::sysinfo::OsVersion version;
+    bool needsConsent;
+  } rows[] = {{{11, 7, 0}, false}, {{11, 99, 99}, false}, {{12, 0, 0}, true}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.version.major * 10000 + row.version.minor * 100 + row.version.patch);
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+    quillo::sysinfo::setOperatingSystemVersion(row.version);
+    ASSERT_EQ(tis::registerInputSource(bundle(kManifest)), tis::noErr);
+    ASSERT_EQ(tis::enableInputSource(InputSource("org.example.im")), tis::noErr);
+    EXPECT_EQ(enabled("org.example.im"), !row.needsConsent);
+    EXPECT_EQ(tis::isPendingApproval(InputSource("org.example.im")), row.needsConsent);
+  }
   EXPECT_EQ(tis::enableInputSource(InputSource("nope")), tis::paramErr);
 }
 
@@ -293,13 +306,15 @@ TEST_F(InputSourcesTest, LockFileIsTheOwnersAloneAndAKeptLockIsAnError) {
   ASSERT_EQ(::stat(lockPath.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 
-  const int holder = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
-  ASSERT_GE(holder, 0);
-  ASSERT_EQ(::flock(holder, LOCK_EX), 0);
   tis::setLockTimeoutForTesting(0.05);
-  EXPECT_EQ(tis::disableInputSource(InputSource("com.apple.keylayout.US")), tis::fBsyErr);
-  EXPECT_TRUE(enabled("com.apple.keylayout.US")) << "reading goes on while the lock is kept";
-  ::close(holder);
+  for (const int mode : {LOCK_EX, LOCK_SH}) {  // A shared holder keeps writers out too.
+    const int holder = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, mode), 0);
+    EXPECT_EQ(tis::disableInputSource(InputSource("com.apple.keylayout.US")), tis::fBsyErr) << mode;
+    EXPECT_TRUE(enabled("com.apple.keylayout.US")) << "reading goes on while the lock is kept";
+    ::close(holder);
+  }
   EXPECT_EQ(tis::disableInputSource(InputSource("com.apple.keylayout.US")), tis::noErr);
 }
 
@@ -327,7 +342,9 @@ TEST_F(InputSourcesTest, RegistryOrLockOpenToOthersIsRefusedWithItsFix) {
   const std::string registry = tis::registryPath();
   const std::string lock = registry + ".lock";
   fs::permissions(registry, fs::perms(0666));
+  ::testing::internal::CaptureStderr();
   EXPECT_EQ(tis::disableInputSource(InputSource("com.apple.keylayout.US")), tis::permErr);
+  EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("chmod go-w '" + registry + "'"));
   EXPECT_NE(tis::registryRefusal().find("chmod go-w '" + registry + "'"), std::string::npos)
       << tis::registryRefusal();
   fs::permissions(registry, fs::perms(0644));

@@ -1,10 +1,11 @@
 #include "platform/privileged.h"
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <iterator>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -92,16 +93,40 @@ TEST_F(PrivilegedTest, AvailabilityFollowsWhoAdministersTheRootUnlessOverridden)
   EXPECT_FALSE(privileged::executeWithPrivilegesAvailable());
 }
 
-TEST_F(PrivilegedTest, ARootThatIsALinkOrMissingIsNotOurs) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root administers every root";
+// Root administers every root: as root, the checks run in a child that
+// has become an unprivileged user.
+TEST_F(PrivilegedTest, ARootThatIsALinkMissingOrAnotherUsersIsNotOurs) {
   fs::create_directories(dir_ / "real");
   fs::create_directory_symlink(dir_ / "real", dir_ / "link");
-  quillo::folders::setSystemRoot((dir_ / "link").string());
-  EXPECT_FALSE(privileged::administersSystemRoot());
-  quillo::folders::setSystemRoot((dir_ / "missing").string());
-  EXPECT_FALSE(privileged::administersSystemRoot());
-  privileged::Authorization auth;
-  EXPECT_EQ(privileged::authorizeAdministrator("/bin/sh", auth), privileged::kErrAuthorizationDenied);
+  const auto check = [&] {
+    int wrong = 0;
+    for (const auto& root : {dir_ / "link", dir_ / "missing", fs::path("/usr"), fs::path("/")}) {
+      quillo::folders::setSystemRoot(root.string());
+      wrong += privileged::administersSystemRoot();
+    }
+    privileged::Authorization auth;
+    wrong +=
+        privileged::authorizeAdministrator("/bin/sh", auth) != privileged::kErrAuthorizationDenied;
+    return wrong;
+  };
+  if (::geteuid() != 0) {
+    EXPECT_EQ(check(), 0);
+    return;
+  }
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const gid_t nobody = 65534;
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(nobody, nobody, nobody) != 0 ||
+        ::setresuid(nobody, nobody, nobody) != 0) {
+      ::_exit(100);
+    }
+    ::_exit(check());
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "roots taken for ours (100: could not become nobody)";
 }
 
 TEST_F(PrivilegedTest, AdministratorShellRunsDirectlyForTheRootsAdministrator) {
@@ -148,6 +173,7 @@ TEST_F(PrivilegedTest, ShellThatCannotStartIsAFailure) {
   auto r = privileged::runWithAdministratorPrivileges({"/bin/true"});
   EXPECT_EQ(r.errorNumber, privileged::kShellNotStartedErr);
   EXPECT_NE(r.errorMessage.find("no-such-prompt"), std::string::npos);
+  EXPECT_EQ(r.errorMessage.find("pkexec is not installed"), std::string::npos) << "not pkexec";
   EXPECT_EQ(privileged::runWithAdministratorPrivileges({}).errorNumber, privileged::kShellNotStartedErr);
 }
 

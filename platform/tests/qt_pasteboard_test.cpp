@@ -13,6 +13,17 @@
 namespace {
 using quillo::Pasteboard;
 
+TEST(MemoryPasteboard, KeepsEachTypeUntilItIsCleared) {
+  quillo::MemoryPasteboard board;
+  EXPECT_TRUE(board.setData("text", Pasteboard::kStringType));
+  EXPECT_EQ(board.dataForType(Pasteboard::kStringType), "text");
+  EXPECT_EQ(board.dataForType("public.file-url"), std::nullopt);
+  EXPECT_TRUE(board.setData(std::nullopt, "public.file-url"));
+  EXPECT_EQ(board.dataForType(Pasteboard::kStringType), "text") << "clearing another type";
+  EXPECT_TRUE(board.setData(std::nullopt, Pasteboard::kStringType));
+  EXPECT_TRUE(board.types().empty());
+}
+
 TEST(QtPasteboard, TextAndLocalFilesAreTypedAndTextCanBeSetAndCleared) {
   quillo::QtPasteboard board;
   board.clearContents();

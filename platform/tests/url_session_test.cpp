@@ -1,12 +1,15 @@
 #include "platform/url_session.h"
 
-#include <unistd.h>
-
+#include <cerrno>
 #include <condition_variable>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -87,6 +90,8 @@ TEST_F(UrlSessionTest, GetDeliversStatusHeadersAndBodyOnTheSessionQueue) {
   EXPECT_EQ(result.queueLabel, URLSession::shared()->delegateQueue()->label());
   ASSERT_EQ(server_.requests().size(), 1u);
   EXPECT_EQ(server_.requests()[0].target, "/doc?x=1");
+  server_.route("/empty", CannedResponse{});
+  EXPECT_EQ(get("/empty").response->expectedContentLength(), 0);
 }
 
 TEST_F(UrlSessionTest, HeadGivesTheHeaderWithoutABody) {
@@ -126,6 +131,16 @@ TEST_F(UrlSessionTest, RedirectsAreFollowedForGet) {
   EXPECT_EQ(server_.requestCount("GET", "/new"), 1u);
 }
 
+TEST_F(UrlSessionTest, RedirectChainsEndAtSixteenHops) {
+  for (int hop = 0; hop < 17; ++hop) {
+    server_.route("/hop" + std::to_string(hop),
+                  {.status = 302, .headers = {{"Location", "/hop" + std::to_string(hop + 1)}}});
+  }
+  server_.route("/hop17", {.body = "end"});
+  EXPECT_EQ(get("/hop1").body, "end");
+  EXPECT_TRUE(get("/hop0").error->is(URLErrorCode::TooManyRedirects));
+}
+
 TEST_F(UrlSessionTest, ErrorStatusesAreAnswersNotErrors) {
   server_.route("/boom", {.status = 500, .body = "<html>oops</html>"});
   for (const char* path : {"/missing", "/boom"}) {
@@ -142,6 +157,9 @@ TEST_F(UrlSessionTest, TransportFailuresHaveTheirCodes) {
   EXPECT_TRUE(get("/garbage").error->is(URLErrorCode::BadServerResponse));
   server_.route("/to-file", {.status = 302, .headers = {{"Location", "file:///etc/passwd"}}});
   EXPECT_TRUE(get("/to-file").error->is(URLErrorCode::UnsupportedURL));
+  // A scheme curl would follow by default: refused, never connected to.
+  server_.route("/to-ftp", {.status = 302, .headers = {{"Location", "ftp://127.0.0.1:1/x"}}});
+  EXPECT_TRUE(get("/to-ftp").error->is(URLErrorCode::UnsupportedURL));
   EXPECT_TRUE(get("/cut").error->is(URLErrorCode::NetworkConnectionLost));
   EXPECT_TRUE(fetch({.url = "file:///etc/passwd"}).error->is(URLErrorCode::UnsupportedURL));
   EXPECT_TRUE(fetch({.url = ""}).error->is(URLErrorCode::BadURL));
@@ -385,6 +403,29 @@ TEST_F(DownloadTaskTest, InvalidatedSessionCancelsItsDownload) {
   const auto events = waitForCompletion(*delegate);
   ASSERT_EQ(events.size(), 1u);
   EXPECT_TRUE(events[0].error->is(URLErrorCode::Cancelled));
+  EXPECT_EQ(filesInFolder(), 0u);
+}
+
+// A file size limit makes the download's writes fail as a full disk would.
+TEST_F(DownloadTaskTest, WriteFailureCompletesWithCannotWriteToFileAndNoFinish) {
+  server_.route("/pkg.zip", {.body = std::string(200000, 'w')});
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit limited = saved;
+  limited.rlim_cur = std::min<rlim_t>(saved.rlim_max, 4096);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+  const auto events = download("/pkg.zip");
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.back().kind, "complete");
+  ASSERT_TRUE(events.back().error);
+  EXPECT_TRUE(events.back().error->is(URLErrorCode::CannotWriteToFile))
+      << events.back().error->code;
+  EXPECT_NE(events.back().error->localizedDescription.find(std::strerror(EFBIG)), std::string::npos)
+      << "the reason is the write's: " << events.back().error->localizedDescription;
+  for (const auto& e : events) EXPECT_NE(e.kind, "finish");
   EXPECT_EQ(filesInFolder(), 0u);
 }
 
