@@ -254,7 +254,17 @@ void JotterAppender::RecoverCache() {
   if (framed) WriteTips2File("~~~~~ end of mmap ~~~~~%s\n", MakeMark().c_str());
 }
 
+void JotterAppender::NoteCacheReplaced() {
+  if (cacheReplaced_ || !mmap_.isOpen() || !mmap_.replaced()) return;
+  cacheReplaced_ = true;
+  const std::string text = "log cache " + mmap_.path() +
+                           " was removed or replaced: records wait in memory, a crash loses them";
+  WriteTips2Console("%s", text.c_str());
+  WriteTips2File("[F][ %s\n", text.c_str());
+}
+
 JotterAppender::FlushResult JotterAppender::FlushCacheToFile() {
+  NoteCacheReplaced();
   for (bool first = true;; first = false) {
     std::span<const uint8_t> block;
     {
@@ -326,7 +336,7 @@ void JotterAppender::NoteWriteFailure(int error) {
     writeFailure_ = error;
   }
   WriteTips2Console("log file refused a block (%s%s): %s",
-                    error == ESPIPE ? "the file cannot seek: " : "", std::strerror(error),
+                    error == ESPIPE ? "not a regular file: " : "", std::strerror(error),
                     config_.mode_ == kAppenderSync ? "its record is dropped and counted"
                                                    : "it stays in the cache and is tried again");
 }
@@ -584,6 +594,7 @@ void JotterAppender::Close() {
   // however full it was.
   const bool async = config_.mode_ != kAppenderSync;
   if (async) (void)FlushCacheToFile();
+  NoteCacheReplaced();
   ReportFileErrors();
   const std::string end = "===== end =====" + MakeMark() + "\n";
   Store(nullptr, end.c_str(), true);
