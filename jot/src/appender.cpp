@@ -487,7 +487,21 @@ void JotterAppender::WriteSync(const JotterInfo_t* info, const char* log) {
     return;
   }
   syncRefused_.fetch_add(1);
+  bool mapped = false;
+  {
+    // The count survives a kill in the cache file's counter; the next start
+    // notes it.
+    vela::comm::ScopedLock lock(bufferMutex_);
+    if (lock.islocked() && buffer_) {
+      buffer_->AddDropped(1);
+      mapped = mmap_.isOpen();
+    }
+  }
   NoteWriteFailure(error);
+  if (!mapped && !syncCountSaid_.exchange(true)) {
+    WriteTips2Console(
+        "log file refused records and no cache file keeps their count: a crash loses it");
+  }
 }
 
 int JotterAppender::WriteSyncRefusedNotice() {
@@ -495,8 +509,13 @@ int JotterAppender::WriteSyncRefusedNotice() {
   const uint32_t refused = syncRefused_.exchange(0);
   if (refused == 0) return 0;
   const int error = WriteCountNotice("log file refused", refused);
-  if (error != 0) syncRefused_.fetch_add(refused);
-  return error;
+  if (error != 0) {
+    syncRefused_.fetch_add(refused);
+    return error;
+  }
+  vela::comm::ScopedLock lock(bufferMutex_);
+  if (lock.islocked() && buffer_) buffer_->ForgetDropped(std::min(refused, buffer_->Dropped()));
+  return 0;
 }
 
 void JotterAppender::Flush() {
@@ -599,9 +618,6 @@ void JotterAppender::Close() {
   const std::string end = "===== end =====" + MakeMark() + "\n";
   Store(nullptr, end.c_str(), true);
   if (async) (void)FlushCacheToFile();
-  if (const uint32_t refused = syncRefused_.load(); refused > 0) {
-    WriteTips2Console("log closed with %u records the file refused; they are lost", refused);
-  }
   {
     vela::comm::ScopedLock lock(bufferMutex_);
     if (lock.islocked() && buffer_) {

@@ -673,19 +673,6 @@ TEST_F(AppenderTest, SyncWritersRacingEachRefusedRecordIsCountedOnce) {
             size_t{kThreads * kEach + 1});  // and the begin marker
 }
 
-TEST_F(AppenderTest, SyncRecordsStillRefusedAtCloseAreSaidLost) {
-  RefusingLogFile refusing(dir_.path(), Refuser::FullDisk);
-  ::testing::internal::CaptureStderr();
-  vela::jot::appender_open(configFor(dir_.path(), vela::jot::kAppenderSync));
-  writeRecord("sy n0");
-  vela::jot::appender_close();
-  const std::string console = ::testing::internal::GetCapturedStderr();
-  // The begin marker, the record and the end marker.
-  EXPECT_EQ(jottest::countOf(console, "log closed with 3 records the file refused; they are lost"),
-            1u)
-      << console;
-}
-
 TEST_F(HeldFlushTest, ATryAgainLeavesTheBlockStillFillingOpenAndEachFailureIsSaidOnce) {
   std::optional<RefusingLogFile> refusing;
   refusing.emplace(dir_.path(), Refuser::FullDisk);
@@ -837,6 +824,34 @@ std::string recoverAndRead(const fs::path& dir) {
   const std::string text = jottest::decodeDir(dir, std::nullopt, &problems);
   EXPECT_TRUE(problems.empty()) << problems.front();
   return text;
+}
+
+TEST_F(AppenderTest, SyncRecordsStillRefusedAtCloseAreKeptInTheCacheOrSaidLost) {
+  // A mapped cache keeps their count for the next start; heap memory loses
+  // it, which the first refusal says.
+  for (const bool mapped : {true, false}) {
+    jottest::TempDir dir;
+    if (!mapped) fs::create_directories(dir.path() / "inst_a.mmap3");
+    {
+      RefusingLogFile refusing(dir.path(), Refuser::FullDisk);
+      ::testing::internal::CaptureStderr();
+      vela::jot::appender_open(configFor(dir.path(), vela::jot::kAppenderSync));
+      writeRecord("sy n0");
+      vela::jot::appender_close();
+    }
+    const std::string console = ::testing::internal::GetCapturedStderr();
+    // Unmapped: the begin marker, the cache notice, the record, the end marker.
+    EXPECT_EQ(
+        jottest::countOf(console, "log closed with 4 records the files refused; they are lost"),
+        mapped ? 0u : 1u)
+        << console;
+    EXPECT_EQ(jottest::countOf(console, "no cache file keeps their count: a crash loses it"),
+              mapped ? 0u : 1u)
+        << console;
+    if (mapped) {
+      EXPECT_EQ(droppedIn(recoverAndRead(dir.path())), 3u);
+    }
+  }
 }
 
 TEST_F(AppenderTest, BlocksTheFilesStillRefuseAtCloseWaitForTheNextStart) {
@@ -1355,12 +1370,9 @@ TEST(FifoLog, ChildWritesIntoAFifoAndCloses) {
   const int done = 1;
   ASSERT_EQ(::write(std::atoi(fd), &done, sizeof done), static_cast<ssize_t>(sizeof done));
   EXPECT_NE(console.find("No such device or address"), std::string::npos) << console;
-  // Sync mode counts its records (begin marker and end marker too); async
-  // mode keeps them in the cache for the next start.
-  EXPECT_NE(console.find(sync ? "log closed with 22 records the file refused"
-                              : "they stay in the cache file"),
-            std::string::npos)
-      << console;
+  // Async mode keeps the records in the cache for the next start, sync mode
+  // their count.
+  EXPECT_NE(console.find("they stay in the cache file"), std::string::npos) << console;
 }
 
 TEST(FifoLog, NoCallerNorCloseWaitsOnAFifo) {
@@ -1385,12 +1397,54 @@ TEST(FifoLog, NoCallerNorCloseWaitsOnAFifo) {
     ::close(fd);
     ASSERT_TRUE(answered) << mode;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << mode;
+    // What the FIFO refused waited in the cache for this start: the records,
+    // or in sync mode their count (with the begin and end markers).
+    fs::remove(fifo);
+    const std::string text = recoverAndRead(dir.path());
     if (std::string(mode) == "async") {
-      // What the FIFO refused waited in the cache for this start.
-      fs::remove(fifo);
-      EXPECT_EQ(numbersOf(recoverAndRead(dir.path()), "fifo").size(), 20u);
+      EXPECT_EQ(numbersOf(text, "fifo").size(), 20u);
+    } else {
+      EXPECT_EQ(droppedIn(text), 22u) << text;
     }
   }
+}
+
+// Runs in a child: sync mode over a log file that refuses, acknowledging
+// each record, until killed.
+TEST(FifoLog, ChildWritesRefusedRecordsUntilKilled) {
+  const char* dir = std::getenv("JOT_CHILD_DIR");
+  const char* fd = std::getenv("JOT_CHILD_FD");
+  if (!dir || !fd || !std::getenv("JOT_CHILD_SYNC")) GTEST_SKIP() << "helper of FifoLog.Sync*";
+  vela::jot::jotter_SetLevel(vela::jot::kLevelVerbose);
+  vela::jot::appender_open(configFor(dir, vela::jot::kAppenderSync));
+  for (int i = 0;; ++i) {
+    writeRecord("refused n" + std::to_string(i));
+    if (::write(std::atoi(fd), &i, sizeof i) != sizeof i) std::abort();
+  }
+}
+
+TEST(FifoLog, SyncModesRefusedCountOutlivesAKill) {
+  jottest::TempDir dir;
+  const fs::path fifo = dir.path() / todaysLogName();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  int fd = -1;
+  const pid_t child = spawnChild("FifoLog.ChildWritesRefusedRecordsUntilKilled", dir.path(), &fd,
+                                 {"JOT_CHILD_SYNC=1"});
+  ASSERT_GT(child, 0);
+  int acknowledged = 0;
+  int value;
+  while (acknowledged < 2000 && ::read(fd, &value, sizeof value) == sizeof value) ++acknowledged;
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  while (::read(fd, &value, sizeof value) == sizeof value) ++acknowledged;
+  ::close(fd);
+  ASSERT_GE(acknowledged, 2000);
+  fs::remove(fifo);
+  const std::string text = recoverAndRead(dir.path());
+  EXPECT_TRUE(numbersOf(text, "refused").empty());
+  // Each acknowledged record, the begin marker, maybe the one in flight.
+  EXPECT_GE(droppedIn(text), static_cast<size_t>(acknowledged) + 1);
+  EXPECT_LE(droppedIn(text), static_cast<size_t>(acknowledged) + 2);
 }
 
 // The cache file removed or replaced under a running writer: said at the

@@ -217,6 +217,7 @@ class JotterAppender {
   std::atomic<bool> syncReady_{false};
   std::atomic<uint64_t> maxFileSize_{0};
   std::atomic<uint32_t> syncRefused_{0};  // sync records the file refused, not yet noted
+  std::atomic<bool> syncCountSaid_{false};  // that a crash loses that count, said once
   char syncMagic_ = 0;
   bool hasKey_ = false;
   EcPublicKey clientKey_{};
