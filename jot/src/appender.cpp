@@ -254,7 +254,17 @@ void JotterAppender::RecoverCache() {
   if (framed) WriteTips2File("~~~~~ end of mmap ~~~~~%s\n", MakeMark().c_str());
 }
 
+void JotterAppender::NoteCacheReplaced() {
+  if (cacheReplaced_ || !mmap_.isOpen() || !mmap_.replaced()) return;
+  cacheReplaced_ = true;
+  const std::string text = "log cache " + mmap_.path() +
+                           " was removed or replaced: records wait in memory, a crash loses them";
+  WriteTips2Console("%s", text.c_str());
+  WriteTips2File("[F][ %s\n", text.c_str());
+}
+
 JotterAppender::FlushResult JotterAppender::FlushCacheToFile() {
+  NoteCacheReplaced();
   for (bool first = true;; first = false) {
     std::span<const uint8_t> block;
     {
@@ -326,7 +336,7 @@ void JotterAppender::NoteWriteFailure(int error) {
     writeFailure_ = error;
   }
   WriteTips2Console("log file refused a block (%s%s): %s",
-                    error == ESPIPE ? "the file cannot seek: " : "", std::strerror(error),
+                    error == ESPIPE ? "not a regular file: " : "", std::strerror(error),
                     config_.mode_ == kAppenderSync ? "its record is dropped and counted"
                                                    : "it stays in the cache and is tried again");
 }
@@ -477,7 +487,21 @@ void JotterAppender::WriteSync(const JotterInfo_t* info, const char* log) {
     return;
   }
   syncRefused_.fetch_add(1);
+  bool mapped = false;
+  {
+    // The count survives a kill in the cache file's counter; the next start
+    // notes it.
+    vela::comm::ScopedLock lock(bufferMutex_);
+    if (lock.islocked() && buffer_) {
+      buffer_->AddDropped(1);
+      mapped = mmap_.isOpen();
+    }
+  }
   NoteWriteFailure(error);
+  if (!mapped && !syncCountSaid_.exchange(true)) {
+    WriteTips2Console(
+        "log file refused records and no cache file keeps their count: a crash loses it");
+  }
 }
 
 int JotterAppender::WriteSyncRefusedNotice() {
@@ -485,8 +509,13 @@ int JotterAppender::WriteSyncRefusedNotice() {
   const uint32_t refused = syncRefused_.exchange(0);
   if (refused == 0) return 0;
   const int error = WriteCountNotice("log file refused", refused);
-  if (error != 0) syncRefused_.fetch_add(refused);
-  return error;
+  if (error != 0) {
+    syncRefused_.fetch_add(refused);
+    return error;
+  }
+  vela::comm::ScopedLock lock(bufferMutex_);
+  if (lock.islocked() && buffer_) buffer_->ForgetDropped(std::min(refused, buffer_->Dropped()));
+  return 0;
 }
 
 void JotterAppender::Flush() {
@@ -584,13 +613,11 @@ void JotterAppender::Close() {
   // however full it was.
   const bool async = config_.mode_ != kAppenderSync;
   if (async) (void)FlushCacheToFile();
+  NoteCacheReplaced();
   ReportFileErrors();
   const std::string end = "===== end =====" + MakeMark() + "\n";
   Store(nullptr, end.c_str(), true);
   if (async) (void)FlushCacheToFile();
-  if (const uint32_t refused = syncRefused_.load(); refused > 0) {
-    WriteTips2Console("log closed with %u records the file refused; they are lost", refused);
-  }
   {
     vela::comm::ScopedLock lock(bufferMutex_);
     if (lock.islocked() && buffer_) {

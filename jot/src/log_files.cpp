@@ -1,13 +1,14 @@
 #include "jot/log_files.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <utility>
 #include <ctime>
 #include <exception>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 #include <boost/filesystem.hpp>
 
@@ -44,6 +45,54 @@ bool isEightDigits(const std::string& name) {
   return name.size() == 8 && std::all_of(name.begin(), name.end(), [](char c) {
            return c >= '0' && c <= '9';
          });
+}
+
+// Opens a log file without ever waiting: a FIFO without a reader fails at
+// once (ENXIO), and of what opens only a regular file or a device is kept
+// (ESPIPE otherwise: a FIFO, a socket). Returns -1 with errno set.
+int openNoWait(const std::string& path, int flags) {
+  const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISCHR(st.st_mode))) {
+    ::close(fd);
+    errno = ESPIPE;
+    return -1;
+  }
+  return fd;
+}
+
+int openForAppend(const std::string& path) {
+  return openNoWait(path, O_WRONLY | O_APPEND | O_CREAT);
+}
+
+// Writes `len` bytes at the end of `fd` (opened O_APPEND) in one write(), so
+// that another process appending to the file puts its blocks before or after
+// these, never inside. A short write (a full disk, a size limit) is cut back
+// when nothing was appended after it. Returns 0 or why not.
+int appendWhole(int fd, const void* data, size_t len, const LogFiles::ConsoleSink& console) {
+  const auto* bytes = static_cast<const char*>(data);
+  off_t start = -1;
+  size_t done = 0;
+  while (done < len) {
+    errno = 0;
+    const ssize_t n = ::write(fd, bytes + done, len - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    const off_t end = ::lseek(fd, 0, SEEK_CUR);
+    if (done == 0) start = end - n;
+    // Another process appended between the pieces of a short write.
+    if (end - n != start + static_cast<off_t>(done)) break;
+    done += static_cast<size_t>(n);
+  }
+  if (done == len) return 0;
+  const int err = errno ? errno : EIO;
+  struct stat st {};
+  if (done > 0 && ::fstat(fd, &st) == 0 && st.st_size == start + static_cast<off_t>(done) &&
+      ::ftruncate(fd, start) != 0) {
+    console("truncate error:" + std::to_string(errno));
+  }
+  return err;
 }
 
 uintmax_t fileSizeOr0(const std::string& path) {
@@ -85,10 +134,11 @@ void LogFiles::CloseFile() {
 }
 
 void LogFiles::CloseFileLocked() {
-  if (logFile_) {
+  if (logFd_ >= 0) {
     openFileTime_ = 0;
-    std::fclose(logFile_);
-    logFile_ = nullptr;
+    ::close(logFd_);
+    logFd_ = -1;
+    openDir_.clear();
   }
 }
 
@@ -162,8 +212,14 @@ long LogFiles::GetNextFileIndex(const std::string& filePrefix, const std::string
 bool LogFiles::OpenLogFile(const std::string& dir) {
   if (config_.logdir_.empty() || dir.empty()) return false;
   const struct timeval now = clock_.now();
-  if (logFile_) {
-    if (sameDay(openFileTime_, now.tv_sec)) return true;
+  if (logFd_ >= 0) {
+    // Kept only for the same folder and day, and while still named: a file
+    // maintenance moved or removed is never written again.
+    struct stat st {};
+    if (openDir_ == dir && sameDay(openFileTime_, now.tv_sec) && ::fstat(logFd_, &st) == 0 &&
+        st.st_nlink > 0) {
+      return true;
+    }
     CloseFileLocked();
   }
   const uint64_t tick = clock_.tick();
@@ -173,18 +229,21 @@ bool LogFiles::OpenLogFile(const std::string& dir) {
   auto notice = [&](const std::string& p) {
     const int err = errno;
     lastError_ = err;
-    console_("open file error:" + std::to_string(err) + " " + std::strerror(err) + ", path:" + p);
+    console_("open file error:" + std::to_string(err) + " " +
+             (err == ESPIPE ? "not a regular file" : std::strerror(err)) + ", path:" + p);
   };
   if (now.tv_sec < lastTime_) {
     // The clock went back: stay with the last file.
-    logFile_ = std::fopen(lastFilePath_.c_str(), "ab");
-    if (!logFile_) notice(lastFilePath_);
-    return logFile_ != nullptr;
+    logFd_ = openForAppend(lastFilePath_);
+    if (logFd_ < 0) notice(lastFilePath_);
+    if (logFd_ >= 0) openDir_ = dir;
+    return logFd_ >= 0;
   }
-  logFile_ = std::fopen(path.c_str(), "ab");
-  if (!logFile_) notice(path);
+  logFd_ = openForAppend(path);
+  if (logFd_ < 0) notice(path);
+  if (logFd_ >= 0) openDir_ = dir;
 
-  if (logFile_ && lastTime_ != 0 &&
+  if (logFd_ >= 0 && lastTime_ != 0 &&
       now.tv_sec - lastTime_ > static_cast<time_t>((tick - lastTick_) / 1000 + 300)) {
     char text[2048];
     const int n = std::snprintf(
@@ -194,50 +253,31 @@ bool LogFiles::OpenLogFile(const std::string& dir) {
         static_cast<unsigned long long>(tick - lastTick_));
     vela::comm::AutoBuffer block;
     makeSyncBlock_(text, std::min(static_cast<size_t>(n), sizeof text - 1), block);
-    WriteFile(block.Ptr(), block.Length(), logFile_);
+    WriteFile(block.Ptr(), block.Length(), logFd_);
   }
   lastFilePath_ = path;
   lastTick_ = tick;
   lastTime_ = now.tv_sec;
-  return logFile_ != nullptr;
+  return logFd_ >= 0;
 }
 
-bool LogFiles::WriteFile(const void* data, size_t len, FILE* file) {
-  if (!file || !data || len == 0) return false;
-  std::fseek(file, 0, SEEK_END);
-  const long pos = std::ftell(file);
-  if (pos < 0) {
-    lastError_ = errno ? errno : ESPIPE;  // a pipe: a partial write could not be cut back
-    return false;
-  }
-  errno = 0;
-  const bool ok = std::fwrite(data, len, 1, file) == 1 && std::fflush(file) == 0;
-  if (ok) {
+bool LogFiles::WriteFile(const void* data, size_t len, int fd) {
+  if (fd < 0 || !data || len == 0) return false;
+  const int err = appendWhole(fd, data, len, console_);
+  if (err == 0) {
     notedWriteError_ = 0;
     return true;
   }
-
-  const int err = errno ? errno : EIO;
   lastError_ = err;
   console_("write file error:" + std::to_string(err));
-  std::clearerr(file);
-  // Cut the partial block off, then note the failure in the file, once: on
-  // a nearly full disk a notice per retry would fill what is left.
-  if (::ftruncate(::fileno(file), pos) != 0) {
-    console_("truncate error:" + std::to_string(errno));
-  }
+  // Note the failure in the file, once: on a nearly full disk a notice per
+  // retry would fill what is left.
   if (err == notedWriteError_) return false;
-  std::fseek(file, 0, SEEK_END);
   char text[64];
   const int n = std::snprintf(text, sizeof text, "\nwrite file error:%d\n", err);
   vela::comm::AutoBuffer block;
   makeSyncBlock_(text, static_cast<size_t>(n), block);
-  if (std::fwrite(block.Ptr(), block.Length(), 1, file) == 1 && std::fflush(file) == 0) {
-    notedWriteError_ = err;
-  } else {
-    std::clearerr(file);
-    if (::ftruncate(::fileno(file), pos) != 0) console_("truncate error:" + std::to_string(errno));
-  }
+  if (appendWhole(fd, block.Ptr(), block.Length(), console_) == 0) notedWriteError_ = err;
   return false;
 }
 
@@ -248,10 +288,17 @@ bool LogFiles::AppendFile(const std::string& src, const std::string& dst) {
   const uintmax_t srcSize = fs::file_size(src, ec);
   if (ec) return false;
   if (srcSize == 0) return true;
-  FILE* in = std::fopen(src.c_str(), "rb");
-  if (!in) return false;
-  FILE* out = std::fopen(dst.c_str(), "ab");
+  // Neither end may be a FIFO: opening one waits for the other side.
+  const int inFd = openNoWait(src, O_RDONLY);
+  FILE* in = inFd >= 0 ? ::fdopen(inFd, "rb") : nullptr;
+  if (!in) {
+    if (inFd >= 0) ::close(inFd);
+    return false;
+  }
+  const int outFd = openForAppend(dst);
+  FILE* out = outFd >= 0 ? ::fdopen(outFd, "ab") : nullptr;
   if (!out) {
+    if (outFd >= 0) ::close(outFd);
     std::fclose(in);
     return false;
   }
@@ -301,7 +348,7 @@ bool LogFiles::Log2FileLocked(const void* data, size_t len, bool move) {
   if (config_.cachedir_.empty()) {
     bool written = false;
     if (OpenLogFile(config_.logdir_)) {
-      written = WriteFile(data, len, logFile_);
+      written = WriteFile(data, len, logFd_);
       // Sync mode keeps its file open, but not one that refused: the next
       // record opens whatever is there by then.
       if (async || !written) CloseFileLocked();
@@ -314,12 +361,12 @@ bool LogFiles::Log2FileLocked(const void* data, size_t len, bool move) {
   const bool cache = CacheLogs();
   boost::system::error_code ec;
   if ((cache || fs::exists(cachePath, ec)) && OpenLogFile(config_.cachedir_)) {
-    const bool written = WriteFile(data, len, logFile_);
+    const bool written = WriteFile(data, len, logFd_);
     if (async) CloseFileLocked();
     if (!cache && move) {
       const std::string logPath = MakeLogFileName(now, config_.logdir_, config_.nameprefix_, "jot");
+      CloseFileLocked();  // never written once moved
       if (AppendFile(cachePath, logPath)) {
-        if (!async) CloseFileLocked();
         fs::remove(cachePath, ec);
         if (ec) NoteError("remove", cachePath, ec);
       }
@@ -329,13 +376,13 @@ bool LogFiles::Log2FileLocked(const void* data, size_t len, bool move) {
 
   bool written = false;
   if (OpenLogFile(config_.logdir_)) {
-    written = WriteFile(data, len, logFile_);
+    written = WriteFile(data, len, logFd_);
     if (async) CloseFileLocked();
   }
   if (!written) {
     if (!async) CloseFileLocked();
     if (OpenLogFile(config_.cachedir_)) {
-      written = WriteFile(data, len, logFile_);
+      written = WriteFile(data, len, logFd_);
       if (async) CloseFileLocked();
     }
   }
@@ -413,6 +460,8 @@ void LogFiles::MoveOldFiles(const std::string& src, const std::string& dest,
         age < static_cast<time_t>(config_.cache_days_) * 86400) {
       continue;
     }
+    // Sync mode keeps its file open: closed first, reopened by name.
+    CloseFileLocked();
     if (!AppendFile(path.string(), dest + "/" + name)) break;
     fs::remove(path, entryEc);
     if (entryEc) NoteError("remove", path, entryEc);

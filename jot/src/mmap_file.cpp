@@ -26,8 +26,7 @@ bool zeroFill(int fd, off_t from, off_t to) {
   return true;
 }
 
-// Makes the file at least `size` bytes long. Returns false on any failure;
-// `created` tells whether this call made the file.
+// Makes the file at least `size` bytes long. Returns false on any failure.
 bool prepareFile(int fd, size_t size) {
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -52,13 +51,17 @@ bool mapFile(const char* path, size_t size, boost::iostreams::mapped_file& mappe
 bool OpenMmapFile(const char* path, size_t size, boost::iostreams::mapped_file& mappedFile) {
   if (!path || ::strnlen(path, 128) == 0 || size == 0) return false;
   CloseMmapFile(mappedFile);
-  const bool existed = ::access(path, F_OK) == 0;
-  const int fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  bool created = true;
+  int fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0 && errno == EEXIST) {
+    created = false;
+    fd = ::open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  }
   if (fd < 0) return false;
   const bool ready = prepareFile(fd, size);
   ::close(fd);
   if (ready && mapFile(path, size, mappedFile)) return true;
-  if (!existed) ::unlink(path);
+  if (created) ::unlink(path);
   return false;
 }
 
@@ -76,12 +79,19 @@ MmapCache::~MmapCache() { close(); }
 bool MmapCache::open(const std::string& path, size_t size) {
   close();
   error_.clear();
+  path_ = path;
   if (path.empty() || size == 0) {
     error_ = "no path";
     return false;
   }
-  const bool existed = ::access(path.c_str(), F_OK) == 0;
-  lockFd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // Made here only when O_EXCL says so: a file that appeared after a look
+  // could be another process's cache, which must never be removed.
+  bool created = true;
+  lockFd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (lockFd_ < 0 && errno == EEXIST) {
+    created = false;
+    lockFd_ = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  }
   if (lockFd_ < 0) {
     error_ = std::strerror(errno);
     return false;
@@ -89,17 +99,29 @@ bool MmapCache::open(const std::string& path, size_t size) {
   // Another process writing through the same cache would interleave blocks.
   if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
     error_ = errno == EWOULDBLOCK ? "in use by another process" : std::strerror(errno);
+    created = false;  // the holder may have taken it over since
   } else if (errno = 0; !prepareFile(lockFd_, size)) {
     error_ = errno ? std::strerror(errno) : "not a regular file";
   } else if (!mapFile(path.c_str(), size, file_)) {
     error_ = "cannot be mapped";
   }
   if (!error_.empty()) {
-    if (!existed) ::unlink(path.c_str());
+    if (created) ::unlink(path.c_str());
     close();
     return false;
   }
+  struct stat st {};
+  if (::fstat(lockFd_, &st) == 0) {
+    device_ = st.st_dev;
+    inode_ = st.st_ino;
+  }
   return true;
+}
+
+bool MmapCache::replaced() const {
+  if (lockFd_ < 0) return false;
+  struct stat st {};
+  return ::stat(path_.c_str(), &st) != 0 || st.st_dev != device_ || st.st_ino != inode_;
 }
 
 void MmapCache::close() {

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <map>
 #include <optional>
+#include <poll.h>
 #include <random>
 #include <regex>
 #include <set>
@@ -492,8 +493,8 @@ TEST_F(HeldFlushTest, WriterIsNotHeldByALogFileThatHangsAndLosesNothing) {
 }
 
 // Makes today's log file refuse every block until restore(): a link to
-// /dev/full (a full disk: ENOSPC), a FIFO with a reader, which opens but
-// cannot seek (so a partial write could not be cut back), or a folder. A
+// /dev/full (a full disk: ENOSPC), a FIFO with a reader, which is not a
+// regular file (so never written), or a folder. A
 // file already there is put back by restore().
 enum class Refuser { FullDisk, Fifo, Folder };
 
@@ -600,7 +601,7 @@ TEST_P(RefusedWrites, BlocksWaitInTheCacheAndWhatMakesWayIsCounted) {
 }
 
 const Refusal kFullDisk{Refuser::FullDisk, false, "No space left on device"};
-const Refusal kFifo{Refuser::Fifo, false, "the file cannot seek"};
+const Refusal kFifo{Refuser::Fifo, false, "(not a regular file"};
 const Refusal kFolder{Refuser::Folder, false, "(Is a directory)"};
 
 std::string refusalName(const ::testing::TestParamInfo<Refusal>& param) {
@@ -672,19 +673,6 @@ TEST_F(AppenderTest, SyncWritersRacingEachRefusedRecordIsCountedOnce) {
             size_t{kThreads * kEach + 1});  // and the begin marker
 }
 
-TEST_F(AppenderTest, SyncRecordsStillRefusedAtCloseAreSaidLost) {
-  RefusingLogFile refusing(dir_.path(), Refuser::FullDisk);
-  ::testing::internal::CaptureStderr();
-  vela::jot::appender_open(configFor(dir_.path(), vela::jot::kAppenderSync));
-  writeRecord("sy n0");
-  vela::jot::appender_close();
-  const std::string console = ::testing::internal::GetCapturedStderr();
-  // The begin marker, the record and the end marker.
-  EXPECT_EQ(jottest::countOf(console, "log closed with 3 records the file refused; they are lost"),
-            1u)
-      << console;
-}
-
 TEST_F(HeldFlushTest, ATryAgainLeavesTheBlockStillFillingOpenAndEachFailureIsSaidOnce) {
   std::optional<RefusingLogFile> refusing;
   refusing.emplace(dir_.path(), Refuser::FullDisk);
@@ -723,7 +711,8 @@ TEST_F(HeldFlushTest, ATryAgainLeavesTheBlockStillFillingOpenAndEachFailureIsSai
   EXPECT_EQ(jottest::countOf(text, "===== begin ====="), 1u);
   EXPECT_EQ(droppedIn(text), 0u);
   EXPECT_EQ(jottest::countOf(console, "No space left on device"), 2u) << console;
-  EXPECT_EQ(jottest::countOf(console, "write file error:28"), 2u) << console;
+  EXPECT_EQ(jottest::countOf(console, "log file refused a block (No space left on device)"), 2u)
+      << console;
 }
 
 TEST_F(AppenderTest, WriteKeepsErrno) {
@@ -836,6 +825,34 @@ std::string recoverAndRead(const fs::path& dir) {
   const std::string text = jottest::decodeDir(dir, std::nullopt, &problems);
   EXPECT_TRUE(problems.empty()) << problems.front();
   return text;
+}
+
+TEST_F(AppenderTest, SyncRecordsStillRefusedAtCloseAreKeptInTheCacheOrSaidLost) {
+  // A mapped cache keeps their count for the next start; heap memory loses
+  // it, which the first refusal says.
+  for (const bool mapped : {true, false}) {
+    jottest::TempDir dir;
+    if (!mapped) fs::create_directories(dir.path() / "inst_a.mmap3");
+    {
+      RefusingLogFile refusing(dir.path(), Refuser::FullDisk);
+      ::testing::internal::CaptureStderr();
+      vela::jot::appender_open(configFor(dir.path(), vela::jot::kAppenderSync));
+      writeRecord("sy n0");
+      vela::jot::appender_close();
+    }
+    const std::string console = ::testing::internal::GetCapturedStderr();
+    // Unmapped: the begin marker, the cache notice, the record, the end marker.
+    EXPECT_EQ(
+        jottest::countOf(console, "log closed with 4 records the files refused; they are lost"),
+        mapped ? 0u : 1u)
+        << console;
+    EXPECT_EQ(jottest::countOf(console, "no cache file keeps their count: a crash loses it"),
+              mapped ? 0u : 1u)
+        << console;
+    if (mapped) {
+      EXPECT_EQ(droppedIn(recoverAndRead(dir.path())), 3u);
+    }
+  }
 }
 
 TEST_F(AppenderTest, BlocksTheFilesStillRefuseAtCloseWaitForTheNextStart) {
@@ -1307,7 +1324,7 @@ TEST_F(AppenderTest, FileNoticesAreSaidOnceOfTheLastSixteen) {
            ("inst_a" + vela::jot::LogFiles::MakeLogFileNamePrefix(timeval{at, 0}, "") + ".jot");
   };
   // Day 0 and day 16 refuse writes, days 1..15 cannot be opened: 17
-  // distinct notices, the write error of day 16 again that of day 0.
+  // distinct notices, the refusal of day 16 again that of day 0.
   const time_t start = now;
   for (int d = 0; d <= 16; ++d) {
     if (d == 0 || d == 16) {
@@ -1325,8 +1342,186 @@ TEST_F(AppenderTest, FileNoticesAreSaidOnceOfTheLastSixteen) {
   }
   appender.Close();
   const std::string console = ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(jottest::countOf(console, "write file error:28"), 2u) << console;
+  EXPECT_EQ(jottest::countOf(console, "log file refused a block (No space left on device)"), 2u)
+      << console;
   EXPECT_EQ(jottest::countOf(console, "open file error:21"), 15u) << console;
+}
+
+// --- Two processes on one log, a log file that blocks. ---
+
+namespace two_processes {
+
+constexpr int kThreads = 4;
+constexpr int kRecordsPerThread = 3000;
+
+// Runs in a child: writes JOT_CHILD_TAG records from four threads, closes.
+TEST(TwoWriters, ChildWritesAndCloses) {
+  const char* dir = std::getenv("JOT_CHILD_DIR");
+  const char* tag = std::getenv("JOT_CHILD_TAG");
+  if (!dir || !tag) GTEST_SKIP() << "helper of TwoWriters.BlocksOfTwoProcessesNeverInterleave";
+  vela::jot::jotter_SetLevel(vela::jot::kLevelVerbose);
+  vela::jot::appender_open(configFor(dir, vela::jot::kAppenderAsync, true));
+  std::atomic<int> next{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&next, tag, t] {
+      std::mt19937 rng(static_cast<unsigned>(t));
+      for (int i = 0; i < kRecordsPerThread; ++i) {
+        // Half noise: blocks of many 4 KiB pages, so a block written in
+        // pieces would let the other process's blocks in between.
+        writeRecord(std::string(tag) + " n" + std::to_string(next++) + " " +
+                    noisyRecord("", rng).substr(0, 400));
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  vela::jot::appender_close();
+}
+
+TEST(TwoWriters, BlocksOfTwoProcessesNeverInterleave) {
+  jottest::TempDir dir;
+  int fds[2];
+  const pid_t a =
+      spawnChild("TwoWriters.ChildWritesAndCloses", dir.path(), &fds[0], {"JOT_CHILD_TAG=pa"});
+  const pid_t b =
+      spawnChild("TwoWriters.ChildWritesAndCloses", dir.path(), &fds[1], {"JOT_CHILD_TAG=pb"});
+  ASSERT_GT(a, 0);
+  ASSERT_GT(b, 0);
+  for (const pid_t child : {a, b}) {
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  ::close(fds[0]);
+  ::close(fds[1]);
+  std::vector<std::string> problems;
+  const std::string text = jottest::decodeDir(dir.path(), std::nullopt, &problems);
+  ASSERT_TRUE(problems.empty()) << problems.front();
+  const size_t total = static_cast<size_t>(kThreads) * kRecordsPerThread;
+  for (const char* tag : {"pa", "pb"}) {
+    const std::vector<int> kept = numbersOf(text, tag);
+    EXPECT_EQ(std::set<int>(kept.begin(), kept.end()).size(), kept.size()) << tag;
+    EXPECT_LE(total - kept.size(), droppedIn(text)) << tag;
+  }
+}
+
+}  // namespace two_processes
+
+// Runs in a child: writes into a log whose file is a FIFO without a reader,
+// then closes; each call must return.
+TEST(FifoLog, ChildWritesIntoAFifoAndCloses) {
+  const char* dir = std::getenv("JOT_CHILD_DIR");
+  const char* fd = std::getenv("JOT_CHILD_FD");
+  const char* mode = std::getenv("JOT_CHILD_MODE");
+  if (!dir || !fd || !mode) GTEST_SKIP() << "helper of FifoLog.NoCallerNorCloseWaitsOnAFifo";
+  const bool sync = std::string(mode) == "sync";
+  vela::jot::jotter_SetLevel(vela::jot::kLevelVerbose);
+  ::testing::internal::CaptureStderr();
+  vela::jot::appender_open(
+      configFor(dir, sync ? vela::jot::kAppenderSync : vela::jot::kAppenderAsync));
+  for (int i = 0; i < 20; ++i) writeRecord("fifo n" + std::to_string(i));
+  vela::jot::appender_close();
+  const std::string console = ::testing::internal::GetCapturedStderr();
+  const int done = 1;
+  ASSERT_EQ(::write(std::atoi(fd), &done, sizeof done), static_cast<ssize_t>(sizeof done));
+  EXPECT_NE(console.find("No such device or address"), std::string::npos) << console;
+  // Async mode keeps the records in the cache for the next start, sync mode
+  // their count.
+  EXPECT_NE(console.find("they stay in the cache file"), std::string::npos) << console;
+}
+
+TEST(FifoLog, NoCallerNorCloseWaitsOnAFifo) {
+  for (const char* mode : {"sync", "async"}) {
+    jottest::TempDir dir;
+    const fs::path fifo = dir.path() / todaysLogName();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    int fd = -1;
+    const pid_t child = spawnChild("FifoLog.ChildWritesIntoAFifoAndCloses", dir.path(), &fd,
+                                   {std::string("JOT_CHILD_MODE=") + mode});
+    ASSERT_GT(child, 0);
+    // A child held in open() never answers: bounded, it fails here.
+    struct pollfd ready {
+      fd, POLLIN, 0
+    };
+    int done = 0;
+    const bool answered =
+        ::poll(&ready, 1, 60000) == 1 && ::read(fd, &done, sizeof done) == sizeof done;
+    if (!answered) ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(fd);
+    ASSERT_TRUE(answered) << mode;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << mode;
+    // What the FIFO refused waited in the cache for this start: the records,
+    // or in sync mode their count (with the begin and end markers).
+    fs::remove(fifo);
+    const std::string text = recoverAndRead(dir.path());
+    if (std::string(mode) == "async") {
+      EXPECT_EQ(numbersOf(text, "fifo").size(), 20u);
+    } else {
+      EXPECT_EQ(droppedIn(text), 22u) << text;
+    }
+  }
+}
+
+// Runs in a child: sync mode over a log file that refuses, acknowledging
+// each record, until killed.
+TEST(FifoLog, ChildWritesRefusedRecordsUntilKilled) {
+  const char* dir = std::getenv("JOT_CHILD_DIR");
+  const char* fd = std::getenv("JOT_CHILD_FD");
+  if (!dir || !fd || !std::getenv("JOT_CHILD_SYNC")) GTEST_SKIP() << "helper of FifoLog.Sync*";
+  vela::jot::jotter_SetLevel(vela::jot::kLevelVerbose);
+  vela::jot::appender_open(configFor(dir, vela::jot::kAppenderSync));
+  for (int i = 0;; ++i) {
+    writeRecord("refused n" + std::to_string(i));
+    if (::write(std::atoi(fd), &i, sizeof i) != sizeof i) std::abort();
+  }
+}
+
+TEST(FifoLog, SyncModesRefusedCountOutlivesAKill) {
+  jottest::TempDir dir;
+  const fs::path fifo = dir.path() / todaysLogName();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  int fd = -1;
+  const pid_t child = spawnChild("FifoLog.ChildWritesRefusedRecordsUntilKilled", dir.path(), &fd,
+                                 {"JOT_CHILD_SYNC=1"});
+  ASSERT_GT(child, 0);
+  int acknowledged = 0;
+  int value;
+  while (acknowledged < 2000 && ::read(fd, &value, sizeof value) == sizeof value) ++acknowledged;
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  while (::read(fd, &value, sizeof value) == sizeof value) ++acknowledged;
+  ::close(fd);
+  ASSERT_GE(acknowledged, 2000);
+  fs::remove(fifo);
+  const std::string text = recoverAndRead(dir.path());
+  EXPECT_TRUE(numbersOf(text, "refused").empty());
+  // Each acknowledged record, the begin marker, maybe the one in flight.
+  EXPECT_GE(droppedIn(text), static_cast<size_t>(acknowledged) + 1);
+  EXPECT_LE(droppedIn(text), static_cast<size_t>(acknowledged) + 2);
+}
+
+// The cache file removed or replaced under a running writer: said at the
+// next flush, on the console and in the log.
+TEST_F(AppenderTest, ACacheFileRemovedOrReplacedIsSaidAtTheNextFlush) {
+  for (const bool replace : {false, true}) {
+    jottest::TempDir dir;
+    const fs::path cache = dir.path() / "inst_a.mmap3";
+    ::testing::internal::CaptureStderr();
+    vela::jot::appender_open(configFor(dir.path()));
+    writeRecord("gone n0");
+    fs::remove(cache);
+    if (replace) jottest::writeBytes(cache, std::vector<uint8_t>(16, 0));
+    writeRecord("gone n1");
+    vela::jot::appender_close();
+    const std::string console = ::testing::internal::GetCapturedStderr();
+    const std::string notice = "log cache " + cache.string() + " was removed or replaced";
+    EXPECT_EQ(jottest::countOf(console, notice), 1u) << console;
+    const std::string text = jottest::decodeDir(dir.path(), std::nullopt);
+    EXPECT_EQ(jottest::countOf(text, "[F][ " + notice), 1u) << text;
+    EXPECT_EQ(numbersOf(text, "gone"), (std::vector<int>{0, 1}));
+  }
 }
 
 }  // namespace

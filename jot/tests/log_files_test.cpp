@@ -1,11 +1,13 @@
 #include "jot/log_files.h"
 
-#include <signal.h>
-#include <sys/resource.h>
-
 #include <ctime>
+#include <fcntl.h>
 #include <memory>
+#include <signal.h>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -359,6 +361,55 @@ TEST_F(LogFilesTest, EmptyLogDirectoryWritesNothing) {
                  [](const char*, size_t, vela::comm::AutoBuffer&) {}, [](const std::string&) {});
   files.Log2File("abc", 3, true);
   EXPECT_FALSE(fs::exists("/inst_a_" + LogFiles::MakeLogFileNamePrefix(timeval{std::time(nullptr), 0}, "").substr(1) + ".jot"));
+}
+
+// --- Files that must never be waited on or written once moved. ---
+
+// Sync mode keeps its file open: a file maintenance moved away is closed,
+// and the next record goes to the one its folder names then.
+TEST_F(LogFilesTest, SyncModeNeverWritesIntoAFileMaintenanceMoved) {
+  auto files = make(vela::jot::kAppenderSync, true, 0);
+  fs::create_directories(logDir_ /
+                         "inst_a_20250105.jot");  // refuses: the cache folder's file takes it
+  put(*files, "a\n");
+  ASSERT_EQ(textOf(cacheDir_ / "inst_a_20250105.jot"), "a\n");
+  fs::remove(logDir_ / "inst_a_20250105.jot");
+  files->MoveOldFiles(cacheDir_.string(), logDir_.string(), "inst_a");
+  ASSERT_FALSE(fs::exists(cacheDir_ / "inst_a_20250105.jot"));
+  put(*files, "b\n");
+  EXPECT_EQ(textOf(logDir_ / "inst_a_20250105.jot"), "a\nb\n");
+}
+
+// A FIFO without a reader would hold open() forever; with one it is no file.
+TEST_F(LogFilesTest, AFifoInPlaceOfALogFileIsRefusedAtOnce) {
+  for (const bool reader : {false, true}) {
+    for (const int32_t mode : {vela::jot::kAppenderSync, vela::jot::kAppenderAsync}) {
+      const fs::path fifo = logDir_ / "inst_a_20250105.jot";
+      ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+      const int readFd = reader ? ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+      console_.clear();
+      auto files = make(mode);
+      vela::comm::AutoBuffer block;
+      vela::jot::LogCrypt::BuildSyncBlock(0x08, nullptr, "x\n", 2, block);
+      EXPECT_EQ(files->Log2File(block.Ptr(), block.Length(), true), reader ? ESPIPE : ENXIO);
+      ASSERT_FALSE(console_.empty());
+      EXPECT_NE(console_[0].find(reader ? "not a regular file" : "No such device or address"),
+                std::string::npos)
+          << console_[0];
+      files.reset();
+      if (readFd >= 0) ::close(readFd);
+      fs::remove(fifo);
+    }
+  }
+}
+
+// Maintenance moves only regular files: a FIFO named like a log is left.
+TEST_F(LogFilesTest, MaintenanceNeverOpensAFifoItWouldWaitOn) {
+  auto files = make(vela::jot::kAppenderAsync, true, 0);
+  ASSERT_EQ(::mkfifo((cacheDir_ / "inst_a_20240101.jot").c_str(), 0600), 0);
+  files->MoveOldFiles(cacheDir_.string(), logDir_.string(), "inst_a");
+  EXPECT_TRUE(fs::exists(cacheDir_ / "inst_a_20240101.jot"));
+  EXPECT_FALSE(fs::exists(logDir_ / "inst_a_20240101.jot"));
 }
 
 }  // namespace

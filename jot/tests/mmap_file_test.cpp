@@ -1,7 +1,11 @@
 #include "jot/mmap_file.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -9,6 +13,8 @@
 #include "support/jot_test_support.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 TEST(MmapFile, NewFileHasExactlyTheSizeAllZero) {
   jottest::TempDir dir;
@@ -73,6 +79,85 @@ TEST(MmapCache, ADeviceInItsPlaceIsNoCache) {
   EXPECT_FALSE(cache.open(path.string(), 4096));
   EXPECT_EQ(cache.error(), "not a regular file");
   EXPECT_TRUE(std::filesystem::is_symlink(path));
+}
+
+// --- Two processes racing for one cache file. ---
+
+// Both start at once: one holds the cache, the other is refused, and the
+// holder's file is still the one its path names (a loser that removed the
+// file it found would leave the holder writing into a deleted file).
+TEST(MmapCacheRace, OneOfTwoProcessesStartingAtOnceHoldsTheFileItMapped) {
+  jottest::TempDir dir;
+  const std::string path = (dir.path() / "c.mmap3").string();
+  for (int round = 0; round < 40; ++round) {
+    std::remove(path.c_str());
+    int go[2];
+    int done[2];
+    int verdicts[2];
+    ASSERT_EQ(::pipe(go), 0);
+    ASSERT_EQ(::pipe(done), 0);
+    ASSERT_EQ(::pipe(verdicts), 0);
+    pid_t children[2];
+    for (pid_t& child : children) {
+      child = ::fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        ::close(go[1]);
+        ::close(done[1]);
+        char c;
+        (void)::read(go[0], &c, 1);  // released together
+        vela::comm::MmapCache cache;
+        const bool held = cache.open(path, 4096);
+        char verdict = held ? 'H' : 'R';
+        (void)::write(verdicts[1], &verdict, 1);
+        (void)::read(done[0], &c, 1);  // both have tried
+        if (held) {
+          verdict = cache.replaced() ? 'X' : 'K';
+          (void)::write(verdicts[1], &verdict, 1);
+        }
+        ::_exit(0);
+      }
+    }
+    ::close(go[0]);
+    ::close(done[0]);
+    ::close(verdicts[1]);
+    ::close(go[1]);  // EOF releases both
+    std::string seen;
+    char c;
+    while (seen.size() < 2 && ::read(verdicts[0], &c, 1) == 1) seen += c;
+    ::close(done[1]);
+    while (::read(verdicts[0], &c, 1) == 1) seen += c;
+    ::close(verdicts[0]);
+    for (const pid_t child : children) ::waitpid(child, nullptr, 0);
+    std::string sorted = seen;
+    std::sort(sorted.begin(), sorted.end());
+    ASSERT_EQ(sorted, "HKR") << "round " << round;
+  }
+}
+
+TEST(MmapCacheRace, ARemovedOrReplacedFileIsNoticed) {
+  jottest::TempDir dir;
+  const std::string path = (dir.path() / "c.mmap3").string();
+  for (const bool replace : {false, true}) {
+    vela::comm::MmapCache cache;
+    ASSERT_TRUE(cache.open(path, 4096));
+    EXPECT_FALSE(cache.replaced());
+    std::remove(path.c_str());
+    if (replace) jottest::writeBytes(path, {1, 2, 3});
+    EXPECT_TRUE(cache.replaced()) << replace;
+    cache.close();
+    std::remove(path.c_str());
+  }
+}
+
+// A file that was there before is never removed, whatever refused it.
+TEST(MmapCacheRace, ARefusedOpenLeavesAFileItFoundInPlace) {
+  jottest::TempDir dir;
+  const auto path = dir.path() / "c.mmap3";
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);  // opens without waiting, cannot be mapped
+  vela::comm::MmapCache cache;
+  EXPECT_FALSE(cache.open(path.string(), 4096));
+  EXPECT_TRUE(fs::exists(path));
 }
 
 }  // namespace

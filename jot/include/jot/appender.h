@@ -140,6 +140,9 @@ class JotterAppender {
   // dropped records. Seals the open block first, but only when no sealed
   // block waits. Stops at the first write that fails, keeping that block.
   FlushResult FlushCacheToFile();
+  // Says once, on the console and in the log, that the cache file was
+  // removed or replaced under the writer. Flush thread, or Close() after it.
+  void NoteCacheReplaced();
   // Writes "[F][ <cause>, <dropped> records dropped" as a notice block; 0,
   // or the errno of the refusal.
   int WriteCountNotice(const char* cause, uint32_t dropped);
@@ -186,6 +189,7 @@ class JotterAppender {
   std::unique_ptr<LogFiles> files_;
   std::unique_ptr<LogBaseBuffer> buffer_;  // Guarded by bufferMutex_.
   vela::comm::MmapCache mmap_;             // Guarded by bufferMutex_ after Open.
+  bool cacheReplaced_ = false;             // said; flush thread, then Close().
   std::unique_ptr<uint64_t[]> heap_;       // Guarded by bufferMutex_ after Open.
   std::unique_ptr<vela::comm::Thread> asyncThread_;
   struct Maintenance {
@@ -213,6 +217,7 @@ class JotterAppender {
   std::atomic<bool> syncReady_{false};
   std::atomic<uint64_t> maxFileSize_{0};
   std::atomic<uint32_t> syncRefused_{0};  // sync records the file refused, not yet noted
+  std::atomic<bool> syncCountSaid_{false};  // that a crash loses that count, said once
   char syncMagic_ = 0;
   bool hasKey_ = false;
   EcPublicKey clientKey_{};

@@ -105,6 +105,9 @@ class LogBaseBuffer {
   [[nodiscard]] uint32_t Dropped() const { return dropped_; }
   // `n` (at most Dropped()) of the dropped records are now noted in the log.
   void ForgetDropped(uint32_t n);
+  // `n` more records were dropped (also those a sync writer's file refused:
+  // kept in the counters, a kill does not lose their count).
+  void AddDropped(uint32_t n);
   // Records held in the blocks (an adopted block's count as it was kept).
   [[nodiscard]] uint64_t HeldRecords() const;
   // Length of the open block (header and body), 0 when none is open.
@@ -156,7 +159,6 @@ class LogBaseBuffer {
   // The counter of a block's records: by the half it lives in.
   [[nodiscard]] size_t CounterOf(const Block& block) const;
   void StoreCounter(size_t index, uint32_t value);
-  void AddDropped(uint32_t n);
 
   uint8_t* mem_ = nullptr;
   size_t size_ = 0;

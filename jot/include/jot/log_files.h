@@ -86,7 +86,7 @@ class LogFiles {
   // True when the block is in a file; lastError_ says why not.
   bool Log2FileLocked(const void* data, size_t len, bool move);
   bool OpenLogFile(const std::string& dir);
-  bool WriteFile(const void* data, size_t len, FILE* file);
+  bool WriteFile(const void* data, size_t len, int fd);
   bool CacheLogs();
   long GetNextFileIndex(const std::string& filePrefix, const std::string& ext);
   void GetFileNamesByPrefix(const std::string& dir, const std::string& filePrefix,
@@ -103,7 +103,8 @@ class LogFiles {
   vela::comm::Mutex fileMutex_;
   uint64_t maxFileSize_ = 0;       // Guarded by fileMutex_.
   int64_t maxAliveTime_ = 864000;  // Guarded by fileMutex_.
-  FILE* logFile_ = nullptr;        // Guarded by fileMutex_.
+  int logFd_ = -1;                 // opened O_APPEND; Guarded by fileMutex_.
+  std::string openDir_;            // the folder of logFd_; Guarded by fileMutex_.
   time_t openFileTime_ = 0;        // Guarded by fileMutex_.
   time_t lastTime_ = 0;            // Guarded by fileMutex_.
   uint64_t lastTick_ = 0;          // Guarded by fileMutex_.

@@ -5,6 +5,7 @@
 // a file's end would fault on first touch.
 #include <cstddef>
 #include <string>
+#include <sys/types.h>
 
 #include <boost/iostreams/device/mapped_file.hpp>
 
@@ -40,10 +41,18 @@ class MmapCache {
   [[nodiscard]] size_t size() const { return isOpen() ? file_.size() : 0; }
   // Why the last open() failed ("in use by another process", an errno text).
   [[nodiscard]] const std::string& error() const { return error_; }
+  // True when the path no longer names the file that is mapped (removed, or
+  // another file put in its place): what the mapping holds then survives no
+  // crash.
+  [[nodiscard]] bool replaced() const;
+  [[nodiscard]] const std::string& path() const { return path_; }
 
  private:
   boost::iostreams::mapped_file file_;
   int lockFd_ = -1;
+  std::string path_;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
   std::string error_;
 };
 
