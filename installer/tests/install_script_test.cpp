@@ -315,6 +315,8 @@ TEST_F(InstallScriptTest, RefusedPackageLeavesTheTargetAsItWas) {
   const std::vector<Case> packages = {
       {"a previous/ of its own and no Quillo.app", ownPrevious, "no Quillo.app"},
       {"a previous/ of its own and no manifest", ownPreviousAndNoManifest, "no manifest"},
+      {"a Quillo.app that is a file", {file("Quillo.app")}, "no Quillo.app"},
+      {"a manifest that is a folder", {folder("Quillo.app/Contents/Info.json/")}, "no manifest"},
       {"a link",
        {file("Quillo.app/Contents/Info.json"), link("Quillo.app/x", "/", kHostUnix)},
        "neither files nor folders"},
@@ -369,9 +371,20 @@ TEST_F(InstallScriptTest, TakesOnePackageWhoseNameIsNoOption) {
     EXPECT_EQ(run(args), 1) << args.size() << " arguments";
     EXPECT_FALSE(fs::exists(installed())) << args.size() << " arguments";
   }
+  // Into a root without its folders, over a dangling link, then over that copy.
+  fs::remove_all(root() / "Library");
+  fs::create_directories(root());
   fs::rename(package, dir_ / "-q.zip");
   EXPECT_EQ(run({"-q.zip"}), 0);
+  EXPECT_EQ(fs::status(targetDir()).permissions(), fs::perms(0755));
+  fs::remove_all(installed());
+  fs::create_symlink(dir_ / "nowhere", installed());
+  EXPECT_EQ(run({"-q.zip"}), 0);
+  EXPECT_FALSE(fs::is_symlink(installed()));
+  EXPECT_EQ(run({"-q.zip"}), 0);
   EXPECT_TRUE(fs::exists(installed() / "Contents/Info.json"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(targetDir()), {}), 1)
+      << "only Quillo.app: no staging folder, no copy set aside";
 }
 
 // A stop (SIGTERM to the script's group, as the helper sends it) or a failed
