@@ -195,7 +195,8 @@ TEST_F(InstallHelperTest, MalformedCommandLinesAreUsageErrorsAndRunNothing) {
   // The largest size it takes, 18 digits, is no usage error: the package is checked.
   auto largest = with(5, "999999999999999999");
   largest[4] = std::string(32, '0');
-  EXPECT_EQ(run(largest).status, quillo::kVerifiedInstallMismatch);
+  const HelperRun taken = run(largest);
+  EXPECT_EQ(taken.status, quillo::kVerifiedInstallMismatch) << taken.out;
   for (const char* help : {"--help", "-h"}) {
     const HelperRun r = run({kHelper, help});
     EXPECT_EQ(r.status, 0) << help << ": " << r.out;
