@@ -192,6 +192,11 @@ TEST_F(InstallHelperTest, MalformedCommandLinesAreUsageErrorsAndRunNothing) {
     EXPECT_EQ(r.status, quillo::kVerifiedInstallUsage) << what << ": " << r.out;
     EXPECT_NE(r.out.find("usage: quillo-install-helper"), std::string::npos) << what;
   }
+  // The largest size it takes, 18 digits, is no usage error: the package is checked.
+  auto largest = with(5, "999999999999999999");
+  largest[4] = std::string(32, '0');
+  const HelperRun taken = run(largest);
+  EXPECT_EQ(taken.status, quillo::kVerifiedInstallMismatch) << taken.out;
   for (const char* help : {"--help", "-h"}) {
     const HelperRun r = run({kHelper, help});
     EXPECT_EQ(r.status, 0) << help << ": " << r.out;

@@ -315,6 +315,8 @@ TEST_F(InstallScriptTest, RefusedPackageLeavesTheTargetAsItWas) {
   const std::vector<Case> packages = {
       {"a previous/ of its own and no Quillo.app", ownPrevious, "no Quillo.app"},
       {"a previous/ of its own and no manifest", ownPreviousAndNoManifest, "no manifest"},
+      {"a Quillo.app that is a file", {file("Quillo.app")}, "no Quillo.app"},
+      {"a manifest that is a folder", {folder("Quillo.app/Contents/Info.json/")}, "no manifest"},
       {"a link",
        {file("Quillo.app/Contents/Info.json"), link("Quillo.app/x", "/", kHostUnix)},
        "neither files nor folders"},
@@ -345,6 +347,44 @@ TEST_F(InstallScriptTest, RefusedPackageLeavesTheTargetAsItWas) {
     EXPECT_NE(quillo::waitForExit(p.pid), 0);
     EXPECT_EQ(snapshot(root()), before);
   }
+}
+
+// One package, a regular file, named by a path that never passes for an
+// option.
+TEST_F(InstallScriptTest, TakesOnePackageWhoseNameIsNoOption) {
+  const std::string package = writePackage({file("Quillo.app/Contents/Info.json")}).string();
+  const auto run = [&](const std::vector<std::string>& args) {
+    // Reading a pipe without a writer would wait for ever.
+    std::vector<std::string> argv = {"timeout", "20", "/bin/sh", script()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    quillo::Spawned p;
+    EXPECT_FALSE(quillo::spawnProcess(argv,
+                                      {.workingDirectory = dir_.string(),
+                                       .environment = {{"QUILLO_SYSTEM_ROOT", root().string()}}},
+                                      p));
+    return quillo::waitForExit(p.pid).value_or(-1);
+  };
+  const std::string fifo = (dir_ / "fifo.zip").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{}, {package, package}, {fifo}}) {
+    EXPECT_EQ(run(args), 1) << args.size() << " arguments";
+    EXPECT_FALSE(fs::exists(installed())) << args.size() << " arguments";
+  }
+  // Into a root without its folders, over a dangling link, then over that copy.
+  fs::remove_all(root() / "Library");
+  fs::create_directories(root());
+  fs::rename(package, dir_ / "-q.zip");
+  EXPECT_EQ(run({"-q.zip"}), 0);
+  EXPECT_EQ(fs::status(targetDir()).permissions(), fs::perms(0755));
+  fs::remove_all(installed());
+  fs::create_symlink(dir_ / "nowhere", installed());
+  EXPECT_EQ(run({"-q.zip"}), 0);
+  EXPECT_FALSE(fs::is_symlink(installed()));
+  EXPECT_EQ(run({"-q.zip"}), 0);
+  EXPECT_TRUE(fs::exists(installed() / "Contents/Info.json"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(targetDir()), {}), 1)
+      << "only Quillo.app: no staging folder, no copy set aside";
 }
 
 // A stop (SIGTERM to the script's group, as the helper sends it) or a failed
@@ -451,8 +491,9 @@ TEST_F(InstallScriptTest, EncryptedEntriesNeverAskForAPassword) {
 }
 
 // Staging folders of runs whose process is gone go; one holding the copy
-// its run had moved aside puts it back first. A running one's, and anything
-// not of that name, stay.
+// its run had moved aside puts it back first, unless that is a link or a
+// copy is in place already. A running one's, a link, and anything not of
+// that name, stay.
 TEST_F(InstallScriptTest, StagingFoldersOfEndedRunsAreSwept) {
   quillo::Spawned ended;
   ASSERT_FALSE(quillo::spawnProcess({"/bin/true"}, {}, ended));
@@ -460,12 +501,25 @@ TEST_F(InstallScriptTest, StagingFoldersOfEndedRunsAreSwept) {
   const std::string gone = std::to_string(ended.pid);
   const auto stale = targetDir() / (".quillo-install." + gone + ".Ab12Cd");
   const auto running = targetDir() / (".quillo-install." + std::to_string(::getpid()) + ".Ab12Cd");
+  // Swept before and after `stale` (names in that order): a linked copy
+  // never takes the place, and a copy in place is never replaced.
+  const auto linkedPrevious = targetDir() / (".quillo-install." + gone + ".Aa00Aa");
+  const auto lateStale = targetDir() / (".quillo-install." + gone + ".Zz99Yy");
   std::vector<fs::path> others = {targetDir() / ".quillo-install.notes",
                                   targetDir() / (".quillo-install." + gone + ".Ab12Cd7"),
-                                  targetDir() / (".quillo-install.0" + gone + ".Ab12Cd")};
+                                  targetDir() / (".quillo-install.0" + gone + ".Ab12Cd"),
+                                  targetDir() / (".quillo-install." + gone + ".Ab-2Cd")};
   installEarlierCopy();
   fs::create_directories(stale);
   fs::rename(installed(), stale / "previous");
+  fs::create_directories(linkedPrevious);
+  fs::create_symlink(outside(), linkedPrevious / "previous");
+  fs::create_directories(lateStale / "previous/Contents");
+  std::ofstream(lateStale / "previous/Contents/Info.json") << "late";
+  // A link of that name, to a folder of the user's with a copy of its own.
+  const auto linked = targetDir() / (".quillo-install." + gone + ".Lk56Mn");
+  fs::create_directories(outside() / "previous/Contents");
+  fs::create_directory_symlink(outside(), linked);
   for (const auto& folder : others) fs::create_directories(folder / "unpack");
   if (::geteuid() == 0) {  // Only root can make a folder someone else's.
     others.push_back(targetDir() / (".quillo-install." + gone + ".Xy34Zw"));
@@ -475,8 +529,15 @@ TEST_F(InstallScriptTest, StagingFoldersOfEndedRunsAreSwept) {
   fs::create_directories(running / "unpack");
   EXPECT_NE(install({file("Other.app/x")}), 0) << "a refused package";
   EXPECT_FALSE(fs::exists(stale));
-  EXPECT_TRUE(fs::exists(installed() / "Contents/MacOS/Quillo"));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(linkedPrevious)));
+  EXPECT_FALSE(fs::exists(lateStale));
+  EXPECT_FALSE(fs::is_symlink(installed()));
+  std::ifstream program(installed() / "Contents/MacOS/Quillo");
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(program)), {}), "earlier program");
   EXPECT_TRUE(fs::exists(running));
+  EXPECT_TRUE(fs::is_symlink(linked));
+  EXPECT_TRUE(fs::exists(outside() / "previous/Contents"));
+  EXPECT_EQ(fs::status(outside() / "Contents/Info.json").permissions(), fs::perms(0666));
   for (const auto& folder : others) EXPECT_TRUE(fs::exists(folder)) << folder;
 }
 

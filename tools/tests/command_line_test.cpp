@@ -1,10 +1,11 @@
-// The tools and benchmarks as a shell meets them: --help and -h print the
+// The tools, benchmarks and scripts as a shell meets them: --help and -h print the
 // usage on standard output and succeed; a usage error is exit 2 with what was
 // refused and the usage on standard error. jotdump reads only regular files, and a cache no further
 // than a cache's size.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -29,6 +30,8 @@ TEST(ToolCommandLine, HelpGoesToStandardOutputAndAUsageErrorToStandardError) {
       {"cask-tool", QUILLO_CASK_TOOL},
       {"quillo-input-sources", QUILLO_INPUT_SOURCES_TOOL},
       {"quillo-distribution-server", QUILLO_DISTRIBUTION_SERVER},
+      {"scripts/test", QUILLO_SCRIPTS_DIR "/test"},
+      {"scripts/run", QUILLO_SCRIPTS_DIR "/run"},
   };
 #ifdef QUILLO_BENCHMARKS
   for (const std::string path : {QUILLO_BENCHMARKS})
@@ -50,10 +53,10 @@ TEST(ToolCommandLine, HelpGoesToStandardOutputAndAUsageErrorToStandardError) {
   }
 }
 
-class JotdumpFilesTest : public ::testing::Test {
+class TempFolderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::path(::testing::TempDir()) / ("jotdump-files-" + std::to_string(::getpid()));
+    dir_ = fs::path(::testing::TempDir()) / ("command-line-" + std::to_string(::getpid()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }
@@ -61,6 +64,38 @@ class JotdumpFilesTest : public ::testing::Test {
 
   fs::path dir_;
 };
+using JotdumpFilesTest = TempFolderTest;
+using ScriptsTest = TempFolderTest;
+
+TEST_F(ScriptsTest, HelpAndARefusedArgumentInstallAndBuildNothing) {
+  // Alone in a clone of their own, without scripts/setup or any CMake file:
+  // a script that went past its arguments would fail or leave a build folder.
+  const fs::path scripts = dir_ / "scripts";
+  fs::create_directories(scripts);
+  struct Row {
+    std::string script;
+    std::vector<std::string> named;  // what its usage tells a newcomer
+  };
+  for (const Row& row :
+       std::vector<Row>{{"test", {"QUILLO_PRESETS", "QUILLO_JOBS", "scripts/setup"}},
+                        {"run", {"QUILLO_JOBS", "Xvfb", "xdotool key ctrl+w"}}}) {
+    const fs::path script = scripts / row.script;
+    fs::copy_file(std::string(QUILLO_SCRIPTS_DIR) + "/" + row.script, script);
+    fs::permissions(script, fs::perms::owner_all);
+    for (const std::string arg : {"--help", "-h", "--bogus"}) {
+      const ToolRun r = runTool({script.string(), arg});
+      const bool help = arg != "--bogus";
+      EXPECT_EQ(r.status, help ? 0 : 2) << row.script << " " << arg << ": " << r.err;
+      for (const std::string& name : row.named)
+        EXPECT_THAT(help ? r.out : r.err, HasSubstr(name)) << row.script << " " << arg;
+    }
+  }
+  std::vector<std::string> left;
+  for (const auto& entry : fs::recursive_directory_iterator(dir_))
+    left.push_back(fs::relative(entry.path(), dir_).string());
+  std::sort(left.begin(), left.end());
+  EXPECT_THAT(left, ::testing::ElementsAre("scripts", "scripts/run", "scripts/test"));
+}
 
 TEST_F(JotdumpFilesTest, DevicesAndPipesAreRefusedUnread) {
   const fs::path fifo = dir_ / "inst_a.mmap3";
