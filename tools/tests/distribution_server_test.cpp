@@ -15,6 +15,7 @@
 #include <signal.h>
 #include <span>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -94,6 +95,69 @@ class Clients {
 Clients slowClients(int port, int count) {
   return Clients(port, count, "GET /web/mac/download HTTP/1.1\r\nX-Slow: ");
 }
+
+// Whether this process may open `files` descriptors, its soft limit raised
+// to the hard one first (the server it starts inherits it).
+bool roomForFiles(rlim_t files) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+  limit.rlim_cur = limit.rlim_max;
+  return ::setrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur >= files;
+}
+
+// The server's most connections at once, as its header says.
+constexpr int kServerConnections = 1024;
+
+// A client that reads an answer a little at a time and checks that its
+// body is `expected`, byte for byte. Its small receive buffer makes each
+// read acknowledge more: a download that moves, slowly.
+class Reader {
+ public:
+  Reader(int port, const std::string& request) : fd_(connectTo(port, 4096)) {
+    if (fd_ >= 0 && !sendAll(fd_, request)) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~Reader() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
+  [[nodiscard]] bool connected() const { return fd_ >= 0; }
+  // Takes at most `most` bytes, waiting for them up to the socket's timeout;
+  // false once the answer has ended.
+  bool take(size_t most, const std::string& expected) {
+    char buffer[64 * 1024];
+    const ssize_t got = ::recv(fd_, buffer, std::min(most, sizeof buffer), 0);
+    if (got <= 0) return false;
+    for (ssize_t i = 0; i < got; ++i) consume(buffer[i], expected);
+    return true;
+  }
+  [[nodiscard]] bool whole(const std::string& expected) const {
+    return headDone_ && same_ && body_ == expected.size() &&
+           head_.find("200 OK") != std::string::npos;
+  }
+  // What arrived is the start of the answer, nothing else.
+  [[nodiscard]] bool sound() const { return same_; }
+
+ private:
+  void consume(char c, const std::string& expected) {
+    if (!headDone_) {
+      head_ += c;
+      headDone_ = head_.ends_with("\r\n\r\n");
+      return;
+    }
+    same_ = same_ && body_ < expected.size() && expected[body_] == c;
+    ++body_;
+  }
+
+  int fd_;
+  std::string head_;
+  bool headDone_ = false;
+  size_t body_ = 0;
+  bool same_ = true;
+};
 
 // How many sockets process `pid` holds open.
 int socketsOf(pid_t pid) {
@@ -389,7 +453,68 @@ TEST_F(DistributionServerTest, SlowClientsNeverKeepOthersWaiting) {
                            [&] { slow.trickle(); }));
   EXPECT_EQ(served.get(), 200);
   // Memory stays bounded: the rest wait to be accepted.
-  EXPECT_LE(socketsOf(server_.pid), 64 + 1) << "connections and the listener";
+  EXPECT_LE(socketsOf(server_.pid), kServerConnections + 1) << "connections and the listener";
+}
+
+// More idle connections than the server takes at once, all ahead of a
+// client in the queue: they give way to it.
+TEST_F(DistributionServerTest, IdleConnectionsNeverQueueAheadOfAClient) {
+  if (!roomForFiles(1700)) GTEST_SKIP() << "needs a limit of 1700 open files";
+  const int port = start();
+  ASSERT_GT(port, 0);
+  Clients idle(port, 1500, "");
+  ASSERT_EQ(idle.size(), 1500u);
+  httplib::Client client("127.0.0.1", port);
+  client.set_connection_timeout(2);
+  client.set_read_timeout(2);
+  const auto answer = client.Get("/web/mac/download");
+  ASSERT_TRUE(answer) << "the client was not answered within 2 s";
+  EXPECT_EQ(answer->status, 200);
+  EXPECT_LE(socketsOf(server_.pid), kServerConnections + 1) << "connections and the listener";
+}
+
+// Readers that take a little of their download now and then hold up no
+// client, and those left keep their downloads whole.
+TEST_F(DistributionServerTest, SlowReadersMakeRoomForAClient) {
+  const std::string bundle = largeBundle();
+  ASSERT_FALSE(bundle.empty());
+  const int port = start(bundle);
+  ASSERT_GT(port, 0);
+  std::ifstream zip(work_ / "Quillo.zip", std::ios::binary);
+  const std::string package((std::istreambuf_iterator<char>(zip)),
+                            std::istreambuf_iterator<char>());
+  ASSERT_GT(package.size(), size_t{1} << 20);
+  std::vector<std::unique_ptr<Reader>> readers;
+  for (int i = 0; i < 64; ++i) {
+    readers.push_back(
+        std::make_unique<Reader>(port, "GET /pkg/Quillo.zip HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    ASSERT_TRUE(readers.back()->connected());
+  }
+  std::vector<bool> going(readers.size(), true);
+  const auto slowRound = [&] {
+    for (size_t i = 0; i < readers.size(); ++i)
+      going[i] = going[i] && readers[i]->take(4096, package);
+    std::this_thread::sleep_for(500ms);
+  };
+  // Long enough for the server to see how slowly they read.
+  for (int round = 0; round < 4; ++round) slowRound();
+  auto served = std::async(std::launch::async, [port] {
+    httplib::Client client("127.0.0.1", port);
+    client.set_connection_timeout(2);
+    client.set_read_timeout(2);
+    const auto answer = client.Get("/pkg/Quillo.zip");
+    return answer ? answer->body.size() : size_t{0};
+  });
+  while (served.wait_for(0s) != std::future_status::ready) slowRound();
+  EXPECT_EQ(served.get(), package.size()) << "the client was not answered within 2 s";
+  int left = 0;
+  for (size_t i = 0; i < readers.size(); ++i) {
+    while (going[i] && readers[i]->take(SIZE_MAX, package)) {
+    }
+    EXPECT_TRUE(readers[i]->sound()) << "reader " << i;
+    left += readers[i]->whole(package) ? 1 : 0;
+  }
+  EXPECT_GE(left, 1) << "every reader was evicted";
 }
 
 // A request that never ends, in its head or in its body, is cut off.
