@@ -109,11 +109,12 @@ bool roomForFiles(rlim_t files) {
 constexpr int kServerConnections = 1024;
 
 // A client that reads an answer a little at a time and checks that its
-// body is `expected`, byte for byte. Its small receive buffer makes each
-// read acknowledge more: a download that moves, slowly.
+// body is `expected`, byte for byte. A small receive buffer makes each read
+// acknowledge more: a download that moves, slowly.
 class Reader {
  public:
-  Reader(int port, const std::string& request) : fd_(connectTo(port, 4096)) {
+  Reader(int port, const std::string& request, int receiveBuffer = 4096)
+      : fd_(connectTo(port, receiveBuffer)) {
     if (fd_ >= 0 && !sendAll(fd_, request)) {
       ::close(fd_);
       fd_ = -1;
@@ -286,6 +287,13 @@ TEST_F(DistributionServerTest, UsageErrorsNameTheCause) {
       {{"--port", "abc", "--bundle", kBundle, "--work", "w"}, "--port: not a port number: abc"},
       {{"--port", "-1", "--bundle", kBundle, "--work", "w"}, "--port: not a port number: -1"},
       {{"--port", "70000", "--bundle", kBundle, "--work", "w"}, "--port: not a port number (0-65535): 70000"},
+      {{"--port", "65536", "--bundle", kBundle, "--work", "w"}, "--port: not a port number (0-65535): 65536"},
+      {{"--port", "123456", "--bundle", kBundle, "--work", "w"}, "--port: not a port number: 123456"},
+      {{"--port", "", "--bundle", kBundle, "--work", "w"}, "--port: not a port number: "},
+      {{"--bundle", kBundle, "--work", "w", "--port"}, "--port: missing value"},
+      {{"--port", "8740", "--bundle", "", "--work", "w"}, "--bundle: missing value"},
+      {{"--bundle", kBundle, "--work", "w"}, "missing --port"},
+      {{"--port", "8740", "--bundle", kBundle}, "missing --work"},
       {{"--port", "8740", "--bundle", kBundle, "--work"}, "--work: missing value"},
       {{"--port", "8740", "--work", "w"}, "missing --bundle"},
       {{"--colour", "red"}, "unknown option: --colour"},
@@ -360,6 +368,64 @@ TEST_F(DistributionServerTest, ServesThePackageItDescribesAndPrintsReportsByName
   EXPECT_EQ(posted->status, 200);
   EXPECT_THAT(nextLine(), HasSubstr("report: scene ql_pc_app_scene_intro_install (1) "
                                     "action ql_pc_app_action_click_install (2) version \"1.0.0(1)\""));
+}
+
+// The status line of the answer to `request`, sent whole on a connection of
+// its own; empty when there is none.
+std::string statusLine(int port, const std::string& request) {
+  const int fd = connectTo(port);
+  std::string answer;
+  if (fd >= 0 && sendAll(fd, request)) {
+    char buffer[4096];
+    ssize_t got;
+    while (answer.find("\r\n") == std::string::npos && (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+      answer.append(buffer, static_cast<size_t>(got));
+  }
+  if (fd >= 0) ::close(fd);
+  return answer.substr(0, answer.find("\r\n"));
+}
+
+// Each method on each path gets its status, and the lines printed say what
+// came; a report that cannot be read is printed as such and answered.
+TEST_F(DistributionServerTest, AnswersAndPrintsEachRequestByMethodAndPath) {
+  const int port = start();
+  ASSERT_GT(port, 0);
+  struct Case {
+    std::string request;
+    std::string status;
+    std::string line;  // Printed; empty for none.
+  };
+  const auto post = [](const std::string& path, const std::string& body) {
+    return "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+           "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  };
+  const auto bare = [](const std::string& method, const std::string& path) {
+    return method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  };
+  const std::vector<Case> cases = {
+      {bare("GET", "/web/mac/download"), "HTTP/1.1 200 OK", "GET /web/mac/download"},
+      {bare("HEAD", "/web/mac/download?x=%01"), "HTTP/1.1 200 OK", "HEAD /web/mac/download?x=%01"},
+      // What the log line shows of a target's bytes.
+      {bare("GET", "/web/mac/download?a b~\x7f\x1f"), "HTTP/1.1 200 OK", "GET /web/mac/download?a b~\\x7f\\x1f"},
+      {bare("GET", "/ombra/single"), "HTTP/1.1 405 Method Not Allowed", "GET /ombra/single: reports are POSTed"},
+      {bare("HEAD", "/ombra/single"), "HTTP/1.1 405 Method Not Allowed", "HEAD /ombra/single: reports are POSTed"},
+      {post("/web/mac/download", "content=x"), "HTTP/1.1 405 Method Not Allowed", ""},
+      {post("/pkg/Quillo.zip", "content=x"), "HTTP/1.1 405 Method Not Allowed", ""},
+      {bare("DELETE", "/pkg/Quillo.zip"), "HTTP/1.1 405 Method Not Allowed", ""},
+      {bare("GET", "/pkg/Other.zip"), "HTTP/1.1 404 Not Found", ""},
+      {post("/ombra/single", "abc"), "HTTP/1.1 200 OK", "report: not a form with content="},
+      {post("/ombra/single", "content=nocomma"), "HTTP/1.1 200 OK", "report: malformed content"},
+      {post("/ombra/single", "content=%ZZ"), "HTTP/1.1 200 OK", "report: malformed content"},
+      {post("/ombra/single", "content=a%2C%20%21%21"), "HTTP/1.1 200 OK", "report: undecodable a"},
+  };
+  std::vector<std::string> printed;
+  for (const Case& c : cases) {
+    EXPECT_EQ(statusLine(port, c.request), c.status) << c.request;
+    if (!c.line.empty()) printed.push_back(c.line);
+  }
+  ASSERT_EQ(statusLine(port, bare("GET", "/web/mac/download?end")), "HTTP/1.1 200 OK");
+  printed.push_back("GET /web/mac/download?end");
+  for (const std::string& line : printed) EXPECT_EQ(nextLine(), line);
 }
 
 TEST_F(DistributionServerTest, OversizedBodiesAreRefusedAndStopEndsCleanly) {
