@@ -89,4 +89,17 @@ TEST_F(JotdumpFilesTest, ACacheIsReadNoFurtherThanACachesSize) {
   EXPECT_EQ(r.out, "");
 }
 
+// A file that holds no log is reported as damage and fails the run; "-" is
+// a file name, not an option.
+TEST_F(JotdumpFilesTest, DamageAndMissingFilesFailTheRun) {
+  const fs::path log = dir_ / "garbage.log";
+  std::ofstream(log) << std::string(4096, 'x');
+  const ToolRun damaged = runTool({QUILLO_JOTDUMP, log.string()});
+  EXPECT_EQ(damaged.status, 1) << damaged.err;
+  EXPECT_THAT(damaged.err, HasSubstr(log.string() + ": "));
+  const ToolRun dash = runTool({QUILLO_JOTDUMP, "-"});
+  EXPECT_EQ(dash.status, 2);
+  EXPECT_THAT(dash.err, HasSubstr("jotdump: cannot read -: "));
+}
+
 }  // namespace
