@@ -100,6 +100,9 @@ TEST_F(JotdumpFilesTest, DamageAndMissingFilesFailTheRun) {
   const ToolRun dash = runTool({QUILLO_JOTDUMP, "-"});
   EXPECT_EQ(dash.status, 2);
   EXPECT_THAT(dash.err, HasSubstr("jotdump: cannot read -: "));
+  const ToolRun shortKey = runTool({QUILLO_JOTDUMP, "--key", "00"});
+  EXPECT_EQ(shortKey.status, 2);
+  EXPECT_EQ(shortKey.err, "jotdump: --key needs 64 hexadecimal digits\n");
 }
 
 }  // namespace
