@@ -11,6 +11,7 @@
 #include <httplib.h>
 #include <memory>
 #include <netinet/in.h>
+#include <poll.h>
 #include <random>
 #include <signal.h>
 #include <span>
@@ -232,12 +233,14 @@ class DistributionServerTest : public ::testing::Test {
     server_.pid = -1;
     return true;
   }
-  // The server's next line of output.
+  // The server's next line of output; what came of it when none ends within
+  // 20 s, so that a line never printed fails the test rather than hangs it.
   std::string nextLine() { return lineFrom(server_.outputFd); }
   static std::string lineFrom(int fd) {
     std::string line;
+    pollfd ready{.fd = fd, .events = POLLIN, .revents = 0};
     char c;
-    while (::read(fd, &c, 1) == 1 && c != '\n') line += c;
+    while (::poll(&ready, 1, 20'000) == 1 && ::read(fd, &c, 1) == 1 && c != '\n') line += c;
     return line;
   }
 
@@ -333,9 +336,21 @@ TEST_F(DistributionServerTest, StartUpFailuresNameTheCause) {
   EXPECT_EQ(taken.err, "quillo-distribution-server: cannot listen on 127.0.0.1:" + port +
                            ": address already in use\n");
 
-  const ToolRun notABundle = run({"--port", "0", "--bundle", work_.string(), "--work", work_.string()});
-  EXPECT_EQ(notABundle.status, 1);
-  EXPECT_THAT(notABundle.err, HasSubstr("is not a Quillo.app bundle"));
+  // Either the name or the Info.json alone is not a bundle.
+  const fs::path named = work_ / "named" / "Quillo.app";
+  const fs::path other = work_ / "other" / "Other.app";
+  fs::create_directories(named / "Contents");
+  fs::create_directories(other / "Contents");
+  fs::copy_file(fs::path(kBundle) / "Contents/Info.json", other / "Contents/Info.json");
+  const std::vector<std::pair<std::string, fs::path>> notBundles = {
+      {"0", work_}, {"0", named}, {"0", other},
+      {"65535", work_},  // The highest port is one: the bundle is what is refused.
+  };
+  for (const auto& [portText, bundle] : notBundles) {
+    const ToolRun r = run({"--port", portText, "--bundle", bundle.string(), "--work", work_.string()});
+    EXPECT_EQ(r.status, 1) << bundle << " on port " << portText;
+    EXPECT_THAT(r.err, HasSubstr(bundle.string() + " is not a Quillo.app bundle")) << portText;
+  }
 }
 
 TEST_F(DistributionServerTest, ServesThePackageItDescribesAndPrintsReportsByName) {
@@ -432,9 +447,12 @@ TEST_F(DistributionServerTest, OversizedBodiesAreRefusedAndStopEndsCleanly) {
   const int port = start();
   ASSERT_GT(port, 0);
   httplib::Client client("127.0.0.1", port);
-  const auto huge = client.Post("/ombra/single", std::string(1 << 20, 'x'), "text/plain");
-  ASSERT_TRUE(huge);
-  EXPECT_EQ(huge->status, 413);
+  // The limit is 64 KiB.
+  for (const auto& [size, status] : {std::pair{64 << 10, 200}, {(64 << 10) + 1, 413}, {1 << 20, 413}}) {
+    const auto posted = client.Post("/ombra/single", std::string(size, 'x'), "text/plain");
+    ASSERT_TRUE(posted) << size;
+    EXPECT_EQ(posted->status, status) << size;
+  }
   const auto after = client.Get("/web/mac/download");
   ASSERT_TRUE(after) << "still serving";
   EXPECT_EQ(after->status, 200);
