@@ -14,14 +14,18 @@
 // libmicrohttpd serves every connection from one thread of its own, with a
 // bound on each request's head, body and time, so slow, idle or flooding
 // clients cost bounded memory and never keep others from being served.
-// Clients that stop reading their download are evicted, the longest stalled
-// first, when every connection is taken and a new client waits; the bounds
-// are under "HTTP" below. The port is its alone: one taken by another
-// server, or one that another server is binding, is refused.
+// It takes up to 1024 connections (fewer when its file limit is lower), so
+// that idle ones never queue ahead of a client: while they are all taken and
+// a client waits, those that have not sent a whole request within 250 ms are
+// closed. Beyond 64 downloads, those below 256 KiB/s over the last second
+// are closed, the slowest first. The bounds are under "HTTP" below. The port
+// is its alone: one taken by another server, or one that another server is
+// binding, is refused.
 //
 // Port 0 takes a free port; the "serving on" line names it. --help prints
 // the usage. Runs until SIGINT or SIGTERM, which end it at any moment. Exit
 // status: 0 stopped, 1 could not start (the message names the cause), 2 usage.
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -42,6 +46,7 @@
 #include <signal.h>
 #include <string>
 #include <string_view>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
@@ -135,31 +140,41 @@ std::optional<std::string> pack(const fs::path& bundle, const fs::path& zip) {
 //
 // libmicrohttpd reads and answers every request on one thread of its own
 // (epoll); this file routes, and bounds what a client may take:
-// - kMaxConnections at once; further clients wait to be accepted.
+// - Up to kMaxConnections at once (less a few when the file limit is lower);
+//   further clients wait to be accepted. Idle connections cost a descriptor
+//   and little memory, so there is room for many, and while every one is
+//   taken and a client waits, each whose request is not whole kRequestGrace
+//   after its acceptance is shut: a client never waits behind more than a
+//   round of idle connections.
 // - A request head must fit in kMaxHeadBytes, the memory the library gives a
 //   connection (it refuses a longer head); a body over kMaxRequestBody is
 //   read, dropped and answered 413, so that the client hears the answer.
 // - A request must be whole within kRequestTimeout of its connection's
 //   acceptance: the watchdog below shuts the socket of one that is not.
-// - Stalled downloads are evicted, oldest first: while every connection is
-//   taken and another client waits to be accepted, the connection that has
-//   gone longest without progress (a request still not whole, or a download
-//   of which the client has taken nothing more) gives way, once it has
-//   stalled for kStallTime. So a client that does not read its download
-//   keeps a new client waiting about kStallTime at most. Otherwise a
-//   connection on which nothing moves for kIdleTimeoutSeconds is closed.
+// - Slow downloads are evicted, slowest first: a download pins up to its
+//   send buffer, so while more than kMaxDownloads are answered, those whose
+//   client acknowledged less than kMinRate over the last kRateWindow give
+//   way until kMaxDownloads are left. A client on 127.0.0.1 reads megabytes
+//   a second even on a loaded machine; one that does not read at all is at
+//   0. Otherwise a connection on which nothing moves for
+//   kIdleTimeoutSeconds is closed.
 // - Answers come from one shared buffer (the install information) or from
 //   the package's file, never copied per client; each closes its connection.
 //   A connection's send buffer is kSendBuffer, so that clients that do not
 //   read pin little of the system's memory (on 127.0.0.1 it costs no speed).
 // No limit per client address: every client of this server is on 127.0.0.1.
 
-constexpr unsigned kMaxConnections = 64;
+constexpr unsigned kMaxConnections = 1024;
+// Descriptors kept for everything else the server opens.
+constexpr unsigned kSpareFiles = 32;
+constexpr size_t kMaxDownloads = 64;
 constexpr size_t kMaxHeadBytes = 16 * 1024;
 // A report form is a few hundred bytes; nothing else carries a body.
 constexpr size_t kMaxRequestBody = 64 * 1024;
 constexpr auto kRequestTimeout = std::chrono::seconds(5);
-constexpr auto kStallTime = std::chrono::seconds(1);
+constexpr auto kRequestGrace = std::chrono::milliseconds(250);
+constexpr auto kRateWindow = std::chrono::seconds(1);
+constexpr uint64_t kMinRate = 256 * 1024;  // Bytes a second.
 constexpr unsigned kIdleTimeoutSeconds = 60;
 constexpr auto kWatchInterval = std::chrono::milliseconds(100);
 constexpr int kSendBuffer = 256 * 1024;
@@ -183,7 +198,7 @@ std::string printable(std::string_view text) {
 
 // A connection and its one request, from acceptance to close.
 struct Exchange {
-  Exchange(int socket, Clock::time_point now) : fd(socket), accepted(now), quietSince(now) {}
+  Exchange(int socket, Clock::time_point now) : fd(socket), accepted(now), windowStart(now) {}
 
   const int fd;
   const Clock::time_point accepted;
@@ -195,9 +210,11 @@ struct Exchange {
   // Guarded by Watchdog::mutex_.
   bool answered = false;
   bool evicted = false;
-  Clock::time_point
-      quietSince;  // Acceptance, then the answer, then the client's last acknowledgement.
-  uint64_t acked = 0;
+  // Since the answer, the bytes acknowledged over each kRateWindow.
+  Clock::time_point windowStart;
+  uint64_t windowAcked = 0;
+  bool rated = false;  // A whole window has passed since the answer.
+  uint64_t rate = 0;   // Bytes a second over the last whole window.
 };
 
 // What the client has acknowledged of what was sent to it; 0 when unknown.
@@ -209,14 +226,17 @@ uint64_t bytesAcked(int fd) {
 }
 
 // Keeps every connection from its start to its close, and ends those that
-// break a bound the library does not keep by itself: a request's time, and
-// room for a waiting client. Ends one by shutting its socket down, which the
-// library sees as the client gone; the socket stays open until the library
-// has told `remove`. add, remove and answered are called on the library's
-// thread; the watchdog runs on its own until `stop`.
+// break a bound the library does not keep by itself: a request's time, room
+// for a waiting client, and the number of slow downloads. Ends one by
+// shutting its socket down, which the library sees as the client gone; the
+// socket stays open until the library has told `remove`. add, remove and
+// answered are called on the library's thread; the watchdog runs on its own
+// until `stop`.
 class Watchdog {
  public:
-  explicit Watchdog(int listener) : listener_(listener), thread_([this] { run(); }) {}
+  // `limit`: the connections the library takes at most.
+  Watchdog(int listener, size_t limit)
+      : listener_(listener), limit_(limit), thread_([this] { run(); }) {}
   ~Watchdog() { stop(); }
   Watchdog(const Watchdog&) = delete;
   Watchdog& operator=(const Watchdog&) = delete;
@@ -235,8 +255,8 @@ class Watchdog {
   void answered(Exchange& exchange) {
     std::lock_guard lock(mutex_);
     exchange.answered = true;
-    exchange.quietSince = Clock::now();
-    exchange.acked = bytesAcked(exchange.fd);
+    exchange.windowStart = Clock::now();
+    exchange.windowAcked = bytesAcked(exchange.fd);
   }
   void stop() {
     {
@@ -258,28 +278,42 @@ class Watchdog {
 
   // Requires: mutex_ held.
   void sweep(Clock::time_point now) {
-    Exchange* quietest = nullptr;
-    size_t open = 0;
+    std::vector<Exchange*> lateRequests;
+    std::vector<Exchange*> slowDownloads;
+    size_t downloads = 0;
     for (const auto& e : exchanges_) {
       if (e->evicted) continue;
-      if (!e->answered && now - e->accepted >= kRequestTimeout) {
-        evict(*e);
+      if (!e->answered) {
+        if (now - e->accepted >= kRequestTimeout) {
+          evict(*e);
+        } else if (now - e->accepted >= kRequestGrace) {
+          lateRequests.push_back(e.get());
+        }
         continue;
       }
-      if (e->answered) {
+      ++downloads;
+      if (now - e->windowStart >= kRateWindow) {
         const uint64_t acked = bytesAcked(e->fd);
-        if (acked != e->acked) {
-          e->acked = acked;
-          e->quietSince = now;
-        }
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(now - e->windowStart);
+        e->rate = (acked - std::min(acked, e->windowAcked)) * 1000 /
+                  static_cast<uint64_t>(elapsed.count());
+        e->rated = true;
+        e->windowStart = now;
+        e->windowAcked = acked;
       }
-      ++open;
-      if (now - e->quietSince >= kStallTime &&
-          (!quietest || e->quietSince < quietest->quietSince)) {
-        quietest = e.get();
-      }
+      if (e->rated && e->rate < kMinRate) slowDownloads.push_back(e.get());
     }
-    if (open >= kMaxConnections && quietest != nullptr && clientWaiting()) evict(*quietest);
+    // The library counts evicted connections until it has closed them.
+    if (exchanges_.size() >= limit_ && clientWaiting()) {
+      for (Exchange* e : lateRequests) evict(*e);
+    }
+    if (downloads > kMaxDownloads) {
+      std::sort(slowDownloads.begin(), slowDownloads.end(),
+                [](const Exchange* a, const Exchange* b) { return a->rate < b->rate; });
+      const size_t over = std::min(downloads - kMaxDownloads, slowDownloads.size());
+      for (size_t i = 0; i < over; ++i) evict(*slowDownloads[i]);
+    }
   }
 
   // Requires: mutex_ held.
@@ -296,6 +330,7 @@ class Watchdog {
   }
 
   const int listener_;
+  const size_t limit_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::vector<std::unique_ptr<Exchange>> exchanges_;  // Guarded by mutex_.
@@ -451,6 +486,20 @@ int boundPort(int fd) {
   return ntohs(address.sin_port);
 }
 
+// Connections the server may hold: kMaxConnections, less when the file
+// limit, raised to its hard limit first, leaves fewer.
+unsigned connectionLimit() {
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) != 0) return kMaxDownloads;
+  if (files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &files) != 0) (void)::getrlimit(RLIMIT_NOFILE, &files);
+  }
+  const rlim_t room =
+      files.rlim_cur > kSpareFiles + kMaxDownloads ? files.rlim_cur - kSpareFiles : kMaxDownloads;
+  return static_cast<unsigned>(std::min<rlim_t>(room, kMaxConnections));
+}
+
 struct Options {
   int port = -1;
   fs::path bundle;
@@ -548,11 +597,12 @@ int main(int argc, char** argv) {
     return cannotStart("cannot prepare the answers");
   }
 
-  Watchdog watchdog(listener);
+  const unsigned limit = connectionLimit();
+  Watchdog watchdog(listener, limit);
   site.watchdog = &watchdog;
   MHD_Daemon* daemon = MHD_start_daemon(
       MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC, 0, nullptr, nullptr, &onRequest, &site,
-      MHD_OPTION_LISTEN_SOCKET, listener, MHD_OPTION_CONNECTION_LIMIT, kMaxConnections,
+      MHD_OPTION_LISTEN_SOCKET, listener, MHD_OPTION_CONNECTION_LIMIT, limit,
       MHD_OPTION_CONNECTION_MEMORY_LIMIT, kMaxHeadBytes, MHD_OPTION_CONNECTION_TIMEOUT,
       kIdleTimeoutSeconds, MHD_OPTION_NOTIFY_CONNECTION, &onConnection, &watchdog,
       MHD_OPTION_URI_LOG_CALLBACK, &onTarget, nullptr, MHD_OPTION_END);

@@ -163,6 +163,7 @@ TEST_F(CaskToolTest, BadInputIsAnErrorWithItsReason) {
       {{"--root", root, "s", "get", "int64", "absent"}, 1, "cask-tool: no int64 value for absent\n"},
       {{"--root", root, "s", "get", "colour", "n"}, 2, "cask-tool: unknown type: colour\n"},
       {{"--root", root, "s", "set", "int32", "k", "12x"}, 2, "cask-tool: bad number: 12x\n"},
+      {{"--root", root, "s", "set", "hex", "k", "abc"}, 2, "cask-tool: bad hex: abc\n"},
   };
   for (const Case& c : cases) {
     const ToolRun run = tool(c.args);
@@ -178,6 +179,9 @@ TEST_F(CaskToolTest, BadInputIsAnErrorWithItsReason) {
       {{"--root", root, "s"}, "missing COMMAND"},
       {{"--root", root, "--colour", "s", "keys"}, "unknown option: --colour"},
       {{"--root", root, "s", "get", "int32"}, "get: expected TYPE KEY"},
+      {{"--root", root, "s", "set", "int32", "k"}, "set: expected TYPE KEY VALUE"},
+      {{"--root", root, "s", "remove"}, "remove: expected KEY"},
+      {{"--root", root, "--key", "k"}, "missing ID and COMMAND"},
       {{"--root", root, "s", "frobnicate"}, "unknown command: frobnicate"},
   };
   for (const auto& [args, why] : refusals) {

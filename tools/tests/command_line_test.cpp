@@ -124,4 +124,20 @@ TEST_F(JotdumpFilesTest, ACacheIsReadNoFurtherThanACachesSize) {
   EXPECT_EQ(r.out, "");
 }
 
+// A file that holds no log is reported as damage and fails the run; "-" is
+// a file name, not an option.
+TEST_F(JotdumpFilesTest, DamageAndMissingFilesFailTheRun) {
+  const fs::path log = dir_ / "garbage.log";
+  std::ofstream(log) << std::string(4096, 'x');
+  const ToolRun damaged = runTool({QUILLO_JOTDUMP, log.string()});
+  EXPECT_EQ(damaged.status, 1) << damaged.err;
+  EXPECT_THAT(damaged.err, HasSubstr(log.string() + ": "));
+  const ToolRun dash = runTool({QUILLO_JOTDUMP, "-"});
+  EXPECT_EQ(dash.status, 2);
+  EXPECT_THAT(dash.err, HasSubstr("jotdump: cannot read -: "));
+  const ToolRun shortKey = runTool({QUILLO_JOTDUMP, "--key", "00"});
+  EXPECT_EQ(shortKey.status, 2);
+  EXPECT_EQ(shortKey.err, "jotdump: --key needs 64 hexadecimal digits\n");
+}
+
 }  // namespace

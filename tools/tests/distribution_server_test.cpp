@@ -11,10 +11,12 @@
 #include <httplib.h>
 #include <memory>
 #include <netinet/in.h>
+#include <poll.h>
 #include <random>
 #include <signal.h>
 #include <span>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -95,6 +97,70 @@ Clients slowClients(int port, int count) {
   return Clients(port, count, "GET /web/mac/download HTTP/1.1\r\nX-Slow: ");
 }
 
+// Whether this process may open `files` descriptors, its soft limit raised
+// to the hard one first (the server it starts inherits it).
+bool roomForFiles(rlim_t files) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+  limit.rlim_cur = limit.rlim_max;
+  return ::setrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur >= files;
+}
+
+// The server's most connections at once, as its header says.
+constexpr int kServerConnections = 1024;
+
+// A client that reads an answer a little at a time and checks that its
+// body is `expected`, byte for byte. A small receive buffer makes each read
+// acknowledge more: a download that moves, slowly.
+class Reader {
+ public:
+  Reader(int port, const std::string& request, int receiveBuffer = 4096)
+      : fd_(connectTo(port, receiveBuffer)) {
+    if (fd_ >= 0 && !sendAll(fd_, request)) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~Reader() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
+  [[nodiscard]] bool connected() const { return fd_ >= 0; }
+  // Takes at most `most` bytes, waiting for them up to the socket's timeout;
+  // false once the answer has ended.
+  bool take(size_t most, const std::string& expected) {
+    char buffer[64 * 1024];
+    const ssize_t got = ::recv(fd_, buffer, std::min(most, sizeof buffer), 0);
+    if (got <= 0) return false;
+    for (ssize_t i = 0; i < got; ++i) consume(buffer[i], expected);
+    return true;
+  }
+  [[nodiscard]] bool whole(const std::string& expected) const {
+    return headDone_ && same_ && body_ == expected.size() &&
+           head_.find("200 OK") != std::string::npos;
+  }
+  // What arrived is the start of the answer, nothing else.
+  [[nodiscard]] bool sound() const { return same_; }
+
+ private:
+  void consume(char c, const std::string& expected) {
+    if (!headDone_) {
+      head_ += c;
+      headDone_ = head_.ends_with("\r\n\r\n");
+      return;
+    }
+    same_ = same_ && body_ < expected.size() && expected[body_] == c;
+    ++body_;
+  }
+
+  int fd_;
+  std::string head_;
+  bool headDone_ = false;
+  size_t body_ = 0;
+  bool same_ = true;
+};
+
 // How many sockets process `pid` holds open.
 int socketsOf(pid_t pid) {
   int sockets = 0;
@@ -167,12 +233,14 @@ class DistributionServerTest : public ::testing::Test {
     server_.pid = -1;
     return true;
   }
-  // The server's next line of output.
+  // The server's next line of output; what came of it when none ends within
+  // 20 s, so that a line never printed fails the test rather than hangs it.
   std::string nextLine() { return lineFrom(server_.outputFd); }
   static std::string lineFrom(int fd) {
     std::string line;
+    pollfd ready{.fd = fd, .events = POLLIN, .revents = 0};
     char c;
-    while (::read(fd, &c, 1) == 1 && c != '\n') line += c;
+    while (::poll(&ready, 1, 20'000) == 1 && ::read(fd, &c, 1) == 1 && c != '\n') line += c;
     return line;
   }
 
@@ -222,6 +290,13 @@ TEST_F(DistributionServerTest, UsageErrorsNameTheCause) {
       {{"--port", "abc", "--bundle", kBundle, "--work", "w"}, "--port: not a port number: abc"},
       {{"--port", "-1", "--bundle", kBundle, "--work", "w"}, "--port: not a port number: -1"},
       {{"--port", "70000", "--bundle", kBundle, "--work", "w"}, "--port: not a port number (0-65535): 70000"},
+      {{"--port", "65536", "--bundle", kBundle, "--work", "w"}, "--port: not a port number (0-65535): 65536"},
+      {{"--port", "123456", "--bundle", kBundle, "--work", "w"}, "--port: not a port number: 123456"},
+      {{"--port", "", "--bundle", kBundle, "--work", "w"}, "--port: not a port number: "},
+      {{"--bundle", kBundle, "--work", "w", "--port"}, "--port: missing value"},
+      {{"--port", "8740", "--bundle", "", "--work", "w"}, "--bundle: missing value"},
+      {{"--bundle", kBundle, "--work", "w"}, "missing --port"},
+      {{"--port", "8740", "--bundle", kBundle}, "missing --work"},
       {{"--port", "8740", "--bundle", kBundle, "--work"}, "--work: missing value"},
       {{"--port", "8740", "--work", "w"}, "missing --bundle"},
       {{"--colour", "red"}, "unknown option: --colour"},
@@ -261,9 +336,21 @@ TEST_F(DistributionServerTest, StartUpFailuresNameTheCause) {
   EXPECT_EQ(taken.err, "quillo-distribution-server: cannot listen on 127.0.0.1:" + port +
                            ": address already in use\n");
 
-  const ToolRun notABundle = run({"--port", "0", "--bundle", work_.string(), "--work", work_.string()});
-  EXPECT_EQ(notABundle.status, 1);
-  EXPECT_THAT(notABundle.err, HasSubstr("is not a Quillo.app bundle"));
+  // Either the name or the Info.json alone is not a bundle.
+  const fs::path named = work_ / "named" / "Quillo.app";
+  const fs::path other = work_ / "other" / "Other.app";
+  fs::create_directories(named / "Contents");
+  fs::create_directories(other / "Contents");
+  fs::copy_file(fs::path(kBundle) / "Contents/Info.json", other / "Contents/Info.json");
+  const std::vector<std::pair<std::string, fs::path>> notBundles = {
+      {"0", work_}, {"0", named}, {"0", other},
+      {"65535", work_},  // The highest port is one: the bundle is what is refused.
+  };
+  for (const auto& [portText, bundle] : notBundles) {
+    const ToolRun r = run({"--port", portText, "--bundle", bundle.string(), "--work", work_.string()});
+    EXPECT_EQ(r.status, 1) << bundle << " on port " << portText;
+    EXPECT_THAT(r.err, HasSubstr(bundle.string() + " is not a Quillo.app bundle")) << portText;
+  }
 }
 
 TEST_F(DistributionServerTest, ServesThePackageItDescribesAndPrintsReportsByName) {
@@ -298,13 +385,74 @@ TEST_F(DistributionServerTest, ServesThePackageItDescribesAndPrintsReportsByName
                                     "action ql_pc_app_action_click_install (2) version \"1.0.0(1)\""));
 }
 
+// The status line of the answer to `request`, sent whole on a connection of
+// its own; empty when there is none.
+std::string statusLine(int port, const std::string& request) {
+  const int fd = connectTo(port);
+  std::string answer;
+  if (fd >= 0 && sendAll(fd, request)) {
+    char buffer[4096];
+    ssize_t got;
+    while (answer.find("\r\n") == std::string::npos && (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+      answer.append(buffer, static_cast<size_t>(got));
+  }
+  if (fd >= 0) ::close(fd);
+  return answer.substr(0, answer.find("\r\n"));
+}
+
+// Each method on each path gets its status, and the lines printed say what
+// came; a report that cannot be read is printed as such and answered.
+TEST_F(DistributionServerTest, AnswersAndPrintsEachRequestByMethodAndPath) {
+  const int port = start();
+  ASSERT_GT(port, 0);
+  struct Case {
+    std::string request;
+    std::string status;
+    std::string line;  // Printed; empty for none.
+  };
+  const auto post = [](const std::string& path, const std::string& body) {
+    return "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+           "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  };
+  const auto bare = [](const std::string& method, const std::string& path) {
+    return method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  };
+  const std::vector<Case> cases = {
+      {bare("GET", "/web/mac/download"), "HTTP/1.1 200 OK", "GET /web/mac/download"},
+      {bare("HEAD", "/web/mac/download?x=%01"), "HTTP/1.1 200 OK", "HEAD /web/mac/download?x=%01"},
+      // What the log line shows of a target's bytes.
+      {bare("GET", "/web/mac/download?a b~\x7f\x1f"), "HTTP/1.1 200 OK", "GET /web/mac/download?a b~\\x7f\\x1f"},
+      {bare("GET", "/ombra/single"), "HTTP/1.1 405 Method Not Allowed", "GET /ombra/single: reports are POSTed"},
+      {bare("HEAD", "/ombra/single"), "HTTP/1.1 405 Method Not Allowed", "HEAD /ombra/single: reports are POSTed"},
+      {post("/web/mac/download", "content=x"), "HTTP/1.1 405 Method Not Allowed", ""},
+      {post("/pkg/Quillo.zip", "content=x"), "HTTP/1.1 405 Method Not Allowed", ""},
+      {bare("DELETE", "/pkg/Quillo.zip"), "HTTP/1.1 405 Method Not Allowed", ""},
+      {bare("GET", "/pkg/Other.zip"), "HTTP/1.1 404 Not Found", ""},
+      {post("/ombra/single", "abc"), "HTTP/1.1 200 OK", "report: not a form with content="},
+      {post("/ombra/single", "content=nocomma"), "HTTP/1.1 200 OK", "report: malformed content"},
+      {post("/ombra/single", "content=%ZZ"), "HTTP/1.1 200 OK", "report: malformed content"},
+      {post("/ombra/single", "content=a%2C%20%21%21"), "HTTP/1.1 200 OK", "report: undecodable a"},
+  };
+  std::vector<std::string> printed;
+  for (const Case& c : cases) {
+    EXPECT_EQ(statusLine(port, c.request), c.status) << c.request;
+    if (!c.line.empty()) printed.push_back(c.line);
+  }
+  ASSERT_EQ(statusLine(port, bare("GET", "/web/mac/download?end")), "HTTP/1.1 200 OK");
+  printed.push_back("GET /web/mac/download?end");
+  for (const std::string& line : printed) EXPECT_EQ(nextLine(), line);
+}
+
 TEST_F(DistributionServerTest, OversizedBodiesAreRefusedAndStopEndsCleanly) {
   const int port = start();
   ASSERT_GT(port, 0);
   httplib::Client client("127.0.0.1", port);
-  const auto huge = client.Post("/ombra/single", std::string(1 << 20, 'x'), "text/plain");
-  ASSERT_TRUE(huge);
-  EXPECT_EQ(huge->status, 413);
+  // The limit is 64 KiB.
+  for (const auto& [size, status] : {std::pair{64 << 10, 200}, {(64 << 10) + 1, 413}, {1 << 20, 413}}) {
+    const auto posted = client.Post("/ombra/single", std::string(size, 'x'), "text/plain");
+    ASSERT_TRUE(posted) << size;
+    EXPECT_EQ(posted->status, status) << size;
+  }
   const auto after = client.Get("/web/mac/download");
   ASSERT_TRUE(after) << "still serving";
   EXPECT_EQ(after->status, 200);
@@ -389,7 +537,68 @@ TEST_F(DistributionServerTest, SlowClientsNeverKeepOthersWaiting) {
                            [&] { slow.trickle(); }));
   EXPECT_EQ(served.get(), 200);
   // Memory stays bounded: the rest wait to be accepted.
-  EXPECT_LE(socketsOf(server_.pid), 64 + 1) << "connections and the listener";
+  EXPECT_LE(socketsOf(server_.pid), kServerConnections + 1) << "connections and the listener";
+}
+
+// More idle connections than the server takes at once, all ahead of a
+// client in the queue: they give way to it.
+TEST_F(DistributionServerTest, IdleConnectionsNeverQueueAheadOfAClient) {
+  if (!roomForFiles(1700)) GTEST_SKIP() << "needs a limit of 1700 open files";
+  const int port = start();
+  ASSERT_GT(port, 0);
+  Clients idle(port, 1500, "");
+  ASSERT_EQ(idle.size(), 1500u);
+  httplib::Client client("127.0.0.1", port);
+  client.set_connection_timeout(2);
+  client.set_read_timeout(2);
+  const auto answer = client.Get("/web/mac/download");
+  ASSERT_TRUE(answer) << "the client was not answered within 2 s";
+  EXPECT_EQ(answer->status, 200);
+  EXPECT_LE(socketsOf(server_.pid), kServerConnections + 1) << "connections and the listener";
+}
+
+// Readers that take a little of their download now and then hold up no
+// client, and those left keep their downloads whole.
+TEST_F(DistributionServerTest, SlowReadersMakeRoomForAClient) {
+  const std::string bundle = largeBundle();
+  ASSERT_FALSE(bundle.empty());
+  const int port = start(bundle);
+  ASSERT_GT(port, 0);
+  std::ifstream zip(work_ / "Quillo.zip", std::ios::binary);
+  const std::string package((std::istreambuf_iterator<char>(zip)),
+                            std::istreambuf_iterator<char>());
+  ASSERT_GT(package.size(), size_t{1} << 20);
+  std::vector<std::unique_ptr<Reader>> readers;
+  for (int i = 0; i < 64; ++i) {
+    readers.push_back(
+        std::make_unique<Reader>(port, "GET /pkg/Quillo.zip HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    ASSERT_TRUE(readers.back()->connected());
+  }
+  std::vector<bool> going(readers.size(), true);
+  const auto slowRound = [&] {
+    for (size_t i = 0; i < readers.size(); ++i)
+      going[i] = going[i] && readers[i]->take(4096, package);
+    std::this_thread::sleep_for(500ms);
+  };
+  // Long enough for the server to see how slowly they read.
+  for (int round = 0; round < 4; ++round) slowRound();
+  auto served = std::async(std::launch::async, [port] {
+    httplib::Client client("127.0.0.1", port);
+    client.set_connection_timeout(2);
+    client.set_read_timeout(2);
+    const auto answer = client.Get("/pkg/Quillo.zip");
+    return answer ? answer->body.size() : size_t{0};
+  });
+  while (served.wait_for(0s) != std::future_status::ready) slowRound();
+  EXPECT_EQ(served.get(), package.size()) << "the client was not answered within 2 s";
+  int left = 0;
+  for (size_t i = 0; i < readers.size(); ++i) {
+    while (going[i] && readers[i]->take(SIZE_MAX, package)) {
+    }
+    EXPECT_TRUE(readers[i]->sound()) << "reader " << i;
+    left += readers[i]->whole(package) ? 1 : 0;
+  }
+  EXPECT_GE(left, 1) << "every reader was evicted";
 }
 
 // A request that never ends, in its head or in its body, is cut off.

@@ -85,6 +85,9 @@ TEST_F(InputSourcesToolTest, BadRootsAndRegistriesAreErrorsNotCrashes) {
   EXPECT_EQ(malformed.out, "");
 
   EXPECT_EQ(run({}).status, 2);
+  const ToolRun noRoot = run({"--root"});
+  EXPECT_EQ(noRoot.status, 2);
+  EXPECT_THAT(noRoot.err, HasSubstr("quillo-input-sources: --root: missing value\n"));
   EXPECT_EQ(onRoot({"select"}).status, 2);
 }
 
