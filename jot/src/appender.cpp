@@ -243,9 +243,18 @@ void JotterAppender::RecoverCache() {
     buffer_->DropOldestSealed();
   }
   bool counted = false;
+  bool damaged = false;
   {
     vela::comm::ScopedLock lock(bufferMutex_);
     counted = lock.islocked() && buffer_ && buffer_->Dropped() > 0;
+    damaged = lock.islocked() && buffer_ && buffer_->DropCountWasDamaged();
+  }
+  if (damaged) {
+    // Records may have been lost uncounted: never a silent 0.
+    static constexpr char kDamaged[] = "log cache: the count of dropped records was damaged";
+    WriteTips2Console("%s", kDamaged);
+    frame();
+    WriteTips2File("[F][ %s\n", kDamaged);
   }
   if (counted && !failed) {
     frame();

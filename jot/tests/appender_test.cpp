@@ -781,6 +781,30 @@ TEST_F(AppenderTest, DamagedCacheFilesNeverCrashTheStart) {
   EXPECT_EQ(numbersOf(text, "after").size(), 1u);
 }
 
+TEST_F(AppenderTest, ADamagedCountOfDroppedRecordsIsSaidNeverBelieved) {
+  // A true count of 154,988 with the same bit flipped in both halves, the
+  // top count with a zero high half, and a word that is no count.
+  for (const uint64_t word :
+       {jottest::dropCountWord(154988) ^ (uint64_t{1} << 3 | uint64_t{1} << 35),
+        uint64_t{0x00000000FFFFFFFF}, uint64_t{12345}}) {
+    SCOPED_TRACE(word);
+    jottest::TempDir dir;
+    std::vector<uint8_t> cache(vela::jot::kCacheFileLength, 0);
+    std::memcpy(cache.data() + vela::jot::kBufferBlockLength, &word, sizeof word);
+    jottest::writeBytes(dir.path() / "inst_a.mmap3", cache);
+    ::testing::internal::CaptureStderr();
+    vela::jot::JotterAppender appender;
+    appender.Open(configFor(dir.path()));
+    appender.Close();
+    const std::string console = ::testing::internal::GetCapturedStderr();
+    const std::string text = jottest::decodeDir(dir.path(), std::nullopt);
+    const std::string notice = "log cache: the count of dropped records was damaged";
+    EXPECT_EQ(jottest::countOf(console, notice), 1u) << console;
+    EXPECT_EQ(jottest::countOf(text, "[F][ " + notice + "\n"), 1u) << text;
+    EXPECT_EQ(text.find("records dropped"), std::string::npos) << text;
+  }
+}
+
 TEST_F(AppenderTest, EmptyLogDirectoryUsesHeapAndWritesNothing) {
   vela::jot::JotterAppender appender;
   appender.Open(configFor(""));

@@ -440,8 +440,49 @@ TEST(Counters, DroppedAndBlockCountsOutliveAKill) {
   EXPECT_EQ(vela::jot::CachedDropCount(counters.bytes()), std::optional<uint32_t>(0));
 }
 
+TEST(Counters, AWordThatDoesNotCheckIsDamagedNeverACount) {
+  const uint64_t good = jottest::dropCountWord(154988);
+  struct Row {
+    const char* what;
+    uint64_t word;
+  };
+  const Row rows[] = {
+      {"the same bit flipped in both halves", good ^ (uint64_t{1} << 3 | uint64_t{1} << 35)},
+      {"the top count with a zero check", 0x00000000FFFFFFFFull},
+      {"one half changed", good ^ (uint64_t{1} << 40)},
+      {"a count and its complement", uint64_t{154988} | uint64_t{~154988u} << 32},
+      {"a cut word", good & 0xFFFFFFFFull},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::vector<char> memory(kCache, 0);
+    Counters counters;
+    counters.words[0] = row.word;
+    EXPECT_EQ(vela::jot::CachedDropCount(counters.bytes()), std::nullopt);
+    vela::jot::LogZlibBuffer buffer(memory.data(), kCache, true, "", counters.words);
+    EXPECT_TRUE(buffer.DropCountWasDamaged());
+    EXPECT_EQ(buffer.Dropped(), 0u);
+    EXPECT_EQ(counters.words[0], 0u);
+  }
+  std::vector<char> memory(kCache, 0);
+  Counters counters;
+  counters.words[0] = good;
+  vela::jot::LogZlibBuffer buffer(memory.data(), kCache, true, "", counters.words);
+  EXPECT_FALSE(buffer.DropCountWasDamaged());
+  EXPECT_EQ(buffer.Dropped(), 154988u);
+  // No bit flipped in both halves checks, whatever the count.
+  for (const uint32_t n : {1u, 2u, 154988u, 0x7FFFFFFFu, 0xFFFFFFFEu, 0xFFFFFFFFu}) {
+    const uint64_t word = jottest::dropCountWord(n);
+    ASSERT_EQ(static_cast<uint32_t>(word), n);
+    for (int bit = 0; bit < 32; ++bit) {
+      counters.words[0] = word ^ (uint64_t{1} << bit | uint64_t{1} << (bit + 32));
+      EXPECT_EQ(vela::jot::CachedDropCount(counters.bytes()), std::nullopt) << n << " bit " << bit;
+    }
+  }
+}
+
 TEST(Counters, AStartClearsStaleCountsAndTheDropCountStopsAtItsTop) {
-  auto word = [](uint32_t n) { return uint64_t{n} | uint64_t{~n} << 32; };
+  auto word = jottest::dropCountWord;
   // Too small for any block: every record is dropped.
   std::vector<char> memory(100, 0);
   Counters counters;
@@ -457,17 +498,19 @@ TEST(Counters, AStartClearsStaleCountsAndTheDropCountStopsAtItsTop) {
 }
 
 TEST(Counters, ABlockWithoutACountIsNeverGivenUp) {
-  // A damaged count, or a cache an earlier version left (a block and no
-  // counters): the block's records are not known, so new records are dropped
-  // instead, each counted.
-  for (bool damaged : {false, true}) {
+  // A damaged or absurd count, or a cache an earlier version left (a block
+  // and no counters): the block's records are not known, so new records are
+  // dropped instead, each counted.
+  for (const uint64_t blockWord : {uint64_t{0}, uint64_t{12345}, jottest::dropCountWord(1000)}) {
+    const bool damaged = blockWord == 12345;
     std::vector<char> memory(kCache, 0);
     Counters counters;
     {
       vela::jot::LogZlibBuffer writer(memory.data(), kCache, true, "");
-      ASSERT_TRUE(writer.Write("old\n", 4));
+      ASSERT_TRUE(writer.Write("old\n", 4));  // a body of a few bytes
     }
-    if (damaged) counters.words[0] = counters.words[1] = 12345;
+    counters.words[1] = blockWord;
+    if (damaged) counters.words[0] = 12345;
     EXPECT_EQ(vela::jot::CachedDropCount(counters.bytes()),
               damaged ? std::nullopt : std::optional<uint32_t>(0));
     vela::jot::LogZlibBuffer buffer(memory.data(), kCache, true, "", counters.words);
