@@ -10,6 +10,7 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include "jot/block_reader.h"
 #include "jot/log_format.h"
 
 namespace vela::jot {
@@ -155,6 +156,16 @@ void LogBaseBuffer::Fix() {
   StoreCounter(kDroppedCounter, dropped_);
   if (!mem_) return;
   std::vector<CacheBlock> found = LocateCacheBlocks(mem_, size_);
+  // A body that does not decode whole (a cut or damaged cache) would make
+  // the log undecodable. An enciphered one cannot be read here.
+  std::erase_if(found, [&](const CacheBlock& cached) {
+    if (IsCryptMagic(mem_[cached.offset])) return false;
+    DecodedBlock decoded;
+    DecodeBlockBody({mem_ + cached.offset, kBlockHeaderLen},
+                    {mem_ + cached.offset + kBlockHeaderLen, cached.bodyLength}, std::nullopt,
+                    decoded);
+    return !decoded.error.empty();
+  });
   bool counted[3] = {};
   for (const CacheBlock& cached : found) {
     uint32_t bodyLen = 0;  // as found; this takes the header's sequence number

@@ -1214,6 +1214,69 @@ TEST_F(AppenderTest, CacheOfAnEarlierVersionIsRecoveredWhole) {
   EXPECT_EQ(numbersOf(recoverAndRead(dir_.path()), "old"), expected);
 }
 
+TEST_F(AppenderTest, ACacheCutShortNeverMakesTheLogUndecodable) {
+  // A sealed block in the first half and one still open in the second, as a
+  // kill leaves them; then the file is cut.
+  struct Row {
+    size_t length;
+    bool firstKept;  // the sealed block lies wholly before the cut
+  };
+  const Row rows[] = {{120000, true}, {76850, true}, {50000, false}, {153610, true}};
+  for (const Mode mode : {Mode{false, false}, Mode{true, false}, Mode{false, true}}) {
+    std::optional<jottest::KeyPair> server;
+    if (mode.key) server = jottest::makeKeyPair();
+    const std::string key = server ? server->pubHex() : "";
+    std::vector<uint8_t> cache(vela::jot::kCacheFileLength, 0);
+    uint64_t* counters = reinterpret_cast<uint64_t*>(cache.data() + vela::jot::kBufferBlockLength);
+    std::unique_ptr<vela::jot::LogBaseBuffer> buffer;
+    if (mode.zstd) {
+      buffer = std::make_unique<vela::jot::LogZstdBuffer>(
+          cache.data(), vela::jot::kBufferBlockLength, true, key.c_str(), 3, counters);
+    } else {
+      buffer = std::make_unique<vela::jot::LogZlibBuffer>(
+          cache.data(), vela::jot::kBufferBlockLength, true, key.c_str(), counters);
+    }
+    std::mt19937 rng(5);
+    int records = 0;
+    int inFirst = -1;
+    while (buffer->SealedCount() == 0 || buffer->OpenLength() < 60000) {
+      const std::string line = "[I] cut n" + std::to_string(records++) + " " +
+                               noisyRecord("", rng).substr(0, 200) + "\n";
+      ASSERT_TRUE(buffer->Write(line.data(), line.size()));
+      if (inFirst < 0 && buffer->SealedCount() == 1) inFirst = records - 1;
+    }
+    buffer.reset();  // killed
+    for (const Row& row : rows) {
+      SCOPED_TRACE(std::to_string(row.length) + (mode.zstd ? " zstd" : " zlib") +
+                   (mode.key ? " key" : ""));
+      jottest::TempDir dir;
+      jottest::writeBytes(dir.path() / "inst_a.mmap3",
+                          std::vector<uint8_t>(cache.begin(), cache.begin() + row.length));
+      ::testing::internal::CaptureStderr();
+      vela::jot::appender_open(configFor(dir.path(), vela::jot::kAppenderAsync, mode.zstd, key));
+      vela::jot::appender_close();
+      const std::string console = ::testing::internal::GetCapturedStderr();
+      std::vector<std::string> problems;
+      const std::string text = jottest::decodeDir(
+          dir.path(), server ? std::optional(server->priv) : std::nullopt, &problems);
+      EXPECT_TRUE(problems.empty()) << problems.front();
+      const std::vector<int> kept = numbersOf(text, "cut");
+      std::vector<int> expected;
+      const int whole = row.length >= vela::jot::kBufferBlockLength ? records
+                        : row.firstKept                             ? inFirst
+                                                                    : 0;
+      for (int i = 0; i < whole; ++i) expected.push_back(i);
+      EXPECT_EQ(kept, expected);
+      const bool cut = row.length < vela::jot::kBufferBlockLength;
+      EXPECT_EQ(
+          jottest::countOf(console, "was cut short (" + std::to_string(row.length) + " bytes)"),
+          cut ? 1u : 0u)
+          << console;
+      EXPECT_EQ(jottest::countOf(text, "was cut short"), cut ? 1u : 0u);
+    }
+  }
+}
+
 // --- The filesystem never takes the writer down. ---
 
 // A symlink loop in the log folder makes the expiry scan fail on it.

@@ -258,6 +258,20 @@ TEST_P(BlockBuffer, OnlyABlockWhoseWriteFailedIsGivenUpForNewRecords) {
   }
 }
 
+TEST_P(BlockBuffer, ABlockWhoseBodyDoesNotDecodeIsNotAdopted) {
+  auto buffer = make();
+  writeRecords(*buffer, 300);
+  const size_t length = buffer->OpenLength();
+  buffer.reset();  // killed
+  // Damaged in the middle of its body; enciphered, it cannot be read here.
+  std::memset(memory_.data() + length / 2, 0xFF, 32);
+  buffer = make();
+  EXPECT_EQ(buffer->IsEmpty(), !GetParam().key);
+  if (!GetParam().key) {
+    EXPECT_EQ(std::count(memory_.begin(), memory_.end(), 0), static_cast<ptrdiff_t>(kCache));
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(AllModes, BlockBuffer,
                          ::testing::Values(Variant{false, false}, Variant{false, true},
                                            Variant{true, false}, Variant{true, true}),
@@ -307,6 +321,20 @@ void putHeader(std::vector<char>& memory, size_t offset, uint8_t magic, uint16_t
   memory[offset + 3] = static_cast<char>(beginHour);
   memory[offset + 4] = static_cast<char>(endHour);
   std::memcpy(memory.data() + offset + 5, &len, 4);
+  // A body that decodes: raw deflate stored blocks, as long as it fits.
+  if (len < 5 || len > memory.size() - offset - 73) return;
+  char* body = memory.data() + offset + 73;
+  for (size_t left = len; left >= 5;) {
+    auto n = static_cast<uint16_t>(std::min<size_t>(left - 5, 60000));
+    if (left - 5 - n > 0 && left - 5 - n < 5) n -= 5;
+    const auto inverse = static_cast<uint16_t>(~n);
+    body[0] = 0;
+    std::memcpy(body + 1, &n, 2);
+    std::memcpy(body + 3, &inverse, 2);
+    std::memset(body + 5, 'x', n);
+    body += 5 + n;
+    left -= 5 + n;
+  }
 }
 
 TEST(Adoption, OnlyValidFittingHeadersAreAdopted) {
