@@ -525,6 +525,24 @@ TEST(Counters, AStartClearsStaleCountsAndTheDropCountStopsAtItsTop) {
   EXPECT_EQ(counters.words[0], word(0xFFFFFFFFu));
 }
 
+TEST(Counters, ABlockCountAboveItsBodyLengthIsUnknown) {
+  // Each record takes a byte of body at least: a count up to the body's
+  // length may be true, one past it is not.
+  for (const uint32_t past : {0u, 1u}) {
+    std::vector<char> memory(kCache, 0);
+    Counters counters;
+    {
+      vela::jot::LogZlibBuffer writer(memory.data(), kCache, true, "", counters.words);
+      for (int i = 0; i < 10; ++i) ASSERT_TRUE(writer.Write("a\n", 2));
+    }
+    uint32_t bodyLength = 0;
+    std::memcpy(&bodyLength, memory.data() + 5, sizeof bodyLength);
+    counters.words[1] = jottest::dropCountWord(bodyLength + past);
+    vela::jot::LogZlibBuffer buffer(memory.data(), kCache, true, "", counters.words);
+    EXPECT_EQ(buffer.HeldRecords(), past == 0 ? bodyLength : 0u);
+  }
+}
+
 TEST(Counters, ABlockWithoutACountIsNeverGivenUp) {
   // A damaged or absurd count, or a cache an earlier version left (a block
   // and no counters): the block's records are not known, so new records are
