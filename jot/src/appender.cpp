@@ -68,6 +68,21 @@ bool createDirectories(const std::string& dir) {
   return !ec;
 }
 
+// A cache file found shorter than its blocks was cut: the zeros it was
+// extended with are no body. Clears the first byte of each block that runs
+// past `found` bytes, so that none is taken; returns how many.
+size_t ForgetCutBlocks(char* memory, size_t found) {
+  if (found >= kBufferBlockLength) return 0;
+  auto* bytes = reinterpret_cast<uint8_t*>(memory);
+  size_t cut = 0;
+  for (const CacheBlock& block : LocateCacheBlocks(bytes, kBufferBlockLength)) {
+    if (block.offset + kBlockHeaderLen + block.bodyLength <= found) continue;
+    bytes[block.offset] = 0;
+    ++cut;
+  }
+  return cut;
+}
+
 }  // namespace
 
 JotterAppender::JotterAppender(JotClock clock) : clock_(std::move(clock)) {}
@@ -155,11 +170,13 @@ void JotterAppender::Open(const JotConfig& config) {
   const std::string& cacheDir = config_.cachedir_.empty() ? config_.logdir_ : config_.cachedir_;
   char* memory = nullptr;
   std::string notMapped;  // why a cache file that should be mapped is not
+  size_t cutBlocks = 0;
   if (!cacheDir.empty()) {
     char path[512];
     std::snprintf(path, sizeof path, "%s/%s.mmap3", cacheDir.c_str(), config_.nameprefix_.c_str());
     if (mmap_.open(path, kCacheFileLength)) {
       memory = mmap_.data();
+      cutBlocks = ForgetCutBlocks(memory, mmap_.foundSize());
     } else {
       notMapped = std::string("log cache ") + path + " not used (" + mmap_.error() +
                   "): records wait in memory, a crash loses them";
@@ -202,6 +219,13 @@ void JotterAppender::Open(const JotConfig& config) {
 
   const std::string begin = "===== begin =====" + MakeMark();
   Write(nullptr, begin.c_str());
+  if (cutBlocks > 0) {
+    const std::string cut = "log cache " + mmap_.path() + " was cut short (" +
+                            std::to_string(mmap_.foundSize()) +
+                            " bytes): " + std::to_string(cutBlocks) + " cut block(s) not written";
+    WriteTips2Console("%s", cut.c_str());
+    Write(nullptr, ("[F][ " + cut).c_str());
+  }
   if (!notMapped.empty()) {
     // Crash safety is off: say so once, here and in the log.
     WriteTips2Console("%s", notMapped.c_str());
@@ -243,9 +267,18 @@ void JotterAppender::RecoverCache() {
     buffer_->DropOldestSealed();
   }
   bool counted = false;
+  bool damaged = false;
   {
     vela::comm::ScopedLock lock(bufferMutex_);
     counted = lock.islocked() && buffer_ && buffer_->Dropped() > 0;
+    damaged = lock.islocked() && buffer_ && buffer_->DropCountWasDamaged();
+  }
+  if (damaged) {
+    // Records may have been lost uncounted: never a silent 0.
+    static constexpr char kDamaged[] = "log cache: the count of dropped records was damaged";
+    WriteTips2Console("%s", kDamaged);
+    frame();
+    WriteTips2File("[F][ %s\n", kDamaged);
   }
   if (counted && !failed) {
     frame();

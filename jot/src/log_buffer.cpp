@@ -10,6 +10,7 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include "jot/block_reader.h"
 #include "jot/log_format.h"
 
 namespace vela::jot {
@@ -39,14 +40,27 @@ bool seqAfter(uint16_t a, uint16_t b) {
   return ahead != 0 && ahead < 32768;
 }
 
+// The high half of a counter word. Not linear in the bits of `n` (as a
+// complement is), so that the same bits flipped in both halves do not check.
+uint32_t countCheck(uint32_t n) {
+  n ^= n >> 16;
+  n *= 0x85EBCA6Bu;
+  n ^= n >> 13;
+  n *= 0xC2B2AE35u;
+  n ^= n >> 16;
+  return ~n;
+}
+
 // A counter is one word, so that a kill leaves the old value or the new one:
-// the count in the low half, its complement in the high half; 0 is all zero.
-uint64_t encodeCount(uint32_t n) { return n == 0 ? 0 : uint64_t{n} | uint64_t{~n} << 32; }
+// the count in the low half, its check in the high half; 0 is all zero.
+uint64_t encodeCount(uint32_t n) {
+  return n == 0 ? 0 : uint64_t{n} | uint64_t{countCheck(n)} << 32;
+}
 
 std::optional<uint32_t> decodeCount(uint64_t word) {
   if (word == 0) return 0;
   const auto n = static_cast<uint32_t>(word);
-  if (static_cast<uint32_t>(word >> 32) != ~n) return std::nullopt;
+  if (static_cast<uint32_t>(word >> 32) != countCheck(n)) return std::nullopt;
   return n;
 }
 
@@ -135,11 +149,23 @@ uint64_t LogBaseBuffer::HeldRecords() const {
 }
 
 void LogBaseBuffer::Fix() {
-  // A damaged count is no count.
-  dropped_ = decodeCount(loadWord(counters_[kDroppedCounter])).value_or(0);
+  // A damaged count is no count, but it is said.
+  const std::optional<uint32_t> dropped = decodeCount(loadWord(counters_[kDroppedCounter]));
+  dropCountDamaged_ = !dropped;
+  dropped_ = dropped.value_or(0);
   StoreCounter(kDroppedCounter, dropped_);
   if (!mem_) return;
   std::vector<CacheBlock> found = LocateCacheBlocks(mem_, size_);
+  // A body that does not decode whole (a cut or damaged cache) would make
+  // the log undecodable. An enciphered one cannot be read here.
+  std::erase_if(found, [&](const CacheBlock& cached) {
+    if (IsCryptMagic(mem_[cached.offset])) return false;
+    DecodedBlock decoded;
+    DecodeBlockBody({mem_ + cached.offset, kBlockHeaderLen},
+                    {mem_ + cached.offset + kBlockHeaderLen, cached.bodyLength}, std::nullopt,
+                    decoded);
+    return !decoded.error.empty();
+  });
   bool counted[3] = {};
   for (const CacheBlock& cached : found) {
     uint32_t bodyLen = 0;  // as found; this takes the header's sequence number
@@ -149,9 +175,10 @@ void LogBaseBuffer::Fix() {
     block.length = kBlockHeaderLen + cached.bodyLength;
     block.limit = size_;
     block.dirtyEnd = block.offset + block.length + kBlockTailLen;
-    // A cache of an earlier version has no counts: 0, such a block is never
-    // given up.
+    // No count (an earlier version's cache), a damaged one, or more records
+    // than body bytes (each takes one at least): 0, never given up.
     block.records = decodeCount(loadWord(counters_[CounterOf(block)])).value_or(0);
+    if (block.records > cached.bodyLength) block.records = 0;
     counted[CounterOf(block)] = true;
   }
   // A half without a block has no count: a block that starts there counts

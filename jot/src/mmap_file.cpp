@@ -26,10 +26,12 @@ bool zeroFill(int fd, off_t from, off_t to) {
   return true;
 }
 
-// Makes the file at least `size` bytes long. Returns false on any failure.
-bool prepareFile(int fd, size_t size) {
+// Makes the file at least `size` bytes long, noting in `found` how long it
+// was. Returns false on any failure.
+bool prepareFile(int fd, size_t size, size_t* found = nullptr) {
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (found) *found = static_cast<size_t>(st.st_size);
   if (static_cast<size_t>(st.st_size) >= size) return true;
   return zeroFill(fd, st.st_size, static_cast<off_t>(size)) && ::fsync(fd) == 0;
 }
@@ -80,6 +82,7 @@ bool MmapCache::open(const std::string& path, size_t size) {
   close();
   error_.clear();
   path_ = path;
+  foundSize_ = 0;
   if (path.empty() || size == 0) {
     error_ = "no path";
     return false;
@@ -100,7 +103,7 @@ bool MmapCache::open(const std::string& path, size_t size) {
   if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
     error_ = errno == EWOULDBLOCK ? "in use by another process" : std::strerror(errno);
     created = false;  // the holder may have taken it over since
-  } else if (errno = 0; !prepareFile(lockFd_, size)) {
+  } else if (errno = 0; !prepareFile(lockFd_, size, &foundSize_)) {
     error_ = errno ? std::strerror(errno) : "not a regular file";
   } else if (!mapFile(path.c_str(), size, file_)) {
     error_ = "cannot be mapped";

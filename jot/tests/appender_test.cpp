@@ -781,6 +781,30 @@ TEST_F(AppenderTest, DamagedCacheFilesNeverCrashTheStart) {
   EXPECT_EQ(numbersOf(text, "after").size(), 1u);
 }
 
+TEST_F(AppenderTest, ADamagedCountOfDroppedRecordsIsSaidNeverBelieved) {
+  // A true count of 154,988 with the same bit flipped in both halves, the
+  // top count with a zero high half, and a word that is no count.
+  for (const uint64_t word :
+       {jottest::dropCountWord(154988) ^ (uint64_t{1} << 3 | uint64_t{1} << 35),
+        uint64_t{0x00000000FFFFFFFF}, uint64_t{12345}}) {
+    SCOPED_TRACE(word);
+    jottest::TempDir dir;
+    std::vector<uint8_t> cache(vela::jot::kCacheFileLength, 0);
+    std::memcpy(cache.data() + vela::jot::kBufferBlockLength, &word, sizeof word);
+    jottest::writeBytes(dir.path() / "inst_a.mmap3", cache);
+    ::testing::internal::CaptureStderr();
+    vela::jot::JotterAppender appender;
+    appender.Open(configFor(dir.path()));
+    appender.Close();
+    const std::string console = ::testing::internal::GetCapturedStderr();
+    const std::string text = jottest::decodeDir(dir.path(), std::nullopt);
+    const std::string notice = "log cache: the count of dropped records was damaged";
+    EXPECT_EQ(jottest::countOf(console, notice), 1u) << console;
+    EXPECT_EQ(jottest::countOf(text, "[F][ " + notice + "\n"), 1u) << text;
+    EXPECT_EQ(text.find("records dropped"), std::string::npos) << text;
+  }
+}
+
 TEST_F(AppenderTest, EmptyLogDirectoryUsesHeapAndWritesNothing) {
   vela::jot::JotterAppender appender;
   appender.Open(configFor(""));
@@ -1188,6 +1212,70 @@ TEST_F(AppenderTest, CacheOfAnEarlierVersionIsRecoveredWhole) {
   for (int i = 0; i < records; ++i) expected[i] = i;
   EXPECT_EQ(numbersOf(dumped, "old"), expected);
   EXPECT_EQ(numbersOf(recoverAndRead(dir_.path()), "old"), expected);
+}
+
+TEST_F(AppenderTest, ACacheCutShortNeverMakesTheLogUndecodable) {
+  // A sealed block in the first half and one still open in the second, as a
+  // kill leaves them; then the file is cut.
+  enum Kept { kNone, kFirst, kAll };
+  struct Row {
+    size_t length;  // 0: just past the open block's body
+    Kept kept;
+  };
+  const Row rows[] = {{120000, kFirst}, {76850, kFirst}, {50000, kNone}, {0, kAll}, {153610, kAll}};
+  for (const Mode mode : {Mode{false, false}, Mode{true, false}, Mode{false, true}}) {
+    std::optional<jottest::KeyPair> server;
+    if (mode.key) server = jottest::makeKeyPair();
+    const std::string key = server ? server->pubHex() : "";
+    std::vector<uint8_t> cache(vela::jot::kCacheFileLength, 0);
+    uint64_t* counters = reinterpret_cast<uint64_t*>(cache.data() + vela::jot::kBufferBlockLength);
+    std::unique_ptr<vela::jot::LogBaseBuffer> buffer;
+    if (mode.zstd) {
+      buffer = std::make_unique<vela::jot::LogZstdBuffer>(
+          cache.data(), vela::jot::kBufferBlockLength, true, key.c_str(), 3, counters);
+    } else {
+      buffer = std::make_unique<vela::jot::LogZlibBuffer>(
+          cache.data(), vela::jot::kBufferBlockLength, true, key.c_str(), counters);
+    }
+    std::mt19937 rng(5);
+    int records = 0;
+    int inFirst = -1;
+    while (buffer->SealedCount() == 0 || buffer->OpenLength() < 60000) {
+      const std::string line = "[I] cut n" + std::to_string(records++) + " " +
+                               noisyRecord("", rng).substr(0, 200) + "\n";
+      ASSERT_TRUE(buffer->Write(line.data(), line.size()));
+      if (inFirst < 0 && buffer->SealedCount() == 1) inFirst = records - 1;
+    }
+    const size_t openEnd = vela::jot::kBufferBlockLength / 2 + buffer->OpenLength();
+    buffer.reset();  // killed
+    for (Row row : rows) {
+      if (row.length == 0) row.length = openEnd;  // its tail byte is still to come
+      SCOPED_TRACE(std::to_string(row.length) + (mode.zstd ? " zstd" : " zlib") +
+                   (mode.key ? " key" : ""));
+      jottest::TempDir dir;
+      jottest::writeBytes(dir.path() / "inst_a.mmap3",
+                          std::vector<uint8_t>(cache.begin(), cache.begin() + row.length));
+      ::testing::internal::CaptureStderr();
+      vela::jot::appender_open(configFor(dir.path(), vela::jot::kAppenderAsync, mode.zstd, key));
+      vela::jot::appender_close();
+      const std::string console = ::testing::internal::GetCapturedStderr();
+      std::vector<std::string> problems;
+      const std::string text = jottest::decodeDir(
+          dir.path(), server ? std::optional(server->priv) : std::nullopt, &problems);
+      EXPECT_TRUE(problems.empty()) << problems.front();
+      const std::vector<int> kept = numbersOf(text, "cut");
+      std::vector<int> expected;
+      const int whole = row.kept == kAll ? records : row.kept == kFirst ? inFirst : 0;
+      for (int i = 0; i < whole; ++i) expected.push_back(i);
+      EXPECT_EQ(kept, expected);
+      const bool cut = row.kept != kAll;
+      EXPECT_EQ(
+          jottest::countOf(console, "was cut short (" + std::to_string(row.length) + " bytes)"),
+          cut ? 1u : 0u)
+          << console;
+      EXPECT_EQ(jottest::countOf(text, "was cut short"), cut ? 1u : 0u);
+    }
+  }
 }
 
 // --- The filesystem never takes the writer down. ---

@@ -103,6 +103,9 @@ class LogBaseBuffer {
   // Records dropped (no room, or in a block given up) not yet noted in the
   // log.
   [[nodiscard]] uint32_t Dropped() const { return dropped_; }
+  // The count of dropped records an earlier run left did not check: taken
+  // as 0, and to be said in the log.
+  [[nodiscard]] bool DropCountWasDamaged() const { return dropCountDamaged_; }
   // `n` (at most Dropped()) of the dropped records are now noted in the log.
   void ForgetDropped(uint32_t n);
   // `n` more records were dropped (also those a sync writer's file refused:
@@ -169,6 +172,7 @@ class LogBaseBuffer {
   uint64_t ownCounters_[3] = {};
   uint64_t* counters_ = ownCounters_;  // dropped, block at 0, block at the middle
   uint32_t dropped_ = 0;
+  bool dropCountDamaged_ = false;
   uint64_t sealedSoFar_ = 0;
 };
 

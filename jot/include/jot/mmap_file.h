@@ -46,6 +46,8 @@ class MmapCache {
   // crash.
   [[nodiscard]] bool replaced() const;
   [[nodiscard]] const std::string& path() const { return path_; }
+  // How long the file was before open() extended it with zeros.
+  [[nodiscard]] size_t foundSize() const { return foundSize_; }
 
  private:
   boost::iostreams::mapped_file file_;
@@ -53,6 +55,7 @@ class MmapCache {
   std::string path_;
   dev_t device_ = 0;
   ino_t inode_ = 0;
+  size_t foundSize_ = 0;
   std::string error_;
 };
 

@@ -17,6 +17,7 @@
 
 #include "jot/block_reader.h"
 #include "jot/jotter.h"
+#include "jot/log_buffer.h"
 #include "jot/log_crypt.h"
 
 namespace jottest {
@@ -110,6 +111,16 @@ inline std::string decodeDir(const fs::path& dir, const std::optional<vela::jot:
     }
   }
   return text;
+}
+
+// The counter word the writer stores in a cache for a count of `n` dropped
+// records.
+inline uint64_t dropCountWord(uint32_t n) {
+  std::vector<char> memory(100, 0);
+  uint64_t counters[3] = {};
+  vela::jot::LogZlibBuffer buffer(memory.data(), memory.size(), true, "", counters);
+  buffer.AddDropped(n);
+  return counters[0];
 }
 
 inline size_t countOf(const std::string& text, const std::string& needle) {
