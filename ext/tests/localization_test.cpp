@@ -1,7 +1,9 @@
 #include "ext/localization.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -121,6 +123,11 @@ TEST(Formatting, MissingArgumentsStayAsWritten) {
   const std::pair<std::string_view, std::size_t> cuts[] = {{"%*d", 1}, {"%.5d", 1}, {"%.*d", 2}};
   for (const auto& [text, size] : cuts) {
     EXPECT_EQ(ext::formatted(text.substr(0, size), {1, 2}), text.substr(0, size)) << text;
+    // In a buffer of exactly that size, so a read past its end is one the
+    // address sanitizer sees.
+    const auto exact = std::make_unique<char[]>(size);
+    std::copy_n(text.data(), size, exact.get());
+    EXPECT_EQ(ext::formatted(std::string_view(exact.get(), size), {1, 2}), text.substr(0, size));
   }
 }
 
