@@ -103,6 +103,14 @@ TEST_F(InputSourceHandlerTest, EnablingWaitsForTheUsersApprovalFromAnotherProces
   EXPECT_EQ(settings("approve", kSource), 1) << "nothing pending any more";
 }
 
+TEST_F(InputSourceHandlerTest, FromVersion12ZeroEnablingWaitsForApproval) {
+  version(12);
+  installAndRegister();
+  ASSERT_TRUE(handler_->enableInputSource());
+  EXPECT_FALSE(handler_->isInputSourceEnabled());
+  EXPECT_TRUE(delegate_->calls.empty());
+}
+
 TEST_F(InputSourceHandlerTest, AlreadyEnabledSourceIsSelectedAtOnce) {
   installAndRegister();
   ASSERT_TRUE(handler_->enableInputSource());

@@ -188,6 +188,17 @@ TEST_F(InstallFlowTest, ApprovalAfterAFailedStepTwoClickCompletes) {
   EXPECT_TRUE(FlowWorld::pinyinIsCurrent());
 }
 
+TEST_F(InstallFlowTest, FromVersion12ZeroTheUserIsAskedToEnable) {
+  quillo::sysinfo::setOperatingSystemVersion(quillo::sysinfo::OsVersion{12, 0, 0});
+  start();
+  flow_->installerViewDidClickInstallBtn();
+  ASSERT_TRUE(waitUntil([&] {
+    return window_.shownCount(InstallerViewState::requireEnabling()) > 0 ||
+           window_.shownCount(InstallerViewState::complete(false)) > 0;
+  }));
+  EXPECT_EQ(window_.viewState(), InstallerViewState::requireEnabling());
+}
+
 TEST_F(InstallFlowTest, ClickingInstallDuringARunChangesNothing) {
   start();
   flow_->installerViewDidClickInstallBtn();

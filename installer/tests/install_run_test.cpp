@@ -294,6 +294,13 @@ TEST_F(InstallRunTest, BeforeVersion13OrWithoutTheRunnerTheShellIsUsed) {
   }
 }
 
+TEST_F(InstallRunTest, FromVersion13ZeroTheRunnerIsUsed) {
+  quillo::sysinfo::setOperatingSystemVersion(quillo::sysinfo::OsVersion{13, 0, 0});
+  usePrompt(dir_ / "prompt-used");
+  EXPECT_EQ(milestones(run()).back(), "success");
+  EXPECT_FALSE(fs::exists(dir_ / "prompt-used"));
+}
+
 TEST_F(InstallRunTest, DismissedShellPromptIsAnInstallCancelAndAFailedOneAnError) {
   privileged::setExecuteWithPrivilegesAvailableForTesting(false);
   usePrompt(dir_ / "prompt-used", privileged::kPromptDismissedExitStatus);

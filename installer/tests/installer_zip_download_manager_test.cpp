@@ -320,6 +320,17 @@ TEST_F(ZipDownloadTest, ErrorPageIsADownloadErrorAndNeverLandsAsTheArchive) {
   EXPECT_TRUE(folderEntries().empty());
 }
 
+// A folder that appears at the destination while the body is on its way
+// cannot be replaced: the move fails, and that is the download's failure.
+TEST_F(ZipDownloadTest, FailedMoveOfTheFinishedDownloadIsADownloadError) {
+  server_.route("/pkg/quillo-1.0.zip", [this](const RecordedRequest& r) {
+    if (r.method == "GET") fs::create_directories(destination() / "in the way");
+    return CannedResponse{.body = package_};
+  });
+  EXPECT_EQ(errorOf(run()), Error::downloadZipError);
+  EXPECT_TRUE(fs::is_directory(destination() / "in the way"));
+}
+
 TEST_F(ZipDownloadTest, StalledPackageServerHitsTheTimeout) {
   requestTimeout_ = 0.3;
   server_.route("/pkg/quillo-1.0.zip", [this](const RecordedRequest& r) {
