@@ -187,6 +187,22 @@ TEST(Searching, RegularExpressions) {
   EXPECT_FALSE(ext::Regex::make("[a-"));
 }
 
+// A range that runs past the text, or whose end does not fit 64 bits,
+// matches nothing and replaces nothing.
+TEST(Searching, RegexRangesPastTheTextFindNothing) {
+  const auto letters = ext::Regex::make("[a-c]");
+  ASSERT_TRUE(letters);
+  ASSERT_TRUE(letters->firstMatch("abc", ext::NSRange{2, 1}));
+  const ext::NSRange pastTheText[] = {
+      {0, 4},          {3, 1},         {0, ext::kNSNotFound}, {ext::kNSNotFound, 1},
+      {1, UINT64_MAX}, {UINT64_MAX, 2}};
+  for (const ext::NSRange range : pastTheText) {
+    EXPECT_FALSE(letters->firstMatch("abc", range)) << range.location << "+" << range.length;
+    EXPECT_EQ(letters->replacingMatches("abc", range, "#"), "abc")
+        << range.location << "+" << range.length;
+  }
+}
+
 // Searches and replacements under the regex limits (ext/regex.h): within
 // them an expression matches; past them it finds nothing, whatever a longer
 // search would have found, and a replacement leaves the text as it was.
