@@ -55,6 +55,8 @@ TEST(Unicode, EmojiOutsideTheBasicPlaneIsTwoUtf16Units) {
   EXPECT_EQ(ext::fullNSRange(kGrinning), (ext::NSRange{0, 2}));
   EXPECT_EQ(ext::nsString(kGrinning), u"\U0001F600");
   EXPECT_EQ(ext::nsString("a\xFF"), u"a\uFFFD");
+  // NUL is a character like any other, not an ill-formed byte.
+  EXPECT_EQ(ext::nsString(std::string_view("a\0b", 3)), std::u16string(u"a\0b", 3));
 }
 
 TEST(Unicode, CanonicallyEquivalentTextsCompareEqual) {
