@@ -42,6 +42,8 @@ TEST(AttributedStrings, RangesPastTheEndChangeNothing) {
   AttributedString text("abc");
   EXPECT_FALSE(text.addAttributes({.underlineStyle = 1}, NSRange{2, 2}));
   EXPECT_FALSE(text.addAttributes({.underlineStyle = 1}, NSRange{ext::kNSNotFound, 1}));
+  // An empty range at the end is still within the text.
+  EXPECT_TRUE(text.addAttributes({.underlineStyle = 1}, NSRange{3, 0}));
   EXPECT_EQ(text.attributes(2), TextAttributes{});
 }
 

@@ -71,9 +71,11 @@ TEST(Characters, RandomAlphanumericsCoverTheAlphabet) {
 
 TEST(Repetition, StringsAndCharacters) {
   EXPECT_EQ(std::string("ab") * 3, "ababab");
+  EXPECT_EQ(std::string("ab") * 1, "ab");
   EXPECT_EQ(std::string("ab") * 0, "");
   EXPECT_EQ(std::string("ab") * -2, "");
   EXPECT_EQ(3 * Character(U'x'), "xxx");
+  EXPECT_EQ(1 * Character(U'x'), "x");
   EXPECT_EQ(0 * Character(U'x'), "");
   EXPECT_EQ(2 * *Character::make("e\u0301"), "e\u0301e\u0301");
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
+#include <iterator>
 #include <limits>
 #include <list>
 #include <stdexcept>
@@ -159,6 +161,31 @@ TEST(CollectionParallel, WorksOnListsAndEmptyCollections) {
   EXPECT_EQ(total, 10);
   ext::forEachInParallel(std::vector<int>{}, [&](int) { total = -1; });
   EXPECT_EQ(total, 10);
+}
+
+std::size_t threadsOfThisProcess() {
+  const std::filesystem::directory_iterator tasks("/proc/self/task");
+  return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
+}
+
+// The caller is one of the workers, and there are no more workers than
+// elements: one element starts no thread. A spare thread would leave the
+// results alone, so it is counted while the bodies run, many times over as it
+// may take its first index late.
+TEST(CollectionParallel, StartsOneThreadFewerThanElements) {
+  const std::size_t before = threadsOfThisProcess();
+  for (const std::size_t elements : {1u, 2u}) {
+    std::atomic<std::size_t> most{0};
+    for (int round = 0; round < 50; ++round) {
+      ext::forEachInParallel(std::vector<int>(elements), [&](int) {
+        const std::size_t now = threadsOfThisProcess();
+        std::size_t seen = most.load();
+        while (now > seen && !most.compare_exchange_weak(seen, now)) {
+        }
+      });
+    }
+    EXPECT_LE(most.load(), before + elements - 1) << elements << " elements";
+  }
 }
 
 TEST(CollectionParallel, RethrowsTheBodysExceptionAfterEveryCallReturned) {

@@ -1,6 +1,7 @@
 #include "ext/decoding.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -85,6 +86,12 @@ TEST(TextBoolValue, FollowsThePlatformRule) {
     EXPECT_TRUE(ext::textBoolValue(yes)) << yes;
   }
   for (const char* no : {"", "N", "false", "0", "00", "-", " ", "x1"}) {
+    EXPECT_FALSE(ext::textBoolValue(no)) << no;
+  }
+  // Cut from longer texts whose next byte would say yes.
+  const std::string_view spaces("   1");
+  const std::string_view zeros("0001");
+  for (const std::string_view no : {spaces.substr(0, 2), zeros.substr(0, 2)}) {
     EXPECT_FALSE(ext::textBoolValue(no)) << no;
   }
 }

@@ -199,6 +199,7 @@ TEST(DynamicJson, TextMustBeWellFormedUtf8) {
       {"\xED\xBF\xBF", false},    {"\xEE\x80\x80", true},       // surrogate DFFF; U+E000
       {"\xF0\x90\x80\x80", true}, {"\xF0\x8F\xBF\xBF", false},  // U+10000; overlong FFFF
       {"\xF4\x8F\xBF\xBF", true}, {"\xF4\x90\x80\x80", false},  // U+10FFFF; past it
+      {"\xEF\xBF\xBF", true},     {"\x80", false},              // U+FFFF; a lone continuation
       {"\xE2\x82", false},                                      // cut short
   };
   for (const Case& c : cases) {

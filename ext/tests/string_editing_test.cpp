@@ -293,6 +293,9 @@ TEST(CommonSuffix, PairsFromTheEnd) {
   EXPECT_EQ(ext::commonSuffix("caf\u00E9", "cafe\u0301"), "caf\u00E9");
   EXPECT_EQ(ext::commonSuffix("caf\u00E9", "cafe", {.diacriticInsensitive = true}), "caf\u00E9");
   EXPECT_EQ(ext::commonSuffix("caf\u00E9", "cafe\u0301", {.literal = true}), "");
+  // Ill-formed bytes read as U+FFFD once accents are ignored, even literally.
+  EXPECT_EQ(ext::commonSuffix("a\x80", "b\uFFFD", {.diacriticInsensitive = true, .literal = true}),
+            "\x80");
 }
 
 }  // namespace

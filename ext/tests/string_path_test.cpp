@@ -60,6 +60,7 @@ TEST(PathComponents, SplitsOnSeparatorsKeepingRootAndTrailingSlash) {
   EXPECT_EQ(ext::pathComponents("/tmp/scratch.tiff"), (V{"/", "tmp", "scratch.tiff"}));
   EXPECT_EQ(ext::pathComponents("/tmp/scratch/"), (V{"/", "tmp", "scratch", "/"}));
   EXPECT_EQ(ext::pathComponents("//tmp///x"), (V{"/", "tmp", "x"}));
+  EXPECT_EQ(ext::pathComponents("a/"), (V{"a", "/"}));
   EXPECT_EQ(ext::pathComponents("/"), (V{"/"}));
   EXPECT_EQ(ext::pathComponents(""), V{});
 }

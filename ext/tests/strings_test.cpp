@@ -55,6 +55,8 @@ TEST(Unicode, EmojiOutsideTheBasicPlaneIsTwoUtf16Units) {
   EXPECT_EQ(ext::fullNSRange(kGrinning), (ext::NSRange{0, 2}));
   EXPECT_EQ(ext::nsString(kGrinning), u"\U0001F600");
   EXPECT_EQ(ext::nsString("a\xFF"), u"a\uFFFD");
+  // NUL is a character like any other, not an ill-formed byte.
+  EXPECT_EQ(ext::nsString(std::string_view("a\0b", 3)), std::u16string(u"a\0b", 3));
 }
 
 TEST(Unicode, CanonicallyEquivalentTextsCompareEqual) {
@@ -185,6 +187,22 @@ TEST(Searching, RegularExpressions) {
   EXPECT_FALSE(ext::patternMatches("", "abc"));  // found nowhere, as contains() finds ""
   EXPECT_TRUE(ext::patternMatches(*digits, "x9"));
   EXPECT_FALSE(ext::Regex::make("[a-"));
+}
+
+// A range that runs past the text, or whose end does not fit 64 bits,
+// matches nothing and replaces nothing.
+TEST(Searching, RegexRangesPastTheTextFindNothing) {
+  const auto letters = ext::Regex::make("[a-c]");
+  ASSERT_TRUE(letters);
+  ASSERT_TRUE(letters->firstMatch("abc", ext::NSRange{2, 1}));
+  const ext::NSRange pastTheText[] = {
+      {0, 4},          {3, 1},         {0, ext::kNSNotFound}, {ext::kNSNotFound, 1},
+      {1, UINT64_MAX}, {UINT64_MAX, 2}};
+  for (const ext::NSRange range : pastTheText) {
+    EXPECT_FALSE(letters->firstMatch("abc", range)) << range.location << "+" << range.length;
+    EXPECT_EQ(letters->replacingMatches("abc", range, "#"), "abc")
+        << range.location << "+" << range.length;
+  }
 }
 
 // Searches and replacements under the regex limits (ext/regex.h): within
