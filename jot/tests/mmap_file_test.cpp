@@ -27,6 +27,20 @@ TEST(MmapFile, NewFileHasExactlyTheSizeAllZero) {
   EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; }));
 }
 
+// An existing file is opened as it is, never made anew or removed.
+TEST(MmapFile, ExistingFileIsMappedWithItsBytes) {
+  jottest::TempDir dir;
+  const auto path = dir.path() / "c.mmap3";
+  jottest::writeBytes(path, {9, 1, 2, 3});
+  boost::iostreams::mapped_file file;
+  ASSERT_TRUE(vela::comm::OpenMmapFile(path.c_str(), 4096, file));
+  EXPECT_EQ(file.data()[0], 9);
+  vela::comm::CloseMmapFile(file);
+  const auto bytes = jottest::readBytes(path);
+  ASSERT_EQ(bytes.size(), 4096u);
+  EXPECT_EQ(bytes[3], 3);
+}
+
 TEST(MmapFile, ShortFileIsExtendedWithZerosBeforeMapping) {
   jottest::TempDir dir;
   const auto path = dir.path() / "c.mmap3";
