@@ -48,17 +48,25 @@ bool mapFile(const char* path, size_t size, boost::iostreams::mapped_file& mappe
   }
 }
 
+// Opens the file at `path` for reading and writing, making it when it is
+// missing; `created` says whether this call made it. Only O_EXCL can say so:
+// a file that appeared after a look could be another process's, which must
+// never be removed. Returns -1 with errno set.
+int openOrCreate(const char* path, bool& created) {
+  created = true;
+  const int fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd >= 0 || errno != EEXIST) return fd;
+  created = false;
+  return ::open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+}
+
 }  // namespace
 
 bool OpenMmapFile(const char* path, size_t size, boost::iostreams::mapped_file& mappedFile) {
   if (!path || ::strnlen(path, 128) == 0 || size == 0) return false;
   CloseMmapFile(mappedFile);
-  bool created = true;
-  int fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0644);
-  if (fd < 0 && errno == EEXIST) {
-    created = false;
-    fd = ::open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  }
+  bool created = false;
+  const int fd = openOrCreate(path, created);
   if (fd < 0) return false;
   const bool ready = prepareFile(fd, size);
   ::close(fd);
@@ -87,14 +95,8 @@ bool MmapCache::open(const std::string& path, size_t size) {
     error_ = "no path";
     return false;
   }
-  // Made here only when O_EXCL says so: a file that appeared after a look
-  // could be another process's cache, which must never be removed.
-  bool created = true;
-  lockFd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0644);
-  if (lockFd_ < 0 && errno == EEXIST) {
-    created = false;
-    lockFd_ = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  }
+  bool created = false;
+  lockFd_ = openOrCreate(path.c_str(), created);
   if (lockFd_ < 0) {
     error_ = std::strerror(errno);
     return false;
