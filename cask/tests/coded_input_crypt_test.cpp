@@ -3,9 +3,11 @@
 // stream start and from the middle, leave the crypter where the writer's was.
 #include "coded_input_crypt.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <random>
 #include <string>
@@ -169,18 +171,73 @@ TEST_F(CryptReaderTest, FromAFileBlockAlignedPairsAcrossChunks) {
   readAndCheck(pairs, 0, crypter, 0, true);
 }
 
-TEST_F(CryptReaderTest, FileShorterThanTheRegionIsAReadError) {
+// Streams of every length around the read-ahead and a block: the last
+// decryption may be a single byte, and a region smaller than the read-ahead
+// comes from a file in one read that ends exactly where it does.
+TEST_F(CryptReaderTest, StreamsEndingAroundTheReadAheadReadBackFromMemoryAndFromAFile) {
+  for (size_t total : {7, 16, 17, 33, 500, 511, 512, 513, 527, 528, 529, 1024, 1025}) {
+    // The holder, pairs of 204 bytes, and one pair whose value pads to `total`.
+    std::vector<Pair> pairs;
+    size_t left = total - 4;
+    while (left > 250) {
+      pairs.push_back({"p" + std::to_string(pairs.size()), std::vector<uint8_t>(200, static_cast<uint8_t>(left))});
+      left -= 3 + pairs.back().key.size() + 200;
+    }
+    Pair last{"z", {}};
+    size_t valueSize = left - 3;
+    if (valueSize >= 128) {
+      valueSize = left - 4;  // a two-byte length
+      if (valueSize < 128) last.key = "zz";
+    }
+    last.value.assign(valueSize, 0x5C);
+    pairs.push_back(last);
+    build(pairs);
+    ASSERT_EQ(plain_.size(), total);
+    AESCrypt fromMemory(kKey, 16, kIV, 16);
+    readAndCheck(pairs, 0, fromMemory, 0);
+    AESCrypt fromFile(kKey, 16, kIV, 16);
+    readAndCheck(pairs, 0, fromFile, 0, true);
+    ::close(fd_);
+    fd_ = -1;
+  }
+}
+
+// A read that fails says why: the file ended early, or the descriptor cannot
+// be read at all.
+TEST_F(CryptReaderTest, FileThatCannotBeReadIsAReadErrorSayingWhy) {
   build({{"key", std::vector<uint8_t>(100000, 7)}, {"next", std::vector<uint8_t>(40, 1)}});
-  AESCrypt crypter(kKey, 16, kIV, 16);
-  CodedInputDataCrypt input(cask::CipherText(cipherFile(cipher_.size() - 30), 4, cipher_.size()), crypter);
-  (void)input.readRawVarint32();
-  KeyValueHolderCrypt holder;
-  EXPECT_THROW(
-      {
-        (void)input.readPair(holder);
-        (void)input.readPair(holder);
-      },
-      std::runtime_error);
+  struct Row {
+    const char* what;
+    bool directory;
+    std::string error;
+  };
+  const Row rows[] = {
+      {"a file shorter than the region", false, "the file ends early"},
+      {"a folder", true, std::strerror(EISDIR)},
+  };
+  for (const Row& row : rows) {
+    int fd = -1;
+    if (row.directory) {
+      fd = ::open(::testing::TempDir().c_str(), O_RDONLY | O_DIRECTORY);
+    } else {
+      fd = cipherFile(cipher_.size() - 30);
+      fd_ = -1;
+    }
+    ASSERT_GE(fd, 0) << row.what;
+    AESCrypt crypter(kKey, 16, kIV, 16);
+    std::string error;
+    try {
+      CodedInputDataCrypt input(cask::CipherText(fd, 4, cipher_.size()), crypter);
+      (void)input.readRawVarint32();
+      KeyValueHolderCrypt holder;
+      (void)input.readPair(holder);
+      (void)input.readPair(holder);
+    } catch (const std::runtime_error& e) {
+      error = e.what();
+    }
+    ::close(fd);
+    EXPECT_NE(error.find(row.error), std::string::npos) << row.what << ": " << error;
+  }
 }
 
 TEST_F(CryptReaderTest, TruncatedStreamThrowsTheReachEndError) {
