@@ -110,28 +110,32 @@ TEST_F(LoadTest, FlippedContentByteWithRecoverKeepsTheReadablePairs) {
 }
 
 TEST_F(LoadTest, TruncatedDataFileIsDiscardedOrRecovered) {
-  for (const auto strategy : {cask::CaskOnErrorDiscard, cask::CaskOnErrorRecover}) {
-    makeStore(600);
-    auto bytes = bytesOf(dataPath());
-    ASSERT_GT(bytes.size(), Cask::pageSize());
-    bytes.resize(Cask::pageSize());
-    writeBytes(dataPath(), bytes);
-    g_answer = strategy;
-    Cask::registerErrorHandler(&answer);
-    Cask* store = open();
-    if (strategy == cask::CaskOnErrorDiscard) {
-      EXPECT_EQ(store->count(), 0u);
-    } else {
-      EXPECT_GT(store->count(), 10u);
-      EXPECT_EQ(store->getString("k0"), "value0");
+  // Recovery decodes up to the cut pair, which throws: the pairs before it
+  // must survive that, encrypted as well as plain.
+  for (const std::string key : {"", "truncated-key"}) {
+    for (const auto strategy : {cask::CaskOnErrorDiscard, cask::CaskOnErrorRecover}) {
+      makeStore(600, key);
+      auto bytes = bytesOf(dataPath());
+      ASSERT_GT(bytes.size(), Cask::pageSize());
+      bytes.resize(Cask::pageSize());
+      writeBytes(dataPath(), bytes);
+      g_answer = strategy;
+      Cask::registerErrorHandler(&answer);
+      Cask* store = open("store", key);
+      if (strategy == cask::CaskOnErrorDiscard) {
+        EXPECT_EQ(store->count(), 0u) << key;
+      } else {
+        EXPECT_GT(store->count(), 10u) << key;
+        EXPECT_EQ(store->getString("k0"), "value0") << key;
+      }
+      EXPECT_TRUE(store->set(int32_t{1}, "after"));
+      store = reopen(store, key);
+      EXPECT_EQ(store->getInt32("after"), 1) << key;
+      forget(store);
+      store->close();
+      unlink(dataPath().c_str());
+      unlink((dataPath() + ".crc").c_str());
     }
-    EXPECT_TRUE(store->set(int32_t{1}, "after"));
-    store = reopen(store);
-    EXPECT_EQ(store->getInt32("after"), 1);
-    forget(store);
-    store->close();
-    unlink(dataPath().c_str());
-    unlink((dataPath() + ".crc").c_str());
   }
 }
 
@@ -289,6 +293,22 @@ TEST_F(LoadTest, ContentAndMetaThatExactlyFillTheirFilesAreSound) {
   record.pop_back();
   writeBytes(meta, record);
   EXPECT_FALSE(cask::readMetaInfo(meta).has_value());
+
+  // Live content that fills the file to its last byte still fits a rewrite.
+  writeContent("full", body);
+  Cask* store = open("full");
+  ASSERT_EQ(store->count(), 1u);
+  EXPECT_TRUE(store->reKey("full-key"));
+  store = reopen(store, "full-key");
+  EXPECT_EQ(store->getValueSize("k", false), valueSize);
+  // Trimmed, a file keeps twice the room its content takes: two pages.
+  forget(store);
+  store->close();
+  ASSERT_EQ(truncate(dataPath("full").c_str(), static_cast<off_t>(4 * Cask::pageSize())), 0);
+  store = open("full", "full-key");
+  store->trim();
+  EXPECT_EQ(store->totalSize(), 2 * Cask::pageSize());
+  EXPECT_EQ(reopen(store, "full-key")->getValueSize("k", false), valueSize);
 }
 
 TEST_F(LoadTest, MalformedContentsWithMatchingCrcsAreReportedNotDiscarded) {
@@ -368,6 +388,18 @@ TEST_P(Utf8KeyTest, KeyThatIsNotUtf8IsSkippedAndTheRestStaysReadableAndWritable)
     const std::vector<uint8_t> bad = {0x02, 0xC3, 0x28};
     EXPECT_EQ(std::search(content, end, bad.begin(), bad.end()), end);
   }
+}
+
+TEST_P(Utf8KeyTest, AnEmptyKeyInTheContentIsSkipped) {
+  const std::string key = GetParam();
+  // holder, "a" = 1, the empty key = 5, "b" = 3.
+  writeContent("store", {0xFF, 0xFF, 0xFF, 0x07, 0x01, 'a', 0x01, 0x01, 0x00, 0x01, 0x05, 0x01, 'b', 0x01, 0x03},
+               key);
+  Cask* store = open("store", key);
+  EXPECT_EQ(store->count(), 2u);
+  EXPECT_EQ(store->allKeys().size(), 2u);
+  EXPECT_EQ(store->getInt32("a"), 1);
+  EXPECT_EQ(store->getInt32("b"), 3);
 }
 
 TEST_P(Utf8KeyTest, ContentWhoseOnlyKeysAreNotUtf8StaysUndecodableAndUntouched) {

@@ -109,6 +109,9 @@ TEST_F(CaskTest, TypedValuesRoundTripThroughAReload) {
     EXPECT_EQ(store->writeValueToBuffer("blob", out.data(), 1000), 1000);
     EXPECT_EQ(out, blob);
     EXPECT_EQ(store->writeValueToBuffer("blob", out.data(), 999), -1);
+    ASSERT_TRUE(store->set(std::string_view(), "empty"));
+    EXPECT_EQ(store->writeValueToBuffer("empty", out.data(), 0), 0);
+    store->removeValueForKey("empty");
     EXPECT_EQ(store->count(), 10u);
   }
 }
@@ -137,7 +140,10 @@ TEST_F(CaskTest, MissingAndMistypedValuesGiveDefaults) {
   EXPECT_FALSE(store->set(1.0, ""));
   EXPECT_FALSE(store->set(std::string_view("v"), ""));
   EXPECT_FALSE(store->set(std::span<const uint8_t>(notUtf8), ""));
+  EXPECT_FALSE(store->set(static_cast<const char*>("v"), ""));
   EXPECT_EQ(store->count(), 2u);
+  EXPECT_EQ(store->getInt32("", 7, &has), 7);
+  EXPECT_FALSE(has);
   EXPECT_FALSE(Cask::isFileValid(""));
   EXPECT_TRUE(store->set(static_cast<const char*>(nullptr), "number"));
   EXPECT_FALSE(store->containsKey("number"));
@@ -447,6 +453,11 @@ TEST_F(CaskTest, TrimShrinksToWhatTheContentNeedsAndRaisesTheSequence) {
   store = reopen(store);
   EXPECT_EQ(store->count(), 1u);
   EXPECT_EQ(store->getString("k0"), std::string(200, 'v'));
+  // One page has nothing to give back: its dead pairs stay, nothing is written.
+  ASSERT_TRUE(store->set(std::string(10, 'w'), "k0"));
+  const auto before = bytesOf(dataPath());
+  store->trim();
+  EXPECT_EQ(bytesOf(dataPath()), before);
 }
 
 TEST_F(CaskTest, RemovingTheLastKeyAndTrimmingClearsToOnePage) {
@@ -526,6 +537,37 @@ TEST_F(CaskTest, PlainStoreOpenedWithAKeyIsUndecodableAndKeepsItsBytes) {
   EXPECT_EQ(bytesOf(store->dataPath()), before);
   store->checkReSetCryptKey(nullptr);
   EXPECT_EQ(store->count(), 20u);
+}
+
+TEST_F(CaskTest, EncryptedStoreOpenedWithoutItsKeyReadsOnceTheKeyIsGiven) {
+  Cask* store = open("mixup", "a key");
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(store->set(std::string("value"), "k" + std::to_string(i)));
+  store = reopen(store);
+  const std::string key = "a key";
+  store->checkReSetCryptKey(&key);
+  EXPECT_EQ(store->count(), 20u);
+  EXPECT_TRUE(store->set(int32_t{1}, "x"));
+  EXPECT_EQ(reopen(store, key)->getInt32("x"), 1);
+}
+
+// Without its journal a rewrite could not come back from a kill: the re-key
+// fails, and the content stays readable under the old key.
+TEST_F(CaskTest, ReKeyThatCannotJournalItsRewriteFailsAndKeepsTheOldKey) {
+  const std::pair<std::string, std::string> keys[] = {{"", "new"}, {"old", "new"}, {"old", ""}};
+  for (const auto& [from, to] : keys) {
+    const std::string id = "stuck" + from + to;
+    Cask* store = open(id, from);
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(store->set("value" + std::to_string(i), "k" + std::to_string(i)));
+    const std::string temp = dataPath(id) + cask::kJournalSuffix + cask::kTempSuffix;
+    ASSERT_EQ(mkdir(temp.c_str(), 0700), 0);
+    EXPECT_FALSE(store->reKey(to)) << from << " to " << to;
+    EXPECT_EQ(store->cryptKey(), from);
+    EXPECT_EQ(store->getString("k3"), "value3");
+    store = reopen(store, from);
+    EXPECT_EQ(store->count(), 20u) << from << " to " << to;
+    EXPECT_EQ(store->getString("k19"), "value19");
+    rmdir(temp.c_str());
+  }
 }
 
 TEST_F(CaskTest, EnumerationWalksASnapshotSoTheBlockMayWrite) {
