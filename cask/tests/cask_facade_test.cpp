@@ -4,11 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <mutex>
 #include <regex>
 
 #include "child_process.h"
+#include "log.h"
 #include "memory_file.h"
 
 namespace {
@@ -163,6 +170,15 @@ struct Point final : cask::facade::Archivable {
   }
 };
 
+struct Throwing final : cask::facade::Archivable {
+  explicit Throwing(bool standard) : standard_(standard) {}
+  Data archive() const override {
+    if (standard_) throw std::runtime_error("cannot archive");
+    throw 7;
+  }
+  bool standard_;
+};
+
 TEST_F(FacadeTest, ArchivedObjectsRoundTripAndBadArchivesGiveNothing) {
   auto store = Cask::caskWithID("objects");
   const Point point(3, -4);
@@ -176,6 +192,12 @@ TEST_F(FacadeTest, ArchivedObjectsRoundTripAndBadArchivesGiveNothing) {
   EXPECT_EQ(store->getObjectOfClass<Point>("text"), std::nullopt);
   EXPECT_TRUE(store->setObject(nullptr, "point"));
   EXPECT_FALSE(store->containsKey("point"));
+  // An archive that throws, whatever it throws, stores nothing.
+  for (const bool standard : {true, false}) {
+    const Throwing thrower(standard);
+    EXPECT_FALSE(store->setObject(&thrower, "thrown")) << standard;
+    EXPECT_FALSE(store->containsKey("thrown"));
+  }
   store->close();
 }
 
@@ -240,6 +262,11 @@ TEST_F(FacadeTest, AutoCleanUpClosesOnlyStoresNobodyHolds) {
   Cask::enableAutoCleanUp(0);  // zero minutes: everything is idle
   Cask::tryAutoCleanUpInstances();
   EXPECT_TRUE(dropped.expired());
+  // Held while the clean-up ran, it stays cached when let go.
+  const std::weak_ptr<Cask> watched = held;
+  held.reset();
+  ASSERT_FALSE(watched.expired());
+  held = watched.lock();
   EXPECT_EQ(Cask::caskWithID("held"), held);
   Cask::disableAutoCleanUp();
   held->close();
@@ -269,6 +296,48 @@ TEST_F(FacadeTest, HandlersReceiveLogLinesUntilUnregistered) {
   Cask::setLogLevel(cask::CaskLogError);
   std::lock_guard<std::mutex> lock(g_logMutex);
   EXPECT_TRUE(g_logged.empty());
+}
+
+// What `body` writes to stderr.
+std::string stderrOf(const std::string& path, const std::function<void()>& body) {
+  std::fflush(stderr);
+  const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int saved = ::dup(2);
+  ::dup2(file, 2);
+  ::close(file);
+  body();
+  std::fflush(stderr);
+  ::dup2(saved, 2);
+  ::close(saved);
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Without a log handler, lines go to stderr marked with their level; a
+// handler that takes no log lines leaves them there.
+TEST_F(FacadeTest, LogLinesWithoutALogHandlerGoToStderrWithTheirLevel) {
+  struct Row {
+    cask::CaskLogLevel level;
+    const char* line;
+  };
+  const Row rows[] = {
+      {cask::CaskLogDebug, "[D] <f.cpp:7::fn> x\n"}, {cask::CaskLogInfo, "[I] <f.cpp:7::fn> x\n"},
+      {cask::CaskLogWarning, "[W] <f.cpp:7::fn> x\n"}, {cask::CaskLogError, "[E] <f.cpp:7::fn> x\n"},
+      {cask::CaskLogNone, "[N] <f.cpp:7::fn> x\n"},
+  };
+  cask::facade::CaskHandler contentOnly;
+  contentOnly.onCaskContentChange = [](const std::string&) {};
+  Cask::setLogLevel(cask::CaskLogDebug);
+  for (const bool otherHandler : {false, true}) {
+    if (otherHandler) Cask::registerHandler(contentOnly);
+    for (const Row& row : rows) {
+      EXPECT_EQ(stderrOf(dir_ + "/stderr",
+                         [&] { cask::detail::logMessage(row.level, "f.cpp", "fn", 7, "%s", "x"); }),
+                row.line)
+          << otherHandler;
+    }
+  }
+  Cask::setLogLevel(cask::CaskLogError);
 }
 
 TEST_F(FacadeTest, ErrorHandlerDecidesAboutDamagedContent) {
