@@ -781,17 +781,24 @@ TEST_F(AppenderTest, DamagedCacheFilesNeverCrashTheStart) {
   EXPECT_EQ(numbersOf(text, "after").size(), 1u);
 }
 
+// A true count of 154,988 with the same bit flipped in both halves, the top
+// count with a zero high half, and a word that is no count.
+const uint64_t kDamagedDropWords[] = {
+    jottest::dropCountWord(154988) ^ (uint64_t{1} << 3 | uint64_t{1} << 35),
+    uint64_t{0x00000000FFFFFFFF}, uint64_t{12345}};
+
+// A cache of empty blocks whose count of dropped records is `word`.
+void writeCacheWithDropWord(const fs::path& dir, uint64_t word) {
+  std::vector<uint8_t> cache(vela::jot::kCacheFileLength, 0);
+  std::memcpy(cache.data() + vela::jot::kBufferBlockLength, &word, sizeof word);
+  jottest::writeBytes(dir / "inst_a.mmap3", cache);
+}
+
 TEST_F(AppenderTest, ADamagedCountOfDroppedRecordsIsSaidNeverBelieved) {
-  // A true count of 154,988 with the same bit flipped in both halves, the
-  // top count with a zero high half, and a word that is no count.
-  for (const uint64_t word :
-       {jottest::dropCountWord(154988) ^ (uint64_t{1} << 3 | uint64_t{1} << 35),
-        uint64_t{0x00000000FFFFFFFF}, uint64_t{12345}}) {
+  for (const uint64_t word : kDamagedDropWords) {
     SCOPED_TRACE(word);
     jottest::TempDir dir;
-    std::vector<uint8_t> cache(vela::jot::kCacheFileLength, 0);
-    std::memcpy(cache.data() + vela::jot::kBufferBlockLength, &word, sizeof word);
-    jottest::writeBytes(dir.path() / "inst_a.mmap3", cache);
+    writeCacheWithDropWord(dir.path(), word);
     ::testing::internal::CaptureStderr();
     vela::jot::JotterAppender appender;
     appender.Open(configFor(dir.path()));
@@ -802,6 +809,19 @@ TEST_F(AppenderTest, ADamagedCountOfDroppedRecordsIsSaidNeverBelieved) {
     EXPECT_EQ(jottest::countOf(console, notice), 1u) << console;
     EXPECT_EQ(jottest::countOf(text, "[F][ " + notice + "\n"), 1u) << text;
     EXPECT_EQ(text.find("records dropped"), std::string::npos) << text;
+  }
+}
+
+TEST_F(AppenderTest, JotdumpSaysACountOfDroppedRecordsIsDamagedAndFails) {
+  for (const uint64_t word : kDamagedDropWords) {
+    SCOPED_TRACE(word);
+    jottest::TempDir dir;
+    writeCacheWithDropWord(dir.path(), word);
+    int status = -1;
+    const std::string dumped = runJotdump({(dir.path() / "inst_a.mmap3").string()}, &status, true);
+    EXPECT_EQ(status, 1) << dumped;
+    EXPECT_EQ(jottest::countOf(dumped, "damaged count of dropped records"), 1u) << dumped;
+    EXPECT_EQ(dumped.find("records dropped"), std::string::npos) << dumped;
   }
 }
 

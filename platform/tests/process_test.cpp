@@ -1,5 +1,6 @@
 #include "platform/process.h"
 
+#include <cerrno>
 #include <signal.h>
 #include <unistd.h>
 
@@ -30,11 +31,32 @@ TEST(ProcessTest, ArgumentsWithQuotesBlanksAndShellSyntaxArriveIntact) {
 }
 
 TEST(ProcessTest, ProgramIsFoundInPathAndGetsEnvironmentAndFolder) {
+  // An override replaces the inherited entry of its name, and only that one.
+  ::setenv("QUILLO_PROCESS_OLD", "parent", 1);
+  ::setenv("QUILLO_PROCESS_OLX", "kept", 1);
   SpawnOptions options;
   options.workingDirectory = "/";
-  options.environment = {{"QUILLO_PROCESS_TEST", "v a l"}};
-  auto [out, status] = run({"sh", "-c", "printf '%s|%s' \"$QUILLO_PROCESS_TEST\" \"$PWD\""}, options);
-  EXPECT_EQ(out, "v a l|/");
+  options.environment = {{"QUILLO_PROCESS_TEST", "v a l"}, {"QUILLO_PROCESS_OLD", "child"}};
+  auto [out, status] =
+      run({"sh", "-c",
+           "printf '%s|%s|%s|%s|' \"$QUILLO_PROCESS_TEST\" \"$QUILLO_PROCESS_OLD\" "
+           "\"$QUILLO_PROCESS_OLX\" \"$PWD\"; "
+           "tr '\\0' '\\n' < /proc/$$/environ | grep -c '^QUILLO_PROCESS_OLD='"},
+          options);
+  ::unsetenv("QUILLO_PROCESS_OLD");
+  ::unsetenv("QUILLO_PROCESS_OLX");
+  EXPECT_EQ(out, "v a l|child|kept|/|1\n");
+  EXPECT_EQ(status, 0);
+}
+
+// Output read in pieces of any size, even one byte, comes whole; and errno
+// left at EINTR by an earlier interrupted call does not make the start wait
+// for a report that never comes.
+TEST(ProcessTest, OutputInSmallPiecesAndAStaleEintrAreReadToTheEnd) {
+  errno = EINTR;
+  auto [out, status] =
+      run({"/bin/sh", "-c", "printf x; sleep 0.1; printf y; sleep 0.1; printf zz"});
+  EXPECT_EQ(out, "xyzz");
   EXPECT_EQ(status, 0);
 }
 

@@ -48,6 +48,9 @@ TEST(QtPasteboard, TextAndLocalFilesAreTypedAndTextCanBeSetAndCleared) {
   board.clearContents();
   EXPECT_TRUE(board.setData(std::nullopt, Pasteboard::kStringType));
   EXPECT_TRUE(board.types().empty());
+  EXPECT_TRUE(board.setData("alone", Pasteboard::kStringType));
+  EXPECT_TRUE(board.setData(std::nullopt, Pasteboard::kStringType));
+  EXPECT_TRUE(board.types().empty()) << "its last type taken away";
 }
 
 // Taken type by type and put back after a clear, an image, a file list and

@@ -359,26 +359,58 @@ class DownloadTaskTest : public UrlSessionTest {
 };
 
 TEST_F(DownloadTaskTest, ReportsProgressThenFinishThenCompleteAndCleansUp) {
-  std::string body(3 << 20, '\0');
-  for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 13 + (i >> 9));
-  server_.route("/pkg.zip", {.body = body});
-  const auto events = download("/pkg.zip");
-  ASSERT_GE(events.size(), 3u);
-  const auto& finish = events[events.size() - 2];
-  EXPECT_EQ(finish.kind, "finish");
-  EXPECT_EQ(finish.content, body);
-  EXPECT_EQ(std::filesystem::path(finish.location).parent_path(), folder_);
-  EXPECT_EQ(events.back().kind, "complete");
-  EXPECT_FALSE(events.back().error);
-  int64_t last = 0;
-  for (size_t i = 0; i + 2 < events.size(); ++i) {
-    EXPECT_EQ(events[i].kind, "progress");
-    EXPECT_EQ(events[i].expected, static_cast<int64_t>(body.size()));
-    EXPECT_GT(events[i].written, last);
-    last = events[i].written;
+  std::string big(3 << 20, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 13 + (i >> 9));
+  struct Row {
+    const char* name;
+    CannedResponse response;
+    int64_t expected;
+  };
+  // The slow one's every piece is reported before the next arrives, so the
+  // last report before the finish has nothing new to say.
+  const Row rows[] = {
+      {"at once", {.body = big}, static_cast<int64_t>(big.size())},
+      {"in slow pieces, no length",
+       {.body = "abc", .omitContentLength = true, .chunkSize = 1, .chunkDelay = 150ms},
+       -1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    server_.route("/pkg.zip", row.response);
+    const auto events = download("/pkg.zip");
+    ASSERT_GE(events.size(), 3u);
+    const auto& finish = events[events.size() - 2];
+    EXPECT_EQ(finish.kind, "finish");
+    EXPECT_EQ(finish.content, row.response.body);
+    EXPECT_EQ(std::filesystem::path(finish.location).parent_path(), folder_);
+    EXPECT_EQ(events.back().kind, "complete");
+    EXPECT_FALSE(events.back().error);
+    int64_t last = 0;
+    for (size_t i = 0; i + 2 < events.size(); ++i) {
+      EXPECT_EQ(events[i].kind, "progress");
+      EXPECT_EQ(events[i].expected, row.expected);
+      EXPECT_GT(events[i].written, last) << "a report of no new bytes";
+      last = events[i].written;
+    }
+    EXPECT_EQ(last, static_cast<int64_t>(row.response.body.size()));
+    EXPECT_EQ(filesInFolder(), 0u);  // Not moved by the delegate: removed.
   }
-  EXPECT_EQ(last, static_cast<int64_t>(body.size()));
-  EXPECT_EQ(filesInFolder(), 0u);  // Not moved by the delegate: removed.
+}
+
+// Reports for a delegate that is gone are dropped; the file is still removed.
+TEST_F(DownloadTaskTest, GoneDelegateGetsNothingAndLeavesNoFile) {
+  server_.route("/pkg.zip", {.body = std::string(100000, 'g')});
+  auto delegate = std::make_shared<RecordingDelegate>();
+  auto session = URLSession::make({.timeoutIntervalForRequest = 5.0}, delegate);
+  auto task = session->downloadTask({.url = server_.url("/pkg.zip")}, folder_.string());
+  delegate.reset();
+  task->resume();
+  ASSERT_TRUE(server_.waitForRequests("/pkg.zip", 1, kWait));
+  while (session->runningTransferCount() > 0) std::this_thread::sleep_for(1ms);
+  Inbox<int> drained;  // The delegate queue is serial: what was queued before has run.
+  session->delegateQueue()->async([&] { drained.put(1); });
+  ASSERT_TRUE(drained.waitFor(1));
+  EXPECT_EQ(filesInFolder(), 0u);
 }
 
 TEST_F(DownloadTaskTest, CutOffTransferCompletesWithAnErrorAndNoFinish) {

@@ -46,7 +46,8 @@ class SystemAgentTest : public ::testing::Test {
     if (session) options.environment = {{"DBUS_SESSION_BUS_ADDRESS", session}};
     quillo::Spawned child;
     EXPECT_FALSE(quillo::spawnProcess({program.string(), "600"}, options, child));
-    running_.push_back(child.pid);
+    // A failed start leaves -1, and kill(-1) in TearDown signals every process we may.
+    if (child.pid > 0) running_.push_back(child.pid);
     return child.pid;
   }
   fs::path agents() const { return dir_ / "root/System/Library/CoreServices"; }

@@ -557,6 +557,26 @@ TEST_F(DistributionServerTest, IdleConnectionsNeverQueueAheadOfAClient) {
   EXPECT_LE(socketsOf(server_.pid), kServerConnections + 1) << "connections and the listener";
 }
 
+// With every connection taken and nobody waiting, a request still coming in
+// keeps its whole time: only a waiting client makes it give way.
+TEST_F(DistributionServerTest, ARequestStillComingKeepsItsTimeWhileNobodyWaits) {
+  if (!roomForFiles(1700)) GTEST_SKIP() << "needs a limit of 1700 open files";
+  const int port = start();
+  ASSERT_GT(port, 0);
+  const int coming = connectTo(port);
+  ASSERT_GE(coming, 0);
+  ASSERT_TRUE(sendAll(coming, "GET /web/mac/download HTTP/1.1\r\n"));
+  Clients idle(port, kServerConnections - 1, "");
+  ASSERT_EQ(idle.size(), size_t{kServerConnections - 1});
+  std::this_thread::sleep_for(1s);  // Past the grace, well within the request's time.
+  ASSERT_TRUE(sendAll(coming, "Host: 127.0.0.1\r\n\r\n"));
+  std::string answer;
+  char buffer[4096];
+  for (ssize_t n; (n = ::recv(coming, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, n);
+  ::close(coming);
+  EXPECT_TRUE(answer.starts_with("HTTP/1.1 200")) << answer;
+}
+
 // Readers that take a little of their download now and then hold up no
 // client, and those left keep their downloads whole.
 TEST_F(DistributionServerTest, SlowReadersMakeRoomForAClient) {
