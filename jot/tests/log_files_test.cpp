@@ -237,6 +237,15 @@ TEST_F(LogFilesTest, FailedAppendKeepsItsSource) {
   fs::create_directories(logDir_ / "dst.jot");  // cannot be opened for appending
   EXPECT_FALSE(LogFiles::AppendFile((cacheDir_ / "src.jot").string(), (logDir_ / "dst.jot").string()));
   EXPECT_TRUE(fs::exists(cacheDir_ / "src.jot"));
+  // Nor is one whose source cannot be opened: no descriptor is left.
+  struct rlimit old {};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+  const struct rlimit none = {0, old.rlim_max};
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+  const bool appended =
+      LogFiles::AppendFile((cacheDir_ / "src.jot").string(), (logDir_ / "new.jot").string());
+  ::setrlimit(RLIMIT_NOFILE, &old);
+  EXPECT_FALSE(appended);
 
   auto files = make(vela::jot::kAppenderAsync, true, 0);
   fs::rename(cacheDir_ / "src.jot", cacheDir_ / "inst_a_20240101.jot");
@@ -386,6 +395,22 @@ TEST_F(LogFilesTest, SyncModeNeverWritesIntoAFileMaintenanceMoved) {
   ASSERT_FALSE(fs::exists(cacheDir_ / "inst_a_20250105.jot"));
   put(*files, "b\n");
   EXPECT_EQ(textOf(logDir_ / "inst_a_20250105.jot"), "a\nb\n");
+}
+
+// Sync mode keeps its file only for the folder it opened it in: once the
+// cache folder has today's file (another process's), the next record goes
+// there and moves it, so the log keeps the order the blocks came in.
+TEST_F(LogFilesTest, SyncModeKeepsItsFileOnlyForItsFolder) {
+  auto files = make(vela::jot::kAppenderSync, true, 0);
+  put(*files, "a\n");
+  ASSERT_EQ(textOf(logDir_ / "inst_a_20250105.jot"), "a\n");
+  vela::comm::AutoBuffer early;
+  vela::jot::LogCrypt::BuildSyncBlock(0x08, nullptr, "early\n", 6, early);
+  const auto* bytes = static_cast<const uint8_t*>(early.Ptr());
+  jottest::writeBytes(cacheDir_ / "inst_a_20250105.jot", {bytes, bytes + early.Length()});
+  put(*files, "b\n");
+  EXPECT_EQ(textOf(logDir_ / "inst_a_20250105.jot"), "a\nearly\nb\n");
+  EXPECT_FALSE(fs::exists(cacheDir_ / "inst_a_20250105.jot"));
 }
 
 // A FIFO without a reader would hold open() forever; with one it is no file.

@@ -1,8 +1,11 @@
 #include "jot/mmap_file.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -172,6 +175,53 @@ TEST(MmapCacheRace, ARefusedOpenLeavesAFileItFoundInPlace) {
   vela::comm::MmapCache cache;
   EXPECT_FALSE(cache.open(path.string(), 4096));
   EXPECT_TRUE(fs::exists(path));
+}
+
+// Open descriptors of this process.
+size_t openFds() {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+// Whatever errno holds when an open starts (an earlier call may have left
+// EEXIST: a mkdir of a folder that is there), a file the open made is
+// opened once and known as its own: it is removed again when it cannot be
+// extended (here past the file size limit).
+TEST(MmapCacheRace, AFileAnOpenMadeIsItsOwnWhateverErrnoHeld) {
+  struct Row {
+    bool cache;  // MmapCache, else OpenMmapFile
+    bool tooBig;
+  };
+  for (const Row row : {Row{true, false}, Row{true, true}, Row{false, false}, Row{false, true}}) {
+    SCOPED_TRACE(std::string(row.cache ? "cache" : "mapped file") + (row.tooBig ? ", too big" : ""));
+    jottest::TempDir dir;
+    const auto path = dir.path() / "c.mmap3";
+    const size_t fdsBefore = openFds();
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+    if (row.tooBig) {
+      const struct rlimit none = {0, old.rlim_max};
+      ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &none), 0);
+    }
+    bool opened = false;
+    if (row.cache) {
+      vela::comm::MmapCache cache;
+      errno = EEXIST;
+      opened = cache.open(path.string(), 4096);
+    } else {
+      boost::iostreams::mapped_file file;
+      errno = EEXIST;
+      opened = vela::comm::OpenMmapFile(path.c_str(), 4096, file);
+      vela::comm::CloseMmapFile(file);
+    }
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldSignal);
+    EXPECT_EQ(opened, !row.tooBig);
+    EXPECT_EQ(fs::exists(path), !row.tooBig);
+    EXPECT_EQ(openFds(), fdsBefore);
+  }
 }
 
 }  // namespace
