@@ -201,6 +201,7 @@ TEST(DynamicJson, TextMustBeWellFormedUtf8) {
       {"\xF4\x8F\xBF\xBF", true}, {"\xF4\x90\x80\x80", false},  // U+10FFFF; past it
       {"\xEF\xBF\xBF", true},     {"\x80", false},              // U+FFFF; a lone continuation
       {"\xE2\x82", false},                                      // cut short
+      {"\xC3\xC3", false},  // a lead byte where a continuation belongs
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ext::isValidJsonObject(DynamicValue::Array{c.bytes}), c.valid) << c.bytes;

@@ -40,6 +40,7 @@ TEST(Formatting, Conversions) {
   EXPECT_EQ(ext::formatted("%@ has %d items (%.1f%%)", {"cart", 3, 42.25}),
             "cart has 3 items (42.2%)");
   EXPECT_EQ(ext::formatted("%5s|%-3ld|%04x", {"ab", std::int64_t{7}, 255}), "   ab|7  |00ff");
+  EXPECT_EQ(ext::formatted("%9s|%.9f", {"ab", 0.5}), "       ab|0.500000000");
   EXPECT_EQ(ext::formatted("%lld", {std::int64_t{-9223372036854775807 - 1}}),
             "-9223372036854775808");
   EXPECT_EQ(ext::formatted("%@", {1.5}), "1.5");

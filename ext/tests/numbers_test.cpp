@@ -151,6 +151,7 @@ TEST(Conversions, TruncateAndWiden) {
   EXPECT_EQ(ext::toInt(-0x1p63), kIntMin);
   EXPECT_EQ(ext::toInt(0x1p63 - 1024), kIntMax - 1023);
   EXPECT_EQ(ext::toUInt(7), 7u);
+  EXPECT_EQ(ext::toUInt(0), 0u);
   EXPECT_EQ(ext::toDouble(3), 3.0);
   EXPECT_EQ(ext::toFloat(0.1), 0.1f);
   EXPECT_EQ(ext::toDouble(0.5f), 0.5);

@@ -67,6 +67,8 @@ TEST(Cleaning, LatinizeAndTrim) {
 TEST(Cleaning, PercentEncodingRoundTrips) {
   EXPECT_EQ(ext::urlEncoded("a b/ü?"), "a%20b%2F%C3%BC%3F");
   EXPECT_EQ(ext::urlEncoded("host-1.example:80"), "host-1.example:80");
+  EXPECT_EQ(ext::urlEncoded("azAZ09"), "azAZ09");
+  EXPECT_EQ(ext::urlDecoded("%2f%c3%bc"), "/\u00FC");
   for (const char* text : {"", "a b", "100%", "日本語 / ?&=", "\U0001F600"}) {
     EXPECT_EQ(ext::urlDecoded(ext::urlEncoded(text)), text);
   }
@@ -76,6 +78,7 @@ TEST(Cleaning, MalformedEscapesLeaveTheTextAlone) {
   EXPECT_EQ(ext::urlDecoded("100%"), "100%");
   EXPECT_EQ(ext::urlDecoded("%zz"), "%zz");
   EXPECT_EQ(ext::urlDecoded("%4"), "%4");
+  EXPECT_EQ(ext::urlDecoded(std::string_view("%41").substr(0, 2)), "%4");  // read to its end only
   EXPECT_EQ(ext::urlDecoded("%FF"), "%FF");  // not UTF-8 once decoded
   std::string text = "a%2";
   EXPECT_EQ(ext::urlDecode(text), "a%2");
@@ -115,6 +118,7 @@ TEST(Length, Truncation) {
   std::string text = "Hello";
   EXPECT_EQ(ext::truncate(text, 0, "..."), "Hello");
   EXPECT_EQ(ext::truncate(text, 3, std::nullopt), "Hel");
+  EXPECT_EQ(ext::truncate(text, 1, std::nullopt), "H");
 }
 
 TEST(Length, Padding) {
@@ -207,6 +211,7 @@ TEST(Slicing, SafeSubscripts) {
   EXPECT_EQ(ext::safe(text, CharactersUpTo{2}), "he\u0301");
   EXPECT_EQ(ext::safe(text, CharactersThrough{4}), text);
   EXPECT_EQ(ext::safe(text, CharactersThrough{5}), std::nullopt);
+  EXPECT_EQ(ext::safe(text, CharactersFrom{0}), text);
   EXPECT_EQ(ext::safe(text, CharactersFrom{3}), "lo");
   EXPECT_EQ(ext::safe(text, CharactersFrom{5}), std::nullopt);  // not "" at the end
 }
@@ -219,6 +224,7 @@ TEST(Slicing, ReversedBoundsGiveNothing) {
 }
 
 TEST(Slicing, SlicingByOffsetAndLength) {
+  EXPECT_EQ(ext::slicing("hello", 0, 2), "he");
   EXPECT_EQ(ext::slicing("hello", 1, 3), "ell");
   EXPECT_EQ(ext::slicing("hello", 3, 10), "lo");
   EXPECT_EQ(ext::slicing("hello", 3, INT64_MAX), "lo");
@@ -288,6 +294,8 @@ TEST(IllFormedUtf8, SlicesKeepTheBytes) {
 TEST(CommonSuffix, PairsFromTheEnd) {
   EXPECT_EQ(ext::commonSuffix("walking", "talking"), "alking");
   EXPECT_EQ(ext::commonSuffix("abc", "xyz"), "");
+  EXPECT_EQ(ext::commonSuffix("king", "walking"), "king");  // one text runs out first
+  EXPECT_EQ(ext::commonSuffix("walking", "king"), "king");
   EXPECT_EQ(ext::commonSuffix("HelLO", "yellow"), "");
   EXPECT_EQ(ext::commonSuffix("HelLO", "jello", {.caseInsensitive = true}), "elLO");
   EXPECT_EQ(ext::commonSuffix("caf\u00E9", "cafe\u0301"), "caf\u00E9");

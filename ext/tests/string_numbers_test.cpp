@@ -164,6 +164,9 @@ TEST(CurrentSettings, UnknownNamesAreRefused) {
   const std::string zone = ext::currentTimeZone();
   EXPECT_FALSE(ext::setCurrentTimeZone("Nowhere/Special"));
   EXPECT_EQ(ext::currentTimeZone(), zone);
+  const std::string locale = ext::currentLocale();
+  EXPECT_FALSE(ext::setCurrentLocale("en_US@calendar="));  // a keyword without a value
+  EXPECT_EQ(ext::currentLocale(), locale);
 }
 
 }  // namespace

@@ -32,6 +32,8 @@ TEST(Unicode, CharactersAreGraphemeClusters) {
             (std::vector<std::string>{std::string(kFlag), std::string(kFamily),
                                       std::string(kDecomposedE), "\r\n", "x"}));
   EXPECT_EQ(ext::unicodeArray(kDecomposedE), (std::vector<std::uint32_t>{0x65, 0x301}));
+  EXPECT_EQ(ext::unicodeArray(std::string_view("a\0b", 3)),
+            (std::vector<std::uint32_t>{0x61, 0, 0x62}));
   EXPECT_EQ(ext::firstCharacterAsString(text), std::string(kFlag));
   EXPECT_EQ(ext::lastCharacterAsString(text), "x");
   EXPECT_EQ(ext::firstCharacterAsString(""), std::nullopt);
@@ -45,6 +47,7 @@ TEST(Unicode, ClusterBoundariesAroundAsciiText) {
       {"x\U0001F1E9\U0001F1EA\U0001F1E9y", {"x", "\U0001F1E9\U0001F1EA", "\U0001F1E9", "y"}},
       {"\U0001F44D\U0001F3FD!", {"\U0001F44D\U0001F3FD", "!"}},  // skin tone modifier
       {"\xFF" "a\xC3", {"\xFF", "a", "\xC3"}},
+      {"\u0600" "1", {"\u0600" "1"}},  // a prepended sign, ending in byte 0x80, takes the digit
   };
   for (const auto& [text, expected] : cases) {
     EXPECT_EQ(strings(ext::charactersArray(text)), expected) << text;
