@@ -127,8 +127,10 @@ TEST_F(PrivilegedTaskTest, LaunchedOnTheMainThreadThePollReportsTheExit) {
 // exit ends the task.
 TEST_F(PrivilegedTaskTest, PollsWhileTheToolRunsLeaveItRunning) {
   const fs::path go = root_ / "go";
+  // Gives up by itself after about 20 s, should the test die before `go`.
   auto task = RkPrivilegedTask::create(
-      "/bin/sh", {"-c", "while [ ! -e \"$1\" ]; do sleep 0.02; done; exit 4", "sh", go.string()});
+      "/bin/sh", {"-c", "i=0; while [ ! -e \"$1\" ] && [ $i -lt 1000 ]; do sleep 0.02; i=$((i+1)); done; exit 4",
+                  "sh", go.string()});
   int handled = 0;
   task->setTerminationHandler([&](RkPrivilegedTask&) { ++handled; });
   ASSERT_EQ(task->launch(), 0);
