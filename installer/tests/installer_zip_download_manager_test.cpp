@@ -249,6 +249,7 @@ TEST_F(ZipDownloadTest, DiskCheckBoundaries) {
       {std::to_string(size), size + kMargin, Error::noAvailableStorageError},
       {std::to_string(size), size + kMargin + 1, std::nullopt},
       {std::to_string(size), -1, std::nullopt},  // Unknown free space passes.
+      {"1", 1 + kMargin, Error::noAvailableStorageError},  // The smallest size is checked too.
       {"0", 1000, std::nullopt},
       // A length that is no number reads as 0: the check is skipped, the download goes on.
       {"abc", 1000, std::nullopt},
@@ -377,6 +378,18 @@ TEST_F(ZipDownloadTest, MissingOrUnusableAddressIsAUrlError) {
   EXPECT_EQ(readFile(root_ / "keep.txt"), "precious");
   EXPECT_EQ(readFile(folder_ / "other.zip"), "left alone");
   EXPECT_EQ(packageRequests("HEAD") + packageRequests("GET"), 0u);
+}
+
+// Percent escapes in the name are decoded, with hex digits of either case:
+// the archive lands under the plain name.
+TEST_F(ZipDownloadTest, EscapedNameLandsDecoded) {
+  const std::string path = "/pkg/%4A%4F%4a%4f%30%39.zip";
+  server_.route(path, CannedResponse{.body = package_});
+  serveInfo(infoDocument(server_.url(path), md5Of(package_)));
+  const auto result = run();
+  ASSERT_TRUE(result.isSuccess()) << quillo::toString(result.error());
+  EXPECT_EQ(result.value().path, (folder_ / "JOJO09.zip").string());
+  EXPECT_EQ(readFile(folder_ / "JOJO09.zip"), package_);
 }
 
 TEST_F(ZipDownloadTest, UncreatableFolderIsADownloadError) {

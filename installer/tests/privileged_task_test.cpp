@@ -1,6 +1,7 @@
 #include "installer/privileged_task.h"
 
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -120,6 +121,39 @@ TEST_F(PrivilegedTaskTest, LaunchedOnTheMainThreadThePollReportsTheExit) {
   ASSERT_TRUE(quillo::mainPlainLoop().runUntil([&] { return handled == 1; }, 10s));
   EXPECT_FALSE(task->isRunning());
   EXPECT_EQ(posted, task.get());
+}
+
+// Polls that come while the tool still runs leave it running: only its own
+// exit ends the task.
+TEST_F(PrivilegedTaskTest, PollsWhileTheToolRunsLeaveItRunning) {
+  const fs::path go = root_ / "go";
+  // Gives up by itself after about 20 s, should the test die before `go`.
+  auto task = RkPrivilegedTask::create(
+      "/bin/sh", {"-c", "i=0; while [ ! -e \"$1\" ] && [ $i -lt 1000 ]; do sleep 0.02; i=$((i+1)); done; exit 4",
+                  "sh", go.string()});
+  int handled = 0;
+  task->setTerminationHandler([&](RkPrivilegedTask&) { ++handled; });
+  ASSERT_EQ(task->launch(), 0);
+  quillo::mainPlainLoop().runFor(300ms);
+  EXPECT_TRUE(task->isRunning());
+  EXPECT_EQ(handled, 0);
+  std::ofstream(go).put('x');
+  ASSERT_TRUE(quillo::mainPlainLoop().runUntil([&] { return handled == 1; }, 10s));
+  EXPECT_EQ(task->terminationStatus(), 4);
+}
+
+// A tool that someone else reaped cannot be waited for any more: the poll
+// ends the task as a failed wait instead of polling forever.
+TEST_F(PrivilegedTaskTest, ToolReapedElsewhereEndsThePollAsAFailedWait) {
+  auto task = RkPrivilegedTask::create("/bin/sh", {"-c", "exit 4"});
+  int handled = 0;
+  task->setTerminationHandler([&](RkPrivilegedTask&) { ++handled; });
+  ASSERT_EQ(task->launch(), 0);
+  int waitStatus = 0;
+  ASSERT_EQ(::waitpid(task->processIdentifier(), &waitStatus, 0), task->processIdentifier());
+  ASSERT_TRUE(quillo::mainPlainLoop().runUntil([&] { return handled == 1; }, 10s));
+  EXPECT_FALSE(task->isRunning());
+  EXPECT_EQ(task->terminationStatus(), RkPrivilegedTask::kWaitFailedStatus);
 }
 
 TEST_F(PrivilegedTaskTest, DescriptionQuotesEachArgument) {

@@ -121,12 +121,15 @@ TEST_F(ReportSenderTest, ViewModelReportsThroughItsNetManager) {
 
 TEST(ReportOutcomeTest, StatusesAndErrorsGiveTheirLogLines) {
   using quillo::describeReportOutcome;
-  quillo::HTTPURLResponse ok;
-  ok.statusCode = 204;
-  EXPECT_TRUE(describeReportOutcome(ok, std::nullopt).success);
-  EXPECT_EQ(describeReportOutcome(ok, std::nullopt).message,
-            "[Report] CGI report success. Status: 204");
-  for (int status : {302, 500}) {
+  // Every 2xx is a success, and nothing outside it.
+  for (int status : {200, 204, 299}) {
+    quillo::HTTPURLResponse ok;
+    ok.statusCode = status;
+    const auto outcome = describeReportOutcome(ok, std::nullopt);
+    EXPECT_TRUE(outcome.success) << status;
+    EXPECT_EQ(outcome.message, "[Report] CGI report success. Status: " + std::to_string(status));
+  }
+  for (int status : {199, 300, 302, 500}) {
     quillo::HTTPURLResponse answer;
     answer.statusCode = status;
     const auto outcome = describeReportOutcome(answer, std::nullopt);

@@ -23,6 +23,7 @@ INSTANTIATE_TEST_SUITE_P(Table, CompareVersionTest,
                                            Case{"", "0.1", -1}, Case{"", "", 0},
                                            Case{"1.x.3", "1.3", 0}, Case{"1..2", "1.2", 0},
                                            Case{"2", "10", -1}, Case{"1.0.0.1", "1", 1},
-                                           Case{"3.0", "2.99.99", 1}, Case{"a.b", "0", 0}));
+                                           Case{"3.0", "2.99.99", 1}, Case{"a.b", "0", 0},
+                                           Case{"1.+2", "1.2", 0}, Case{"1.2x.3", "1.3", 0}));
 
 }  // namespace
