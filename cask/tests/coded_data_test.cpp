@@ -129,6 +129,10 @@ TEST(CodedData, KeysComeAsStoredUpToTheLongestAPairCanIndex) {
   (void)overIn.readString(holder);
   EXPECT_EQ(errorOf<std::length_error>([&] { overIn.readData(holder); }),
             "InvalidProtocolBuffer key too long");
+  const std::vector<uint8_t> widest = pairWithKey(0xffff);  // a key fits, its pair does not
+  CodedInputData widestIn(widest);
+  EXPECT_EQ(widestIn.readString(holder).size(), 0xffffu);
+  EXPECT_EQ(holder.keySize, 0xffffu);
   const std::vector<uint8_t> wide = pairWithKey(0x10000);  // key size past 16 bits
   EXPECT_EQ(errorOf<std::length_error>([&] { (void)CodedInputData(wide).readString(holder); }),
             "InvalidProtocolBuffer key too long");

@@ -153,6 +153,31 @@ TEST_F(MemoryFileTest, FailedUpgradeTakesTheSharedLockBack) {
   EXPECT_FALSE(closed.tryLock(cask::ExclusiveLockType));
 }
 
+// The store's lock that never waits: refused while another descriptor
+// holds the file, taken once it is free; a disabled one takes nothing.
+TEST_F(MemoryFileTest, InterProcessTryLockTakesOnlyAFreeLock) {
+  const std::string path = dir_ + "/trylock";
+  cask::File file(path, cask::ReadWrite | cask::Create);
+  cask::FileLock fileLock(file.getFd());
+  cask::InterProcessLock lock(&fileLock, cask::ExclusiveLockType);
+  const int other = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(flock(other, LOCK_SH | LOCK_NB), 0);
+  EXPECT_FALSE(lock.tryLock());
+  ASSERT_EQ(flock(other, LOCK_UN), 0);
+  close(other);
+  EXPECT_TRUE(othersCan(path, LOCK_EX));
+  ASSERT_TRUE(lock.tryLock());
+  EXPECT_FALSE(othersCan(path, LOCK_SH));
+  lock.unlock();
+  EXPECT_TRUE(othersCan(path, LOCK_EX));
+
+  lock.setEnable(false);
+  EXPECT_TRUE(lock.tryLock());
+  EXPECT_TRUE(othersCan(path, LOCK_EX));
+  lock.unlock();
+}
+
 std::atomic<int> g_interruptions{0};
 void countInterruption(int) { ++g_interruptions; }
 

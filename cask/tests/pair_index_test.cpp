@@ -103,6 +103,59 @@ TEST(PairIndexTest, RandomEditsAndACompactionMatchAnOrderedMap) {
   }
 }
 
+// A pair is read where it lies, and only when both lengths are well-formed
+// varints that stay within the content: a sixth length byte is malformed.
+TEST(PairIndexTest, PairAtReadsOnlyWholeWellFormedPairs) {
+  struct Row {
+    std::vector<uint8_t> bytes;
+    uint32_t offset;
+    bool found;
+    std::string key;
+    std::string value;
+    uint32_t headerSize;
+  };
+  const std::vector<Row> rows = {
+      {{0x01, 'k', 0x02, 'v', 'w'}, 0, true, "k", "vw", 3},
+      {{0x00, 0x00}, 0, true, "", "", 2},
+      {{0xff, 0x01, 0x01, 'k', 0x00}, 2, true, "k", "", 3},
+      {{0x80, 0x80, 0x80, 0x80, 0x00, 0x00}, 0, true, "", "", 6},
+      {{0x80, 0x80, 0x80, 0x80, 0x80, 0x00, 0x00}, 0, false, "", "", 0},
+      {{0x01, 'k', 0x02, 'v'}, 0, false, "", "", 0},
+      {{0x02, 'k'}, 0, false, "", "", 0},
+      {{0x01, 'k'}, 0, false, "", "", 0},
+      {{0x01, 'k', 0x80}, 0, false, "", "", 0},
+      {{0x00, 0x00}, 2, false, "", "", 0},
+      {{0x00, 0x00}, 3, false, "", "", 0},
+  };
+  for (const Row& row : rows) {
+    const auto pair = cask::pairAt(row.bytes, row.offset);
+    ASSERT_EQ(pair.has_value(), row.found) << ::testing::PrintToString(row.bytes) << " at " << row.offset;
+    if (!row.found) continue;
+    EXPECT_EQ(pair->offset, row.offset);
+    EXPECT_EQ(pair->key, row.key);
+    EXPECT_EQ(std::string(pair->value.begin(), pair->value.end()), row.value);
+    EXPECT_EQ(pair->headerSize, row.headerSize);
+    EXPECT_EQ(pair->end(), row.bytes.size());
+  }
+}
+
+// A key read from a mapped file hashes as the same key in a string does:
+// the hash reads the key's bytes and nothing beside them, at every length.
+TEST(PairIndexTest, KeyHashReadsOnlyTheKey) {
+  for (size_t n = 0; n <= 20; ++n) {
+    const std::string key = std::string("0123456789abcdefghij").substr(0, n);
+    std::vector<uint32_t> hashes;
+    for (const char fill : {'\0', '\x5a', '\xff'}) {
+      std::string around(8, fill);
+      around += key;
+      around.append(8, fill);
+      hashes.push_back(cask::keyHash(std::string_view(around).substr(8, n)));
+    }
+    EXPECT_EQ(hashes[0], hashes[1]) << n;
+    EXPECT_EQ(hashes[0], hashes[2]) << n;
+  }
+}
+
 TEST(PairIndexTest, ReserveClearAndSwap) {
   Content content;
   PairIndex index;
