@@ -107,20 +107,30 @@ TEST_F(PrivilegedTaskTest, SecondLaunchWhileRunningIsRefusedWithSuccess) {
 }
 
 TEST_F(PrivilegedTaskTest, LaunchedOnTheMainThreadThePollReportsTheExit) {
-  auto task = RkPrivilegedTask::create("/bin/sh", {"-c", "exit 4"});
-  int handled = 0;
-  const void* posted = nullptr;
-  auto obs = quillo::NotificationCenter::defaultCenter().addObserver(
-      RkPrivilegedTask::kDidTerminateNotification,
-      [&](const quillo::Notification& n) { posted = n.sender; });
-  task->setTerminationHandler([&](RkPrivilegedTask& t) {
-    ++handled;
-    EXPECT_EQ(t.terminationStatus(), 4);
-  });
-  ASSERT_EQ(task->launch(), 0);
-  ASSERT_TRUE(quillo::mainPlainLoop().runUntil([&] { return handled == 1; }, 10s));
-  EXPECT_FALSE(task->isRunning());
-  EXPECT_EQ(posted, task.get());
+  const struct {
+    const char* script;
+    int32_t status;
+  } rows[] = {
+      {"exit 4", 4},
+      {"kill -KILL $$", 128 + SIGKILL},  // a killed tool must not read as success
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.script);
+    auto task = RkPrivilegedTask::create("/bin/sh", {"-c", row.script});
+    int handled = 0;
+    const void* posted = nullptr;
+    auto obs = quillo::NotificationCenter::defaultCenter().addObserver(
+        RkPrivilegedTask::kDidTerminateNotification,
+        [&](const quillo::Notification& n) { posted = n.sender; });
+    task->setTerminationHandler([&](RkPrivilegedTask& t) {
+      ++handled;
+      EXPECT_EQ(t.terminationStatus(), row.status);
+    });
+    ASSERT_EQ(task->launch(), 0);
+    ASSERT_TRUE(quillo::mainPlainLoop().runUntil([&] { return handled == 1; }, 10s));
+    EXPECT_FALSE(task->isRunning());
+    EXPECT_EQ(posted, task.get());
+  }
 }
 
 // Polls that come while the tool still runs leave it running: only its own

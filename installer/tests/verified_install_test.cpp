@@ -204,6 +204,20 @@ TEST_F(VerifiedInstallTest, StaleFoldersOfEndedRunsAreSwept) {
   EXPECT_TRUE(fs::exists(longer));
 }
 
+// The name alone does not make a folder ours: one of another user stays,
+// even when its run has ended.
+TEST_F(VerifiedInstallTest, StaleFolderOfAnotherUserStays) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can give the folder away";
+  quillo::Spawned ended;
+  ASSERT_FALSE(quillo::spawnProcess({"/bin/true"}, {}, ended));
+  ASSERT_EQ(quillo::waitForExit(ended.pid), 0);
+  const auto foreign = dir_ / "stage" / ("quillo-install." + std::to_string(ended.pid) + ".Ab12Cd");
+  fs::create_directory(foreign);
+  ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+  EXPECT_EQ(install(package(), md5()), 0) << error_;
+  EXPECT_TRUE(fs::exists(foreign));
+}
+
 TEST_F(VerifiedInstallTest, StagingParentOthersCouldRenameInIsRefused) {
   fs::permissions(dir_ / "stage", fs::perms::all);
   EXPECT_EQ(install(package(), md5()), quillo::kVerifiedInstallNoStaging);
