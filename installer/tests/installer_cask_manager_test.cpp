@@ -162,14 +162,20 @@ TEST(InstallerInstallEventInfo, JsonRoundTripKeepsRawSource) {
   EXPECT_EQ(json.at("source"), 34);
   EXPECT_EQ(json.at("originSourceId"), "com.other.ime");
   EXPECT_EQ(InstallerInstallEventInfo::fromJSON(info.toJSON()), info);
-  // A raw value without a named case still decodes.
-  EXPECT_EQ(InstallerInstallEventInfo::fromJSON(R"({"originSourceId":"a","source":-7})")->source, -7);
+  // A raw value without a named case still decodes, up to both ends of int32.
+  for (const int64_t raw : {int64_t{-7}, int64_t{2147483647}, int64_t{-2147483648}}) {
+    const auto decoded = InstallerInstallEventInfo::fromJSON(
+        R"({"originSourceId":"a","source":)" + std::to_string(raw) + "}");
+    ASSERT_TRUE(decoded.has_value()) << raw;
+    EXPECT_EQ(static_cast<int64_t>(decoded->source), raw);
+  }
 }
 
 TEST(InstallerInstallEventInfo, MalformedJsonDecodesToNothing) {
   for (const char* text : {R"({"originSourceId":"a"})", R"({"source":1})", R"({"originSourceId":1,"source":1})",
                            R"({"originSourceId":"a","source":"1"})", R"({"originSourceId":"a","source":1.5})",
-                           R"({"originSourceId":"a","source":2147483648})", R"([1,2])", "not json", ""}) {
+                           R"({"originSourceId":"a","source":2147483648})",
+                           R"({"originSourceId":"a","source":-2147483649})", R"([1,2])", "not json", ""}) {
     EXPECT_EQ(InstallerInstallEventInfo::fromJSON(text), std::nullopt) << text;
   }
 }

@@ -13,6 +13,7 @@ TEST(TextTest, AsciiValuesCountUserPerceivedCharacters) {
   EXPECT_EQ(quillo::asciiValues("\xE4\xBD\xA0" "x"), (Bytes{120}));
   EXPECT_EQ(quillo::asciiValues(""), Bytes{});
   EXPECT_EQ(quillo::asciiValues("\r\r\n"), (Bytes{13, 10}));
+  EXPECT_EQ(quillo::asciiValues("\x7F" "\xC2\x80"), (Bytes{127})) << "U+0080 is past ASCII";
 }
 
 TEST(TextTest, Utf8BytesAreValidatedAndNullIsAbsent) {
@@ -21,16 +22,21 @@ TEST(TextTest, Utf8BytesAreValidatedAndNullIsAbsent) {
   EXPECT_EQ(quillo::fromUtf8Bytes("\xC3", 1), std::nullopt) << "cut sequence";
   EXPECT_EQ(quillo::fromUtf8Bytes("\xFF", 1), std::nullopt);
   EXPECT_EQ(quillo::fromUtf8Bytes("abc", 2), "ab");
+  EXPECT_EQ(quillo::fromUtf8Bytes("a\xFF", 1), "a") << "a bad byte past the length is not read";
+  EXPECT_EQ(quillo::fromUtf8Bytes("a\0b", 3), std::string("a\0b", 3)) << "NUL is valid UTF-8";
   EXPECT_EQ(quillo::cStrLen(nullptr), 0u);
   EXPECT_EQ(quillo::cStrLen("four"), 4u);
 }
 
 TEST(TextTest, SingleByteCharacters) {
   EXPECT_EQ(quillo::fromCUnsignedChar(0x41), "A");
+  EXPECT_EQ(quillo::fromCUnsignedChar(0x7F), "\x7F");
+  EXPECT_EQ(quillo::fromCUnsignedChar(0x80), "\xC2\x80");
   EXPECT_EQ(quillo::fromCUnsignedChar(0xE9), "\xC3\xA9");
   EXPECT_EQ(quillo::fromCUnsignedChar(0xFF), "\xC3\xBF");
   EXPECT_EQ(quillo::fromCChar(0x7A), "z");
   EXPECT_EQ(quillo::fromCChar(-1), "");
+  EXPECT_EQ(quillo::fromCChar(0), std::string(1, '\0'));
 }
 
 TEST(TextTest, TimeHelpers) {

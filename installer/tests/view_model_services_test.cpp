@@ -173,6 +173,12 @@ TEST_F(ApplicationsTest, LaunchedApplicationIsFoundByBundleIdAndQuitPolitely) {
   viewModel_.checkAndQuitRunningProcess();
   EXPECT_TRUE(waitUntil([&] { return world_.recorded("exit com.norvane.QuilloFeedback"); }));
   EXPECT_TRUE(waitUntil([] { return quillo::runningApplications("com.norvane.QuilloFeedback").empty(); }));
+
+  // Asked by its id, a running one is reported as found and quits too.
+  quillo::openApplication(fixtureApp("QuilloFeedback"), {}, [](auto) {});
+  ASSERT_TRUE(waitUntil([] { return quillo::runningApplications("com.norvane.QuilloFeedback").size() == 1; }));
+  EXPECT_TRUE(viewModel_.terminateProcessWithBundleId("com.norvane.QuilloFeedback"));
+  EXPECT_TRUE(waitUntil([] { return quillo::runningApplications("com.norvane.QuilloFeedback").empty(); }));
 }
 
 TEST_F(ApplicationsTest, MissingSettingsApplicationIsReportedAndTheCompletionStillRuns) {
