@@ -199,6 +199,20 @@ TEST_F(InstallFlowTest, FromVersion12ZeroTheUserIsAskedToEnable) {
   EXPECT_EQ(window_.viewState(), InstallerViewState::requireEnabling());
 }
 
+// Before 12.0 nothing asks the user: the install registers, enables and
+// selects at once.
+TEST_F(InstallFlowTest, BeforeVersion12TheInstallEnablesWithoutAsking) {
+  quillo::sysinfo::setOperatingSystemVersion(quillo::sysinfo::OsVersion{11, 7, 0});
+  start();
+  flow_->installerViewDidClickInstallBtn();
+  ASSERT_TRUE(waitUntil([&] {
+    return window_.shownCount(InstallerViewState::requireEnabling()) > 0 ||
+           window_.shownCount(InstallerViewState::complete(false)) > 0 ||
+           window_.viewState().kind() == InstallerViewState::Kind::fail;
+  }));
+  EXPECT_EQ(window_.viewState(), InstallerViewState::complete(false));
+}
+
 TEST_F(InstallFlowTest, ClickingInstallDuringARunChangesNothing) {
   start();
   flow_->installerViewDidClickInstallBtn();
