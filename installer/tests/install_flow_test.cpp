@@ -188,21 +188,20 @@ TEST_F(InstallFlowTest, ApprovalAfterAFailedStepTwoClickCompletes) {
   EXPECT_TRUE(FlowWorld::pinyinIsCurrent());
 }
 
-TEST_F(InstallFlowTest, FromVersion12ZeroTheUserIsAskedToEnable) {
-  quillo::sysinfo::setOperatingSystemVersion(quillo::sysinfo::OsVersion{12, 0, 0});
-  start();
-  flow_->installerViewDidClickInstallBtn();
-  ASSERT_TRUE(waitUntil([&] {
-    return window_.shownCount(InstallerViewState::requireEnabling()) > 0 ||
-           window_.shownCount(InstallerViewState::complete(false)) > 0;
-  }));
-  EXPECT_EQ(window_.viewState(), InstallerViewState::requireEnabling());
-}
+// From 12.0 the user is asked to enable the input source; before it the
+// install registers, enables and selects at once.
+struct VersionCase {
+  const char* name;
+  quillo::sysinfo::OsVersion version;
+  InstallerViewState end;
+  friend void PrintTo(const VersionCase& c, std::ostream* os) { *os << c.name; }
+};
 
-// Before 12.0 nothing asks the user: the install registers, enables and
-// selects at once.
-TEST_F(InstallFlowTest, BeforeVersion12TheInstallEnablesWithoutAsking) {
-  quillo::sysinfo::setOperatingSystemVersion(quillo::sysinfo::OsVersion{11, 7, 0});
+class InstallFlowVersionTest : public InstallFlowTest,
+                               public ::testing::WithParamInterface<VersionCase> {};
+
+TEST_P(InstallFlowVersionTest, EndsAsTheVersionAsks) {
+  quillo::sysinfo::setOperatingSystemVersion(GetParam().version);
   start();
   flow_->installerViewDidClickInstallBtn();
   ASSERT_TRUE(waitUntil([&] {
@@ -210,8 +209,15 @@ TEST_F(InstallFlowTest, BeforeVersion12TheInstallEnablesWithoutAsking) {
            window_.shownCount(InstallerViewState::complete(false)) > 0 ||
            window_.viewState().kind() == InstallerViewState::Kind::fail;
   }));
-  EXPECT_EQ(window_.viewState(), InstallerViewState::complete(false));
+  EXPECT_EQ(window_.viewState(), GetParam().end);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, InstallFlowVersionTest,
+    ::testing::Values(
+        VersionCase{"From12ZeroTheUserIsAskedToEnable", {12, 0, 0}, InstallerViewState::requireEnabling()},
+        VersionCase{"Before12TheInstallEnablesWithoutAsking", {11, 7, 0}, InstallerViewState::complete(false)}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(InstallFlowTest, ClickingInstallDuringARunChangesNothing) {
   start();
