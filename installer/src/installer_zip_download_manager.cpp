@@ -419,26 +419,23 @@ void InstallerZipDownloadManager::urlSession(URLSession& session,
     LogError("download finish, no completion to call");
     return;
   }
-  // An error page is not the package: do not put it where the package goes,
-  // and drop it before the caller hears of the failure.
-  if (const auto response = downloadTask.response(); response && !response->isSuccess()) {
-    LogError("download finish, error: HTTP status " + std::to_string(response->statusCode));
+  // Whatever fails, the temporary file is gone before the caller hears of it:
+  // the caller may remove the folder, or start the next download, at once.
+  const auto failWith = [&](const std::string& message) {
+    LogError(message);
     ::unlink(location.c_str());
-    return completion(fail(InstallerZipDownloadError::downloadZipError));
+    completion(fail(InstallerZipDownloadError::downloadZipError));
+  };
+  // An error page is not the package: do not put it where the package goes.
+  if (const auto response = downloadTask.response(); response && !response->isSuccess()) {
+    return failWith("download finish, error: HTTP status " + std::to_string(response->statusCode));
   }
-  if (!isRegularFile(location)) {
-    LogError("download finish, zip file not exist: " + location);
-    return completion(fail(InstallerZipDownloadError::downloadZipError));
-  }
-  if (!destination) {
-    LogError("download finish, destinationLocation is nil");
-    return completion(fail(InstallerZipDownloadError::downloadZipError));
-  }
+  if (!isRegularFile(location)) return failWith("download finish, zip file not exist: " + location);
+  if (!destination) return failWith("download finish, destinationLocation is nil");
   LogInfo("download finish, will move: " + location + " to: " + *destination);
   if (std::rename(location.c_str(), destination->c_str()) != 0) {
-    LogError("download finish, move file error: " +
-             std::error_code(errno, std::generic_category()).message());
-    return completion(fail(InstallerZipDownloadError::downloadZipError));
+    return failWith("download finish, move file error: " +
+                    std::error_code(errno, std::generic_category()).message());
   }
   completion(ZipResult::success({.path = *destination}));
 }

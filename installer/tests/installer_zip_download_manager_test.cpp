@@ -56,6 +56,7 @@ std::string infoDocument(const std::string& url, const std::optional<std::string
 struct Outcome {
   std::vector<ZipDownloadResult> results;
   std::vector<double> progress;
+  std::vector<std::string> folderWhenHeard;  // The folder's entries as the result arrived.
 };
 
 class ZipDownloadTest : public ::testing::Test {
@@ -120,9 +121,11 @@ class ZipDownloadTest : public ::testing::Test {
           outcome->progress.push_back(f);
         },
         [this, outcome](ZipDownloadResult r) {
+          auto entries = folderEntries();
           {
             std::lock_guard lock(mu_);
             outcome->results.push_back(std::move(r));
+            outcome->folderWhenHeard = std::move(entries);
           }
           quillo::Queue::main()->async([] {});  // Wakes the waiting main loop.
         });
@@ -280,7 +283,7 @@ TEST_F(ZipDownloadTest, AnnouncedMd5MustMatchExactlyInLowerCase) {
 TEST_F(ZipDownloadTest, CutOffTransferIsOneDownloadError) {
   server_.route("/pkg/quillo-1.0.zip", CannedResponse{.body = package_, .cutAfter = 1000});
   EXPECT_EQ(errorOf(run()), Error::downloadZipError);
-  EXPECT_TRUE(folderEntries().empty());
+  EXPECT_TRUE(last_->folderWhenHeard.empty());
   // A later, good download is unaffected by anything left of the failed one.
   servePackage(package_);
   EXPECT_TRUE(run().isSuccess());
@@ -296,7 +299,7 @@ TEST_F(ZipDownloadTest, BodyGrowingPastTheProbedSizeIsADownloadError) {
     return response;
   });
   EXPECT_EQ(errorOf(run()), Error::downloadZipError);
-  EXPECT_TRUE(folderEntries().empty());
+  EXPECT_TRUE(last_->folderWhenHeard.empty());
   manager_.reset();
   announceLength(std::to_string(package_.size()));
   EXPECT_TRUE(run().isSuccess()) << "the announced size is fine";
@@ -318,7 +321,7 @@ TEST(ZipDownloadLimitTest, BodyLimitFollowsTheProbeAndNeverPassesFiveGiB) {
 TEST_F(ZipDownloadTest, ErrorPageIsADownloadErrorAndNeverLandsAsTheArchive) {
   server_.route("/pkg/quillo-1.0.zip", CannedResponse{.status = 404, .body = "<html>gone</html>"});
   EXPECT_EQ(errorOf(run()), Error::downloadZipError);
-  EXPECT_TRUE(folderEntries().empty());
+  EXPECT_TRUE(last_->folderWhenHeard.empty());
 }
 
 // A folder that appears at the destination while the body is on its way
@@ -330,6 +333,8 @@ TEST_F(ZipDownloadTest, FailedMoveOfTheFinishedDownloadIsADownloadError) {
   });
   EXPECT_EQ(errorOf(run()), Error::downloadZipError);
   EXPECT_TRUE(fs::is_directory(destination() / "in the way"));
+  // The body it could not move is gone by the time the caller hears.
+  EXPECT_EQ(last_->folderWhenHeard, std::vector<std::string>{"quillo-1.0.zip"});
 }
 
 TEST_F(ZipDownloadTest, StalledPackageServerHitsTheTimeout) {
@@ -338,7 +343,7 @@ TEST_F(ZipDownloadTest, StalledPackageServerHitsTheTimeout) {
     return r.method == "HEAD" ? CannedResponse{.body = package_} : CannedResponse{.stall = true};
   });
   EXPECT_EQ(errorOf(run()), Error::downloadZipError);
-  EXPECT_TRUE(folderEntries().empty());
+  EXPECT_TRUE(last_->folderWhenHeard.empty());
 }
 
 TEST_F(ZipDownloadTest, MissingOrUnusableAddressIsAUrlError) {
