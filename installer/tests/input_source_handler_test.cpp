@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -32,7 +34,8 @@ class InputSourceHandlerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     root_ = fs::path(::testing::TempDir()) /
-            ("handler-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+            ("handler-" + std::to_string(::getpid()) + "-" +
+             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(root_);
     fs::create_directories(root_);
     quillo::folders::setSystemRoot(root_.string());

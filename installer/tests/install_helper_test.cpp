@@ -50,7 +50,8 @@ class InstallHelperTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::path(::testing::TempDir()) /
-           ("install-helper-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+           ("install-helper-" + std::to_string(::getpid()) + "-" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(dir_ / "root");
     std::ofstream(package()) << "the package";

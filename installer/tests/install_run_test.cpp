@@ -34,7 +34,8 @@ class InstallRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::path(::testing::TempDir()) /
-           ("run-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+           ("run-" + std::to_string(::getpid()) + "-" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     // A root of the test user's own: the user administers it, as root or not.

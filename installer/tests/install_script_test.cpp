@@ -158,7 +158,8 @@ class InstallScriptTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::path(::testing::TempDir()) /
-           ("install-script-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+           ("install-script-" + std::to_string(::getpid()) + "-" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(root() / "Library/Input Methods");
     // A folder of the user's, which a linked Quillo.app would lead to.

@@ -26,7 +26,8 @@ TEST(Md5Test, TextStopsAtTheFirstNul) {
 }
 
 TEST(Md5Test, FileDigestMatchesTheBytesAndMissingFileGivesNothing) {
-  const auto path = std::filesystem::path(::testing::TempDir()) / "md5-file-test.bin";
+  const auto path = std::filesystem::path(::testing::TempDir()) /
+                    ("md5-file-test-" + std::to_string(::getpid()) + ".bin");
   std::string content(3 << 20, '\0');
   for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 31 + (i >> 11));
   std::ofstream(path, std::ios::binary) << content;

@@ -25,7 +25,7 @@ TEST(UtilsTest, VersionStringsOfTheBuiltBundle) {
 }
 
 TEST(UtilsTest, BundleWithoutVersionKeysGivesDefaults) {
-  const auto dir = fs::path(::testing::TempDir()) / "NoKeys.app";
+  const auto dir = fs::path(::testing::TempDir()) / (std::to_string(::getpid()) + "-NoKeys.app");
   fs::create_directories(dir / "Contents");
   std::ofstream(dir / "Contents/Info.json") << R"({"CFBundleIdentifier":"x"})";
   quillo::Bundle bundle(dir.string());
@@ -44,7 +44,8 @@ TEST(UtilsTest, SystemFacts) {
 }
 
 TEST(UtilsTest, ExecCommandRunsSynchronously) {
-  const auto marker = fs::path(::testing::TempDir()) / "exec-command-marker";
+  const auto marker =
+      fs::path(::testing::TempDir()) / ("exec-command-marker-" + std::to_string(::getpid()));
   fs::remove(marker);
   quillo::Utils::execCommand("touch '" + marker.string() + "'");
   EXPECT_TRUE(fs::exists(marker));
@@ -57,7 +58,8 @@ TEST(GlobalsTest, EndpointsAndDownloadFolder) {
   ASSERT_TRUE(quillo::G::reportCGIURL());
   EXPECT_TRUE(quillo::G::reportCGIURL()->ends_with("/ombra/single"));
   // The private folder is made on first use: make it in a folder of ours.
-  const auto tmp = fs::path(::testing::TempDir()) / "globals-tmpdir";
+  const auto tmp =
+      fs::path(::testing::TempDir()) / ("globals-tmpdir-" + std::to_string(::getpid()));
   fs::create_directories(tmp);
   ::setenv("TMPDIR", tmp.c_str(), 1);
   EXPECT_EQ(quillo::G::zipDownloadLocation(),

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -12,7 +14,8 @@ class BundleTest : public ::testing::Test {
  protected:
   void SetUp() override {
     root_ = fs::path(::testing::TempDir()) /
-            ("bundle-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+            ("bundle-" + std::to_string(::getpid()) + "-" +
+             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(root_);
     fs::create_directories(root_);
   }

@@ -16,7 +16,8 @@ class FoldersTest : public ::testing::Test {
  protected:
   void SetUp() override {
     base_ = fs::path(::testing::TempDir()) /
-            ("folders-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+            ("folders-" + std::to_string(::getpid()) + "-" +
+             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(base_);
     fs::create_directories(base_);
   }

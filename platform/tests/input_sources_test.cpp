@@ -40,7 +40,7 @@ class InputSourcesTest : public ::testing::Test {
   void SetUp() override {
     std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::replace(name.begin(), name.end(), '/', '-');  // Parameterised tests: "Name/0".
-    root_ = fs::path(::testing::TempDir()) / ("tis-" + name);
+    root_ = fs::path(::testing::TempDir()) / ("tis-" + std::to_string(::getpid()) + "-" + name);
     fs::remove_all(root_);
     fs::create_directories(root_);
     quillo::folders::setSystemRoot(root_.string());

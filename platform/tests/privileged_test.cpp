@@ -21,7 +21,8 @@ class PrivilegedTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::path(::testing::TempDir()) /
-           ("privileged-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+           ("privileged-" + std::to_string(::getpid()) + "-" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }
