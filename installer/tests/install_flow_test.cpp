@@ -363,7 +363,10 @@ TEST_F(InstallFlowTest, SettingsAlreadyRunningGetsTheArgumentByNotification) {
   const auto settings = world_.installed() / "Contents/MacOS/QuilloSettings.app";
   std::optional<std::string> launchError = "pending";
   quillo::openApplication(settings.string(), {}, [&](std::optional<std::string> e) { launchError = e; });
-  ASSERT_TRUE(waitUntil([&] { return world_.recorded("ready com.norvane.QuilloSettings"); }));
+  ASSERT_TRUE(waitUntil([&] {
+    return world_.recorded("ready com.norvane.QuilloSettings") && launchError != "pending";
+  }));
+  EXPECT_EQ(launchError, std::nullopt);
   flow_->installerViewDidClickInstallBtn();
   ASSERT_TRUE(waitUntil([&] { return window_.terminated == 1; }));
   EXPECT_EQ(window_.orderedOut, 1);

@@ -162,7 +162,9 @@ TEST_F(ApplicationsTest, LaunchedApplicationIsFoundByBundleIdAndQuitPolitely) {
   EXPECT_FALSE(viewModel_.terminateProcessWithBundleId("com.norvane.QuilloFeedback"));
   std::optional<std::string> error = "pending";
   quillo::openApplication(fixtureApp("QuilloFeedback"), {"--x y"}, [&](auto e) { error = e; });
-  ASSERT_TRUE(waitUntil([&] { return world_.recorded("ready com.norvane.QuilloFeedback"); }));
+  // The application may be up before its launch's completion reaches the main queue.
+  ASSERT_TRUE(waitUntil(
+      [&] { return world_.recorded("ready com.norvane.QuilloFeedback") && error != "pending"; }));
   EXPECT_EQ(error, std::nullopt);
   EXPECT_TRUE(world_.recorded("launch com.norvane.QuilloFeedback --x y"));
   const auto apps = quillo::runningApplications("com.norvane.QuilloFeedback");
